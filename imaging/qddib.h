@@ -1,0 +1,79 @@
+#pragma once
+
+#include "imaging/rgbimage.h"
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+// Errors of the bitmap reader. Their what() texts are the exact messages the user sees.
+class EQdDIBError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The file is not a bitmap file at all (bfType is not "BM").
+class EQdDIBInvalidDIBFile : public EQdDIBError
+{
+public:
+    using EQdDIBError::EQdDIBError;
+};
+
+// The file is a bitmap file whose headers or data the reader refuses.
+class EQdDIBInvalidDIB : public EQdDIBError
+{
+public:
+    using EQdDIBError::EQdDIBError;
+};
+
+// The data ended before a read was complete: "ストリームからの読み込みエラー".
+class EStreamReadError : public std::runtime_error
+{
+public:
+    EStreamReadError();
+};
+
+// The file could not be opened: "ファイル "<path>". <strerror> は開けません".
+class EFileOpenError : public std::runtime_error
+{
+public:
+    EFileOpenError(const std::string& path, int errorNumber);
+};
+
+// The pixel buffer could not be allocated ("GetMemory: ..." texts).
+class EOutOfResources : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class QdDibPicture; // the held picture record; defined in qddib.cpp
+
+// The bitmap file reader. A new reader holds a 1 x 1 black picture. A load that fails throws
+// and leaves the held picture unchanged; a load that succeeds replaces it.
+class QdDib
+{
+public:
+    QdDib();
+    ~QdDib();
+    QdDib(const QdDib&) = delete;
+    QdDib& operator=(const QdDib&) = delete;
+
+    // Opens the file (raw bytes path, as found on disk), reads it, and closes it on every path.
+    void loadFromFile(const std::string& path);
+    // Reads one picture from the start of the given bytes (the stream's current position).
+    void loadFromBytes(std::span<const std::uint8_t> data);
+
+    int width() const;
+    int height() const;
+
+    // The hand-over: the held picture as 8-bit RGB, upright (top row first). Decodes run-length
+    // data and looks up palettes here; throws EQdDIBInvalidDIB when the bit count and the
+    // compression do not fit together.
+    RgbImage toRgbImage() const;
+
+private:
+    QdDibPicture* m_picture = nullptr;
+};

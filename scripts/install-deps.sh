@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs everything Lumivane needs to build, run and test on Debian 12.
+# This is the one list of system dependencies: the README's commands and CI call it.
+# Only missing packages are installed, so a second run is quick.
+set -euo pipefail
+
+packages=(
+    # Toolchain and build.
+    build-essential cmake ninja-build pkg-config git
+    # Window, controls, timers and the OpenGL widget.
+    qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libxcb1-dev
+    # OpenGL 1.1 + GLU, with Mesa's software renderer for machines without a GPU.
+    libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
+    # JPEG decoding.
+    libjpeg62-turbo-dev
+    # Music: SDL2_mixer, with Timidity's patch set for MIDI files.
+    libsdl2-mixer-dev freepats
+    # The window font (stands in for MS P Gothic).
+    fonts-ipafont-gothic
+    # Tests, benchmarks, fuzzing.
+    googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+    # A display for GUI tests.
+    xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo_cmd=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

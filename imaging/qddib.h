@@ -3,6 +3,7 @@
 #include "imaging/rgbimage.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -49,7 +50,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-class QdDibPicture; // the held picture record; defined in qddib.cpp
+// The texts of EOutOfResources. The first is raised for a pixel buffer that cannot exist (a
+// length of zero or less, or a picture larger than the reader hands over), the second when
+// memory for a buffer of a sound size cannot be obtained.
+inline constexpr char kCannotMakeFileMapping[] = "GetMemory: Cannot Make File Mapping Object";
+inline constexpr char kCannotMakeViewOfFileMap[] = "GetMemory: Cannot Make View of File Map";
+
+struct QdDibPicture; // the held picture record, see imaging/qddibpicture.h
 
 // The bitmap file reader. A new reader holds a 1 x 1 black picture. A load that fails throws
 // and leaves the held picture unchanged; a load that succeeds replaces it.
@@ -75,5 +82,5 @@ public:
     RgbImage toRgbImage() const;
 
 private:
-    QdDibPicture* m_picture = nullptr;
+    std::unique_ptr<QdDibPicture> m_picture;
 };

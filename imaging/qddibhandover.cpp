@@ -1,0 +1,250 @@
+#include "imaging/qddibhandover.h"
+
+#include "imaging/qddib.h"
+#include "imaging/qddibpicture.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr char kInvalid1Bit[] = "TQdInternalDIB.GetPixelFormat: Invalid DIB(1Bit)";
+constexpr char kInvalid4Bit[] = "TQdInternalDIB.GetPixelFormat: Invalid DIB(4Bit)";
+constexpr char kInvalid8Bit[] = "TQdInternalDIB.GetPixelFormat: Invalid DIB(8Bit)";
+constexpr char kInvalid24Bit[] = "TQdInternalDIB.GetPixelFormat: Invalid DIB(24Bit)";
+
+// The colour table as red, green, blue, unused: four bytes per entry so that a pixel can be
+// written with one 4-byte copy. Entries beyond the table are black.
+using Palette = std::array<std::uint8_t, 256 * 4>;
+
+void checkPixelFormat(const BitmapInfoHeader& header)
+{
+    const std::uint32_t compression = header.compression;
+    switch (header.bitCount) {
+    case 1:
+        if (compression != kBiRgb)
+            throw EQdDIBInvalidDIB(kInvalid1Bit);
+        return;
+    case 4:
+        if (compression != kBiRgb && compression != kBiRle4)
+            throw EQdDIBInvalidDIB(kInvalid4Bit);
+        return;
+    case 8:
+        if (compression != kBiRgb && compression != kBiRle8)
+            throw EQdDIBInvalidDIB(kInvalid8Bit);
+        return;
+    default:
+        // Loading leaves only 24 bits here: 16- and 32-bit pixels were converted to 24.
+        if (compression != kBiRgb)
+            throw EQdDIBInvalidDIB(kInvalid24Bit);
+        return;
+    }
+}
+
+Palette makePalette(const QdDibPicture& picture)
+{
+    Palette palette{};
+    const std::uint32_t entries = std::min<std::uint32_t>(picture.header.clrUsed, 256);
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        palette[i * 4] = picture.colours[i].red;
+        palette[i * 4 + 1] = picture.colours[i].green;
+        palette[i * 4 + 2] = picture.colours[i].blue;
+    }
+    return palette;
+}
+
+// Writes one palette colour. The 4-byte copy spills one byte into the next pixel, which is
+// written afterwards; only the very last pixel of a row takes the exact 3-byte copy.
+inline void putColour(std::uint8_t* out, const Palette& palette, unsigned index)
+{
+    std::memcpy(out, palette.data() + index * 4, 4);
+}
+
+inline void putLastColour(std::uint8_t* out, const Palette& palette, unsigned index)
+{
+    std::memcpy(out, palette.data() + index * 4, 3);
+}
+
+// Expands count indexed pixels of the given bit count from a packed row (most significant bits
+// first) into RGB.
+void expandIndexedRow(const std::uint8_t* in, int bitCount, std::size_t count,
+                      const Palette& palette, std::uint8_t* out)
+{
+    if (count == 0)
+        return;
+    const std::size_t last = count - 1;
+    if (bitCount == 8) {
+        for (std::size_t x = 0; x < last; ++x)
+            putColour(out + x * 3, palette, in[x]);
+        putLastColour(out + last * 3, palette, in[last]);
+        return;
+    }
+    const unsigned pixelsPerByte = 8 / static_cast<unsigned>(bitCount);
+    const unsigned valueMask = (1u << bitCount) - 1;
+    for (std::size_t x = 0; x < last; ++x) {
+        const unsigned shift = 8 - bitCount * (1 + static_cast<unsigned>(x % pixelsPerByte));
+        putColour(out + x * 3, palette, (in[x / pixelsPerByte] >> shift) & valueMask);
+    }
+    const unsigned shift = 8 - bitCount * (1 + static_cast<unsigned>(last % pixelsPerByte));
+    putLastColour(out + last * 3, palette, (in[last / pixelsPerByte] >> shift) & valueMask);
+}
+
+// Copies count 24-bit pixels from blue-green-red into red-green-blue.
+void flipBgrRow(const std::uint8_t* in, std::size_t count, std::uint8_t* out)
+{
+    for (std::size_t x = 0; x < count; ++x, in += 3, out += 3) {
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+    }
+}
+
+// Hands over uncompressed rows. Rows, or parts of rows, that the stored data does not reach stay
+// black.
+void copyRows(const QdDibPicture& picture, const Palette& palette, RgbImage& image)
+{
+    const int bitCount = picture.header.bitCount;
+    const std::uint64_t width = static_cast<std::uint64_t>(picture.width);
+    const std::uint64_t stride = (width * static_cast<std::uint64_t>(bitCount) + 31) / 32 * 4;
+    const std::uint64_t outStride = width * 3;
+    const std::uint64_t available = picture.pixels.size();
+    const bool topDown = picture.isTopDown();
+    for (std::uint64_t y = 0; y < static_cast<std::uint64_t>(picture.height); ++y) {
+        const std::uint64_t storedRow = topDown ? y : picture.height - 1 - y;
+        const std::uint64_t offset = storedRow * stride;
+        if (offset >= available)
+            continue;
+        const std::uint64_t rowBytes = std::min(stride, available - offset);
+        const std::uint64_t pixelsInData =
+            bitCount == 24 ? rowBytes / 3 : rowBytes * 8 / static_cast<std::uint64_t>(bitCount);
+        const std::size_t count = static_cast<std::size_t>(std::min(width, pixelsInData));
+        const std::uint8_t* in = picture.pixels.data() + offset;
+        std::uint8_t* out = image.pixels.data() + y * outStride;
+        if (bitCount == 24)
+            flipBgrRow(in, count, out);
+        else
+            expandIndexedRow(in, bitCount, count, palette, out);
+    }
+}
+
+// Decodes BI_RLE8 or BI_RLE4 data. Records: a non-zero count with a value is an encoded run; a
+// zero followed by 0 ends the line, by 1 ends the bitmap, by 2 moves by the two bytes that
+// follow (delta), and by n >= 3 starts a literal run of n pixels padded to 16 bits. Lines go
+// from the bottom of the picture up. Pixels outside the picture are dropped, and decoding stops
+// where the data ends.
+void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbImage& image)
+{
+    const bool fourBit = picture.header.bitCount == 4;
+    const std::uint8_t* data = picture.pixels.data();
+    const std::size_t size = picture.pixels.size();
+    const std::int64_t width = picture.width;
+    const std::int64_t height = picture.height;
+    const std::size_t outStride = static_cast<std::size_t>(width) * 3;
+    std::size_t pos = 0;
+    std::int64_t x = 0;
+    std::int64_t line = 0; // stored line, 0 is the bottom row
+    std::uint8_t* const bottomRow = image.pixels.data() + (height - 1) * outStride;
+    std::uint8_t* row = bottomRow;
+    std::uint8_t* const imageEnd = image.pixels.data() + image.pixels.size();
+
+    // Writes one pixel; 4-byte copies only where the next byte still lies within the picture.
+    auto put = [&](std::int64_t at, unsigned index) {
+        std::uint8_t* out = row + at * 3;
+        if (out + 4 <= imageEnd)
+            putColour(out, palette, index);
+        else
+            putLastColour(out, palette, index);
+    };
+
+    while (pos + 2 <= size && line < height) {
+        const unsigned count = data[pos];
+        const unsigned value = data[pos + 1];
+        pos += 2;
+        if (count > 0) {
+            const std::int64_t end = std::min<std::int64_t>(x + count, width);
+            if (fourBit) {
+                const unsigned pair[2] = {value >> 4, value & 0x0F};
+                for (std::int64_t at = x; at < end; ++at)
+                    put(at, pair[(at - x) & 1]);
+            } else {
+                for (std::int64_t at = x; at < end; ++at)
+                    put(at, value);
+            }
+            x += count;
+            continue;
+        }
+        switch (value) {
+        case 0: // end of line
+            x = 0;
+            ++line;
+            if (line >= height)
+                return;
+            row = bottomRow - line * outStride;
+            break;
+        case 1: // end of bitmap
+            return;
+        case 2: { // delta
+            if (pos + 2 > size)
+                return;
+            x += data[pos];
+            const unsigned down = data[pos + 1];
+            pos += 2;
+            line += down;
+            if (line >= height)
+                return;
+            row = bottomRow - line * outStride;
+            break;
+        }
+        default: { // literal run
+            const std::size_t bytes = fourBit ? (value + 1) / 2 : value;
+            const std::size_t present = std::min(bytes, size - pos);
+            const std::int64_t pixels =
+                std::min<std::int64_t>(value, fourBit ? present * 2 : present);
+            const std::int64_t end = std::min<std::int64_t>(x + pixels, width);
+            const std::uint8_t* in = data + pos;
+            for (std::int64_t at = x; at < end; ++at) {
+                const std::int64_t i = at - x;
+                put(at, fourBit ? (i & 1 ? in[i / 2] & 0x0F : in[i / 2] >> 4) : in[i]);
+            }
+            if (present < bytes)
+                return;
+            x += value;
+            pos += bytes + (bytes & 1);
+            break;
+        }
+        }
+    }
+}
+
+} // namespace
+
+RgbImage handOverToRgb(const QdDibPicture& picture)
+{
+    checkPixelFormat(picture.header);
+    const std::uint64_t pixelCount =
+        static_cast<std::uint64_t>(picture.width) * static_cast<std::uint64_t>(picture.height);
+    if (pixelCount > kMaxPixels)
+        throw EOutOfResources(kCannotMakeFileMapping);
+
+    RgbImage image;
+    image.width = picture.width;
+    image.height = picture.height;
+    try {
+        image.pixels.assign(static_cast<std::size_t>(pixelCount * 3), 0);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfResources(kCannotMakeViewOfFileMap);
+    }
+
+    const Palette palette = makePalette(picture);
+    const std::uint32_t compression = picture.header.compression;
+    if (compression == kBiRle8 || compression == kBiRle4) {
+        // Run-length data has no top-down form; such a picture stays black.
+        if (!picture.isTopDown())
+            decodeRunLength(picture, palette, image);
+    } else {
+        copyRows(picture, palette, image);
+    }
+    return image;
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "imaging/rgbimage.h"
+
+struct QdDibPicture;
+
+// Turns a loaded picture into 8-bit RGB, top row first: looks indexed pixels up in the colour
+// table, decodes run-length data and flips 24-bit rows from blue-green-red. Throws
+// EQdDIBInvalidDIB when the bit count and the compression do not fit together, and
+// EOutOfResources for a picture too large to hold.
+//
+// Pixels the stored data does not reach (short data, indices beyond the colour table, pixels a
+// run-length stream leaves unset, run-length data in a top-down picture) come out black.
+RgbImage handOverToRgb(const QdDibPicture& picture);

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// The settings file "lumivane.ini" beside the executable. It holds one value, the zero-based
+// index of the monitor to cover (section "DEF", key "MONITOR"). It is read once at start-up and
+// never written.
+
+// Converts the text of an INI value to an integer. Leading and trailing blanks (spaces and tabs)
+// are skipped; one "+" or "-" may come first; after the sign, a "$", "0x" or "0X" prefix makes the
+// digits hexadecimal, otherwise they are decimal. Anything else gives 0: an empty text, a sign or
+// prefix without digits, a blank between sign and digits, any other character, or a value outside
+// the range of a 32-bit signed integer (the sign applies to hexadecimal values as well, so
+// "$FFFFFFFF" is out of range, not -1).
+int parseIniInteger(const QString& text);
+
+// Reads key "MONITOR" of section "DEF" from the INI file at iniPath and converts it with
+// parseIniInteger. A missing or unreadable file, a missing section or key, or a value that is not a
+// number gives 0. Section and key names compare case-insensitively; names and values are trimmed;
+// lines starting with ";" are comments; one pair of matching quotes around the value is removed,
+// and the value is cut to its first 2047 characters. The file is treated as untrusted: only a
+// regular file is opened, at most the first 4 MiB are read, and overlong lines are cut.
+int readMonitorSetting(const QString& iniPath);
+
+// Replaces a monitor index outside 0 .. monitorCount - 1 by 0, the primary monitor.
+int chooseMonitorIndex(int value, int monitorCount);

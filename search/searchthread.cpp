@@ -1,0 +1,188 @@
+#include "search/searchthread.h"
+
+#include "search/hasextension.h"
+
+#include <QFile>
+#include <QString>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+struct DirCloser
+{
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+// A folder's identity, whatever path led to it.
+struct FolderId
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FolderId&) const = default;
+};
+
+bool isPictureName(const QString& name)
+{
+    return hasExtension(name, QStringLiteral(".jpg")) ||
+           hasExtension(name, QStringLiteral(".jpeg")) ||
+           hasExtension(name, QStringLiteral(".bmp"));
+}
+
+// One depth-first walk. Folders are opened relative to their parent's descriptor, which saves
+// resolving the whole path again for every folder and works for paths of any length.
+class FolderWalk
+{
+public:
+    FolderWalk(GuardedList& list, std::stop_token stop) : m_list(list), m_stop(std::move(stop)) {}
+
+    // Returns false when the walk was stopped before it had finished.
+    bool walkRoot(const std::string& root)
+    {
+        std::string rawFolder = root;
+        if (rawFolder.empty() || rawFolder.back() != '/') {
+            rawFolder.push_back('/');
+        }
+        QString displayFolder = QFile::decodeName(rawFolder.c_str());
+        const int fd = open(rawFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            // A search folder that cannot be listed simply holds no pictures.
+            return !m_stop.stop_requested();
+        }
+        return walkFolder(fd, rawFolder, displayFolder);
+    }
+
+private:
+    // Walks the open folder fd (taking ownership of it), whose path ends with "/".
+    bool walkFolder(int fd, std::string& rawFolder, QString& displayFolder)
+    {
+        DirHandle dir(fdopendir(fd));
+        if (!dir) {
+            close(fd);
+            return true;
+        }
+        struct stat folderStat;
+        if (fstat(fd, &folderStat) != 0) {
+            return true;
+        }
+        // A link back to a folder that is already being walked higher up this branch would make
+        // the walk go round for ever, so that folder is not entered a second time.
+        const FolderId id{folderStat.st_dev, folderStat.st_ino};
+        if (std::find(m_branch.begin(), m_branch.end(), id) != m_branch.end()) {
+            return true;
+        }
+        m_branch.push_back(id);
+        const bool finished = walkEntries(dir.get(), rawFolder, displayFolder);
+        m_branch.pop_back();
+        return finished;
+    }
+
+    bool walkEntries(DIR* dir, std::string& rawFolder, QString& displayFolder)
+    {
+        const std::size_t rawLength = rawFolder.size();
+        const qsizetype displayLength = displayFolder.size();
+        while (!m_stop.stop_requested()) {
+            const dirent* entry = readdir(dir);
+            if (entry == nullptr) {
+                return true;
+            }
+            const char* name = entry->d_name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
+                continue;
+            }
+            unsigned char type = entry->d_type;
+            if (type == DT_LNK || type == DT_UNKNOWN) {
+                // Links are judged by what they point at; a dangling link is skipped.
+                struct stat target;
+                if (fstatat(dirfd(dir), name, &target, 0) != 0) {
+                    continue;
+                }
+                type = S_ISDIR(target.st_mode)   ? DT_DIR
+                       : S_ISREG(target.st_mode) ? DT_REG
+                                                 : DT_UNKNOWN;
+            }
+            if (type == DT_DIR) {
+                const int child = openat(dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                if (child < 0) {
+                    // A folder that cannot be listed adds nothing; the walk goes on.
+                    continue;
+                }
+                rawFolder.append(name).push_back('/');
+                displayFolder.append(QFile::decodeName(name)).append(QLatin1Char('/'));
+                const bool finished = walkFolder(child, rawFolder, displayFolder);
+                rawFolder.resize(rawLength);
+                displayFolder.truncate(displayLength);
+                if (!finished) {
+                    return false;
+                }
+            } else if (type == DT_REG) {
+                considerFile(name, rawFolder, displayFolder);
+            }
+            // FIFOs, sockets and device nodes are not pictures and are skipped.
+        }
+        return false;
+    }
+
+    void considerFile(const char* name, const std::string& rawFolder, const QString& displayFolder)
+    {
+        // A name without a dot has no extension; skipping it here saves decoding most names
+        // that are not pictures.
+        if (std::strchr(name, '.') == nullptr) {
+            return;
+        }
+        const QString decoded = QFile::decodeName(name);
+        if (isPictureName(decoded)) {
+            m_list.add(displayFolder + decoded.toLower(), rawFolder + name);
+        }
+    }
+
+    GuardedList& m_list;
+    std::stop_token m_stop;
+    // The folders from the search folder down to the one being walked.
+    std::vector<FolderId> m_branch;
+};
+
+} // namespace
+
+SearchThread::SearchThread(GuardedList& list, std::string rootFolder)
+    : m_list(list), m_rootFolder(std::move(rootFolder))
+{
+    try {
+        m_thread = std::jthread([this](std::stop_token stop) { run(std::move(stop)); });
+    } catch (const std::system_error& error) {
+        throw std::runtime_error("スレッド作成エラー：" + error.code().message());
+    }
+}
+
+SearchThread::~SearchThread()
+{
+    m_thread.request_stop();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void SearchThread::run(std::stop_token stop)
+{
+    try {
+        FolderWalk walk(m_list, std::move(stop));
+        if (walk.walkRoot(m_rootFolder)) {
+            // Release: whoever sees the flag also sees every add made before it.
+            m_scanDone.store(true, std::memory_order_release);
+        }
+    } catch (...) {
+        // An error in the walk (memory exhausted while the list grows) ends the search without a
+        // report; scanDone() stays false and the search screen waits for the user to stop it.
+    }
+}

@@ -21,7 +21,8 @@ struct PathEntry
 // The sorted string list behind ImageList and MusicList. Entries stay in ascending order of the
 // user's locale collation with case ignored; entries that collate equal are ordered by their exact
 // paths. Adding an entry whose exact path is already held changes nothing: the first one stays.
-// Adds cost O(log n). Not thread-safe by itself: see GuardedList for sharing with the search thread.
+// Adds cost O(log n). Not thread-safe by itself: see GuardedList for sharing with the search
+// thread.
 class SortedStringList
 {
 public:

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "imaging/rgbimage.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+// The largest decoded picture accepted, in bytes of 8-bit RGB (about 357 megapixels). A header
+// that claims more is treated as an unreadable file, so that a small hostile file cannot make
+// the decoder allocate gigabytes. libjpeg's own whole-image buffers are held to the same amount.
+inline constexpr std::uint64_t MaxJpegImageBytes = std::uint64_t{1} << 30;
+
+// Decodes a JPEG file through libjpeg at full size with block smoothing. A colour file becomes
+// 8-bit RGB; a greyscale file is quantised by libjpeg's one-pass quantiser to 236 evenly spaced
+// grey levels with Floyd-Steinberg dithering, each level giving red = green = blue.
+//
+// Returns nullopt when the file cannot be opened, is not a JPEG, is too large (see above) or
+// hits a fatal decoder error. libjpeg's warnings (for example a truncated file) are not
+// failures: the picture decoded so far is returned. When `diagnostic` is given it receives the
+// text of the fatal error, or of the first warning, or is cleared when there was neither.
+// The path is opened exactly as given (raw bytes). Safe to call from any thread.
+std::optional<RgbImage> decodeJpegFile(const std::string& path, std::string* diagnostic = nullptr);
+
+// The same for a JPEG held in memory.
+std::optional<RgbImage> decodeJpegData(std::span<const std::uint8_t> data,
+                                       std::string* diagnostic = nullptr);

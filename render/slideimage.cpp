@@ -1,0 +1,275 @@
+#include "render/slideimage.h"
+
+#include "imaging/jpegdecoder.h"
+#include "imaging/qddib.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <utility>
+
+namespace {
+
+constexpr int TextureSize = SlideImage::TextureSize;
+constexpr std::size_t TextureStride = std::size_t{TextureSize} * 3;
+
+// The source pixels that make up each target pixel along one axis, with their weights. The
+// weights of one target pixel sum to 1, so a uniform picture keeps its exact colour.
+struct AxisFilter
+{
+    std::vector<int> first;          // first contributing source pixel, per target pixel
+    std::vector<int> count;          // number of contributing source pixels, per target pixel
+    std::vector<std::size_t> offset; // index of the first weight in `weights`
+    std::vector<float> weights;
+    int maxTaps = 0;
+};
+
+void addTaps(AxisFilter& filter, int first, std::span<const double> weights)
+{
+    filter.first.push_back(first);
+    filter.count.push_back(static_cast<int>(weights.size()));
+    filter.offset.push_back(filter.weights.size());
+    for (double weight : weights) {
+        filter.weights.push_back(static_cast<float>(weight));
+    }
+    filter.maxTaps = std::max(filter.maxTaps, static_cast<int>(weights.size()));
+}
+
+// Shrinking (or keeping the size): target pixel i covers the source interval
+// [i * s / t, (i + 1) * s / t) and averages the source pixels in it, each weighted by the part
+// of it that lies inside. Measured in units of 1/t source pixel the bounds are integers, so the
+// coverage is exact.
+AxisFilter makeBoxFilter(int sourceSize, int targetSize)
+{
+    AxisFilter filter;
+    const std::int64_t s = sourceSize;
+    const std::int64_t t = targetSize;
+    std::vector<double> weights;
+    for (std::int64_t i = 0; i < t; ++i) {
+        const std::int64_t left = i * s;
+        const std::int64_t right = left + s;
+        const std::int64_t first = left / t;
+        const std::int64_t last = (right - 1) / t;
+        weights.clear();
+        for (std::int64_t j = first; j <= last; ++j) {
+            const std::int64_t covered = std::min(right, (j + 1) * t) - std::max(left, j * t);
+            weights.push_back(static_cast<double>(covered) / static_cast<double>(s));
+        }
+        addTaps(filter, static_cast<int>(first), weights);
+    }
+    return filter;
+}
+
+// Enlarging: linear interpolation between the two source pixels whose centres surround the
+// target pixel's centre; at the edges the outermost source pixel is repeated.
+AxisFilter makeLinearFilter(int sourceSize, int targetSize)
+{
+    AxisFilter filter;
+    const double scale = static_cast<double>(sourceSize) / static_cast<double>(targetSize);
+    for (int i = 0; i < targetSize; ++i) {
+        const double centre = (i + 0.5) * scale - 0.5;
+        const double floorCentre = std::floor(centre);
+        const int left = static_cast<int>(floorCentre);
+        const double fraction = centre - floorCentre;
+        if (centre <= 0.0) {
+            const double one[] = {1.0};
+            addTaps(filter, 0, one);
+        } else if (left >= sourceSize - 1) {
+            const double one[] = {1.0};
+            addTaps(filter, sourceSize - 1, one);
+        } else {
+            const double pair[] = {1.0 - fraction, fraction};
+            addTaps(filter, left, pair);
+        }
+    }
+    return filter;
+}
+
+AxisFilter makeAxisFilter(int sourceSize, int targetSize)
+{
+    return sourceSize >= targetSize ? makeBoxFilter(sourceSize, targetSize)
+                                    : makeLinearFilter(sourceSize, targetSize);
+}
+
+// Scales one source row horizontally into `out` (3 floats per target pixel).
+void filterRow(const std::uint8_t* source, const AxisFilter& filter, float* out)
+{
+    const int targetWidth = static_cast<int>(filter.first.size());
+    for (int i = 0; i < targetWidth; ++i) {
+        const float* weights = filter.weights.data() + filter.offset[i];
+        const std::uint8_t* pixel = source + static_cast<std::size_t>(filter.first[i]) * 3;
+        float red = 0.0f;
+        float green = 0.0f;
+        float blue = 0.0f;
+        for (int k = 0; k < filter.count[i]; ++k) {
+            red += weights[k] * pixel[k * 3];
+            green += weights[k] * pixel[k * 3 + 1];
+            blue += weights[k] * pixel[k * 3 + 2];
+        }
+        out[i * 3] = red;
+        out[i * 3 + 1] = green;
+        out[i * 3 + 2] = blue;
+    }
+}
+
+std::uint8_t toByte(float value)
+{
+    return static_cast<std::uint8_t>(std::clamp(static_cast<int>(value + 0.5f), 0, 255));
+}
+
+// Horizontally scaled source rows, kept in a ring so that a source row shared by neighbouring
+// target rows is scaled once. The rows one target row needs are consecutive and at most
+// `slots` many, and later target rows never need earlier source rows, so slot j % slots
+// never evicts a row that is still needed.
+class ScaledRowCache
+{
+public:
+    ScaledRowCache(const RgbImage& source, const AxisFilter& columns, int slots)
+        : m_source(source), m_columns(columns), m_rowFloats(columns.first.size() * 3),
+          m_rows(m_rowFloats * static_cast<std::size_t>(slots)),
+          m_tags(static_cast<std::size_t>(slots), -1)
+    {}
+
+    const float* row(int sourceRow)
+    {
+        const std::size_t slot = static_cast<std::size_t>(sourceRow) % m_tags.size();
+        float* data = m_rows.data() + slot * m_rowFloats;
+        if (m_tags[slot] != sourceRow) {
+            const std::size_t sourceStride = static_cast<std::size_t>(m_source.width) * 3;
+            filterRow(m_source.pixels.data() + static_cast<std::size_t>(sourceRow) * sourceStride,
+                      m_columns, data);
+            m_tags[slot] = sourceRow;
+        }
+        return data;
+    }
+
+private:
+    const RgbImage& m_source;
+    const AxisFilter& m_columns;
+    std::size_t m_rowFloats = 0;
+    std::vector<float> m_rows;
+    std::vector<int> m_tags;
+};
+
+} // namespace
+
+bool hasJpegExtension(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || dot < nameStart) {
+        return false;
+    }
+    std::string extension = path.substr(dot);
+    for (char& c : extension) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return extension == ".jpg" || extension == ".jpeg";
+}
+
+SlidePlacement placeSlide(int width, int height)
+{
+    // A picture with no pixels (an unreadable JPEG) is shown as a white square.
+    if (width <= 0 || height <= 0) {
+        width = 1;
+        height = 1;
+    }
+    const std::int64_t w = width;
+    const std::int64_t h = height;
+    SlidePlacement placement;
+    if (w > h) {
+        const std::int64_t a = TextureSize * h / w;
+        placement.imageWidth = TextureSize;
+        placement.imageHeight = static_cast<int>(a);
+        placement.texExtentS = 1.0f;
+        placement.texExtentT = static_cast<float>(static_cast<double>(a) / TextureSize - 0.01);
+    } else {
+        const std::int64_t b = TextureSize * w / h;
+        placement.imageWidth = static_cast<int>(b);
+        placement.imageHeight = TextureSize;
+        placement.texExtentS = static_cast<float>(static_cast<double>(b) / TextureSize - 0.01);
+        placement.texExtentT = 1.0f;
+    }
+    return placement;
+}
+
+SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> texture)
+{
+    if (texture.size() != SlideImage::TextureBytes) {
+        throw std::invalid_argument(
+            "drawSlideTexture: the texture must hold 1024 x 1024 x 3 bytes");
+    }
+    const bool empty = source.isEmpty();
+    if (!empty &&
+        static_cast<std::uint64_t>(source.width) * static_cast<std::uint64_t>(source.height) * 3 >
+            source.pixels.size()) {
+        throw std::invalid_argument("drawSlideTexture: the picture has fewer pixels than its size");
+    }
+    const SlidePlacement placement = placeSlide(source.width, source.height);
+    const int targetWidth = empty ? 0 : placement.imageWidth;
+    const int targetHeight = empty ? 0 : placement.imageHeight;
+    if (targetWidth == 0 || targetHeight == 0) {
+        std::fill(texture.begin(), texture.end(), std::uint8_t{255});
+        return placement;
+    }
+
+    // Everything that may fail to allocate comes before the first write to the texture.
+    const AxisFilter columns = makeAxisFilter(source.width, targetWidth);
+    const AxisFilter rows = makeAxisFilter(source.height, targetHeight);
+    ScaledRowCache cache(source, columns, rows.maxTaps);
+    std::vector<float> sum(static_cast<std::size_t>(targetWidth) * 3);
+
+    // Picture row y (top first) lands in texture row targetHeight - 1 - y, so that row 0 of the
+    // texture is the picture's bottom row; texels right of or above the picture are white.
+    const std::size_t pictureBytes = static_cast<std::size_t>(targetWidth) * 3;
+    for (int y = 0; y < targetHeight; ++y) {
+        std::fill(sum.begin(), sum.end(), 0.0f);
+        const float* weights = rows.weights.data() + rows.offset[y];
+        for (int k = 0; k < rows.count[y]; ++k) {
+            const float* scaled = cache.row(rows.first[y] + k);
+            const float weight = weights[k];
+            for (std::size_t i = 0; i < sum.size(); ++i) {
+                sum[i] += weight * scaled[i];
+            }
+        }
+        std::uint8_t* target =
+            texture.data() + static_cast<std::size_t>(targetHeight - 1 - y) * TextureStride;
+        for (std::size_t i = 0; i < pictureBytes; ++i) {
+            target[i] = toByte(sum[i]);
+        }
+        std::memset(target + pictureBytes, 255, TextureStride - pictureBytes);
+    }
+    std::memset(texture.data() + static_cast<std::size_t>(targetHeight) * TextureStride, 255,
+                static_cast<std::size_t>(TextureSize - targetHeight) * TextureStride);
+    return placement;
+}
+
+void SlideImage::prepare(const std::string& openPath)
+{
+    if (hasJpegExtension(openPath)) {
+        std::string note;
+        const std::optional<RgbImage> picture = decodeJpegFile(openPath, &note);
+        prepareFromImage(picture ? *picture : RgbImage{});
+        m_decoderNote = std::move(note);
+        return;
+    }
+    // The bitmap reader's exceptions leave this function before anything is written.
+    RgbImage picture;
+    {
+        QdDib reader;
+        reader.loadFromFile(openPath);
+        picture = reader.toRgbImage();
+    }
+    prepareFromImage(picture);
+    m_decoderNote.clear();
+}
+
+void SlideImage::prepareFromImage(const RgbImage& source)
+{
+    m_placement = drawSlideTexture(source, m_texturePixels);
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "imaging/rgbimage.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+// Where a picture lies in the slide texture and how large it is there, in texels.
+// texExtentS and texExtentT are the texture coordinates of the picture's right and top edges.
+struct SlidePlacement
+{
+    int imageWidth = 0;
+    int imageHeight = 0;
+    float texExtentS = 0.0f;
+    float texExtentT = 0.0f;
+
+    bool operator==(const SlidePlacement&) const = default;
+};
+
+// The CPU half of turning one picture file into the slide texture: decode, place, scale and
+// store the 1024 x 1024 RGB texture image bottom row first, ready for glTexImage2D with
+// GL_UNPACK_ALIGNMENT 1. Holds no GL state and no globals, so it may run on any thread; one
+// object must not be used by two threads at once.
+class SlideImage
+{
+public:
+    static constexpr int TextureSize = 1024;
+    static constexpr std::size_t TextureBytes = std::size_t{TextureSize} * TextureSize * 3;
+
+    // The texture starts all white with the placement of an empty picture (all zero).
+    SlideImage() = default;
+    SlideImage(const SlideImage&) = delete;
+    SlideImage& operator=(const SlideImage&) = delete;
+
+    // Decodes the picture at `openPath` (the path as found on disk) and makes it the texture.
+    // A name ending in ".jpg" or ".jpeg" (any case) goes to the JPEG decoder; a JPEG that
+    // cannot be read is not an error and shows as an all-white square picture. Every other
+    // name goes to the bitmap reader, whose exceptions pass through unchanged; the placement,
+    // the texture and decoderNote() then keep their previous values.
+    void prepare(const std::string& openPath);
+
+    // Makes an already decoded picture the texture (an empty one gives the white square).
+    void prepareFromImage(const RgbImage& source);
+
+    const SlidePlacement& placement() const { return m_placement; }
+    int imageWidth() const { return m_placement.imageWidth; }
+    int imageHeight() const { return m_placement.imageHeight; }
+    float texExtentS() const { return m_placement.texExtentS; }
+    float texExtentT() const { return m_placement.texExtentT; }
+
+    // TextureBytes bytes: row r (0 = bottom) starts at byte r * 3072, three bytes R, G, B per
+    // texel, no padding.
+    const std::uint8_t* texturePixels() const { return m_texturePixels.data(); }
+
+    // The JPEG decoder's fatal error or first warning from the last prepare(), empty if there
+    // was none or the picture was not a JPEG. The slideshow never shows it; developer tools do.
+    const std::string& decoderNote() const { return m_decoderNote; }
+
+private:
+    std::vector<std::uint8_t> m_texturePixels = std::vector<std::uint8_t>(TextureBytes, 255);
+    SlidePlacement m_placement;
+    std::string m_decoderNote;
+};
+
+// True when the file-name part of `path` (after the last "/") ends in ".jpg" or ".jpeg",
+// compared without regard to the case of ASCII letters.
+bool hasJpegExtension(const std::string& path);
+
+// The placement of a width x height picture: its longer side spans the texture, the shorter
+// one is scaled in integers (multiplication first, truncating division) and loses 0.01 from
+// its extent. A picture with no pixels gets the placement of a square one.
+SlidePlacement placeSlide(int width, int height);
+
+// Scales `source` into its placement within an all-white texture image, stored bottom row
+// first, and returns the placement. Shrinking averages the covered source pixels with
+// fractional weights; enlarging interpolates linearly. `texture` must hold
+// SlideImage::TextureBytes bytes. Allocates its working memory before writing anything, so a
+// failed allocation leaves `texture` untouched.
+SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> texture);

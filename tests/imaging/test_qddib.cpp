@@ -1,1 +1,610 @@
+#include "imaging/qddib.h"
+
 #include <gtest/gtest.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <unistd.h>
+#include <vector>
+
+// The test bitmaps are written with designated initializers that name only the fields that
+// matter; the others keep their defaults on purpose. GCC 12 still warns about them.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Rgb = std::array<std::uint8_t, 3>;
+
+// Writes little-endian fields, the way bitmap files store them.
+class ByteWriter
+{
+public:
+    ByteWriter& u8(std::uint8_t v)
+    {
+        m_bytes.push_back(v);
+        return *this;
+    }
+    ByteWriter& u16(std::uint16_t v) { return u8(v & 0xFF).u8(v >> 8); }
+    ByteWriter& u32(std::uint32_t v) { return u16(v & 0xFFFF).u16(v >> 16); }
+    ByteWriter& bytes(const Bytes& v)
+    {
+        m_bytes.insert(m_bytes.end(), v.begin(), v.end());
+        return *this;
+    }
+    void patchU32(std::size_t offset, std::uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i)
+            m_bytes[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+    std::size_t size() const { return m_bytes.size(); }
+    Bytes take() { return std::move(m_bytes); }
+
+private:
+    Bytes m_bytes;
+};
+
+// A bitmap with a 40-byte header. The colour table is written as given (red, green, blue
+// triples) and declared with its own size unless clrUsed says otherwise; the pixels are written
+// exactly as stored. bfOffBits and bfSize are right unless overridden.
+struct InfoBmp
+{
+    std::int32_t width = 1;
+    std::int32_t height = 1;
+    std::uint16_t bitCount = 24;
+    std::uint32_t compression = 0;
+    std::uint32_t clrUsed = 0;
+    std::vector<Rgb> palette;
+    std::optional<std::array<std::uint32_t, 3>> masks;
+    Bytes pixels;
+    std::uint32_t headerSize = 40;
+    std::optional<std::uint32_t> offBits;
+    std::optional<std::uint32_t> fileSize;
+
+    Bytes build() const
+    {
+        ByteWriter w;
+        w.u8('B').u8('M').u32(0).u32(0).u32(0);
+        w.u32(headerSize).u32(width).u32(height).u16(1).u16(bitCount).u32(compression);
+        w.u32(0).u32(0).u32(0).u32(clrUsed ? clrUsed : palette.size()).u32(0);
+        if (masks)
+            w.u32((*masks)[0]).u32((*masks)[1]).u32((*masks)[2]);
+        for (const Rgb& c : palette)
+            w.u8(c[2]).u8(c[1]).u8(c[0]).u8(0);
+        const std::size_t dataStart = w.size();
+        w.bytes(pixels);
+        w.patchU32(10, offBits.value_or(dataStart));
+        w.patchU32(2, fileSize.value_or(w.size()));
+        return w.take();
+    }
+};
+
+// A bitmap with a 12-byte core header and 3-byte colour entries.
+Bytes coreBmp(std::uint16_t width, std::uint16_t height, std::uint16_t bitCount,
+              const std::vector<Rgb>& palette, const Bytes& pixels)
+{
+    ByteWriter w;
+    w.u8('B').u8('M').u32(0).u32(0).u32(0);
+    w.u32(12).u16(width).u16(height).u16(1).u16(bitCount);
+    for (const Rgb& c : palette)
+        w.u8(c[2]).u8(c[1]).u8(c[0]);
+    w.patchU32(10, static_cast<std::uint32_t>(w.size()));
+    w.bytes(pixels);
+    w.patchU32(2, static_cast<std::uint32_t>(w.size()));
+    return w.take();
+}
+
+Rgb pixelAt(const RgbImage& image, int x, int y)
+{
+    const std::size_t i = (static_cast<std::size_t>(y) * image.width + x) * 3;
+    return {image.pixels[i], image.pixels[i + 1], image.pixels[i + 2]};
+}
+
+RgbImage decode(const Bytes& file)
+{
+    QdDib dib;
+    dib.loadFromBytes(file);
+    RgbImage image = dib.toRgbImage();
+    EXPECT_EQ(image.pixels.size(), static_cast<std::size_t>(image.width) * image.height * 3);
+    return image;
+}
+
+// Expects the given exception type with exactly the given text.
+template <typename Error, typename Action> void expectError(Action action, const std::string& text)
+{
+    try {
+        action();
+        ADD_FAILURE() << "no error, expected: " << text;
+    } catch (const Error& error) {
+        EXPECT_EQ(error.what(), text);
+    }
+}
+
+template <typename Error> void expectLoadError(const Bytes& file, const std::string& text)
+{
+    QdDib dib;
+    expectError<Error>([&] { dib.loadFromBytes(file); }, text);
+}
+
+template <typename Error> void expectHandOverError(const Bytes& file, const std::string& text)
+{
+    QdDib dib;
+    dib.loadFromBytes(file); // loads without error
+    expectError<Error>([&] { dib.toRgbImage(); }, text);
+}
+
+const Rgb kBlack{0, 0, 0};
+const Rgb kWhite{255, 255, 255};
+const Rgb kRed{255, 0, 0};
+const Rgb kGreen{0, 255, 0};
+const Rgb kBlue{0, 0, 255};
+
+const std::vector<Rgb> kFourColours{kRed, kGreen, kBlue, kWhite};
+
+std::vector<Rgb> greyRamp(int entries)
+{
+    std::vector<Rgb> palette;
+    for (int i = 0; i < entries; ++i) {
+        const auto v = static_cast<std::uint8_t>(i);
+        palette.push_back({v, v, v});
+    }
+    return palette;
+}
+
+TEST(QdDib, NewReaderHoldsOneBlackPixel)
+{
+    QdDib dib;
+    EXPECT_EQ(dib.width(), 1);
+    EXPECT_EQ(dib.height(), 1);
+    const RgbImage image = dib.toRgbImage();
+    ASSERT_EQ(image.pixels.size(), 3u);
+    EXPECT_EQ(pixelAt(image, 0, 0), kBlack);
+}
+
+TEST(QdDib, TwentyFourBitRowsArePaddedAndStoredBottomUp)
+{
+    // 3 x 2 pixels: 9 pixel bytes and 3 padding bytes a row, 24 bytes of pixel data.
+    InfoBmp bmp{.width = 3, .height = 2, .bitCount = 24};
+    bmp.pixels = {0,   0,   255, 0, 255, 0, 255, 0,  0,  9, 9, 9,  // bottom: red green blue
+                  255, 255, 255, 0, 0,   0, 10,  20, 30, 9, 9, 9}; // top: white black (30,20,10)
+    const Bytes file = bmp.build();
+    ASSERT_EQ(file.size() - 54, 24u);
+    const RgbImage image = decode(file);
+    EXPECT_EQ(image.width, 3);
+    EXPECT_EQ(image.height, 2);
+    EXPECT_EQ(pixelAt(image, 0, 0), kWhite);
+    EXPECT_EQ(pixelAt(image, 1, 0), kBlack);
+    EXPECT_EQ(pixelAt(image, 2, 0), (Rgb{30, 20, 10}));
+    EXPECT_EQ(pixelAt(image, 0, 1), kRed);
+    EXPECT_EQ(pixelAt(image, 1, 1), kGreen);
+    EXPECT_EQ(pixelAt(image, 2, 1), kBlue);
+
+    // The same rows with a negative height are read top row first.
+    bmp.height = -2;
+    const RgbImage topDown = decode(bmp.build());
+    EXPECT_EQ(topDown.height, 2);
+    EXPECT_EQ(pixelAt(topDown, 0, 0), kRed);
+    EXPECT_EQ(pixelAt(topDown, 2, 1), (Rgb{30, 20, 10}));
+}
+
+TEST(QdDib, IndexedPixelsAreLookedUpInTheColourTable)
+{
+    // 1 bit, 10 x 1: most significant bit first, 4-byte rows.
+    InfoBmp oneBit{.width = 10, .height = 1, .bitCount = 1, .palette = {kBlack, kWhite}};
+    oneBit.pixels = {0b10110000, 0b01000000, 0, 0};
+    const RgbImage one = decode(oneBit.build());
+    const int expectedBits[10] = {1, 0, 1, 1, 0, 0, 0, 0, 0, 1};
+    for (int x = 0; x < 10; ++x)
+        EXPECT_EQ(pixelAt(one, x, 0), expectedBits[x] ? kWhite : kBlack) << x;
+
+    // 4 bits, 3 x 2 bottom-up, high nibble first.
+    InfoBmp fourBit{.width = 3, .height = 2, .bitCount = 4, .palette = greyRamp(16)};
+    fourBit.pixels = {0x12, 0x30, 0, 0, 0xAB, 0xC0, 0, 0};
+    const RgbImage four = decode(fourBit.build());
+    EXPECT_EQ(pixelAt(four, 0, 0), (Rgb{10, 10, 10}));
+    EXPECT_EQ(pixelAt(four, 2, 0), (Rgb{12, 12, 12}));
+    EXPECT_EQ(pixelAt(four, 1, 1), (Rgb{2, 2, 2}));
+
+    // 8 bits, top-down: the first stored row is the top row.
+    InfoBmp eightBit{.width = 2, .height = -2, .bitCount = 8, .palette = kFourColours};
+    eightBit.pixels = {0, 1, 0, 0, 2, 3, 0, 0};
+    const RgbImage eight = decode(eightBit.build());
+    EXPECT_EQ(eight.height, 2);
+    EXPECT_EQ(pixelAt(eight, 0, 0), kRed);
+    EXPECT_EQ(pixelAt(eight, 1, 0), kGreen);
+    EXPECT_EQ(pixelAt(eight, 0, 1), kBlue);
+    EXPECT_EQ(pixelAt(eight, 1, 1), kWhite);
+}
+
+TEST(QdDib, ShortColourTablesAndMissingDataShowBlack)
+{
+    // biClrUsed 4 on 8 bits: index 200 lies beyond the table.
+    InfoBmp bmp{.width = 3, .height = 2, .bitCount = 8, .clrUsed = 4, .palette = kFourColours};
+    // Only the bottom row and one pixel of the top row are present.
+    bmp.pixels = {3, 200, 1, 0, 2};
+    const RgbImage image = decode(bmp.build());
+    EXPECT_EQ(pixelAt(image, 0, 1), kWhite);
+    EXPECT_EQ(pixelAt(image, 1, 1), kBlack);
+    EXPECT_EQ(pixelAt(image, 2, 1), kGreen);
+    EXPECT_EQ(pixelAt(image, 0, 0), kBlue);
+    EXPECT_EQ(pixelAt(image, 1, 0), kBlack);
+    EXPECT_EQ(pixelAt(image, 2, 0), kBlack);
+}
+
+TEST(QdDib, ColourTableOfMoreThan256EntriesKeepsTheFirst256)
+{
+    InfoBmp bmp{.width = 2, .height = 1, .bitCount = 8, .clrUsed = 300};
+    bmp.palette = greyRamp(256);
+    bmp.palette.resize(300, kRed); // the 44 entries beyond 256 are skipped
+    bmp.pixels = {255, 7, 0, 0};
+    const Bytes file = bmp.build();
+    ASSERT_EQ(file.size(), 14u + 40 + 1200 + 4);
+    const RgbImage image = decode(file);
+    EXPECT_EQ(pixelAt(image, 0, 0), (Rgb{255, 255, 255}));
+    EXPECT_EQ(pixelAt(image, 1, 0), (Rgb{7, 7, 7}));
+
+    // bfOffBits must cover all 300 declared entries.
+    bmp.offBits = 14 + 40 + 1200 - 1;
+    expectLoadError<EQdDIBInvalidDIB>(bmp.build(),
+                                      "TQdInternalDIB.LoadFromFile: bfOffBits is too small");
+}
+
+TEST(QdDib, CoreHeaderFilesHaveThreeByteEntriesAndAreBottomUp)
+{
+    const RgbImage eight = decode(coreBmp(2, 2, 8, greyRamp(256), {10, 20, 0, 0, 30, 40, 0, 0}));
+    EXPECT_EQ(pixelAt(eight, 0, 1), (Rgb{10, 10, 10}));
+    EXPECT_EQ(pixelAt(eight, 1, 0), (Rgb{40, 40, 40}));
+
+    const RgbImage mono = decode(coreBmp(2, 1, 1, {kRed, kBlue}, {0x40, 0, 0, 0}));
+    EXPECT_EQ(pixelAt(mono, 0, 0), kRed);
+    EXPECT_EQ(pixelAt(mono, 1, 0), kBlue);
+
+    const RgbImage full = decode(coreBmp(1, 1, 24, {}, {1, 2, 3, 0}));
+    EXPECT_EQ(pixelAt(full, 0, 0), (Rgb{3, 2, 1}));
+}
+
+Bytes sixteenBit(std::int32_t height, std::uint32_t compression,
+                 std::optional<std::array<std::uint32_t, 3>> masks,
+                 const std::vector<std::uint16_t>& values)
+{
+    // Two pixels a row, so each row is exactly 4 bytes.
+    InfoBmp bmp{.width = 2, .height = height, .bitCount = 16, .compression = compression};
+    bmp.masks = masks;
+    for (std::uint16_t v : values)
+        bmp.pixels.insert(bmp.pixels.end(),
+                          {static_cast<std::uint8_t>(v & 0xFF), static_cast<std::uint8_t>(v >> 8)});
+    return bmp.build();
+}
+
+TEST(QdDib, SixteenBitPixelsScaleEachChannelTo255)
+{
+    // Default 5-5-5: a 5-bit 1 aligns to 8, and (8 x 255) div 248 = 8.
+    const RgbImage def = decode(sixteenBit(1, 0, std::nullopt, {0x7FFF, 0x0421}));
+    EXPECT_EQ(pixelAt(def, 0, 0), kWhite);
+    EXPECT_EQ(pixelAt(def, 1, 0), (Rgb{8, 8, 8}));
+
+    // 5-6-5 bitfields: green shifts right by 3 (m = 252), blue left by 3 (m = 248).
+    const std::array<std::uint32_t, 3> masks565{0xF800, 0x07E0, 0x001F};
+    const RgbImage b565 = decode(sixteenBit(2, 3, masks565, {0xFFFF, 0x0020, 0xF800, 0x001F}));
+    EXPECT_EQ(pixelAt(b565, 0, 1), kWhite);
+    EXPECT_EQ(pixelAt(b565, 1, 1), (Rgb{0, 4, 0})); // (4 x 255) div 252
+    EXPECT_EQ(pixelAt(b565, 0, 0), kRed);
+    EXPECT_EQ(pixelAt(b565, 1, 0), kBlue);
+
+    // Explicit 5-5-5 bitfields give the same colours as the defaults.
+    const std::array<std::uint32_t, 3> masks555{0x7C00, 0x03E0, 0x001F};
+    const RgbImage b555 = decode(sixteenBit(1, 3, masks555, {0x7C00, 0x0421}));
+    EXPECT_EQ(pixelAt(b555, 0, 0), kRed);
+    EXPECT_EQ(pixelAt(b555, 1, 0), (Rgb{8, 8, 8}));
+
+    // A compression that is not BI_BITFIELDS falls back to the default masks.
+    const RgbImage rle = decode(sixteenBit(1, 1, std::nullopt, {0x03E0, 0x001F}));
+    EXPECT_EQ(pixelAt(rle, 0, 0), kGreen);
+    EXPECT_EQ(pixelAt(rle, 1, 0), kBlue);
+}
+
+TEST(QdDib, DeepTopDownFilesKeepTheirRowOrder)
+{
+    const RgbImage image = decode(sixteenBit(-2, 0, std::nullopt, {0x7C00, 0, 0x001F, 0}));
+    EXPECT_EQ(image.height, 2);
+    EXPECT_EQ(pixelAt(image, 0, 0), kRed);
+    EXPECT_EQ(pixelAt(image, 0, 1), kBlue);
+}
+
+TEST(QdDib, ThirtyTwoBitPixelsIgnoreBitsOutsideTheMasks)
+{
+    InfoBmp bmp{.width = 2, .height = 1, .bitCount = 32};
+    // 0xFF112233 and 0x80FFFFFF: the alpha byte does not matter.
+    bmp.pixels = {0x33, 0x22, 0x11, 0xFF, 0xFF, 0xFF, 0xFF, 0x80};
+    const RgbImage image = decode(bmp.build());
+    EXPECT_EQ(pixelAt(image, 0, 0), (Rgb{0x11, 0x22, 0x33}));
+    EXPECT_EQ(pixelAt(image, 1, 0), kWhite);
+
+    // Bitfields with red in the low byte and a 4-bit green.
+    bmp.compression = 3;
+    bmp.masks = std::array<std::uint32_t, 3>{0xFF, 0xF000, 0xFF0000};
+    const RgbImage swapped = decode(bmp.build());
+    EXPECT_EQ(pixelAt(swapped, 0, 0), (Rgb{0x33, 0x22, 0x11}));
+}
+
+// Run-length streams of 4 x 3 pictures, bottom line first.
+TEST(QdDib, RunLength8DecodesEveryRecordKind)
+{
+    InfoBmp bmp{.width = 4, .height = 3, .bitCount = 8, .compression = 1, .palette = kFourColours};
+    bmp.pixels = {
+        3, 1,             // run of three greens
+        0, 0,             // end of line
+        0, 2, 0, 1,       // delta: up one line, leaving the middle line empty
+        0, 3, 2, 3, 1, 0, // literal blue white green, padded to 16 bits
+        1, 0,             // run of one red
+        0, 1,             // end of bitmap
+        4, 3,             // never reached
+    };
+    const RgbImage image = decode(bmp.build());
+    const Rgb expected[3][4] = {
+        {kBlue, kWhite, kGreen, kRed},
+        {kBlack, kBlack, kBlack, kBlack},
+        {kGreen, kGreen, kGreen, kBlack},
+    };
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(pixelAt(image, x, y), expected[y][x]) << x << "," << y;
+}
+
+TEST(QdDib, RunLength4DecodesEveryRecordKind)
+{
+    InfoBmp bmp{.width = 4, .height = 3, .bitCount = 4, .compression = 2, .palette = kFourColours};
+    bmp.pixels = {
+        5, 0x01,             // run alternating red green, clipped at the line's end
+        0, 0,                // end of line
+        0, 2,    2,    1,    // delta: right 2, up 1
+        0, 3,    0x32, 0x10, // literal white blue green, three nibbles in two bytes
+        // The data ends here without an end of bitmap.
+    };
+    const RgbImage image = decode(bmp.build());
+    const Rgb expected[3][4] = {
+        {kBlack, kBlack, kWhite, kBlue},
+        {kBlack, kBlack, kBlack, kBlack},
+        {kRed, kGreen, kRed, kGreen},
+    };
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(pixelAt(image, x, y), expected[y][x]) << x << "," << y;
+}
+
+TEST(QdDib, RunLengthEdgeCasesStayInsideThePicture)
+{
+    // A top-down run-length file has no defined form and shows black.
+    InfoBmp topDown{
+        .width = 2, .height = -2, .bitCount = 8, .compression = 1, .palette = kFourColours};
+    topDown.pixels = {2, 3, 0, 0, 2, 3, 0, 1};
+    const RgbImage black = decode(topDown.build());
+    EXPECT_EQ(pixelAt(black, 0, 0), kBlack);
+    EXPECT_EQ(pixelAt(black, 1, 1), kBlack);
+
+    // A run clipped at the line's end, a literal wholly outside it, then a delta past the top.
+    InfoBmp wild{.width = 2, .height = 1, .bitCount = 8, .compression = 1, .palette = kFourColours};
+    wild.pixels = {255, 1, 0, 5, 3, 3, 3, 3, 3, 0, 0, 2, 200, 200, 2, 2};
+    const RgbImage clipped = decode(wild.build());
+    EXPECT_EQ(pixelAt(clipped, 0, 0), kGreen);
+    EXPECT_EQ(pixelAt(clipped, 1, 0), kGreen);
+
+    // A literal cut off by the end of the data draws what is there.
+    wild.pixels = {0, 9, 2};
+    const RgbImage cut = decode(wild.build());
+    EXPECT_EQ(pixelAt(cut, 0, 0), kBlue);
+    EXPECT_EQ(pixelAt(cut, 1, 0), kBlack);
+}
+
+TEST(QdDib, HandOverRefusesBitCountsThatDoNotFitTheCompression)
+{
+    InfoBmp bmp{.width = 1, .height = 1, .bitCount = 24, .compression = 1, .pixels = {1, 2, 3, 0}};
+    expectHandOverError<EQdDIBInvalidDIB>(bmp.build(),
+                                          "TQdInternalDIB.GetPixelFormat: Invalid DIB(24Bit)");
+    bmp = {.bitCount = 1, .compression = 2, .palette = {kBlack, kWhite}, .pixels = {0, 0, 0, 0}};
+    expectHandOverError<EQdDIBInvalidDIB>(bmp.build(),
+                                          "TQdInternalDIB.GetPixelFormat: Invalid DIB(1Bit)");
+    bmp = {.bitCount = 4, .compression = 1, .palette = kFourColours, .pixels = {0, 0, 0, 0}};
+    expectHandOverError<EQdDIBInvalidDIB>(bmp.build(),
+                                          "TQdInternalDIB.GetPixelFormat: Invalid DIB(4Bit)");
+    bmp = {.bitCount = 8,
+           .compression = 3,
+           .palette = kFourColours,
+           .masks = std::array<std::uint32_t, 3>{1, 1, 1},
+           .pixels = {0, 0, 0, 0}};
+    expectHandOverError<EQdDIBInvalidDIB>(bmp.build(),
+                                          "TQdInternalDIB.GetPixelFormat: Invalid DIB(8Bit)");
+}
+
+TEST(QdDib, MalformedHeadersAreRefusedWithTheirMessages)
+{
+    const std::string headerSize = "TQdInternalDIB.LoadFromStream: Invalid Bitmap Header Size";
+    const std::string offBits = "TQdInternalDIB.LoadFromFile: bfOffBits is too small";
+    const std::string dimensions = "TQdInternalDIB.LoadFromStream: Invalid Width or Height";
+    const InfoBmp good{.width = 1, .height = 1, .bitCount = 24, .pixels = {1, 2, 3, 0}};
+
+    expectLoadError<EStreamReadError>(Bytes{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0},
+                                      "ストリームからの読み込みエラー");
+    Bytes notBm = good.build();
+    notBm[0] = 'M';
+    expectLoadError<EQdDIBInvalidDIBFile>(notBm,
+                                          "TQdInternalDIB.LoadFromFile: File type is invalid");
+
+    for (std::uint32_t size : {108u, 124u, 64u, 0u}) {
+        InfoBmp bmp = good;
+        bmp.headerSize = size;
+        expectLoadError<EQdDIBInvalidDIB>(bmp.build(), headerSize);
+    }
+
+    InfoBmp twoBit = good;
+    twoBit.bitCount = 2;
+    expectLoadError<EQdDIBInvalidDIB>(twoBit.build(),
+                                      "TQdInternalDIB.LoadFromStream: Invalid BitCout");
+    expectLoadError<EQdDIBInvalidDIB>(coreBmp(1, 1, 16, {}, {0, 0, 0, 0}),
+                                      "TQdInternalDIB.LoadFromStream: Invalid BitCount");
+
+    InfoBmp early = good;
+    early.offBits = 53;
+    expectLoadError<EQdDIBInvalidDIB>(early.build(), offBits);
+    // With bitfields the three masks count too.
+    InfoBmp fields{.width = 1,
+                   .height = 1,
+                   .bitCount = 16,
+                   .compression = 3,
+                   .masks = std::array<std::uint32_t, 3>{0x7C00, 0x03E0, 0x001F},
+                   .pixels = {0, 0, 0, 0},
+                   .offBits = 65};
+    expectLoadError<EQdDIBInvalidDIB>(fields.build(), offBits);
+    Bytes core = coreBmp(1, 1, 1, {kRed, kBlue}, {0, 0, 0, 0});
+    core[10] = 14 + 12 + 5;
+    expectLoadError<EQdDIBInvalidDIB>(core, offBits);
+
+    for (auto [w, h] : {std::pair{0, 1}, {-3, 1}, {1, 0}, {1, INT32_MIN}}) {
+        InfoBmp bmp = good;
+        bmp.width = w;
+        bmp.height = h;
+        expectLoadError<EQdDIBInvalidDIB>(bmp.build(), dimensions);
+    }
+    expectLoadError<EQdDIBInvalidDIB>(coreBmp(0, 1, 24, {}, {0, 0, 0, 0}), dimensions);
+
+    fields.offBits.reset();
+    fields.masks = std::array<std::uint32_t, 3>{0x7C00, 0, 0x001F};
+    expectLoadError<EQdDIBInvalidDIB>(fields.build(),
+                                      "TQdInternalDIB.LoadFromStream: Invalid Masks");
+}
+
+TEST(QdDib, DataMissingFromTheFileIsAReadErrorNotAnAllocation)
+{
+    const std::string readError = "ストリームからの読み込みエラー";
+    InfoBmp bmp{.width = 1, .height = 1, .bitCount = 24, .pixels = {1, 2, 3, 0}};
+
+    // bfSize claims 4 GB on a file of 58 bytes.
+    bmp.fileSize = 0xFFFFFFF0;
+    expectLoadError<EStreamReadError>(bmp.build(), readError);
+
+    // Pixel data that starts beyond the end of the file.
+    bmp.offBits = 1000;
+    bmp.fileSize = 1004;
+    expectLoadError<EStreamReadError>(bmp.build(), readError);
+
+    // A colour table cut short.
+    Bytes table = InfoBmp{.bitCount = 8, .palette = greyRamp(256), .pixels = {0, 0, 0, 0}}.build();
+    table.resize(54 + 500);
+    expectLoadError<EStreamReadError>(table, readError);
+
+    // 16-bit rows are read from the file: 1000 x 1000 pixels with 4 bytes present.
+    InfoBmp deep{.width = 1000, .height = 1000, .bitCount = 16, .pixels = {0, 0, 0, 0}};
+    expectLoadError<EStreamReadError>(deep.build(), readError);
+}
+
+TEST(QdDib, EmptyPixelDataAndHugePicturesAreOutOfResources)
+{
+    const std::string noMapping = "GetMemory: Cannot Make File Mapping Object";
+    InfoBmp bmp{.width = 1, .height = 1, .bitCount = 24, .pixels = {1, 2, 3, 0}};
+    bmp.fileSize = 54; // bfSize equal to bfOffBits: no pixel data
+    expectLoadError<EOutOfResources>(bmp.build(), noMapping);
+    bmp.fileSize = 10; // smaller: a negative length
+    expectLoadError<EOutOfResources>(bmp.build(), noMapping);
+
+    // A run-length picture may legitimately be far larger than its data, but one of 10^10
+    // pixels is refused before any buffer is made for it.
+    InfoBmp huge{.width = 100000,
+                 .height = 100000,
+                 .bitCount = 8,
+                 .compression = 1,
+                 .palette = kFourColours,
+                 .pixels = {0, 1}};
+    expectHandOverError<EOutOfResources>(huge.build(), noMapping);
+    // A 16-bit one is refused at load, where its 24-bit rows would be made.
+    huge = {.width = 100000, .height = -100000, .bitCount = 16, .pixels = {0, 0, 0, 0}};
+    expectLoadError<EOutOfResources>(huge.build(), noMapping);
+}
+
+TEST(QdDib, FailedLoadKeepsTheHeldPicture)
+{
+    QdDib dib;
+    InfoBmp bmp{.width = 2, .height = 1, .bitCount = 24, .pixels = {0, 0, 255, 255, 0, 0, 0, 0}};
+    dib.loadFromBytes(bmp.build());
+    bmp.width = 0;
+    EXPECT_THROW(dib.loadFromBytes(bmp.build()), EQdDIBError);
+    bmp.width = 5;
+    bmp.fileSize = 0x7FFFFFFF;
+    EXPECT_THROW(dib.loadFromBytes(bmp.build()), EStreamReadError);
+    ASSERT_EQ(dib.width(), 2);
+    const RgbImage image = dib.toRgbImage();
+    EXPECT_EQ(pixelAt(image, 0, 0), kRed);
+    EXPECT_EQ(pixelAt(image, 1, 0), kBlue);
+}
+
+class QdDibFileTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/qddib-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        m_folder = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(m_folder); }
+
+    std::string write(const std::string& name, const Bytes& bytes)
+    {
+        const std::string path = (m_folder / name).string();
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
+    std::filesystem::path m_folder;
+};
+
+TEST_F(QdDibFileTest, LoadsAFileAndReportsOnesThatCannotBeOpened)
+{
+    InfoBmp bmp{.width = 1, .height = 1, .bitCount = 24, .pixels = {1, 2, 3, 0}};
+    const std::string path = write("写真.bmp", bmp.build());
+    QdDib dib;
+    dib.loadFromFile(path);
+    EXPECT_EQ(pixelAt(dib.toRgbImage(), 0, 0), (Rgb{3, 2, 1}));
+
+    const std::string missing = (m_folder / "missing.bmp").string();
+    expectError<EFileOpenError>([&] { dib.loadFromFile(missing); },
+                                "ファイル \"" + missing + "\". " + std::strerror(ENOENT) +
+                                    " は開けません");
+    expectError<EFileOpenError>([&] { dib.loadFromFile(m_folder.string()); },
+                                "ファイル \"" + m_folder.string() + "\". " + std::strerror(EISDIR) +
+                                    " は開けません");
+
+    // The file's real length bounds the reads, whatever bfSize claims.
+    bmp.fileSize = 0xFFFFFFFF;
+    const std::string lying = write("lying.bmp", bmp.build());
+    EXPECT_THROW(dib.loadFromFile(lying), EStreamReadError);
+    EXPECT_EQ(pixelAt(dib.toRgbImage(), 0, 0), (Rgb{3, 2, 1}));
+}
+
+// Files that once upset the reader. Each must load and hand over, or fail with a reader error.
+TEST(QdDib, RegressionInputsNeverCrash)
+{
+    const std::filesystem::path folder = LUMIVANE_TEST_DATA_DIR "/bmp";
+    if (!std::filesystem::exists(folder))
+        GTEST_SKIP() << "no regression inputs";
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        QdDib dib;
+        try {
+            dib.loadFromFile(entry.path().string());
+            const RgbImage image = dib.toRgbImage();
+            EXPECT_EQ(image.pixels.size(),
+                      static_cast<std::size_t>(image.width) * image.height * 3);
+        } catch (const EQdDIBError&) {
+        } catch (const EStreamReadError&) {
+        } catch (const EOutOfResources&) {
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,566 @@
+#include "app/mainwindow.h"
+
+#include "app/errorguard.h"
+#include "app/layout.h"
+#include "app/messages.h"
+#include "app/pathfit.h"
+#include "app/settings.h"
+#include "music/musicplaylist.h"
+#include "render/scenegeometry.h"
+#include "render/slideconstants.h"
+#include "render/slideview.h"
+#include "search/searchthread.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QSurfaceFormat>
+
+#include <sys/stat.h>
+
+#include <chrono>
+
+namespace {
+
+const QString kWindowFontFamily = QStringLiteral("ＭＳ Ｐゴシック");
+const QColor kBlue(0, 0, 255);
+const QColor kRed(255, 0, 0);
+
+// The web address shown on the search screen.
+const QString kWebAddress = QStringLiteral("https://lumivane.example.org/");
+
+QFont componentFont(int pixelHeight, bool bold = false)
+{
+    QFont font(kWindowFontFamily);
+    font.setPixelSize(pixelHeight);
+    font.setBold(bold);
+    return font;
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry,
+                  int pixelHeight)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(geometry);
+    label->setFont(componentFont(pixelHeight, true));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, kRed);
+    label->setPalette(palette);
+    label->setAttribute(Qt::WA_TranslucentBackground);
+    return label;
+}
+
+// The file name part of a path: everything after its last "/".
+QString fileNamePart(const QString& path)
+{
+    return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+bool isExistingFolder(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+QString withTrailingSlash(QString folder)
+{
+    if (!folder.endsWith(u'/'))
+        folder += u'/';
+    return folder;
+}
+
+// Whether the focused control takes typed characters, in which case a plain C is its text and
+// not the buttons' accelerator.
+bool takesTypedText(const QWidget* widget)
+{
+    if (const auto* line = qobject_cast<const QLineEdit*>(widget))
+        return !line->isReadOnly();
+    if (const auto* text = qobject_cast<const QPlainTextEdit*>(widget))
+        return !text->isReadOnly();
+    return false;
+}
+
+} // namespace
+
+MainWindow::MainWindow(StartupOptions options) : m_music(std::move(options.music))
+{
+    // Start-up, in the order the rest of the program relies on: settings, surface, music,
+    // search folder, camera tables, search thread, and finally the place on the monitor.
+    m_appDir = withTrailingSlash(options.appDir);
+    buildComponents();
+
+    m_monitorIndex = 0;
+    if (QFile::exists(m_appDir + QStringLiteral("lumivane.ini")))
+        m_monitorIndex = chooseMonitorIndex(readMonitorSetting(m_appDir + QStringLiteral("lumivane.ini")),
+                                            int(QGuiApplication::screens().size()));
+
+    m_slideshowRunning = false;
+    m_random.seed(static_cast<std::mt19937::result_type>(
+        std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    m_pathIndex = drawPathIndex();
+
+    if (QScreen* primary = QGuiApplication::primaryScreen())
+        resize(primary->size());
+    createSurface();
+    startMusic();
+    chooseSearchFolder(options.folderArgument);
+    move(0, 0);
+    // The camera tables were built with the window (CameraPaths computes them once).
+    runGuarded(this, [this] {
+        m_searchThread = std::make_unique<SearchThread>(m_imageList, m_searchFolder);
+    });
+    placeOnMonitor();
+    m_currentIndex = 0;
+    m_frameCounter = 0;
+}
+
+MainWindow::~MainWindow()
+{
+    // Shutdown: the search thread first, so that nothing writes to the picture list any more;
+    // then the timers; then the surface, with the texture deleted while the context is current.
+    if (m_searchThread) {
+        m_searchThread->requestStop();
+        m_searchThread.reset();
+    }
+    m_findFileTimer.stop();
+    m_slideTimer.stop();
+    m_musicTimer.stop();
+    m_view->releaseSurface();
+    qApp->removeEventFilter(this);
+}
+
+void MainWindow::buildComponents()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Lumivane"));
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, kBlue);
+    palette.setColor(QPalette::WindowText, Qt::white);
+    setPalette(palette);
+    setFont(componentFont(11));
+    setFocusPolicy(Qt::StrongFocus);
+
+    // The OpenGL surface fills the window, beneath every other component.
+    m_view = new SlideView(this);
+    m_view->setGeometry(rect());
+
+    m_closeButton = new QPushButton(QStringLiteral("終了(&C)"), this);
+    m_closeButton->setObjectName(QStringLiteral("B_Close"));
+    m_closeButton->resize(CloseButtonSize);
+    m_closeButton->setFont(componentFont(11));
+    m_closeButton->hide();
+    connect(m_closeButton, &QPushButton::clicked, this,
+            [this] { runGuarded(this, [this] { closeClicked(); }); });
+
+    m_panel = new QFrame(this);
+    m_panel->setObjectName(QStringLiteral("Panel1"));
+    m_panel->resize(PanelSize);
+    m_panel->setFrameShape(QFrame::NoFrame);
+
+    m_splash = new QLabel(m_panel);
+    m_splash->setObjectName(QStringLiteral("Image1"));
+    m_splash->setGeometry(0, 0, 469, 257);
+    m_splash->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_splash->setPixmap(QPixmap(QStringLiteral(":/lumivane/splash.bmp")));
+    m_splash->setAccessibleName(QStringLiteral("Lumivane"));
+
+    m_statusLabel = makeLabel(m_panel, "Label1",
+                              QStringLiteral("フォルダ内の画像ファイルを探しています。"),
+                              QRect(8, 4, 306, 16), 16);
+    m_statusLabel->setWordWrap(false);
+    m_statusLabel->setMinimumWidth(0);
+    m_statusLabel->adjustSize();
+    m_statusLabel->setFixedHeight(16);
+    m_productLabel = makeLabel(m_panel, "Label2", QStringLiteral("Lumivane"),
+                               QRect(104, 148, 241, 35), 35);
+    m_productLabel->setFixedHeight(35 + 8);
+    m_webLabel = makeLabel(m_panel, "Label3", kWebAddress, QRect(280, 236, 174, 16), 16);
+    m_webLabel->adjustSize();
+    m_webLabel->move(280, 236);
+
+    m_pathBox = new QLineEdit(m_panel);
+    m_pathBox->setObjectName(QStringLiteral("Edit1"));
+    m_pathBox->setGeometry(4, 24, 462, 19);
+    m_pathBox->setFont(componentFont(11));
+    m_pathBox->setAttribute(Qt::WA_InputMethodEnabled, false);
+    m_pathBox->setAccessibleName(QStringLiteral("検索中のファイル"));
+    QPalette pathPalette = m_pathBox->palette();
+    pathPalette.setColor(QPalette::Text, Qt::black);
+    pathPalette.setColor(QPalette::Base, Qt::white);
+    m_pathBox->setPalette(pathPalette);
+
+    m_cancelButton = new QPushButton(QStringLiteral("検索中止(&C)"), m_panel);
+    m_cancelButton->setObjectName(QStringLiteral("B_Search_Cancel"));
+    m_cancelButton->setGeometry(140, 68, 159, 25);
+    m_cancelButton->setFont(componentFont(13));
+    QPalette cancelPalette = m_cancelButton->palette();
+    cancelPalette.setColor(QPalette::ButtonText, Qt::white);
+    cancelPalette.setColor(QPalette::Button, QColor(40, 70, 200));
+    m_cancelButton->setPalette(cancelPalette);
+    connect(m_cancelButton, &QPushButton::clicked, this,
+            [this] { runGuarded(this, [this] { stopSteps(); }); });
+    // The cancel button: Escape clicks it while it is visible and enabled. A shortcut of a
+    // hidden or disabled widget does not fire, which gives exactly that rule.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_cancelButton);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, m_cancelButton, &QPushButton::click);
+
+    m_pageBox = new QPlainTextEdit(this);
+    m_pageBox->setObjectName(QStringLiteral("E_Page"));
+    m_pageBox->resize(PageBoxSize);
+    m_pageBox->setReadOnly(true);
+    m_pageBox->setFrameShape(QFrame::NoFrame);
+    m_pageBox->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_pageBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_pageBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_pageBox->setFont(componentFont(11));
+    m_pageBox->document()->setDocumentMargin(0);
+    QTextOption pageOption = m_pageBox->document()->defaultTextOption();
+    pageOption.setAlignment(Qt::AlignRight);
+    pageOption.setWrapMode(QTextOption::NoWrap);
+    m_pageBox->document()->setDefaultTextOption(pageOption);
+    QPalette pagePalette = m_pageBox->palette();
+    pagePalette.setColor(QPalette::Base, kBlue);
+    pagePalette.setColor(QPalette::Text, Qt::white);
+    m_pageBox->setPalette(pagePalette);
+    m_pageBox->setAccessibleName(QStringLiteral("ページ"));
+
+    // The search screen keeps the typing focus in the path box.
+    setTabOrder(m_pathBox, m_cancelButton);
+    m_pathBox->setFocus();
+
+    m_findFileTimer.setObjectName(QStringLiteral("Timer_FindFile"));
+    m_findFileTimer.setInterval(30);
+    connect(&m_findFileTimer, &QTimer::timeout, this, &MainWindow::findFileTick);
+    m_findFileTimer.start();
+
+    m_slideTimer.setObjectName(QStringLiteral("Timer_Slide"));
+    m_slideTimer.setInterval(30);
+    connect(&m_slideTimer, &QTimer::timeout, this, &MainWindow::slideTick);
+
+    m_musicTimer.setObjectName(QStringLiteral("Timer_Mid"));
+    m_musicTimer.setInterval(1000);
+    connect(&m_musicTimer, &QTimer::timeout, this, &MainWindow::musicTick);
+    m_musicTimer.start();
+}
+
+void MainWindow::createSurface()
+{
+    // Find out now, before the window is shown, whether the platform gives an OpenGL context of
+    // the slideshow's format; the window's own surface is made with the same format when it is
+    // first shown. Either failure is reported, and start-up goes on without a working surface.
+    QOpenGLContext probe;
+    probe.setFormat(QSurfaceFormat::defaultFormat());
+    if (!probe.create())
+        Messages::showPlain(this, QStringLiteral("Could not CreateContext"));
+    QOffscreenSurface surface;
+    surface.setFormat(probe.format());
+    surface.create();
+    if (!probe.isValid() || !probe.makeCurrent(&surface))
+        Messages::showPlain(this, QStringLiteral("Could not MakeCurrent"));
+    else
+        probe.doneCurrent();
+}
+
+void MainWindow::startMusic()
+{
+    if (!m_music)
+        m_music = std::make_unique<MusicPlaylist>();
+    if (!m_music->findMusicFiles(QFile::encodeName(m_appDir).toStdString())) {
+        m_musicTimer.stop();
+        return;
+    }
+    // A file that cannot be opened is shown like any escaped error; start-up goes on.
+    runGuarded(this, [this] { m_music->startFirst(); });
+}
+
+void MainWindow::chooseSearchFolder(const QString& argument)
+{
+    const QString folder = isExistingFolder(argument) ? withTrailingSlash(argument) : m_appDir;
+    m_searchFolder = QFile::encodeName(folder).toStdString();
+}
+
+void MainWindow::placeOnMonitor()
+{
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (m_monitorIndex >= 0 && m_monitorIndex < screens.size())
+        setGeometry(screens.at(m_monitorIndex)->geometry());
+    const WindowLayout layout = computeLayout(width(), height());
+    m_closeButton->move(layout.closeButton);
+    m_pageBox->move(layout.pageBox);
+    m_panel->move(layout.panel);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    m_view->setGeometry(rect());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Search screen and hand-over
+
+void MainWindow::findFileTick()
+{
+    runGuarded(this, [this] {
+        if (!m_searchThread)
+            return;
+        if (!m_searchThread->scanDone()) {
+            // The entry that sorts last so far, not the one found most recently.
+            const GuardedList::Progress progress = m_imageList.progress();
+            if (progress.last) {
+                const QString shown = fitPathToWidth(
+                    progress.last->display, [this](const QString& t) { return textWidth(t); },
+                    m_pathBox->width());
+                if (m_pathBox->text() != shown)
+                    m_pathBox->setText(shown);
+            }
+            return;
+        }
+        handOver();
+    });
+}
+
+void MainWindow::handOver()
+{
+    m_findFileTimer.stop();
+    // The walk has returned, so destroying the thread waits only for it to end.
+    std::unique_ptr<SearchThread> finished = std::move(m_searchThread);
+    finished.reset();
+    m_panel->hide();
+    setFocus();
+
+    const SortedStringList& images = m_imageList.unguarded();
+    if (images.count() < 1) {
+        Messages::showPlain(this, QStringLiteral("画像ファイルがありません"));
+        QCoreApplication::quit();
+        return;
+    }
+    m_slideshowRunning = true;
+    loadSlideTexture(images.at(std::size_t(m_currentIndex)));
+    m_pageBox->setPlainText(pageText(images.at(std::size_t(m_currentIndex)), 10));
+    m_closeButton->show();
+    m_slideTimer.start();
+    enableKeyPreview();
+}
+
+int MainWindow::textWidth(const QString& text) const
+{
+    return QFontMetrics(font()).horizontalAdvance(text);
+}
+
+QString MainWindow::pageText(const PathEntry& entry, int margin) const
+{
+    const QString path = fitPathToWidth(
+        entry.display, [this](const QString& t) { return textWidth(t); },
+        m_pageBox->width() - margin);
+    return path + QStringLiteral("\r\n") + QString::number(m_currentIndex + 1) + u'/' +
+           QString::number(m_imageList.unguarded().count());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Slide cycle
+
+void MainWindow::loadSlideTexture(const PathEntry& entry)
+{
+    // The status line goes on screen before anything is read, so that a slow picture shows
+    // what is being loaded.
+    m_view->showStatusLine(QStringLiteral("Now File(") + fileNamePart(entry.display) +
+                           QStringLiteral(") Loading"));
+    m_slide.prepare(entry.path);
+    m_view->uploadTexture(m_slide.texturePixels());
+}
+
+int MainWindow::drawPathIndex()
+{
+    if (m_pathChooser)
+        return m_pathChooser();
+    return std::uniform_int_distribution<int>(0, PathCount - 1)(m_random);
+}
+
+void MainWindow::changeSlide()
+{
+    const SortedStringList& images = m_imageList.unguarded();
+    m_frameCounter = 0;
+    ++m_currentIndex;
+    if (m_currentIndex >= int(images.count()))
+        m_currentIndex = 0;
+    // An error here ends the tick: the previous picture stays, and is drawn again from the
+    // first camera frame on the next ticks.
+    loadSlideTexture(images.at(std::size_t(m_currentIndex)));
+    m_pathIndex = drawPathIndex();
+    m_pageBox->setPlainText(pageText(images.at(std::size_t(m_currentIndex)), 8));
+}
+
+void MainWindow::drawFrame()
+{
+    const SceneRenderer::Scene scene =
+        buildScene(m_slide.imageWidth(), m_slide.imageHeight(), m_slide.texExtentS(),
+                   m_slide.texExtentT());
+    m_view->presentFrame(m_cameraPaths.pose(m_frameCounter + 1, m_pathIndex), scene);
+}
+
+void MainWindow::slideTick()
+{
+    runGuarded(this, [this] {
+        if (m_frameCounter >= SlideFrames)
+            changeSlide();
+        // Switching the timer off and on around the frame restarts its interval, so the next
+        // frame comes no sooner than 30 ms after this one is on screen.
+        m_slideTimer.stop();
+        drawFrame();
+        m_slideTimer.start();
+        ++m_frameCounter;
+    });
+}
+
+void MainWindow::musicTick()
+{
+    runGuarded(this, [this] { m_music->tick(); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keyboard and mouse
+
+void MainWindow::stopSteps()
+{
+    // Pending events are handled in the middle of the search branch; an Escape among them must
+    // not start the steps a second time.
+    if (m_stopping)
+        return;
+    m_stopping = true;
+    if (m_searchThread) {
+        m_findFileTimer.stop();
+        m_statusLabel->setText(QStringLiteral("ファイル検索の中止処理をしています"));
+        m_statusLabel->adjustSize();
+        m_statusLabel->setFixedHeight(16);
+        m_cancelButton->setText(QStringLiteral("中止処理中"));
+        m_cancelButton->setEnabled(false);
+        m_statusLabel->update();
+        // Let the new texts and the greyed button paint before the wait for the thread.
+        QCoreApplication::processEvents();
+        m_cancelButton->update();
+        m_searchThread->requestStop();
+        m_searchThread.reset();
+    } else {
+        m_slideTimer.stop();
+    }
+    QCoreApplication::quit();
+}
+
+void MainWindow::closeClicked()
+{
+    if (m_searchThread) {
+        m_searchThread->requestStop();
+        m_searchThread.reset();
+    }
+    QCoreApplication::quit();
+}
+
+void MainWindow::enableKeyPreview()
+{
+    if (m_keyPreview)
+        return;
+    m_keyPreview = true;
+    qApp->installEventFilter(this);
+}
+
+bool MainWindow::pressVisibleButton()
+{
+    for (QPushButton* button : {m_cancelButton, m_closeButton}) {
+        if (button->isVisible() && button->isEnabled()) {
+            button->click();
+            return true;
+        }
+    }
+    return false;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // Key preview: once the slideshow runs, the window sees every key of its own controls first.
+    if (m_keyPreview && event->type() == QEvent::KeyPress) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget != nullptr && widget->window() == this) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_Escape) {
+                runGuarded(this, [this] { stopSteps(); });
+                return true;
+            }
+            if (key->key() == Qt::Key_C && key->modifiers() == Qt::NoModifier &&
+                !takesTypedText(QApplication::focusWidget()) && pressVisibleButton())
+                return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        runGuarded(this, [this] { stopSteps(); });
+        return;
+    }
+    // The buttons' accelerator without Alt: reached only when the focused control did not take
+    // the key as text.
+    if (event->key() == Qt::Key_C && event->modifiers() == Qt::NoModifier &&
+        !takesTypedText(QApplication::focusWidget()) && pressVisibleButton())
+        return;
+    QWidget::keyPressEvent(event);
+}
+
+void MainWindow::resumeSlideTimer()
+{
+    // Enabling the timer when it already runs changes nothing; in particular it does not
+    // restart its interval.
+    if (!m_slideTimer.isActive())
+        m_slideTimer.start();
+}
+
+void MainWindow::mousePressEvent(QMouseEvent* event)
+{
+    runGuarded(this, [this, event] {
+        if (!m_slideshowRunning)
+            return;
+        switch (event->button()) {
+        case Qt::LeftButton:
+            m_frameCounter = SlideFrames;
+            resumeSlideTimer();
+            break;
+        case Qt::RightButton:
+            m_frameCounter = SlideFrames;
+            m_currentIndex -= 2;
+            if (m_currentIndex < -1)
+                m_currentIndex = int(m_imageList.unguarded().count()) - 2;
+            resumeSlideTimer();
+            break;
+        case Qt::MiddleButton:
+            if (m_slideTimer.isActive()) {
+                m_slideTimer.stop();
+                m_view->showPauseMarker();
+            } else {
+                m_slideTimer.start();
+            }
+            break;
+        default:
+            break;
+        }
+    });
+}

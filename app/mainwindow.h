@@ -1,0 +1,136 @@
+#pragma once
+
+#include "music/musicplaylist.h"
+#include "render/camerapaths.h"
+#include "render/slideimage.h"
+#include "search/guardedlist.h"
+
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class SearchThread;
+class SlideView;
+
+// What the window is started with. The program passes its own folder and its first argument;
+// tests pass folders of their own.
+struct StartupOptions
+{
+    // The executable's folder, ending with "/": the settings file and the music are found here,
+    // and it is searched when the argument names no folder.
+    QString appDir;
+    // The first command-line argument, or empty when there is none.
+    QString folderArgument;
+    // Plays music through SDL2_mixer; tests may pass their own playlist or none.
+    std::unique_ptr<MusicPlaylist> music;
+};
+
+// The one window of the program. It covers a monitor, shows the search screen while the search
+// thread collects the pictures, then runs the slideshow: one frame every 30 ms, the next picture
+// every 150 frames. It orchestrates; the search, the decoding, the camera paths, the scene and
+// the music live in classes of their own.
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(StartupOptions options);
+    ~MainWindow() override;
+
+    // Timer handlers, public so that tests can drive them tick by tick.
+    void findFileTick();
+    void slideTick();
+    void musicTick();
+
+    // State the tests and the accessibility description read.
+    int frameCounter() const { return m_frameCounter; }
+    int currentIndex() const { return m_currentIndex; }
+    int pathIndex() const { return m_pathIndex; }
+    bool slideshowRunning() const { return m_slideshowRunning; }
+    int monitorIndex() const { return m_monitorIndex; }
+    const std::string& searchFolder() const { return m_searchFolder; }
+    bool searching() const { return m_searchThread != nullptr; }
+    const QTimer& findFileTimer() const { return m_findFileTimer; }
+    const QTimer& slideTimer() const { return m_slideTimer; }
+    const QTimer& musicTimer() const { return m_musicTimer; }
+    const SlideImage& slideImage() const { return m_slide; }
+    const CameraPaths& cameraPaths() const { return m_cameraPaths; }
+    SlideView* slideView() const { return m_view; }
+    const GuardedList& imageList() const { return m_imageList; }
+
+    // Lets tests choose the next camera paths; the program draws them at random.
+    void setPathChooserForTesting(std::function<int()> chooser) { m_pathChooser = std::move(chooser); }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildComponents();
+    void createSurface();
+    void startMusic();
+    void chooseSearchFolder(const QString& argument);
+    void placeOnMonitor();
+
+    void handOver();
+    void loadSlideTexture(const PathEntry& entry);
+    void changeSlide();
+    void drawFrame();
+    QString pageText(const PathEntry& entry, int margin) const;
+    int textWidth(const QString& text) const;
+    int drawPathIndex();
+
+    void stopSteps();
+    void resumeSlideTimer();
+    void closeClicked();
+    void enableKeyPreview();
+    bool pressVisibleButton();
+
+    // Components, named as the window's parts are named everywhere else in the project.
+    QPushButton* m_closeButton = nullptr;   // B_Close
+    QFrame* m_panel = nullptr;              // Panel1
+    QLineEdit* m_pathBox = nullptr;         // Edit1
+    QLabel* m_statusLabel = nullptr;        // Label1
+    QPushButton* m_cancelButton = nullptr;  // B_Search_Cancel
+    QPlainTextEdit* m_pageBox = nullptr;    // E_Page
+    QLabel* m_splash = nullptr;             // Image1
+    QLabel* m_productLabel = nullptr;       // Label2
+    QLabel* m_webLabel = nullptr;           // Label3
+    SlideView* m_view = nullptr;
+    QTimer m_findFileTimer;                 // Timer_FindFile
+    QTimer m_slideTimer;                    // Timer_Slide
+    QTimer m_musicTimer;                    // Timer_Mid
+
+    QString m_appDir;
+    std::string m_searchFolder;
+    int m_monitorIndex = 0;
+    int m_currentIndex = 0;
+    int m_frameCounter = 0;
+    int m_pathIndex = 0;
+    bool m_slideshowRunning = false;
+    bool m_keyPreview = false;
+    bool m_stopping = false;
+
+    // Declared first so that it is destroyed last, after the window's own shutdown steps: the
+    // music stops as the window's parts go.
+    std::unique_ptr<MusicPlaylist> m_music;
+
+    std::mt19937 m_random;
+    std::function<int()> m_pathChooser;
+    CameraPaths m_cameraPaths;
+    SlideImage m_slide;
+    GuardedList m_imageList;
+    std::unique_ptr<SearchThread> m_searchThread;
+};

@@ -1,0 +1,82 @@
+#include "render/scenerenderer.h"
+
+#include "render/slideconstants.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+namespace SceneRenderer {
+
+void applyFixedState()
+{
+    glClearColor(0.0f, 0.0f, 1.0f, 1.0f);
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_TEXTURE_2D);
+    glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_DECAL);
+    glEnable(GL_POLYGON_SMOOTH);
+}
+
+unsigned uploadSlideTexture(unsigned previousName, bool previousCreated,
+                            const std::uint8_t* pixels)
+{
+    // Only one slide texture exists at a time: the old one goes before the new one is made.
+    if (previousCreated)
+        glDeleteTextures(1, &previousName);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 1024, 1024, 0, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+    return name;
+}
+
+void deleteSlideTexture(unsigned name)
+{
+    GLuint texture = name;
+    glDeleteTextures(1, &texture);
+}
+
+void drawFrame(int width, int height, const CameraPose& camera, const Scene& scene,
+               unsigned textureName)
+{
+    glViewport(0, 0, width, height);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    // The aspect ratio is divided in floating point and rounded to single precision.
+    const float aspect = height > 0 ? static_cast<float>(double(width) / double(height)) : 1.0f;
+    gluPerspective(60.0, aspect, 100.0, 10000.0);
+
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    gluLookAt(camera.eyeX, camera.eyeY, camera.eyeZ, camera.centerX, camera.centerY,
+              camera.centerZ, 0.0, 1.0, 0.0);
+
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glPolygonMode(GL_FRONT, GL_FILL);
+    glBindTexture(GL_TEXTURE_2D, 0);
+
+    for (const ScenePolygon& polygon : scene) {
+        // Texture object 0 never holds an image, so everything but the picture is drawn in
+        // its vertex colours.
+        if (polygon.textured)
+            glBindTexture(GL_TEXTURE_2D, textureName);
+        glBegin(GL_POLYGON);
+        glNormal3f(polygon.nx, polygon.ny, polygon.nz);
+        for (const SceneVertex& v : polygon.vertices) {
+            // A colour stays in force, also across polygons, until the next one is given.
+            if (v.hasColour)
+                glColor3f(v.r, v.g, v.b);
+            if (v.hasTexCoord)
+                glTexCoord2d(v.s, v.t);
+            glVertex3f(v.x, v.y, v.z);
+        }
+        glEnd();
+        if (polygon.textured)
+            glBindTexture(GL_TEXTURE_2D, 0);
+    }
+    glFlush();
+}
+
+} // namespace SceneRenderer

@@ -1,1 +1,152 @@
+#include "app/settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+// The bytes of a string literal, zero bytes included, without its terminating zero.
+template <std::size_t N> QByteArray bytes(const char (&literal)[N])
+{
+    return QByteArray(literal, N - 1);
+}
+
+class SettingsFileTest : public ::testing::Test
+{
+protected:
+    QString write(const QByteArray& contents)
+    {
+        const QString path = m_dir.filePath("lumivane.ini");
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(contents);
+        return path;
+    }
+
+    // The monitor chosen on a desktop with two monitors.
+    int monitorFor(const QByteArray& contents)
+    {
+        return chooseMonitorIndex(readMonitorSetting(write(contents)), 2);
+    }
+
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST(ParseIniInteger, AcceptsDecimalWithBlanksAndOneSign)
+{
+    EXPECT_EQ(parseIniInteger("1"), 1);
+    EXPECT_EQ(parseIniInteger(" +1"), 1);
+    EXPECT_EQ(parseIniInteger("\t-1"), -1);
+    EXPECT_EQ(parseIniInteger("1 "), 1);
+    EXPECT_EQ(parseIniInteger("007"), 7);
+    EXPECT_EQ(parseIniInteger("2147483647"), 2147483647);
+    EXPECT_EQ(parseIniInteger("-2147483648"), -2147483647 - 1);
+}
+
+TEST(ParseIniInteger, AcceptsHexadecimalPrefixesAfterTheSign)
+{
+    EXPECT_EQ(parseIniInteger("0x1"), 1);
+    EXPECT_EQ(parseIniInteger("0X1f"), 31);
+    EXPECT_EQ(parseIniInteger("$1"), 1);
+    EXPECT_EQ(parseIniInteger("$aB"), 171);
+    EXPECT_EQ(parseIniInteger("-$10"), -16);
+    EXPECT_EQ(parseIniInteger(" +0x7FFFFFFF"), 2147483647);
+    EXPECT_EQ(parseIniInteger("-0x80000000"), -2147483647 - 1);
+}
+
+TEST(ParseIniInteger, GivesZeroForAnythingElse)
+{
+    for (const char* text :
+         {"",           " ",           "abc",        "1a",        "1 2",
+          "+",          "-",           "+-1",        "- 1",       "0x",
+          "$",          "x1",          "1.5",        "0xg",       "$-1",
+          "2147483648", "-2147483649", "0x80000000", "$FFFFFFFF", "99999999999999999999999999"})
+        EXPECT_EQ(parseIniInteger(text), 0) << text;
+}
+
+TEST(ChooseMonitorIndex, ReplacesIndicesOutsideTheMonitorsByZero)
+{
+    EXPECT_EQ(chooseMonitorIndex(1, 2), 1);
+    EXPECT_EQ(chooseMonitorIndex(0, 2), 0);
+    EXPECT_EQ(chooseMonitorIndex(2, 2), 0);
+    EXPECT_EQ(chooseMonitorIndex(-1, 2), 0);
+    EXPECT_EQ(chooseMonitorIndex(0, 0), 0);
+    EXPECT_EQ(chooseMonitorIndex(-2147483647 - 1, 1), 0);
+}
+
+TEST_F(SettingsFileTest, MissingFileSectionOrKeyGivesMonitorZero)
+{
+    EXPECT_EQ(readMonitorSetting(m_dir.filePath("lumivane.ini")), 0);
+    EXPECT_EQ(monitorFor("[OTHER]\nMONITOR=1\n"), 0);
+    EXPECT_EQ(monitorFor("[DEF]\nSCREEN=1\n"), 0);
+    EXPECT_EQ(monitorFor(""), 0);
+    // A folder of that name is not a settings file.
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("folder.ini"));
+    EXPECT_EQ(readMonitorSetting(m_dir.filePath("folder.ini")), 0);
+    // Opening a FIFO would wait for a writer; it is not read at all.
+    const QByteArray fifo = QFile::encodeName(m_dir.filePath("fifo.ini"));
+    ASSERT_EQ(mkfifo(fifo.constData(), 0600), 0);
+    EXPECT_EQ(readMonitorSetting(m_dir.filePath("fifo.ini")), 0);
+}
+
+TEST_F(SettingsFileTest, ChoosesTheMonitorTheValueNames)
+{
+    EXPECT_EQ(monitorFor("[DEF]\nMONITOR=1\n"), 1);
+    EXPECT_EQ(monitorFor("[DEF]\nMONITOR= +1\n"), 1);
+    EXPECT_EQ(monitorFor("[DEF]\nMONITOR=0x1\n"), 1);
+    EXPECT_EQ(monitorFor("[DEF]\nMONITOR=$1\n"), 1);
+    EXPECT_EQ(monitorFor("[DEF]\nMONITOR=-1\n"), 0);
+    EXPECT_EQ(monitorFor("[DEF]\nMONITOR=2\n"), 0);
+    EXPECT_EQ(monitorFor("[DEF]\nMONITOR=abc\n"), 0);
+}
+
+TEST_F(SettingsFileTest, ReadsNamesAndValuesAsIniReadersDo)
+{
+    // Case-insensitive names, blanks around names and values, CR LF line ends.
+    EXPECT_EQ(readMonitorSetting(write("[ def ]\r\n  monitor  =  3  \r\n")), 3);
+    // Comments, other sections and keys before the wanted one.
+    EXPECT_EQ(readMonitorSetting(write("; MONITOR=9\n[A]\nMONITOR=8\n[DEF]\n;MONITOR=7\nX=1\n"
+                                       "MONITOR=4\n")),
+              4);
+    // The section ends at the next section header.
+    EXPECT_EQ(readMonitorSetting(write("[DEF]\n[B]\nMONITOR=5\n")), 0);
+    // The first occurrence counts.
+    EXPECT_EQ(readMonitorSetting(write("[DEF]\nMONITOR=1\nMONITOR=2\n")), 1);
+    // Quotes around the value are removed; unmatched ones are part of the value.
+    EXPECT_EQ(readMonitorSetting(write("[DEF]\nMONITOR=\"6\"\n")), 6);
+    EXPECT_EQ(readMonitorSetting(write("[DEF]\nMONITOR='6'\n")), 6);
+    EXPECT_EQ(readMonitorSetting(write("[DEF]\nMONITOR=\"6\n")), 0);
+    // A UTF-8 byte order mark and a missing final newline.
+    EXPECT_EQ(readMonitorSetting(write("\xEF\xBB\xBF[DEF]\nMONITOR=1")), 1);
+}
+
+TEST_F(SettingsFileTest, HostileFilesGiveZeroOrTheirValueWithoutHarm)
+{
+    // Binary bytes, including zero bytes and invalid UTF-8, around a valid entry.
+    const QByteArray binary = bytes("\x00\xff\xfe[\x80\n[DEF]\n\x00\x01\x02=\xff\nMONITOR=1\n");
+    EXPECT_EQ(readMonitorSetting(write(binary)), 1);
+
+    // A value longer than 2047 characters is cut: the number is then too long for an integer.
+    EXPECT_EQ(readMonitorSetting(write("[DEF]\nMONITOR=" + QByteArray(3000, '1') + "\n")), 0);
+    // A line far longer than any value, followed by the real entry.
+    EXPECT_EQ(readMonitorSetting(write("[DEF]\nX=" + QByteArray(100000, 'x') + "\nMONITOR=1\n")),
+              1);
+    // One endless line with no newline.
+    EXPECT_EQ(readMonitorSetting(write(QByteArray(300000, '['))), 0);
+}
+
+TEST_F(SettingsFileTest, StopsReadingAfterTheFirstMegabytes)
+{
+    // An entry after several megabytes of filler is not looked for.
+    QByteArray big("[DEF]\n");
+    const QByteArray filler = "; " + QByteArray(1021, '-') + "\n";
+    while (big.size() < 5 * 1024 * 1024)
+        big += filler;
+    EXPECT_EQ(readMonitorSetting(write(big + "MONITOR=1\n")), 0);
+}

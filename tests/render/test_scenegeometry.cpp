@@ -97,25 +97,6 @@ TEST(BuildScene, PortraitPictureShadow)
                   {-472, -590, -68}, {336, -590, -68}, {-728, -590, -1132}, {-1536, -590, -1132}}));
 }
 
-TEST(BuildScene, FloorHalvesMeetUnderThePicture)
-{
-    const auto scene = buildScene(1024, 768, 1.0f, 1.0f);
-    EXPECT_EQ(positions(scene[FloorBack]),
-              (std::vector<Point>{
-                  {-2000, -600, -2000}, {-2000, -600, 0}, {2000, -600, 0}, {2000, -600, -2000}}));
-    EXPECT_EQ(positions(scene[FloorFront]),
-              (std::vector<Point>{
-                  {-2000, -600, 0}, {-2000, -600, 2000}, {2000, -600, 2000}, {2000, -600, 0}}));
-    for (Polygon p : {FloorBack, FloorFront, Shadow}) {
-        EXPECT_EQ(scene[p].ny, 1) << p;
-        EXPECT_EQ(scene[p].nz, 0) << p;
-    }
-    for (Polygon p : {Picture, TopBar, BottomBar, LeftBar, RightBar}) {
-        EXPECT_EQ(scene[p].ny, 0) << p;
-        EXPECT_EQ(scene[p].nz, 1) << p;
-    }
-}
-
 TEST(BuildScene, OddAndZeroSizesRoundTowardZero)
 {
     const auto odd = buildScene(683, 511, 0.5f, 0.25f);

@@ -22,5 +22,6 @@ int parseIniInteger(const QString& text);
 // regular file is opened, at most the first 4 MiB are read, and overlong lines are cut.
 int readMonitorSetting(const QString& iniPath);
 
-// Replaces a monitor index outside 0 .. monitorCount - 1 by 0, the primary monitor.
+// Replaces a monitor index outside 0 .. monitorCount - 1 by 0, the first monitor in the
+// platform's order.
 int chooseMonitorIndex(int value, int monitorCount);

@@ -1,0 +1,114 @@
+// lumivane-slide: runs the CPU half of the slide texture on one picture file, the way the
+// slideshow does, and writes the resulting 1024 x 1024 texture image as a binary PPM (top row
+// first, as image viewers expect). It prints the placement as
+// "ImageWidth ImageHeight TexExtentS TexExtentT" on one line. A file that the bitmap reader
+// refuses gives its error text on stderr and exit status 1; an unreadable JPEG is not an error
+// (the slideshow shows it as a white square), but the decoder's note goes to stderr.
+
+#include "render/slideimage.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <string>
+
+namespace {
+
+const char* const Usage = "usage: lumivane-slide PICTURE OUT.ppm\n";
+
+// What the tool is asked to do. Each mode has its own run function below.
+enum class Mode
+{
+    Texture, // PICTURE OUT.ppm: the slide texture image and its placement
+};
+
+struct Options
+{
+    Mode mode = Mode::Texture;
+    std::string picture;
+    std::string output;
+};
+
+std::optional<Options> parseArguments(int argc, char** argv)
+{
+    if (argc == 3 && argv[1][0] != '-') {
+        Options options;
+        options.mode = Mode::Texture;
+        options.picture = argv[1];
+        options.output = argv[2];
+        return options;
+    }
+    return std::nullopt;
+}
+
+// The shortest text that reads back as the same float, so the printed extents are exact.
+std::string formatFloat(float value)
+{
+    char text[32];
+    const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+bool writePpm(const std::string& path, const SlideImage& slide)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "lumivane-slide: cannot write %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    constexpr int Size = SlideImage::TextureSize;
+    constexpr std::size_t RowBytes = std::size_t{Size} * 3;
+    bool written = std::fprintf(file, "P6\n%d %d\n255\n", Size, Size) > 0;
+    // The texture holds its bottom row first; the image file wants the top row first.
+    for (int row = Size - 1; row >= 0 && written; --row) {
+        const std::uint8_t* pixels =
+            slide.texturePixels() + static_cast<std::size_t>(row) * RowBytes;
+        written = std::fwrite(pixels, 1, RowBytes, file) == RowBytes;
+    }
+    if (std::fclose(file) != 0) {
+        written = false;
+    }
+    if (!written) {
+        std::fprintf(stderr, "lumivane-slide: cannot write %s\n", path.c_str());
+    }
+    return written;
+}
+
+int runTexture(const Options& options)
+{
+    SlideImage slide;
+    try {
+        slide.prepare(options.picture);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+    if (!slide.decoderNote().empty()) {
+        std::fprintf(stderr, "lumivane-slide: JPEG decoder: %s\n", slide.decoderNote().c_str());
+    }
+    if (!writePpm(options.output, slide)) {
+        return 1;
+    }
+    std::printf("%d %d %s %s\n", slide.imageWidth(), slide.imageHeight(),
+                formatFloat(slide.texExtentS()).c_str(), formatFloat(slide.texExtentT()).c_str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::optional<Options> options = parseArguments(argc, argv);
+    if (!options) {
+        std::fputs(Usage, stderr);
+        return 2;
+    }
+    switch (options->mode) {
+    case Mode::Texture:
+        return runTexture(*options);
+    }
+    return 2;
+}

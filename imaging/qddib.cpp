@@ -1,6 +1,7 @@
 #include "imaging/qddib.h"
 
 #include "imaging/bytereader.h"
+#include "imaging/qddibbuffer.h"
 #include "imaging/qddibhandover.h"
 #include "imaging/qddibpicture.h"
 
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,19 +52,6 @@ std::uint32_t littleU32(const std::uint8_t* p)
 {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-// Makes a zero-filled buffer. The size has been checked against the data present or against
-// kMaxPixels by the caller, so running out of memory here is a real shortage.
-std::vector<std::uint8_t> allocateBuffer(std::uint64_t size)
-{
-    try {
-        return std::vector<std::uint8_t>(static_cast<std::size_t>(size));
-    } catch (const std::bad_alloc&) {
-        throw EOutOfResources(kCannotMakeViewOfFileMap);
-    } catch (const std::length_error&) {
-        throw EOutOfResources(kCannotMakeViewOfFileMap);
-    }
 }
 
 FileHeader readFileHeader(ByteReader& reader)
@@ -184,7 +171,7 @@ void readStoredPixels(ByteReader& reader, const FileHeader& fileHeader, QdDibPic
     // the file fails here, before anything is allocated for it.
     if (static_cast<std::uint64_t>(length) > reader.remaining())
         throw EStreamReadError();
-    picture.pixels = allocateBuffer(static_cast<std::uint64_t>(length));
+    picture.pixels = makePixelBuffer(static_cast<std::uint64_t>(length));
     reader.read(picture.pixels);
 }
 
@@ -248,8 +235,8 @@ void convertDeepPixels(ByteReader& reader, Masks masks, QdDibPicture& picture)
     if (sourceStride * rows > reader.remaining())
         throw EStreamReadError();
 
-    std::vector<std::uint8_t> source = allocateBuffer(sourceStride);
-    std::vector<std::uint8_t> target = allocateBuffer(targetStride * rows);
+    std::vector<std::uint8_t> source = makePixelBuffer(sourceStride);
+    std::vector<std::uint8_t> target = makePixelBuffer(targetStride * rows);
     const Channel red = channels[0];
     const Channel green = channels[1];
     const Channel blue = channels[2];

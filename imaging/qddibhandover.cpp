@@ -1,12 +1,12 @@
 #include "imaging/qddibhandover.h"
 
 #include "imaging/qddib.h"
+#include "imaging/qddibbuffer.h"
 #include "imaging/qddibpicture.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <new>
 
 namespace {
 
@@ -65,6 +65,20 @@ inline void putColour(std::uint8_t* out, const Palette& palette, unsigned index)
 inline void putLastColour(std::uint8_t* out, const Palette& palette, unsigned index)
 {
     std::memcpy(out, palette.data() + index * 4, 3);
+}
+
+// Writes the pixels [from, to) of a row with the colours indexOf(position) gives. The last one
+// takes the exact copy, so nothing is written past it.
+template <typename IndexOf>
+inline void putPixels(std::uint8_t* row, std::int64_t from, std::int64_t to, const Palette& palette,
+                      IndexOf indexOf)
+{
+    if (from >= to)
+        return;
+    std::uint8_t* out = row + from * 3;
+    for (std::int64_t at = from; at + 1 < to; ++at, out += 3)
+        putColour(out, palette, indexOf(at));
+    putLastColour(out, palette, indexOf(to - 1));
 }
 
 // Expands count indexed pixels of the given bit count from a packed row (most significant bits
@@ -147,16 +161,6 @@ void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbIma
     std::int64_t line = 0; // stored line, 0 is the bottom row
     std::uint8_t* const bottomRow = image.pixels.data() + (height - 1) * outStride;
     std::uint8_t* row = bottomRow;
-    std::uint8_t* const imageEnd = image.pixels.data() + image.pixels.size();
-
-    // Writes one pixel; 4-byte copies only where the next byte still lies within the picture.
-    auto put = [&](std::int64_t at, unsigned index) {
-        std::uint8_t* out = row + at * 3;
-        if (out + 4 <= imageEnd)
-            putColour(out, palette, index);
-        else
-            putLastColour(out, palette, index);
-    };
 
     while (pos + 2 <= size && line < height) {
         const unsigned count = data[pos];
@@ -166,11 +170,11 @@ void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbIma
             const std::int64_t end = std::min<std::int64_t>(x + count, width);
             if (fourBit) {
                 const unsigned pair[2] = {value >> 4, value & 0x0F};
-                for (std::int64_t at = x; at < end; ++at)
-                    put(at, pair[(at - x) & 1]);
+                const std::int64_t start = x;
+                putPixels(row, x, end, palette,
+                          [&](std::int64_t at) { return pair[(at - start) & 1]; });
             } else {
-                for (std::int64_t at = x; at < end; ++at)
-                    put(at, value);
+                putPixels(row, x, end, palette, [value](std::int64_t) { return value; });
             }
             x += count;
             continue;
@@ -204,9 +208,16 @@ void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbIma
                 std::min<std::int64_t>(value, fourBit ? present * 2 : present);
             const std::int64_t end = std::min<std::int64_t>(x + pixels, width);
             const std::uint8_t* in = data + pos;
-            for (std::int64_t at = x; at < end; ++at) {
-                const std::int64_t i = at - x;
-                put(at, fourBit ? (i & 1 ? in[i / 2] & 0x0F : in[i / 2] >> 4) : in[i]);
+            const std::int64_t start = x;
+            if (fourBit) {
+                putPixels(row, x, end, palette, [in, start](std::int64_t at) {
+                    const std::int64_t i = at - start;
+                    const unsigned byte = in[i / 2];
+                    return i & 1 ? byte & 0x0F : byte >> 4;
+                });
+            } else {
+                putPixels(row, x, end, palette,
+                          [in, start](std::int64_t at) { return unsigned{in[at - start]}; });
             }
             if (present < bytes)
                 return;
@@ -231,11 +242,7 @@ RgbImage handOverToRgb(const QdDibPicture& picture)
     RgbImage image;
     image.width = picture.width;
     image.height = picture.height;
-    try {
-        image.pixels.assign(static_cast<std::size_t>(pixelCount * 3), 0);
-    } catch (const std::bad_alloc&) {
-        throw EOutOfResources(kCannotMakeViewOfFileMap);
-    }
+    image.pixels = makePixelBuffer(pixelCount * 3);
 
     const Palette palette = makePalette(picture);
     const std::uint32_t compression = picture.header.compression;

@@ -10,6 +10,10 @@
 #include <stdexcept>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr int TextureSize = SlideImage::TextureSize;
@@ -23,7 +27,6 @@ struct AxisFilter
     std::vector<int> count;          // number of contributing source pixels, per target pixel
     std::vector<std::size_t> offset; // index of the first weight in `weights`
     std::vector<float> weights;
-    int maxTaps = 0;
 };
 
 void addTaps(AxisFilter& filter, int first, std::span<const double> weights)
@@ -34,7 +37,6 @@ void addTaps(AxisFilter& filter, int first, std::span<const double> weights)
     for (double weight : weights) {
         filter.weights.push_back(static_cast<float>(weight));
     }
-    filter.maxTaps = std::max(filter.maxTaps, static_cast<int>(weights.size()));
 }
 
 // Shrinking (or keeping the size): target pixel i covers the source interval
@@ -93,13 +95,62 @@ AxisFilter makeAxisFilter(int sourceSize, int targetSize)
                                     : makeLinearFilter(sourceSize, targetSize);
 }
 
-// Scales one source row horizontally into `out` (3 floats per target pixel).
-void filterRow(const std::uint8_t* source, const AxisFilter& filter, float* out)
+std::uint8_t toByte(float value)
+{
+    return static_cast<std::uint8_t>(std::clamp(static_cast<int>(value + 0.5f), 0, 255));
+}
+
+// The vertical pass for one target row: sum[i] = sum over k of weights[k] x rows[k][i], for
+// the `count` bytes of each source row. This is the loop that touches every source byte, so
+// it keeps each block of sums in registers across all rows and, on x86-64, converts sixteen
+// bytes at a time.
+void combineRows(float* sum, const std::uint8_t* const* rows, const float* weights, int taps,
+                 std::size_t count)
+{
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= count; i += 16) {
+        __m128 sum0 = _mm_setzero_ps();
+        __m128 sum1 = _mm_setzero_ps();
+        __m128 sum2 = _mm_setzero_ps();
+        __m128 sum3 = _mm_setzero_ps();
+        for (int k = 0; k < taps; ++k) {
+            const __m128 weight = _mm_set1_ps(weights[k]);
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
+            const __m128i low = _mm_unpacklo_epi8(bytes, zero);
+            const __m128i high = _mm_unpackhi_epi8(bytes, zero);
+            sum0 = _mm_add_ps(sum0,
+                              _mm_mul_ps(weight, _mm_cvtepi32_ps(_mm_unpacklo_epi16(low, zero))));
+            sum1 = _mm_add_ps(sum1,
+                              _mm_mul_ps(weight, _mm_cvtepi32_ps(_mm_unpackhi_epi16(low, zero))));
+            sum2 = _mm_add_ps(sum2,
+                              _mm_mul_ps(weight, _mm_cvtepi32_ps(_mm_unpacklo_epi16(high, zero))));
+            sum3 = _mm_add_ps(sum3,
+                              _mm_mul_ps(weight, _mm_cvtepi32_ps(_mm_unpackhi_epi16(high, zero))));
+        }
+        _mm_storeu_ps(sum + i, sum0);
+        _mm_storeu_ps(sum + i + 4, sum1);
+        _mm_storeu_ps(sum + i + 8, sum2);
+        _mm_storeu_ps(sum + i + 12, sum3);
+    }
+#endif
+    for (; i < count; ++i) {
+        float total = 0.0f;
+        for (int k = 0; k < taps; ++k) {
+            total += weights[k] * static_cast<float>(rows[k][i]);
+        }
+        sum[i] = total;
+    }
+}
+
+// Scales one row (3 floats per pixel) horizontally into bytes.
+void filterRow(const float* source, const AxisFilter& filter, std::uint8_t* out)
 {
     const int targetWidth = static_cast<int>(filter.first.size());
     for (int i = 0; i < targetWidth; ++i) {
         const float* weights = filter.weights.data() + filter.offset[i];
-        const std::uint8_t* pixel = source + static_cast<std::size_t>(filter.first[i]) * 3;
+        const float* pixel = source + static_cast<std::size_t>(filter.first[i]) * 3;
         float red = 0.0f;
         float green = 0.0f;
         float blue = 0.0f;
@@ -108,50 +159,11 @@ void filterRow(const std::uint8_t* source, const AxisFilter& filter, float* out)
             green += weights[k] * pixel[k * 3 + 1];
             blue += weights[k] * pixel[k * 3 + 2];
         }
-        out[i * 3] = red;
-        out[i * 3 + 1] = green;
-        out[i * 3 + 2] = blue;
+        out[i * 3] = toByte(red);
+        out[i * 3 + 1] = toByte(green);
+        out[i * 3 + 2] = toByte(blue);
     }
 }
-
-std::uint8_t toByte(float value)
-{
-    return static_cast<std::uint8_t>(std::clamp(static_cast<int>(value + 0.5f), 0, 255));
-}
-
-// Horizontally scaled source rows, kept in a ring so that a source row shared by neighbouring
-// target rows is scaled once. The rows one target row needs are consecutive and at most
-// `slots` many, and later target rows never need earlier source rows, so slot j % slots
-// never evicts a row that is still needed.
-class ScaledRowCache
-{
-public:
-    ScaledRowCache(const RgbImage& source, const AxisFilter& columns, int slots)
-        : m_source(source), m_columns(columns), m_rowFloats(columns.first.size() * 3),
-          m_rows(m_rowFloats * static_cast<std::size_t>(slots)),
-          m_tags(static_cast<std::size_t>(slots), -1)
-    {}
-
-    const float* row(int sourceRow)
-    {
-        const std::size_t slot = static_cast<std::size_t>(sourceRow) % m_tags.size();
-        float* data = m_rows.data() + slot * m_rowFloats;
-        if (m_tags[slot] != sourceRow) {
-            const std::size_t sourceStride = static_cast<std::size_t>(m_source.width) * 3;
-            filterRow(m_source.pixels.data() + static_cast<std::size_t>(sourceRow) * sourceStride,
-                      m_columns, data);
-            m_tags[slot] = sourceRow;
-        }
-        return data;
-    }
-
-private:
-    const RgbImage& m_source;
-    const AxisFilter& m_columns;
-    std::size_t m_rowFloats = 0;
-    std::vector<float> m_rows;
-    std::vector<int> m_tags;
-};
 
 } // namespace
 
@@ -221,27 +233,26 @@ SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> 
     // Everything that may fail to allocate comes before the first write to the texture.
     const AxisFilter columns = makeAxisFilter(source.width, targetWidth);
     const AxisFilter rows = makeAxisFilter(source.height, targetHeight);
-    ScaledRowCache cache(source, columns, rows.maxTaps);
-    std::vector<float> sum(static_cast<std::size_t>(targetWidth) * 3);
+    const std::size_t sourceStride = static_cast<std::size_t>(source.width) * 3;
+    std::vector<float> sum(sourceStride);
+    std::vector<const std::uint8_t*> sourceRows(
+        static_cast<std::size_t>(*std::max_element(rows.count.begin(), rows.count.end())));
 
-    // Picture row y (top first) lands in texture row targetHeight - 1 - y, so that row 0 of the
-    // texture is the picture's bottom row; texels right of or above the picture are white.
+    // Each target row first combines its source rows at full width (contiguous memory, so the
+    // per-pixel work vectorises), then scales that one row horizontally. Picture row y (top
+    // first) lands in texture row targetHeight - 1 - y, so that row 0 of the texture is the
+    // picture's bottom row; texels right of or above the picture are white.
     const std::size_t pictureBytes = static_cast<std::size_t>(targetWidth) * 3;
     for (int y = 0; y < targetHeight; ++y) {
-        std::fill(sum.begin(), sum.end(), 0.0f);
-        const float* weights = rows.weights.data() + rows.offset[y];
         for (int k = 0; k < rows.count[y]; ++k) {
-            const float* scaled = cache.row(rows.first[y] + k);
-            const float weight = weights[k];
-            for (std::size_t i = 0; i < sum.size(); ++i) {
-                sum[i] += weight * scaled[i];
-            }
+            sourceRows[static_cast<std::size_t>(k)] =
+                source.pixels.data() + static_cast<std::size_t>(rows.first[y] + k) * sourceStride;
         }
+        combineRows(sum.data(), sourceRows.data(), rows.weights.data() + rows.offset[y],
+                    rows.count[y], sourceStride);
         std::uint8_t* target =
             texture.data() + static_cast<std::size_t>(targetHeight - 1 - y) * TextureStride;
-        for (std::size_t i = 0; i < pictureBytes; ++i) {
-            target[i] = toByte(sum[i]);
-        }
+        filterRow(sum.data(), columns, target);
         std::memset(target + pictureBytes, 255, TextureStride - pictureBytes);
     }
     std::memset(texture.data() + static_cast<std::size_t>(targetHeight) * TextureStride, 255,

@@ -460,6 +460,11 @@ TEST(QdDib, MalformedHeadersAreRefusedWithTheirMessages)
                    .pixels = {0, 0, 0, 0},
                    .offBits = 65};
     expectLoadError<EQdDIBInvalidDIB>(fields.build(), offBits);
+    // 2^30 declared entries end 4 GiB past the headers; a 32-bit sum would wrap to 54.
+    InfoBmp wrapping = good;
+    wrapping.clrUsed = 0x40000000;
+    wrapping.palette = greyRamp(256);
+    expectLoadError<EQdDIBInvalidDIB>(wrapping.build(), offBits);
     Bytes core = coreBmp(1, 1, 1, {kRed, kBlue}, {0, 0, 0, 0});
     core[10] = 14 + 12 + 5;
     expectLoadError<EQdDIBInvalidDIB>(core, offBits);

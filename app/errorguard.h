@@ -12,8 +12,7 @@ class QWidget;
 // Runs one event handler's body. An error that escapes it is shown in the error box and the rest
 // of the handler is skipped; the program goes on. Qt must never unwind an exception through its
 // event loop, so every handler entry point of the window goes through here.
-template <typename Body>
-void runGuarded(QWidget* parent, Body&& body) noexcept
+template <typename Body> void runGuarded(QWidget* parent, Body&& body) noexcept
 {
     try {
         std::forward<Body>(body)();

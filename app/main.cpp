@@ -1,10 +1,9 @@
 #include "app/mainwindow.h"
-#include "render/slideview.h"
+#include "render/surfaceformat.h"
 
 #include <QApplication>
 #include <QFont>
 #include <QScreen>
-#include <QSurfaceFormat>
 
 #include <xcb/xcb.h>
 
@@ -31,24 +30,6 @@ bool displayAvailable()
     return ok;
 }
 
-// The slideshow's surface: double-buffered RGBA with a depth buffer and the colour depth of the
-// screen, in a compatibility profile so that fixed-function OpenGL is available.
-void setSurfaceFormat(int screenDepth)
-{
-    QSurfaceFormat format;
-    format.setRenderableType(QSurfaceFormat::OpenGL);
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
-    const int channel = screenDepth >= 24 ? 8 : (screenDepth >= 15 ? 5 : 4);
-    format.setRedBufferSize(channel);
-    format.setGreenBufferSize(screenDepth == 16 ? 6 : channel);
-    format.setBlueBufferSize(channel);
-    format.setAlphaBufferSize(0);
-    format.setDepthBufferSize(32);
-    format.setStencilBufferSize(0);
-    QSurfaceFormat::setDefaultFormat(format);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -64,8 +45,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Lumivane"));
     // The window's font family keeps its design name; IPA P Gothic draws it on Linux.
     QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
-    setSurfaceFormat(QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->depth()
-                                                      : 24);
+    setSlideshowSurfaceFormat(
+        QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->depth() : 24);
 
     StartupOptions options;
     options.appDir = QCoreApplication::applicationDirPath();

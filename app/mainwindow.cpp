@@ -39,7 +39,7 @@ const QColor kBlue(0, 0, 255);
 const QColor kRed(255, 0, 0);
 
 // The web address shown on the search screen.
-const QString kWebAddress = QStringLiteral("https://lumivane.example.org/");
+const QString kWebAddress = QStringLiteral("lumivane.example.org");
 
 QFont componentFont(int pixelHeight, bool bold = false)
 {
@@ -73,7 +73,9 @@ bool isExistingFolder(const QString& path)
 {
     if (path.isEmpty())
         return false;
-    struct stat info {};
+    struct stat info
+    {
+    };
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -106,8 +108,9 @@ MainWindow::MainWindow(StartupOptions options) : m_music(std::move(options.music
 
     m_monitorIndex = 0;
     if (QFile::exists(m_appDir + QStringLiteral("lumivane.ini")))
-        m_monitorIndex = chooseMonitorIndex(readMonitorSetting(m_appDir + QStringLiteral("lumivane.ini")),
-                                            int(QGuiApplication::screens().size()));
+        m_monitorIndex =
+            chooseMonitorIndex(readMonitorSetting(m_appDir + QStringLiteral("lumivane.ini")),
+                               int(QGuiApplication::screens().size()));
 
     m_slideshowRunning = false;
     m_random.seed(static_cast<std::mt19937::result_type>(
@@ -181,15 +184,15 @@ void MainWindow::buildComponents()
     m_splash->setPixmap(QPixmap(QStringLiteral(":/lumivane/splash.bmp")));
     m_splash->setAccessibleName(QStringLiteral("Lumivane"));
 
-    m_statusLabel = makeLabel(m_panel, "Label1",
-                              QStringLiteral("フォルダ内の画像ファイルを探しています。"),
-                              QRect(8, 4, 306, 16), 16);
+    m_statusLabel =
+        makeLabel(m_panel, "Label1", QStringLiteral("フォルダ内の画像ファイルを探しています。"),
+                  QRect(8, 4, 306, 16), 16);
     m_statusLabel->setWordWrap(false);
     m_statusLabel->setMinimumWidth(0);
     m_statusLabel->adjustSize();
     m_statusLabel->setFixedHeight(16);
-    m_productLabel = makeLabel(m_panel, "Label2", QStringLiteral("Lumivane"),
-                               QRect(104, 148, 241, 35), 35);
+    m_productLabel =
+        makeLabel(m_panel, "Label2", QStringLiteral("Lumivane"), QRect(104, 148, 241, 35), 35);
     m_productLabel->setFixedHeight(35 + 8);
     m_webLabel = makeLabel(m_panel, "Label3", kWebAddress, QRect(280, 236, 174, 16), 16);
     m_webLabel->adjustSize();
@@ -350,7 +353,7 @@ void MainWindow::handOver()
     const SortedStringList& images = m_imageList.unguarded();
     if (images.count() < 1) {
         Messages::showPlain(this, QStringLiteral("画像ファイルがありません"));
-        QCoreApplication::quit();
+        requestQuit();
         return;
     }
     m_slideshowRunning = true;
@@ -411,9 +414,8 @@ void MainWindow::changeSlide()
 
 void MainWindow::drawFrame()
 {
-    const SceneRenderer::Scene scene =
-        buildScene(m_slide.imageWidth(), m_slide.imageHeight(), m_slide.texExtentS(),
-                   m_slide.texExtentT());
+    const SceneRenderer::Scene scene = buildScene(m_slide.imageWidth(), m_slide.imageHeight(),
+                                                  m_slide.texExtentS(), m_slide.texExtentT());
     m_view->presentFrame(m_cameraPaths.pose(m_frameCounter + 1, m_pathIndex), scene);
 }
 
@@ -462,6 +464,12 @@ void MainWindow::stopSteps()
     } else {
         m_slideTimer.stop();
     }
+    requestQuit();
+}
+
+void MainWindow::requestQuit()
+{
+    emit quitRequested();
     QCoreApplication::quit();
 }
 
@@ -471,7 +479,7 @@ void MainWindow::closeClicked()
         m_searchThread->requestStop();
         m_searchThread.reset();
     }
-    QCoreApplication::quit();
+    requestQuit();
 }
 
 void MainWindow::enableKeyPreview()

@@ -69,7 +69,14 @@ public:
     const GuardedList& imageList() const { return m_imageList; }
 
     // Lets tests choose the next camera paths; the program draws them at random.
-    void setPathChooserForTesting(std::function<int()> chooser) { m_pathChooser = std::move(chooser); }
+    void setPathChooserForTesting(std::function<int()> chooser)
+    {
+        m_pathChooser = std::move(chooser);
+    }
+
+signals:
+    // The application has been asked to end; the event loop ends next and the window goes.
+    void quitRequested();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -95,23 +102,24 @@ private:
     void stopSteps();
     void resumeSlideTimer();
     void closeClicked();
+    void requestQuit();
     void enableKeyPreview();
     bool pressVisibleButton();
 
     // Components, named as the window's parts are named everywhere else in the project.
-    QPushButton* m_closeButton = nullptr;   // B_Close
-    QFrame* m_panel = nullptr;              // Panel1
-    QLineEdit* m_pathBox = nullptr;         // Edit1
-    QLabel* m_statusLabel = nullptr;        // Label1
-    QPushButton* m_cancelButton = nullptr;  // B_Search_Cancel
-    QPlainTextEdit* m_pageBox = nullptr;    // E_Page
-    QLabel* m_splash = nullptr;             // Image1
-    QLabel* m_productLabel = nullptr;       // Label2
-    QLabel* m_webLabel = nullptr;           // Label3
+    QPushButton* m_closeButton = nullptr;  // B_Close
+    QFrame* m_panel = nullptr;             // Panel1
+    QLineEdit* m_pathBox = nullptr;        // Edit1
+    QLabel* m_statusLabel = nullptr;       // Label1
+    QPushButton* m_cancelButton = nullptr; // B_Search_Cancel
+    QPlainTextEdit* m_pageBox = nullptr;   // E_Page
+    QLabel* m_splash = nullptr;            // Image1
+    QLabel* m_productLabel = nullptr;      // Label2
+    QLabel* m_webLabel = nullptr;          // Label3
     SlideView* m_view = nullptr;
-    QTimer m_findFileTimer;                 // Timer_FindFile
-    QTimer m_slideTimer;                    // Timer_Slide
-    QTimer m_musicTimer;                    // Timer_Mid
+    QTimer m_findFileTimer; // Timer_FindFile
+    QTimer m_slideTimer;    // Timer_Slide
+    QTimer m_musicTimer;    // Timer_Mid
 
     QString m_appDir;
     std::string m_searchFolder;

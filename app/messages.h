@@ -12,7 +12,11 @@ class QWidget;
 // user presses OK; timers keep firing meanwhile, since the dialog runs a nested event loop.
 namespace Messages {
 
-enum class Kind { Plain, Error };
+enum class Kind
+{
+    Plain,
+    Error
+};
 
 // The text an escaped error shows: a full stop is appended when the last character's code is
 // above that of the full stop itself (so "...エラー" gains one and "...(24Bit)" does not).

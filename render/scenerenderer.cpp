@@ -16,8 +16,7 @@ void applyFixedState()
     glEnable(GL_POLYGON_SMOOTH);
 }
 
-unsigned uploadSlideTexture(unsigned previousName, bool previousCreated,
-                            const std::uint8_t* pixels)
+unsigned uploadSlideTexture(unsigned previousName, bool previousCreated, const std::uint8_t* pixels)
 {
     // Only one slide texture exists at a time: the old one goes before the new one is made.
     if (previousCreated)
@@ -50,8 +49,8 @@ void drawFrame(int width, int height, const CameraPose& camera, const Scene& sce
 
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    gluLookAt(camera.eyeX, camera.eyeY, camera.eyeZ, camera.centerX, camera.centerY,
-              camera.centerZ, 0.0, 1.0, 0.0);
+    gluLookAt(camera.eyeX, camera.eyeY, camera.eyeZ, camera.centerX, camera.centerY, camera.centerZ,
+              0.0, 1.0, 0.0);
 
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glPolygonMode(GL_FRONT, GL_FILL);

@@ -13,8 +13,8 @@ packages=(
     libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
     # JPEG decoding.
     libjpeg62-turbo-dev
-    # Music: SDL2_mixer, with Timidity's patch set for MIDI files.
-    libsdl2-mixer-dev freepats
+    # Music: SDL2_mixer, with patch sets for MIDI files; lame makes the MP3 the tests play.
+    libsdl2-mixer-dev freepats timgm6mb-soundfont lame
     # The window font (stands in for MS P Gothic).
     fonts-ipafont-gothic
     # Tests, benchmarks, fuzzing.

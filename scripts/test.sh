@@ -47,7 +47,7 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_TSAN=ON >/
 cmake --build build-tsan -j"$jobs" --target test_searchthread
 
 echo "== Tests"
-run_ctest xvfb-run -a -s "-screen 0 1920x1080x24" \
+run_ctest xvfb-run -a -s "-screen 0 1024x768x24" \
     ctest --test-dir build --output-on-failure --timeout 600
 
 echo "== Unit tests under AddressSanitizer + UndefinedBehaviorSanitizer"

@@ -1,0 +1,626 @@
+// The real window under an X display: start-up, the search screen, the hand-over, the slide
+// cycle, the frames it draws and the controls.
+#include "app/layout.h"
+#include "app/mainwindow.h"
+#include "app/messages.h"
+#include "render/slideconstants.h"
+#include "render/slideview.h"
+#include "render/surfaceformat.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QOpenGLContext>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+struct Recorded
+{
+    Messages::Kind kind;
+    QString text;
+};
+
+// Writes a plain 24-bit bottom-up bitmap filled by colourAt(x, y), y counted from the top.
+template <typename ColourAt>
+void writeBmp(const QString& path, int width, int height, ColourAt colourAt)
+{
+    const int stride = (width * 3 + 3) & ~3;
+    const quint32 dataSize = quint32(stride * height);
+    QByteArray bytes;
+    auto put16 = [&](quint16 v) { bytes.append(char(v & 0xFF)).append(char(v >> 8)); };
+    auto put32 = [&](quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            bytes.append(char((v >> (8 * i)) & 0xFF));
+    };
+    bytes.append("BM");
+    put32(54 + dataSize);
+    put32(0);
+    put32(54);
+    put32(40);
+    put32(quint32(width));
+    put32(quint32(height));
+    put16(1);
+    put16(24);
+    for (int i = 0; i < 6; ++i)
+        put32(0);
+    for (int y = height - 1; y >= 0; --y) {
+        for (int x = 0; x < width; ++x) {
+            const QColor c = colourAt(x, y);
+            bytes.append(char(c.blue())).append(char(c.green())).append(char(c.red()));
+        }
+        bytes.append(QByteArray(stride - width * 3, '\0'));
+    }
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+void writeSolidBmp(const QString& path, int width, int height, QColor colour)
+{
+    writeBmp(path, width, height, [colour](int, int) { return colour; });
+}
+
+class MainWindowTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
+        setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth());
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_appDir.isValid());
+        ASSERT_TRUE(m_pictures.isValid());
+        Messages::setPresenterForTesting([this](Messages::Kind kind, const QString& text) {
+            m_messages.push_back({kind, text});
+        });
+    }
+
+    void TearDown() override { Messages::setPresenterForTesting({}); }
+
+    std::unique_ptr<MainWindow> makeWindow(const QString& folder, bool show = true)
+    {
+        StartupOptions options;
+        options.appDir = m_appDir.path() + u'/';
+        options.folderArgument = folder;
+        auto window = std::make_unique<MainWindow>(std::move(options));
+        QObject::connect(window.get(), &MainWindow::quitRequested, [this] { ++m_quitRequests; });
+        if (show) {
+            window->show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        }
+        return window;
+    }
+
+    // Lets the event loop run until the search has been handed over.
+    static bool waitForHandOver(MainWindow& window)
+    {
+        return QTest::qWaitFor([&] { return !window.findFileTimer().isActive(); }, 10000);
+    }
+
+    // A window in the slideshow, with its own slide timer stopped so that the test drives the
+    // frames tick by tick.
+    std::unique_ptr<MainWindow> startSlideshow(const QString& folder, bool show = true)
+    {
+        auto window = makeWindow(folder, show);
+        EXPECT_TRUE(waitForHandOver(*window));
+        EXPECT_TRUE(window->slideshowRunning());
+        const_cast<QTimer&>(window->slideTimer()).stop();
+        return window;
+    }
+
+    QString pictures(const QString& name) const { return m_pictures.path() + u'/' + name; }
+
+    static QString pageText(MainWindow& window)
+    {
+        return window.findChild<QPlainTextEdit*>(QStringLiteral("E_Page"))->toPlainText();
+    }
+
+    static QString pagePosition(MainWindow& window) { return pageText(window).section(u'\n', -1); }
+
+    QTemporaryDir m_appDir;
+    QTemporaryDir m_pictures;
+    std::vector<Recorded> m_messages;
+    int m_quitRequests = 0;
+};
+
+TEST_F(MainWindowTest, StartsBorderlessOverTheScreenWithTheSearchScreenCentred)
+{
+    for (int i = 0; i < 3; ++i)
+        writeSolidBmp(pictures(QStringLiteral("p%1.bmp").arg(i)), 8, 8, Qt::red);
+    auto window = makeWindow(m_pictures.path(), false);
+
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Lumivane"));
+    EXPECT_TRUE(window->windowFlags() & Qt::FramelessWindowHint);
+    const QRect screen = QGuiApplication::screens().at(0)->geometry();
+    EXPECT_EQ(window->geometry(), screen);
+    EXPECT_EQ(window->palette().color(QPalette::Window), QColor(0, 0, 255));
+    EXPECT_EQ(window->font().family(), QStringLiteral("ＭＳ Ｐゴシック"));
+    EXPECT_EQ(window->font().pixelSize(), 11);
+
+    const WindowLayout layout = computeLayout(screen.width(), screen.height());
+    auto* panel = window->findChild<QFrame*>(QStringLiteral("Panel1"));
+    auto* close = window->findChild<QPushButton*>(QStringLiteral("B_Close"));
+    auto* page = window->findChild<QPlainTextEdit*>(QStringLiteral("E_Page"));
+    auto* cancel = window->findChild<QPushButton*>(QStringLiteral("B_Search_Cancel"));
+    ASSERT_TRUE(panel && close && page && cancel);
+    EXPECT_EQ(panel->pos(), layout.panel);
+    EXPECT_EQ(panel->size(), QSize(470, 257));
+    EXPECT_EQ(close->pos(), layout.closeButton);
+    EXPECT_EQ(page->pos(), layout.pageBox);
+    EXPECT_EQ(close->text(), QStringLiteral("終了(&C)"));
+    EXPECT_EQ(cancel->text(), QStringLiteral("検索中止(&C)"));
+    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("Label1"))->text(),
+              QStringLiteral("フォルダ内の画像ファイルを探しています。"));
+    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("Label2"))->text(),
+              QStringLiteral("Lumivane"));
+    EXPECT_NE(window->findChild<QLabel*>(QStringLiteral("Label3")), nullptr);
+    EXPECT_FALSE(window->findChild<QLabel*>(QStringLiteral("Image1"))->pixmap().isNull());
+    EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("Edit1"))->geometry(),
+              QRect(4, 24, 462, 19));
+
+    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_EQ(window->frameCounter(), 0);
+    EXPECT_GE(window->pathIndex(), 0);
+    EXPECT_LT(window->pathIndex(), PathCount);
+    EXPECT_FALSE(window->slideshowRunning());
+    EXPECT_TRUE(window->findFileTimer().isActive());
+    EXPECT_FALSE(window->slideTimer().isActive());
+    // No music lies beside this "executable", so its timer is off for the whole run.
+    EXPECT_FALSE(window->musicTimer().isActive());
+    EXPECT_EQ(window->searchFolder(), QFile::encodeName(m_pictures.path() + u'/').toStdString());
+
+    window->show();
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_FALSE(close->isVisible());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(MainWindowTest, SearchFolderFallsBackToTheProgramFolder)
+{
+    const std::string appDir = QFile::encodeName(m_appDir.path() + u'/').toStdString();
+    EXPECT_EQ(makeWindow(QString(), false)->searchFolder(), appDir);
+    EXPECT_EQ(makeWindow(m_pictures.path() + QStringLiteral("/missing"), false)->searchFolder(),
+              appDir);
+    writeSolidBmp(pictures(QStringLiteral("a.bmp")), 2, 2, Qt::red);
+    EXPECT_EQ(makeWindow(pictures(QStringLiteral("a.bmp")), false)->searchFolder(), appDir);
+    EXPECT_EQ(makeWindow(m_pictures.path() + u'/', false)->searchFolder(),
+              QFile::encodeName(m_pictures.path() + u'/').toStdString());
+}
+
+TEST_F(MainWindowTest, SettingsFileChoosesTheMonitor)
+{
+    // Under the test display there is one monitor, so every value falls back to monitor 0.
+    QFile ini(m_appDir.path() + QStringLiteral("/lumivane.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[DEF]\nMONITOR=1\n");
+    ini.close();
+    auto window = makeWindow(m_pictures.path(), false);
+    EXPECT_EQ(window->monitorIndex(), 0);
+    EXPECT_EQ(window->geometry(), QGuiApplication::screens().at(0)->geometry());
+}
+
+TEST_F(MainWindowTest, OpenGlSurfaceHasTheFixedState)
+{
+    auto window = makeWindow(m_pictures.path());
+    SlideView* view = window->slideView();
+    ASSERT_TRUE(view->isSurfaceReady());
+    view->makeCurrent();
+    EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
+    EXPECT_TRUE(glIsEnabled(GL_POLYGON_SMOOTH));
+    GLfloat mode = 0;
+    glGetTexEnvfv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &mode);
+    EXPECT_EQ(GLenum(mode), GLenum(GL_DECAL));
+    GLfloat clear[4] = {};
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    EXPECT_EQ(clear[0], 0.0f);
+    EXPECT_EQ(clear[1], 0.0f);
+    EXPECT_EQ(clear[2], 1.0f);
+    EXPECT_EQ(clear[3], 1.0f);
+    EXPECT_FALSE(glIsEnabled(GL_LIGHTING));
+    EXPECT_FALSE(glIsEnabled(GL_BLEND));
+    const QSurfaceFormat format = view->context()->format();
+    EXPECT_GE(format.depthBufferSize(), 16);
+    EXPECT_EQ(format.swapBehavior(), QSurfaceFormat::DoubleBuffer);
+    view->doneCurrent();
+    EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(MainWindowTest, HandsOverToTheSlideshowWithTheFirstPicture)
+{
+    writeSolidBmp(pictures(QStringLiteral("b.bmp")), 16, 12, Qt::green);
+    writeSolidBmp(pictures(QStringLiteral("A.bmp")), 16, 12, Qt::red);
+    writeSolidBmp(pictures(QStringLiteral("c.BMP")), 16, 12, Qt::blue);
+    auto window = makeWindow(m_pictures.path());
+    ASSERT_TRUE(waitForHandOver(*window));
+
+    EXPECT_TRUE(window->slideshowRunning());
+    EXPECT_FALSE(window->searching());
+    EXPECT_FALSE(window->findChild<QFrame*>(QStringLiteral("Panel1"))->isVisible());
+    EXPECT_TRUE(window->findChild<QPushButton*>(QStringLiteral("B_Close"))->isVisible());
+    EXPECT_TRUE(window->slideTimer().isActive());
+    // The first picture in sorted order, shown with its lower-cased name and its position.
+    const QString text = pageText(*window);
+    EXPECT_TRUE(text.section(u'\n', 0, 0).endsWith(QStringLiteral("a.bmp"))) << text.toStdString();
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("1/3"));
+    EXPECT_EQ(window->slideImage().imageWidth(), 1024);
+    EXPECT_EQ(window->slideImage().imageHeight(), 768);
+    EXPECT_TRUE(window->slideView()->textureCreated());
+    EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(MainWindowTest, EmptyFolderSaysSoAndEnds)
+{
+    auto window = makeWindow(m_pictures.path());
+    ASSERT_TRUE(waitForHandOver(*window));
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0].kind, Messages::Kind::Plain);
+    EXPECT_EQ(m_messages[0].text, QStringLiteral("画像ファイルがありません"));
+    EXPECT_EQ(m_quitRequests, 1);
+    EXPECT_FALSE(window->slideshowRunning());
+    EXPECT_FALSE(window->slideTimer().isActive());
+    EXPECT_FALSE(window->findChild<QPushButton*>(QStringLiteral("B_Close"))->isVisible());
+    EXPECT_FALSE(window->findChild<QFrame*>(QStringLiteral("Panel1"))->isVisible());
+}
+
+TEST_F(MainWindowTest, StatusLineIsOnScreenBeforeThePictureIsRead)
+{
+    writeSolidBmp(pictures(QStringLiteral("only.bmp")), 32, 32, Qt::red);
+    auto window = makeWindow(m_pictures.path());
+    ASSERT_TRUE(waitForHandOver(*window));
+    const_cast<QTimer&>(window->slideTimer()).stop();
+    // The hand-over loaded the first picture; no frame has been drawn since, so the status line
+    // is still over the surface. Read what the X server shows, not what Qt holds.
+    EXPECT_EQ(window->slideView()->statusLine(), QStringLiteral("Now File(only.bmp) Loading"));
+    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    const QRect line(
+        0, 0, QFontMetrics(window->font()).horizontalAdvance(window->slideView()->statusLine()),
+        QFontMetrics(window->font()).height());
+    int white = 0;
+    int blue = 0;
+    for (int y = line.top(); y <= line.bottom(); ++y) {
+        for (int x = line.left(); x <= line.right(); ++x) {
+            const QColor c = shot.pixelColor(x, y);
+            white += c.red() > 200 && c.green() > 200 && c.blue() > 200;
+            blue += c == QColor(0, 0, 255);
+        }
+    }
+    EXPECT_GT(white, 20);
+    EXPECT_GT(blue, line.width() * line.height() / 2);
+
+    window->slideTick();
+    EXPECT_TRUE(window->slideView()->statusLine().isEmpty());
+}
+
+TEST_F(MainWindowTest, EachSlideLastsOneHundredFiftyFramesAndWraps)
+{
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
+        writeSolidBmp(pictures(QString::fromLatin1(name)), 8, 6, Qt::gray);
+    // The cycle is the same whether or not frames reach the screen; a hidden window is quicker.
+    auto window = startSlideshow(m_pictures.path(), false);
+    std::vector<int> paths;
+    window->setPathChooserForTesting([&] {
+        paths.push_back(int(paths.size() % PathCount));
+        return paths.back();
+    });
+
+    for (int frame = 0; frame < SlideFrames; ++frame) {
+        EXPECT_EQ(window->frameCounter(), frame);
+        window->slideTick();
+    }
+    EXPECT_EQ(window->frameCounter(), SlideFrames);
+    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_TRUE(paths.empty());
+
+    window->slideTick(); // changes slide, then draws its first frame
+    EXPECT_EQ(window->currentIndex(), 1);
+    EXPECT_EQ(window->frameCounter(), 1);
+    EXPECT_EQ(paths.size(), 1u);
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("2/3"));
+    EXPECT_TRUE(window->slideTimer().isActive());
+
+    for (int i = 0; i < 2 * SlideFrames; ++i)
+        window->slideTick();
+    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("1/3"));
+    EXPECT_EQ(window->pathIndex(), paths.back());
+    EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(MainWindowTest, UnreadablePictureIsReportedAndTheShowGoesOn)
+{
+    for (const char* name : {"1.bmp", "2.bmp", "4.bmp", "5.bmp"})
+        writeSolidBmp(pictures(QString::fromLatin1(name)), 8, 6, Qt::gray);
+    QFile broken(pictures(QStringLiteral("3.bmp")));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("BM12345678"); // ten bytes: the file header is cut short
+    broken.close();
+    auto window = startSlideshow(m_pictures.path(), false);
+    window->setPathChooserForTesting([] { return 2; });
+
+    for (int i = 0; i < SlideFrames + 1; ++i)
+        window->slideTick();
+    ASSERT_EQ(window->currentIndex(), 1);
+    const int pathOfSecond = window->pathIndex();
+    window->setPathChooserForTesting([] { return 4; });
+    for (int i = 0; i < SlideFrames - 1; ++i)
+        window->slideTick();
+    ASSERT_EQ(window->frameCounter(), SlideFrames);
+
+    window->slideTick(); // the third picture fails to load
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0].kind, Messages::Kind::Error);
+    EXPECT_EQ(m_messages[0].text, QStringLiteral("ストリームからの読み込みエラー."));
+    EXPECT_EQ(window->currentIndex(), 2);
+    EXPECT_EQ(window->frameCounter(), 0);
+    EXPECT_EQ(window->pathIndex(), pathOfSecond);
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("2/5"));
+    EXPECT_TRUE(window->slideTimer().isActive());
+
+    // The second picture again, from the first camera frame, then the fourth.
+    for (int i = 0; i < SlideFrames; ++i)
+        window->slideTick();
+    EXPECT_EQ(window->currentIndex(), 2);
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("2/5"));
+    window->slideTick();
+    EXPECT_EQ(window->currentIndex(), 3);
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("4/5"));
+    EXPECT_EQ(window->pathIndex(), 4);
+    EXPECT_EQ(m_messages.size(), 1u);
+}
+
+TEST_F(MainWindowTest, OnePictureReloadsEveryOneHundredFiftyFrames)
+{
+    writeSolidBmp(pictures(QStringLiteral("one.bmp")), 8, 6, Qt::gray);
+    auto window = startSlideshow(m_pictures.path());
+    int draws = 0;
+    window->setPathChooserForTesting([&] { return ++draws % PathCount; });
+    const unsigned firstTexture = window->slideView()->textureName();
+    for (int i = 0; i < SlideFrames + 1; ++i)
+        window->slideTick();
+    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_EQ(draws, 1);
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("1/1"));
+    // The texture was made anew; the old one is gone.
+    SlideView* view = window->slideView();
+    view->makeCurrent();
+    EXPECT_TRUE(glIsTexture(view->textureName()));
+    if (view->textureName() != firstTexture) {
+        EXPECT_FALSE(glIsTexture(firstTexture));
+    }
+    view->doneCurrent();
+}
+
+// Projects a scene point through the camera the frame renderer uses.
+QPointF project(double x, double y, double z, double eyeZ, int width, int height)
+{
+    // At the hold point the eye is on the z axis looking down -z, with y up.
+    const double f = 1.0 / std::tan(30.0 * M_PI / 180.0);
+    const double aspect = double(float(double(width) / double(height)));
+    const double depth = eyeZ - z;
+    const double ndcX = f / aspect * x / depth;
+    const double ndcY = f * y / depth;
+    return {(ndcX + 1) / 2 * width, (1 - ndcY) / 2 * height};
+}
+
+TEST_F(MainWindowTest, FrameAtTheHoldPointShowsThePictureUprightInItsFrame)
+{
+    // 1600 x 1200: red top half, green bottom half, so that upside down would show.
+    writeBmp(pictures(QStringLiteral("pic.bmp")), 160, 120,
+             [](int, int y) { return y < 60 ? QColor(255, 0, 0) : QColor(0, 255, 0); });
+    auto window = startSlideshow(m_pictures.path());
+    for (int i = 0; i < 100; ++i) // draws camera frames 1..100
+        window->slideTick();
+    const QImage frame = window->slideView()->grabFramebuffer();
+    const int w = frame.width();
+    const int h = frame.height();
+    // ImageWidth 1024, ImageHeight 768: HW 512, HH 384; the frame is 20 wide around it.
+    auto at = [&](double x, double y) {
+        return frame.pixelColor(project(x, y, 0, 1000, w, h).toPoint());
+    };
+    EXPECT_EQ(at(0, 200), QColor(255, 0, 0));
+    EXPECT_EQ(at(0, -200), QColor(0, 255, 0));
+    EXPECT_EQ(at(-400, 300), QColor(255, 0, 0));
+    EXPECT_EQ(at(400, -300), QColor(0, 255, 0));
+    EXPECT_EQ(at(0, 394), QColor(255, 255, 255));  // top bar
+    EXPECT_EQ(at(0, -394), QColor(255, 255, 255)); // bottom bar
+    EXPECT_EQ(at(-522, 0), QColor(255, 255, 255)); // left bar
+    EXPECT_EQ(at(522, 0), QColor(255, 255, 255));  // right bar
+    EXPECT_EQ(at(-545, 0), QColor(0, 0, 255));     // background beside the frame
+
+    // The floor: light near the line under the picture, deeper blue away from it.
+    // From the hold point the bottom of the view meets the floor just behind the picture line.
+    const QColor nearLine = frame.pixelColor(w / 2, h - 2);
+    const QColor farBack = frame.pixelColor(project(1500, -600, -1800, 1000, w, h).toPoint());
+    EXPECT_GT(nearLine.red(), 180);
+    EXPECT_GT(nearLine.red(), farBack.red() + 100);
+    EXPECT_EQ(nearLine.blue(), 255);
+
+    // The shadow: darker than the floor, behind the picture and to its left. Its corner under
+    // the frame's lower left corner lies at (-HW - HH - 640 + 20 ..., -590, ...); sample inside.
+    const QPoint shadow = project(-700, -590, -300, 1000, w, h).toPoint();
+    const QColor shade = frame.pixelColor(shadow);
+    EXPECT_LT(shade.blue(), 200) << shadow.x() << "," << shadow.y();
+}
+
+TEST_F(MainWindowTest, MouseButtonsSkipStepBackAndPause)
+{
+    for (int i = 0; i < 5; ++i)
+        writeSolidBmp(pictures(QStringLiteral("%1.bmp").arg(i)), 8, 6, Qt::gray);
+    auto window = startSlideshow(m_pictures.path());
+    QWidget* surface = window->slideView();
+    const QPoint middle = surface->rect().center();
+
+    // Right click on the first of five: the fifth comes next.
+    window->slideTick();
+    QTest::mouseClick(surface, Qt::RightButton, {}, middle);
+    EXPECT_EQ(window->currentIndex(), 3);
+    EXPECT_EQ(window->frameCounter(), SlideFrames);
+    EXPECT_TRUE(window->slideTimer().isActive());
+    window->slideTick();
+    EXPECT_EQ(window->currentIndex(), 4);
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("5/5"));
+
+    // Left click on the last: the first comes next.
+    QTest::mouseClick(surface, Qt::LeftButton, {}, middle);
+    window->slideTick();
+    EXPECT_EQ(window->currentIndex(), 0);
+
+    // Right click on the second: the first again.
+    QTest::mouseClick(surface, Qt::LeftButton, {}, middle);
+    window->slideTick();
+    ASSERT_EQ(window->currentIndex(), 1);
+    QTest::mouseClick(surface, Qt::RightButton, {}, middle);
+    EXPECT_EQ(window->currentIndex(), -1);
+    window->slideTick();
+    EXPECT_EQ(window->currentIndex(), 0);
+
+    // Middle twice: pause with the marker, then resume on the same picture and frame count.
+    const int frames = window->frameCounter();
+    QTest::mouseClick(surface, Qt::MiddleButton, {}, middle);
+    EXPECT_FALSE(window->slideTimer().isActive());
+    EXPECT_TRUE(window->slideView()->pauseMarkerShown());
+    const QImage paused = window->slideView()->grabFramebuffer();
+    EXPECT_EQ(paused.pixelColor(398, 18), QColor(0, 0, 255));
+    EXPECT_EQ(paused.pixelColor(200, 10), QColor(0, 0, 255));
+    QTest::mouseClick(surface, Qt::MiddleButton, {}, middle);
+    EXPECT_TRUE(window->slideTimer().isActive());
+    window->slideTick();
+    EXPECT_EQ(window->frameCounter(), frames + 1);
+    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_FALSE(window->slideView()->pauseMarkerShown());
+
+    // Middle, then left: the next picture, and the show runs again.
+    QTest::mouseClick(surface, Qt::MiddleButton, {}, middle);
+    QTest::mouseClick(surface, Qt::LeftButton, {}, middle);
+    EXPECT_TRUE(window->slideTimer().isActive());
+    window->slideTick();
+    EXPECT_EQ(window->currentIndex(), 1);
+
+    // A double click's second press counts as a press. (QTest delivers only the double-click
+    // event itself, so this is one step back, from the second picture to before the first.)
+    QTest::mouseDClick(surface, Qt::RightButton, {}, middle);
+    EXPECT_EQ(window->currentIndex(), -1);
+    EXPECT_EQ(m_quitRequests, 0);
+}
+
+TEST_F(MainWindowTest, RightClickWithOnePictureReloadsIt)
+{
+    writeSolidBmp(pictures(QStringLiteral("one.bmp")), 8, 6, Qt::gray);
+    auto window = startSlideshow(m_pictures.path());
+    QTest::mouseClick(window->slideView(), Qt::RightButton);
+    EXPECT_EQ(window->currentIndex(), -1);
+    window->slideTick();
+    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("1/1"));
+}
+
+TEST_F(MainWindowTest, KeysDuringTheSlideshow)
+{
+    writeSolidBmp(pictures(QStringLiteral("one.bmp")), 8, 6, Qt::gray);
+    auto window = startSlideshow(m_pictures.path());
+    for (Qt::Key key : {Qt::Key_A, Qt::Key_Space, Qt::Key_Return, Qt::Key_Left})
+        QTest::keyClick(window.get(), key);
+    EXPECT_EQ(m_quitRequests, 0);
+
+    // C alone ends the program through the close button, whichever control has the focus.
+    window->findChild<QPlainTextEdit*>(QStringLiteral("E_Page"))->setFocus();
+    QTest::keyClick(window->findChild<QPlainTextEdit*>(QStringLiteral("E_Page")), Qt::Key_C);
+    EXPECT_EQ(m_quitRequests, 1);
+
+    auto second = startSlideshow(m_pictures.path());
+    const_cast<QTimer&>(second->slideTimer()).start();
+    QTest::keyClick(second.get(), Qt::Key_Escape);
+    EXPECT_FALSE(second->slideTimer().isActive());
+    EXPECT_EQ(m_quitRequests, 2);
+}
+
+TEST_F(MainWindowTest, ClicksDuringTheSearchDoNothing)
+{
+    auto window = makeWindow(m_pictures.path());
+    // Keep the search screen up: the test calls nothing that hands over.
+    QTest::mouseClick(window->slideView(), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(window->slideView(), Qt::RightButton, {}, QPoint(5, 5));
+    QTest::mouseClick(window->slideView(), Qt::MiddleButton, {}, QPoint(5, 5));
+    EXPECT_EQ(window->frameCounter(), 0);
+    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_FALSE(window->slideTimer().isActive());
+    EXPECT_EQ(m_quitRequests, 0);
+}
+
+TEST_F(MainWindowTest, EscapeDuringALargeSearchStopsPromptly)
+{
+    // A tree large enough that its walk takes far longer than the stop may.
+    QDir root(m_pictures.path());
+    for (int d = 0; d < 200; ++d) {
+        const QString sub = QStringLiteral("d%1/e").arg(d);
+        ASSERT_TRUE(root.mkpath(sub));
+        for (int f = 0; f < 100; ++f) {
+            const QByteArray name =
+                QFile::encodeName(root.filePath(sub + QStringLiteral("/f%1.jpg").arg(f)));
+            const int fd = ::open(name.constData(), O_CREAT | O_WRONLY, 0644);
+            ASSERT_GE(fd, 0);
+            ::close(fd);
+        }
+    }
+    auto window = makeWindow(m_pictures.path(), false);
+    window->show();
+    auto* label = window->findChild<QLabel*>(QStringLiteral("Label1"));
+    auto* cancel = window->findChild<QPushButton*>(QStringLiteral("B_Search_Cancel"));
+    ASSERT_TRUE(window->searching());
+    QStringList seen;
+    QObject::connect(window.get(), &MainWindow::quitRequested,
+                     [&] { seen << label->text() << cancel->text(); });
+    QElapsedTimer clock;
+    clock.start();
+    // Escape in the path box, where the focus is during the search.
+    QTest::keyClick(window->findChild<QLineEdit*>(QStringLiteral("Edit1")), Qt::Key_Escape);
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(seen, (QStringList{QStringLiteral("ファイル検索の中止処理をしています"),
+                                 QStringLiteral("中止処理中")}));
+    EXPECT_FALSE(cancel->isEnabled());
+    EXPECT_FALSE(window->searching());
+    EXPECT_FALSE(window->findFileTimer().isActive());
+    EXPECT_FALSE(window->slideshowRunning());
+    EXPECT_TRUE(m_messages.empty());
+    EXPECT_EQ(m_quitRequests, 1);
+}
+
+TEST_F(MainWindowTest, ClosingReleasesTheTexture)
+{
+    writeSolidBmp(pictures(QStringLiteral("one.bmp")), 8, 6, Qt::gray);
+    auto window = startSlideshow(m_pictures.path());
+    SlideView* view = window->slideView();
+    ASSERT_TRUE(view->textureCreated());
+    const unsigned name = view->textureName();
+    view->releaseSurface();
+    EXPECT_FALSE(view->textureCreated());
+    view->makeCurrent();
+    EXPECT_FALSE(glIsTexture(name));
+    view->doneCurrent();
+}
+
+} // namespace

@@ -7,7 +7,9 @@
 
 #include "render/slideimage.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>

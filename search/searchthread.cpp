@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -99,6 +100,11 @@ private:
             }
             const char* name = entry->d_name;
             if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
+                continue;
+            }
+            // A path too long to be opened by name would be listed only to fail when shown, so
+            // that entry, and everything below it, is left out.
+            if (rawLength + std::strlen(name) >= PATH_MAX) {
                 continue;
             }
             unsigned char type = entry->d_type;

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -177,6 +178,32 @@ TEST(SearchThread, LinkLoopsEndPromptlyWithEachPictureListedABoundedNumberOfTime
     EXPECT_EQ(listings.size(), 3u);
     for (const auto& [inode, count] : listings) {
         EXPECT_LE(count, 2) << "inode " << inode;
+    }
+}
+
+TEST(SearchThread, LeavesOutPathsTooLongToOpen)
+{
+    ScratchTree tree;
+    // Folders are made relative to their parent, as no single path may be that long.
+    const std::string folderName(200, 'd');
+    std::string relative;
+    int parent = open(tree.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (tree.root().size() + relative.size() < PATH_MAX + 400) {
+        ASSERT_EQ(mkdirat(parent, folderName.c_str(), 0755), 0);
+        const int child = openat(parent, folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(parent);
+        parent = child;
+        relative += folderName + "/";
+        close(openat(parent, "p.jpg", O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    }
+    close(parent);
+
+    const auto entries = searchAll(tree.root());
+    ASSERT_FALSE(entries.empty());
+    EXPECT_LT(entries.size(), relative.size() / (folderName.size() + 1));
+    for (const PathEntry& entry : entries) {
+        EXPECT_LT(entry.path.size(), std::size_t{PATH_MAX});
+        EXPECT_EQ(access(entry.path.c_str(), R_OK), 0);
     }
 }
 

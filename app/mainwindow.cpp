@@ -8,7 +8,7 @@
 #include "music/musicplaylist.h"
 #include "render/scenegeometry.h"
 #include "render/slideconstants.h"
-#include "render/slideview.h"
+#include "render/slidesurface.h"
 #include "search/searchthread.h"
 
 #include <QApplication>
@@ -20,8 +20,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -143,7 +141,7 @@ MainWindow::~MainWindow()
     m_findFileTimer.stop();
     m_slideTimer.stop();
     m_musicTimer.stop();
-    m_view->releaseSurface();
+    m_surface->releaseSurface();
     qApp->removeEventFilter(this);
 }
 
@@ -159,10 +157,6 @@ void MainWindow::buildComponents()
     setPalette(palette);
     setFont(componentFont(11));
     setFocusPolicy(Qt::StrongFocus);
-
-    // The OpenGL surface fills the window, beneath every other component.
-    m_view = new SlideView(this);
-    m_view->setGeometry(rect());
 
     m_closeButton = new QPushButton(QStringLiteral("終了(&C)"), this);
     m_closeButton->setObjectName(QStringLiteral("B_Close"));
@@ -266,20 +260,32 @@ void MainWindow::buildComponents()
 
 void MainWindow::createSurface()
 {
-    // Find out now, before the window is shown, whether the platform gives an OpenGL context of
-    // the slideshow's format; the window's own surface is made with the same format when it is
-    // first shown. Either failure is reported, and start-up goes on without a working surface.
-    QOpenGLContext probe;
-    probe.setFormat(QSurfaceFormat::defaultFormat());
-    if (!probe.create())
+    // The OpenGL surface fills the window, beneath every other component. The components that
+    // lie over it are native windows of their own, so that they stay above the surface.
+    winId(); // the window's native window, created now if it does not exist yet
+    m_surface = new SlideSurface;
+    m_surfaceWidget = QWidget::createWindowContainer(m_surface, this);
+    m_surfaceWidget->setObjectName(QStringLiteral("SlideWidget"));
+    m_surfaceWidget->setAccessibleName(QStringLiteral("Lumivane"));
+    m_surfaceWidget->setFocusPolicy(Qt::NoFocus);
+    m_surfaceWidget->setGeometry(rect());
+    m_surfaceWidget->lower();
+    for (QWidget* above : {static_cast<QWidget*>(m_closeButton), static_cast<QWidget*>(m_panel),
+                           static_cast<QWidget*>(m_pageBox)})
+        above->setAttribute(Qt::WA_NativeWindow);
+
+    // A failure is reported and start-up goes on; the window then shows its blue background.
+    switch (m_surface->createContext()) {
+    case SlideSurface::Failure::CreateContext:
         Messages::showPlain(this, QStringLiteral("Could not CreateContext"));
-    QOffscreenSurface surface;
-    surface.setFormat(probe.format());
-    surface.create();
-    if (!probe.isValid() || !probe.makeCurrent(&surface))
         Messages::showPlain(this, QStringLiteral("Could not MakeCurrent"));
-    else
-        probe.doneCurrent();
+        break;
+    case SlideSurface::Failure::MakeCurrent:
+        Messages::showPlain(this, QStringLiteral("Could not MakeCurrent"));
+        break;
+    case SlideSurface::Failure::None:
+        break;
+    }
 }
 
 void MainWindow::startMusic()
@@ -314,7 +320,8 @@ void MainWindow::placeOnMonitor()
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    m_view->setGeometry(rect());
+    if (m_surfaceWidget)
+        m_surfaceWidget->setGeometry(rect());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -385,10 +392,10 @@ void MainWindow::loadSlideTexture(const PathEntry& entry)
 {
     // The status line goes on screen before anything is read, so that a slow picture shows
     // what is being loaded.
-    m_view->showStatusLine(QStringLiteral("Now File(") + fileNamePart(entry.display) +
-                           QStringLiteral(") Loading"));
+    m_surface->showStatusLine(QStringLiteral("Now File(") + fileNamePart(entry.display) +
+                              QStringLiteral(") Loading"));
     m_slide.prepare(entry.path);
-    m_view->uploadTexture(m_slide.texturePixels());
+    m_surface->uploadTexture(m_slide.texturePixels());
 }
 
 int MainWindow::drawPathIndex()
@@ -416,7 +423,7 @@ void MainWindow::drawFrame()
 {
     const SceneRenderer::Scene scene = buildScene(m_slide.imageWidth(), m_slide.imageHeight(),
                                                   m_slide.texExtentS(), m_slide.texExtentT());
-    m_view->presentFrame(m_cameraPaths.pose(m_frameCounter + 1, m_pathIndex), scene);
+    m_surface->presentFrame(m_cameraPaths.pose(m_frameCounter + 1, m_pathIndex), scene);
 }
 
 void MainWindow::slideTick()
@@ -562,7 +569,7 @@ void MainWindow::mousePressEvent(QMouseEvent* event)
         case Qt::MiddleButton:
             if (m_slideTimer.isActive()) {
                 m_slideTimer.stop();
-                m_view->showPauseMarker();
+                m_surface->showPauseMarker();
             } else {
                 m_slideTimer.start();
             }

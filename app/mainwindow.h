@@ -20,7 +20,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class SearchThread;
-class SlideView;
+class SlideSurface;
 
 // What the window is started with. The program passes its own folder and its first argument;
 // tests pass folders of their own.
@@ -65,7 +65,9 @@ public:
     const QTimer& musicTimer() const { return m_musicTimer; }
     const SlideImage& slideImage() const { return m_slide; }
     const CameraPaths& cameraPaths() const { return m_cameraPaths; }
-    SlideView* slideView() const { return m_view; }
+    SlideSurface* slideSurface() const { return m_surface; }
+    // The widget that holds the surface in the window; presses over it are the window's.
+    QWidget* slideWidget() const { return m_surfaceWidget; }
     const GuardedList& imageList() const { return m_imageList; }
 
     // Lets tests choose the next camera paths; the program draws them at random.
@@ -116,7 +118,8 @@ private:
     QLabel* m_splash = nullptr;            // Image1
     QLabel* m_productLabel = nullptr;      // Label2
     QLabel* m_webLabel = nullptr;          // Label3
-    SlideView* m_view = nullptr;
+    SlideSurface* m_surface = nullptr;     // the OpenGL surface, owned by its container
+    QWidget* m_surfaceWidget = nullptr;
     QTimer m_findFileTimer; // Timer_FindFile
     QTimer m_slideTimer;    // Timer_Slide
     QTimer m_musicTimer;    // Timer_Mid

@@ -4,7 +4,7 @@
 #include "app/mainwindow.h"
 #include "app/messages.h"
 #include "render/slideconstants.h"
-#include "render/slideview.h"
+#include "render/slidesurface.h"
 #include "render/surfaceformat.h"
 
 #include <QApplication>
@@ -225,9 +225,9 @@ TEST_F(MainWindowTest, SettingsFileChoosesTheMonitor)
 TEST_F(MainWindowTest, OpenGlSurfaceHasTheFixedState)
 {
     auto window = makeWindow(m_pictures.path());
-    SlideView* view = window->slideView();
+    SlideSurface* view = window->slideSurface();
     ASSERT_TRUE(view->isSurfaceReady());
-    view->makeCurrent();
+    ASSERT_TRUE(view->context()->makeCurrent(view));
     EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
     EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
     EXPECT_TRUE(glIsEnabled(GL_POLYGON_SMOOTH));
@@ -245,7 +245,7 @@ TEST_F(MainWindowTest, OpenGlSurfaceHasTheFixedState)
     const QSurfaceFormat format = view->context()->format();
     EXPECT_GE(format.depthBufferSize(), 16);
     EXPECT_EQ(format.swapBehavior(), QSurfaceFormat::DoubleBuffer);
-    view->doneCurrent();
+    view->context()->doneCurrent();
     EXPECT_TRUE(m_messages.empty());
 }
 
@@ -268,7 +268,7 @@ TEST_F(MainWindowTest, HandsOverToTheSlideshowWithTheFirstPicture)
     EXPECT_EQ(pagePosition(*window), QStringLiteral("1/3"));
     EXPECT_EQ(window->slideImage().imageWidth(), 1024);
     EXPECT_EQ(window->slideImage().imageHeight(), 768);
-    EXPECT_TRUE(window->slideView()->textureCreated());
+    EXPECT_TRUE(window->slideSurface()->textureCreated());
     EXPECT_TRUE(m_messages.empty());
 }
 
@@ -294,10 +294,10 @@ TEST_F(MainWindowTest, StatusLineIsOnScreenBeforeThePictureIsRead)
     const_cast<QTimer&>(window->slideTimer()).stop();
     // The hand-over loaded the first picture; no frame has been drawn since, so the status line
     // is still over the surface. Read what the X server shows, not what Qt holds.
-    EXPECT_EQ(window->slideView()->statusLine(), QStringLiteral("Now File(only.bmp) Loading"));
+    EXPECT_EQ(window->slideSurface()->statusLine(), QStringLiteral("Now File(only.bmp) Loading"));
     const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
     const QRect line(
-        0, 0, QFontMetrics(window->font()).horizontalAdvance(window->slideView()->statusLine()),
+        0, 0, QFontMetrics(window->font()).horizontalAdvance(window->slideSurface()->statusLine()),
         QFontMetrics(window->font()).height());
     int white = 0;
     int blue = 0;
@@ -312,7 +312,7 @@ TEST_F(MainWindowTest, StatusLineIsOnScreenBeforeThePictureIsRead)
     EXPECT_GT(blue, line.width() * line.height() / 2);
 
     window->slideTick();
-    EXPECT_TRUE(window->slideView()->statusLine().isEmpty());
+    EXPECT_TRUE(window->slideSurface()->statusLine().isEmpty());
 }
 
 TEST_F(MainWindowTest, EachSlideLastsOneHundredFiftyFramesAndWraps)
@@ -398,20 +398,20 @@ TEST_F(MainWindowTest, OnePictureReloadsEveryOneHundredFiftyFrames)
     auto window = startSlideshow(m_pictures.path());
     int draws = 0;
     window->setPathChooserForTesting([&] { return ++draws % PathCount; });
-    const unsigned firstTexture = window->slideView()->textureName();
+    const unsigned firstTexture = window->slideSurface()->textureName();
     for (int i = 0; i < SlideFrames + 1; ++i)
         window->slideTick();
     EXPECT_EQ(window->currentIndex(), 0);
     EXPECT_EQ(draws, 1);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("1/1"));
     // The texture was made anew; the old one is gone.
-    SlideView* view = window->slideView();
-    view->makeCurrent();
+    SlideSurface* view = window->slideSurface();
+    ASSERT_TRUE(view->context()->makeCurrent(view));
     EXPECT_TRUE(glIsTexture(view->textureName()));
     if (view->textureName() != firstTexture) {
         EXPECT_FALSE(glIsTexture(firstTexture));
     }
-    view->doneCurrent();
+    view->context()->doneCurrent();
 }
 
 // Projects a scene point through the camera the frame renderer uses.
@@ -434,7 +434,7 @@ TEST_F(MainWindowTest, FrameAtTheHoldPointShowsThePictureUprightInItsFrame)
     auto window = startSlideshow(m_pictures.path());
     for (int i = 0; i < 100; ++i) // draws camera frames 1..100
         window->slideTick();
-    const QImage frame = window->slideView()->grabFramebuffer();
+    const QImage frame = window->slideSurface()->grabFrame();
     const int w = frame.width();
     const int h = frame.height();
     // ImageWidth 1024, ImageHeight 768: HW 512, HH 384; the frame is 20 wide around it.
@@ -471,7 +471,7 @@ TEST_F(MainWindowTest, MouseButtonsSkipStepBackAndPause)
     for (int i = 0; i < 5; ++i)
         writeSolidBmp(pictures(QStringLiteral("%1.bmp").arg(i)), 8, 6, Qt::gray);
     auto window = startSlideshow(m_pictures.path());
-    QWidget* surface = window->slideView();
+    QWidget* surface = window->slideWidget();
     const QPoint middle = surface->rect().center();
 
     // Right click on the first of five: the fifth comes next.
@@ -502,8 +502,8 @@ TEST_F(MainWindowTest, MouseButtonsSkipStepBackAndPause)
     const int frames = window->frameCounter();
     QTest::mouseClick(surface, Qt::MiddleButton, {}, middle);
     EXPECT_FALSE(window->slideTimer().isActive());
-    EXPECT_TRUE(window->slideView()->pauseMarkerShown());
-    const QImage paused = window->slideView()->grabFramebuffer();
+    EXPECT_TRUE(window->slideSurface()->pauseMarkerShown());
+    const QImage paused = window->slideSurface()->grabFrame();
     EXPECT_EQ(paused.pixelColor(398, 18), QColor(0, 0, 255));
     EXPECT_EQ(paused.pixelColor(200, 10), QColor(0, 0, 255));
     QTest::mouseClick(surface, Qt::MiddleButton, {}, middle);
@@ -511,7 +511,7 @@ TEST_F(MainWindowTest, MouseButtonsSkipStepBackAndPause)
     window->slideTick();
     EXPECT_EQ(window->frameCounter(), frames + 1);
     EXPECT_EQ(window->currentIndex(), 0);
-    EXPECT_FALSE(window->slideView()->pauseMarkerShown());
+    EXPECT_FALSE(window->slideSurface()->pauseMarkerShown());
 
     // Middle, then left: the next picture, and the show runs again.
     QTest::mouseClick(surface, Qt::MiddleButton, {}, middle);
@@ -531,7 +531,7 @@ TEST_F(MainWindowTest, RightClickWithOnePictureReloadsIt)
 {
     writeSolidBmp(pictures(QStringLiteral("one.bmp")), 8, 6, Qt::gray);
     auto window = startSlideshow(m_pictures.path());
-    QTest::mouseClick(window->slideView(), Qt::RightButton);
+    QTest::mouseClick(window->slideWidget(), Qt::RightButton);
     EXPECT_EQ(window->currentIndex(), -1);
     window->slideTick();
     EXPECT_EQ(window->currentIndex(), 0);
@@ -562,9 +562,9 @@ TEST_F(MainWindowTest, ClicksDuringTheSearchDoNothing)
 {
     auto window = makeWindow(m_pictures.path());
     // Keep the search screen up: the test calls nothing that hands over.
-    QTest::mouseClick(window->slideView(), Qt::LeftButton, {}, QPoint(5, 5));
-    QTest::mouseClick(window->slideView(), Qt::RightButton, {}, QPoint(5, 5));
-    QTest::mouseClick(window->slideView(), Qt::MiddleButton, {}, QPoint(5, 5));
+    QTest::mouseClick(window->slideWidget(), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(window->slideWidget(), Qt::RightButton, {}, QPoint(5, 5));
+    QTest::mouseClick(window->slideWidget(), Qt::MiddleButton, {}, QPoint(5, 5));
     EXPECT_EQ(window->frameCounter(), 0);
     EXPECT_EQ(window->currentIndex(), 0);
     EXPECT_FALSE(window->slideTimer().isActive());
@@ -613,14 +613,15 @@ TEST_F(MainWindowTest, ClosingReleasesTheTexture)
 {
     writeSolidBmp(pictures(QStringLiteral("one.bmp")), 8, 6, Qt::gray);
     auto window = startSlideshow(m_pictures.path());
-    SlideView* view = window->slideView();
+    SlideSurface* view = window->slideSurface();
     ASSERT_TRUE(view->textureCreated());
     const unsigned name = view->textureName();
+    ASSERT_TRUE(view->context()->makeCurrent(view));
+    EXPECT_TRUE(glIsTexture(name));
     view->releaseSurface();
     EXPECT_FALSE(view->textureCreated());
-    view->makeCurrent();
-    EXPECT_FALSE(glIsTexture(name));
-    view->doneCurrent();
+    EXPECT_FALSE(view->isSurfaceReady());
+    EXPECT_EQ(view->context(), nullptr);
 }
 
 } // namespace

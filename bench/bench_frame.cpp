@@ -1,0 +1,101 @@
+// Times the slideshow's frames in the real window: one frame drawn and presented, and a tick
+// that changes slide (decode, scale and upload of a 12-megapixel JPEG, then the frame).
+// Run it under a display of the size to measure, for example:
+//   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_frame
+#include "app/mainwindow.h"
+#include "app/messages.h"
+#include "render/slideconstants.h"
+#include "render/surfaceformat.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+void writeJpeg(const QString& path, int width, int height, QColor tint)
+{
+    QImage image(width, height, QImage::Format_RGB888);
+    QPainter painter(&image);
+    QLinearGradient gradient(0, 0, width, height);
+    gradient.setColorAt(0, tint);
+    gradient.setColorAt(1, Qt::white);
+    painter.fillRect(image.rect(), gradient);
+    QRandomGenerator random(7);
+    for (int i = 0; i < 400; ++i) {
+        painter.setBrush(QColor::fromRgb(random.generate()));
+        painter.drawEllipse(QPoint(random.bounded(width), random.bounded(height)), 60, 60);
+    }
+    painter.end();
+    image.save(path, "JPG", 90);
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
+    setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth());
+    Messages::setPresenterForTesting([](Messages::Kind, const QString& text) {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    });
+
+    QTemporaryDir appDir;
+    QTemporaryDir pictures;
+    writeJpeg(pictures.filePath(QStringLiteral("a.jpg")), 4000, 3000, QColor(200, 60, 40));
+    writeJpeg(pictures.filePath(QStringLiteral("b.jpg")), 4000, 3000, QColor(40, 160, 60));
+
+    StartupOptions options;
+    options.appDir = appDir.path() + u'/';
+    options.folderArgument = pictures.path();
+    MainWindow window(std::move(options));
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window) ||
+        !QTest::qWaitFor([&] { return window.slideshowRunning(); }, 20000)) {
+        std::fprintf(stderr, "the slideshow did not start\n");
+        return 1;
+    }
+    const_cast<QTimer&>(window.slideTimer()).stop();
+
+    std::vector<double> frames;
+    std::vector<double> changes;
+    QElapsedTimer clock;
+    for (int slide = 0; slide < 4; ++slide) {
+        for (int i = 0; i < SlideFrames; ++i) {
+            QThread::msleep(5); // the timer leaves a gap between frames
+            clock.start();
+            window.slideTick();
+            const double ms = double(clock.nsecsElapsed()) / 1e6;
+            (i == 0 && slide > 0 ? changes : frames).push_back(ms);
+        }
+        clock.start();
+        window.slideTick(); // the change of slide
+        changes.push_back(double(clock.nsecsElapsed()) / 1e6);
+        for (int i = 1; i < SlideFrames; ++i)
+            window.slideTick();
+    }
+    const QSize size = window.size();
+    std::printf("window %dx%d, software GL\n", size.width(), size.height());
+    std::printf("frame drawn and presented: median %.2f ms over %zu frames\n", median(frames),
+                frames.size());
+    std::printf("tick that changes slide (12 MP JPEG): median %.1f ms over %zu changes\n",
+                median(changes), changes.size());
+    return 0;
+}

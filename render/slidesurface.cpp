@@ -1,0 +1,168 @@
+#include "render/slidesurface.h"
+
+#include <QExposeEvent>
+#include <QFont>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QOpenGLContext>
+#include <QOpenGLPaintDevice>
+#include <QPainter>
+
+#include <GL/gl.h>
+
+namespace {
+
+const QColor kBlue(0, 0, 255);
+
+// Text drawn straight onto the surface: the window's font, white, on an opaque blue background.
+void drawOpaqueText(QPainter& painter, const QString& text)
+{
+    const QFontMetrics metrics(painter.font());
+    painter.fillRect(QRect(0, 0, metrics.horizontalAdvance(text), metrics.height()), kBlue);
+    painter.setPen(Qt::white);
+    painter.drawText(QPoint(0, metrics.ascent()), text);
+}
+
+} // namespace
+
+SlideSurface::SlideSurface()
+{
+    setObjectName(QStringLiteral("SlideSurface"));
+    setSurfaceType(QSurface::OpenGLSurface);
+    setFormat(QSurfaceFormat::defaultFormat());
+    // Presses and keys belong to the window and its controls, not to the drawing surface.
+    setFlag(Qt::WindowTransparentForInput, true);
+    setFlag(Qt::WindowDoesNotAcceptFocus, true);
+}
+
+SlideSurface::~SlideSurface()
+{
+    releaseSurface();
+}
+
+SlideSurface::Failure SlideSurface::createContext()
+{
+    // The native window must exist before a context can be made current on it.
+    create();
+    m_context = std::make_unique<QOpenGLContext>();
+    m_context->setFormat(requestedFormat());
+    if (!m_context->create())
+        return Failure::CreateContext;
+    if (!m_context->makeCurrent(this))
+        return Failure::MakeCurrent;
+    m_ready = true;
+    SceneRenderer::applyFixedState();
+    return Failure::None;
+}
+
+bool SlideSurface::makeCurrent()
+{
+    return m_ready && m_context->makeCurrent(this);
+}
+
+void SlideSurface::render()
+{
+    const qreal ratio = devicePixelRatio();
+    if (m_camera)
+        SceneRenderer::drawFrame(int(width() * ratio), int(height() * ratio), *m_camera, m_scene,
+                                 m_textureName);
+    else
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    paintOverlays();
+}
+
+void SlideSurface::paintOverlays()
+{
+    if (m_statusLine.isEmpty() && !m_pauseMarker)
+        return;
+    {
+        QOpenGLPaintDevice device(size() * devicePixelRatio());
+        device.setDevicePixelRatio(devicePixelRatio());
+        QPainter painter(&device);
+        QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+        font.setPixelSize(11);
+        painter.setFont(font);
+        if (m_pauseMarker) {
+            // The bar covers x 0..398 and y 0..18: the rectangle (0, 0)-(400, 20) filled
+            // without an outline.
+            painter.fillRect(QRect(0, 0, 399, 19), kBlue);
+            drawOpaqueText(painter, QStringLiteral("Pause"));
+        }
+        if (!m_statusLine.isEmpty())
+            drawOpaqueText(painter, m_statusLine);
+    }
+    // QPainter's OpenGL engine switches depth testing and texturing off when it ends; put the
+    // slideshow's fixed state back for the next frame.
+    SceneRenderer::applyFixedState();
+}
+
+void SlideSurface::present()
+{
+    // Drawn and swapped now, not at the next turn of the event loop: the frame is on screen
+    // when this returns. An unexposed surface has nothing to show.
+    if (!isExposed() || !makeCurrent())
+        return;
+    render();
+    m_context->swapBuffers(this);
+}
+
+void SlideSurface::exposeEvent(QExposeEvent*)
+{
+    present();
+}
+
+void SlideSurface::presentFrame(const CameraPose& camera, const SceneRenderer::Scene& scene)
+{
+    m_camera = camera;
+    m_scene = scene;
+    m_statusLine.clear();
+    m_pauseMarker = false;
+    present();
+}
+
+void SlideSurface::showStatusLine(const QString& text)
+{
+    m_statusLine = text;
+    present();
+}
+
+void SlideSurface::showPauseMarker()
+{
+    m_pauseMarker = true;
+    present();
+}
+
+void SlideSurface::uploadTexture(const std::uint8_t* pixels)
+{
+    if (!makeCurrent())
+        return;
+    m_textureName = SceneRenderer::uploadSlideTexture(m_textureName, m_textureCreated, pixels);
+    m_textureCreated = true;
+}
+
+void SlideSurface::releaseSurface()
+{
+    if (m_context && m_ready) {
+        // The texture goes while its context is current, before the context itself.
+        if (m_textureCreated && m_context->makeCurrent(this))
+            SceneRenderer::deleteSlideTexture(m_textureName);
+        m_context->doneCurrent();
+    }
+    m_textureCreated = false;
+    m_ready = false;
+    m_context.reset();
+}
+
+QImage SlideSurface::grabFrame()
+{
+    if (!makeCurrent())
+        return {};
+    render();
+    const int w = int(width() * devicePixelRatio());
+    const int h = int(height() * devicePixelRatio());
+    QImage image(w, h, QImage::Format_RGBA8888);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
+    return image.mirrored().convertToFormat(QImage::Format_RGB32);
+}

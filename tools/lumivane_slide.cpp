@@ -4,8 +4,15 @@
 // "ImageWidth ImageHeight TexExtentS TexExtentT" on one line. A file that the bitmap reader
 // refuses gives its error text on stderr and exit status 1; an unreadable JPEG is not an error
 // (the slideshow shows it as a white square), but the decoder's note goes to stderr.
+//
+// With --frame it renders one frame of the slideshow's scene for the picture offscreen, with
+// the same drawing code as the window, and writes it as an image file (PNG, PPM, ... by the
+// file's extension): --frame PICTURE PATH FRAME WIDTHxHEIGHT OUT.png, with PATH 0..5 and FRAME
+// 1..150. It needs an OpenGL context, so a display (for example Xvfb) must be reachable.
 
+#include "render/slideconstants.h"
 #include "render/slideimage.h"
+#include "tools/framerender.h"
 
 #include <cerrno>
 #include <charconv>
@@ -18,12 +25,14 @@
 
 namespace {
 
-const char* const Usage = "usage: lumivane-slide PICTURE OUT.ppm\n";
+const char* const Usage = "usage: lumivane-slide PICTURE OUT.ppm\n"
+                          "       lumivane-slide --frame PICTURE PATH FRAME WIDTHxHEIGHT OUT.png\n";
 
 // What the tool is asked to do. Each mode has its own run function below.
 enum class Mode
 {
     Texture, // PICTURE OUT.ppm: the slide texture image and its placement
+    Frame,   // --frame PICTURE PATH FRAME WxH OUT: one rendered frame of the scene
 };
 
 struct Options
@@ -31,10 +40,40 @@ struct Options
     Mode mode = Mode::Texture;
     std::string picture;
     std::string output;
+    FrameRequest frame;
 };
+
+std::optional<int> parseInt(const char* text)
+{
+    int value = 0;
+    const char* end = text + std::strlen(text);
+    const auto [ptr, error] = std::from_chars(text, end, value);
+    if (error != std::errc() || ptr != end)
+        return std::nullopt;
+    return value;
+}
 
 std::optional<Options> parseArguments(int argc, char** argv)
 {
+    if (argc == 7 && std::strcmp(argv[1], "--frame") == 0) {
+        Options options;
+        options.mode = Mode::Frame;
+        options.picture = argv[2];
+        const std::optional<int> path = parseInt(argv[3]);
+        const std::optional<int> frame = parseInt(argv[4]);
+        const std::string size = argv[5];
+        const std::size_t x = size.find('x');
+        if (!path || !frame || x == std::string::npos)
+            return std::nullopt;
+        const std::optional<int> width = parseInt(size.substr(0, x).c_str());
+        const std::optional<int> height = parseInt(size.substr(x + 1).c_str());
+        if (!width || !height || *path < 0 || *path >= PathCount || *frame < 1 ||
+            *frame > SlideFrames || *width < 1 || *height < 1 || *width > 8192 || *height > 8192)
+            return std::nullopt;
+        options.frame = {*path, *frame, *width, *height};
+        options.output = argv[6];
+        return options;
+    }
     if (argc == 3 && argv[1][0] != '-') {
         Options options;
         options.mode = Mode::Texture;
@@ -111,6 +150,8 @@ int main(int argc, char** argv)
     switch (options->mode) {
     case Mode::Texture:
         return runTexture(*options);
+    case Mode::Frame:
+        return runFrame(argc, argv, options->picture, options->frame, options->output);
     }
     return 2;
 }

@@ -213,6 +213,14 @@ void MainWindow::buildComponents()
     m_cancelButton->setPalette(cancelPalette);
     connect(m_cancelButton, &QPushButton::clicked, this,
             [this] { runGuarded(this, [this] { stopSteps(); }); });
+    // The buttons' accelerator Alt+C presses whichever of the two is visible and enabled, at
+    // once. (A button's own mnemonic would click only after its pressed look has been shown,
+    // which leaves the search running meanwhile.)
+    m_closeButton->setShortcut(QKeySequence());
+    m_cancelButton->setShortcut(QKeySequence());
+    auto* altC = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_C), this);
+    altC->setContext(Qt::WindowShortcut);
+    connect(altC, &QShortcut::activated, this, [this] { pressVisibleButton(); });
     // The cancel button: Escape clicks it while it is visible and enabled. A shortcut of a
     // hidden or disabled widget does not fire, which gives exactly that rule.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_cancelButton);

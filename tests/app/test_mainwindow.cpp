@@ -3,6 +3,10 @@
 #include "app/layout.h"
 #include "app/mainwindow.h"
 #include "app/messages.h"
+#include "app/pathfit.h"
+#include "music/musicdevice.h"
+#include "music/musicdeviceerror.h"
+#include "music/musicplaylist.h"
 #include "render/slideconstants.h"
 #include "render/slidesurface.h"
 #include "render/surfaceformat.h"
@@ -622,6 +626,198 @@ TEST_F(MainWindowTest, ClosingReleasesTheTexture)
     EXPECT_FALSE(view->textureCreated());
     EXPECT_FALSE(view->isSurfaceReady());
     EXPECT_EQ(view->context(), nullptr);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, EachLoadReplacesTheTextureWithThePicturesTexels)
+{
+    // Bottom-left texel yellow for the first picture, cyan for the second.
+    writeBmp(pictures(QStringLiteral("a.bmp")), 64, 48, [](int x, int y) {
+        return x < 32 && y >= 24 ? QColor(255, 255, 0) : QColor(90, 90, 90);
+    });
+    writeBmp(pictures(QStringLiteral("b.bmp")), 64, 48, [](int x, int y) {
+        return x < 32 && y >= 24 ? QColor(0, 255, 255) : QColor(90, 90, 90);
+    });
+    auto window = startSlideshow(m_pictures.path());
+    SlideSurface* surface = window->slideSurface();
+    auto texelAtOrigin = [&] {
+        EXPECT_TRUE(surface->context()->makeCurrent(surface));
+        glBindTexture(GL_TEXTURE_2D, surface->textureName());
+        std::vector<unsigned char> texels(1024 * 1024 * 3);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
+        return QColor(texels[0], texels[1], texels[2]);
+    };
+    const unsigned first = surface->textureName();
+    EXPECT_EQ(texelAtOrigin(), QColor(255, 255, 0));
+
+    QTest::mouseClick(window->slideWidget(), Qt::LeftButton);
+    window->slideTick(); // loads the second picture
+    ASSERT_EQ(window->currentIndex(), 1);
+    EXPECT_EQ(texelAtOrigin(), QColor(0, 255, 255));
+    if (surface->textureName() != first) {
+        EXPECT_FALSE(glIsTexture(first));
+    }
+    EXPECT_TRUE(surface->textureCreated());
+}
+
+TEST_F(MainWindowTest, AltCStopsTheSearchWhileAPlainCIsTypedIntoThePathBox)
+{
+    QDir root(m_pictures.path());
+    for (int d = 0; d < 100; ++d) {
+        ASSERT_TRUE(root.mkpath(QStringLiteral("d%1").arg(d)));
+        for (int f = 0; f < 100; ++f) {
+            const QByteArray name =
+                QFile::encodeName(root.filePath(QStringLiteral("d%1/f%2.bmp").arg(d).arg(f)));
+            const int fd = ::open(name.constData(), O_CREAT | O_WRONLY, 0644);
+            ASSERT_GE(fd, 0);
+            ::close(fd);
+        }
+    }
+    auto window = makeWindow(m_pictures.path(), false);
+    window->show();
+    // Accelerators act in the active window. Activating it directly keeps the event loop from
+    // running, so the search is still going when the keys arrive.
+    QApplication::setActiveWindow(window.get());
+    auto* pathBox = window->findChild<QLineEdit*>(QStringLiteral("Edit1"));
+    pathBox->setFocus();
+    QTest::keyClick(pathBox, Qt::Key_C);
+    EXPECT_EQ(m_quitRequests, 0);
+    ASSERT_TRUE(window->searching());
+    QTest::keyClick(pathBox, Qt::Key_C, Qt::AltModifier);
+    EXPECT_EQ(m_quitRequests, 1);
+    EXPECT_FALSE(window->searching());
+    EXPECT_EQ(window->findChild<QPushButton*>(QStringLiteral("B_Search_Cancel"))->text(),
+              QStringLiteral("中止処理中"));
+}
+
+// A music device that plays nothing and records what it is asked to do.
+class RecordingDevice : public MusicDevice
+{
+public:
+    explicit RecordingDevice(QStringList& log) : m_log(log) {}
+    ~RecordingDevice() override { m_log << QStringLiteral("destroyed"); }
+    void open(const std::string& path) override
+    {
+        m_log << QStringLiteral("open ") + QString::fromStdString(path).section(u'/', -1);
+        m_open = true;
+        m_mode = Mode::Playing;
+    }
+    bool play() override
+    {
+        m_log << QStringLiteral("play");
+        return true;
+    }
+    std::optional<Mode> mode() const override
+    {
+        if (!m_open)
+            return std::nullopt;
+        // Each file "ends" as soon as it has been asked about once.
+        const Mode now = m_mode;
+        m_mode = Mode::Stopped;
+        return now;
+    }
+    void close() override
+    {
+        m_log << QStringLiteral("close");
+        m_open = false;
+    }
+
+private:
+    QStringList& m_log;
+    bool m_open = false;
+    mutable Mode m_mode = Mode::Stopped;
+};
+
+TEST_F(MainWindowTest, MusicPlaysThroughTheSearchAndWhilePausedAndStopsAtTheEnd)
+{
+    for (const char* name : {"b.mp3", "A.wav", "notes.txt"}) {
+        QFile file(m_appDir.path() + u'/' + QString::fromLatin1(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    writeSolidBmp(pictures(QStringLiteral("one.bmp")), 8, 6, Qt::gray);
+    QStringList log;
+    StartupOptions options;
+    options.appDir = m_appDir.path() + u'/';
+    options.folderArgument = m_pictures.path();
+    options.music = std::make_unique<MusicPlaylist>(std::make_unique<RecordingDevice>(log));
+    auto window = std::make_unique<MainWindow>(std::move(options));
+    EXPECT_EQ(log, (QStringList{QStringLiteral("open A.wav"), QStringLiteral("play")}));
+    EXPECT_TRUE(window->musicTimer().isActive());
+
+    window->musicTick(); // still playing
+    window->musicTick(); // has stopped: the next file
+    EXPECT_EQ(log.mid(2), (QStringList{QStringLiteral("open b.mp3"), QStringLiteral("play")}));
+
+    window->show();
+    ASSERT_TRUE(waitForHandOver(*window));
+    QTest::mouseClick(window->slideWidget(), Qt::MiddleButton);
+    ASSERT_FALSE(window->slideTimer().isActive());
+    EXPECT_TRUE(window->musicTimer().isActive());
+    log.clear();
+    window->musicTick();
+    window->musicTick();
+    EXPECT_EQ(log, (QStringList{QStringLiteral("open A.wav"), QStringLiteral("play")}));
+
+    log.clear();
+    window.reset();
+    EXPECT_TRUE(log.contains(QStringLiteral("destroyed")));
+    EXPECT_TRUE(m_messages.empty());
+}
+
+// A device whose every open fails, as with no sound output at all.
+class FailingDevice : public RecordingDevice
+{
+public:
+    using RecordingDevice::RecordingDevice;
+    void open(const std::string&) override { throw MusicDeviceError("no audio output"); }
+};
+
+TEST_F(MainWindowTest, MusicThatCannotOpenIsReportedOnceAndStartUpGoesOn)
+{
+    QFile music(m_appDir.path() + QStringLiteral("/a.wav"));
+    ASSERT_TRUE(music.open(QIODevice::WriteOnly));
+    music.close();
+    writeSolidBmp(pictures(QStringLiteral("one.bmp")), 8, 6, Qt::gray);
+    QStringList log;
+    StartupOptions options;
+    options.appDir = m_appDir.path() + u'/';
+    options.folderArgument = m_pictures.path();
+    options.music = std::make_unique<MusicPlaylist>(std::make_unique<FailingDevice>(log));
+    auto window = std::make_unique<MainWindow>(std::move(options));
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0].text, QStringLiteral("no audio output."));
+    EXPECT_TRUE(window->searching());
+    for (int i = 0; i < 3; ++i)
+        window->musicTick();
+    EXPECT_EQ(m_messages.size(), 1u);
+    window->show();
+    EXPECT_TRUE(waitForHandOver(*window));
+    EXPECT_TRUE(window->slideshowRunning());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, PathsAreShortenedInTheWindowFont)
+{
+    auto window = makeWindow(m_pictures.path(), false);
+    const QFontMetrics metrics(window->font());
+    const auto width = [&](const QString& text) { return metrics.horizontalAdvance(text); };
+    const QString path =
+        QStringLiteral("/home/user/写真/2024 summer holiday/day three/img_0001.jpg");
+    const QString fitted = fitPathToWidth(path, width, 190);
+    EXPECT_LE(width(fitted), 190);
+    EXPECT_TRUE(fitted.endsWith(QStringLiteral("/img_0001.jpg")));
+    EXPECT_TRUE(fitted.startsWith(QStringLiteral("/.../"))) << fitted.toStdString();
+    // The first shortening that fits is the one taken: one folder more does not fit.
+    const QString folders = fitted.mid(5);
+    EXPECT_GT(width(QStringLiteral("/.../") + path.section(u'/', -(folders.count(u'/') + 2))), 190);
+    EXPECT_EQ(fitPathToWidth(QStringLiteral("/p/a.jpg"), width, 462), QStringLiteral("/p/a.jpg"));
 }
 
 } // namespace

@@ -33,7 +33,14 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <ostream>
 #include <vector>
+
+// Readable failure messages for QString comparisons.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -818,6 +825,36 @@ TEST_F(MainWindowTest, PathsAreShortenedInTheWindowFont)
     const QString folders = fitted.mid(5);
     EXPECT_GT(width(QStringLiteral("/.../") + path.section(u'/', -(folders.count(u'/') + 2))), 190);
     EXPECT_EQ(fitPathToWidth(QStringLiteral("/p/a.jpg"), width, 462), QStringLiteral("/p/a.jpg"));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, FirstPictureUnreadableLeavesTheShowWaitingForAClick)
+{
+    QFile broken(m_pictures.path() + QStringLiteral("/a.bmp"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("PK not a bitmap at all");
+    broken.close();
+    auto window = makeWindow(m_pictures.path());
+    ASSERT_TRUE(waitForHandOver(*window));
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0].kind, Messages::Kind::Error);
+    EXPECT_EQ(m_messages[0].text,
+              QStringLiteral("TQdInternalDIB.LoadFromFile: File type is invalid."));
+    EXPECT_TRUE(window->slideshowRunning());
+    EXPECT_TRUE(pageText(*window).isEmpty());
+    EXPECT_FALSE(window->findChild<QPushButton*>(QStringLiteral("B_Close"))->isVisible());
+    EXPECT_FALSE(window->slideTimer().isActive());
+
+    // A click starts the show with a change of slide, which writes the page box.
+    QTest::mouseClick(window->slideWidget(), Qt::LeftButton);
+    EXPECT_TRUE(window->slideTimer().isActive());
+    const_cast<QTimer&>(window->slideTimer()).stop();
+    window->slideTick();
+    EXPECT_EQ(m_messages.size(), 2u);
+    EXPECT_EQ(window->currentIndex(), 0);
 }
 
 } // namespace

@@ -182,16 +182,16 @@ void qimageLoadRgb(benchmark::State& state, const std::string& path)
     }
 }
 
-// Remembers the real time per iteration of every run, for the ratios printed at the end.
+// Remembers the real time per iteration of every benchmark, for the ratios printed at the end.
 class RatioReporter : public benchmark::ConsoleReporter
 {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
+        // With repetitions the mean stands for the benchmark; a single run stands for itself.
         for (const Run& run : runs) {
-            if (run.iterations > 0)
-                m_times[run.benchmark_name()] =
-                    run.real_accumulated_time / static_cast<double>(run.iterations);
+            if (run.run_type == Run::RT_Iteration || run.aggregate_name == "mean")
+                m_times[run.run_name.str()] = run.GetAdjustedRealTime();
         }
         ConsoleReporter::ReportRuns(runs);
     }

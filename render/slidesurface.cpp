@@ -75,6 +75,13 @@ void SlideSurface::paintOverlays()
 {
     if (m_statusLine.isEmpty() && !m_pauseMarker)
         return;
+    // The scene's state must not reach the 2D text: no depth test against the frame, no
+    // polygon smoothing of the glyphs' quads.
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_POLYGON_SMOOTH);
+    glDisable(GL_TEXTURE_2D);
+    // The texture upload packs its rows tightly; the painter's glyph images have aligned rows.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     {
         QOpenGLPaintDevice device(size() * devicePixelRatio());
         device.setDevicePixelRatio(devicePixelRatio());

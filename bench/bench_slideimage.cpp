@@ -3,17 +3,15 @@
 
 #include "imaging/jpegdecoder.h"
 #include "render/slideimage.h"
+#include "tests/support/testpictures.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <array>
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <unistd.h>
-
-#include <jpeglib.h>
 
 namespace {
 
@@ -33,39 +31,13 @@ const PictureSize Sizes[] = {
 // A gradient with noise at quality 90, so the decoder sees data like a photograph's.
 std::vector<std::uint8_t> encodePhotoLike(int width, int height)
 {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr errors;
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 90, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 3);
     std::uint32_t seed = 1;
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const int y = static_cast<int>(cinfo.next_scanline);
-        for (int x = 0; x < width; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            const int noise = static_cast<int>(seed >> 28);
-            row[x * 3] = static_cast<std::uint8_t>(x * 200 / width + noise);
-            row[x * 3 + 1] = static_cast<std::uint8_t>(y * 200 / height + noise);
-            row[x * 3 + 2] = static_cast<std::uint8_t>((x + y) % 200 + noise);
-        }
-        JSAMPROW rowPointer = row.data();
-        jpeg_write_scanlines(&cinfo, &rowPointer, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    std::vector<std::uint8_t> bytes(buffer, buffer + size);
-    jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
-    return bytes;
+    const RgbImage image = TestPictures::makeImage(width, height, [&](int x, int y) {
+        seed = seed * 1664525u + 1013904223u;
+        const int noise = static_cast<int>(seed >> 28);
+        return std::array{x * 200 / width + noise, y * 200 / height + noise, (x + y) % 200 + noise};
+    });
+    return TestPictures::encodeJpeg(image, {.quality = 90});
 }
 
 // The test pictures, made on first use and kept for the whole run.
@@ -98,10 +70,7 @@ public:
         std::filesystem::create_directories(m_dir);
         const std::filesystem::path path = m_dir / (std::to_string(index) + ".jpg");
         if (!std::filesystem::exists(path)) {
-            const std::vector<std::uint8_t>& bytes = jpeg(index);
-            std::ofstream(path, std::ios::binary)
-                .write(reinterpret_cast<const char*>(bytes.data()),
-                       static_cast<std::streamsize>(bytes.size()));
+            TestPictures::writeFile(path.string(), jpeg(index));
         }
         return path.string();
     }

@@ -10,6 +10,7 @@
 #include "render/slideconstants.h"
 #include "render/slidesurface.h"
 #include "render/surfaceformat.h"
+#include "tests/support/testpictures.h"
 
 #include <QApplication>
 #include <QDir>
@@ -32,6 +33,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <ostream>
 #include <vector>
@@ -54,35 +56,12 @@ struct Recorded
 template <typename ColourAt>
 void writeBmp(const QString& path, int width, int height, ColourAt colourAt)
 {
-    const int stride = (width * 3 + 3) & ~3;
-    const quint32 dataSize = quint32(stride * height);
-    QByteArray bytes;
-    auto put16 = [&](quint16 v) { bytes.append(char(v & 0xFF)).append(char(v >> 8)); };
-    auto put32 = [&](quint32 v) {
-        for (int i = 0; i < 4; ++i)
-            bytes.append(char((v >> (8 * i)) & 0xFF));
-    };
-    bytes.append("BM");
-    put32(54 + dataSize);
-    put32(0);
-    put32(54);
-    put32(40);
-    put32(quint32(width));
-    put32(quint32(height));
-    put16(1);
-    put16(24);
-    for (int i = 0; i < 6; ++i)
-        put32(0);
-    for (int y = height - 1; y >= 0; --y) {
-        for (int x = 0; x < width; ++x) {
-            const QColor c = colourAt(x, y);
-            bytes.append(char(c.blue())).append(char(c.green())).append(char(c.red()));
-        }
-        bytes.append(QByteArray(stride - width * 3, '\0'));
-    }
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
+    const RgbImage image = TestPictures::makeImage(width, height, [&](int x, int y) {
+        const QColor c = colourAt(x, y);
+        return std::array{c.red(), c.green(), c.blue()};
+    });
+    ASSERT_TRUE(TestPictures::writeFile(QFile::encodeName(path).toStdString(),
+                                        TestPictures::encodeBmp(image)));
 }
 
 void writeSolidBmp(const QString& path, int width, int height, QColor colour)

@@ -1,34 +1,21 @@
 #include "imaging/jpegdecoder.h"
 
+#include "tests/support/testpictures.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <unistd.h>
 
-#include <jpeglib.h>
-
 namespace {
 
-// A width x height picture whose every pixel is colourAt(x, y) = {r, g, b}.
-RgbImage makeImage(int width, int height, auto colourAt)
-{
-    RgbImage image{width, height, {}};
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            for (int value : colourAt(x, y)) {
-                image.pixels.push_back(static_cast<std::uint8_t>(value));
-            }
-        }
-    }
-    return image;
-}
+using TestPictures::encodeJpeg;
+using TestPictures::makeImage;
 
 using Colour = std::array<int, 3>;
 const Colour TopLeft{220, 30, 30};
@@ -47,42 +34,6 @@ Colour pixelAt(const RgbImage& image, int x, int y)
     return {p[0], p[1], p[2]};
 }
 
-// Encodes at quality 97 with libjpeg's compressor; a greyscale file takes the red channel.
-std::vector<std::uint8_t> encodeJpeg(const RgbImage& image, bool grey, bool progressive = false)
-{
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr errors;
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(image.width);
-    cinfo.image_height = static_cast<JDIMENSION>(image.height);
-    cinfo.input_components = grey ? 1 : 3;
-    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 97, TRUE);
-    if (progressive) {
-        jpeg_simple_progression(&cinfo);
-    }
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(image.width) * 3);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const std::size_t start = static_cast<std::size_t>(cinfo.next_scanline) * image.width * 3;
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            row[i] = image.pixels[start + (grey ? i * 3 : i)];
-        }
-        JSAMPROW rowPointer = row.data();
-        jpeg_write_scanlines(&cinfo, &rowPointer, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    std::vector<std::uint8_t> bytes(buffer, buffer + size);
-    jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
-    return bytes;
-}
-
 void expectNear(const Colour& actual, const Colour& expected, int tolerance)
 {
     for (int c = 0; c < 3; ++c) {
@@ -97,8 +48,8 @@ TEST(JpegDecoder, ColourFilesKeepSizeOrientationAndColours)
     for (const bool progressive : {false, true}) {
         SCOPED_TRACE(progressive ? "progressive" : "baseline");
         std::string diagnostic = "stale";
-        const std::optional<RgbImage> image =
-            decodeJpegData(encodeJpeg(twoColours(96, 64), false, progressive), &diagnostic);
+        const std::optional<RgbImage> image = decodeJpegData(
+            encodeJpeg(twoColours(96, 64), {.progressive = progressive}), &diagnostic);
         ASSERT_TRUE(image.has_value()) << diagnostic;
         EXPECT_TRUE(diagnostic.empty());
         ASSERT_EQ(image->width, 96);
@@ -115,7 +66,7 @@ TEST(JpegDecoder, GreyFilesUse236EvenlySpacedLevelsCloseToTheSource)
         const int v = (x / 2 + y % 8) % 256;
         return Colour{v, v, v};
     });
-    const std::optional<RgbImage> image = decodeJpegData(encodeJpeg(source, true));
+    const std::optional<RgbImage> image = decodeJpegData(encodeJpeg(source, {.greyFromRed = true}));
     ASSERT_TRUE(image.has_value());
     ASSERT_EQ(image->pixels.size(), source.pixels.size());
 
@@ -145,15 +96,13 @@ TEST(JpegDecoder, FilesAreOpenedByTheirRawPathAndFailuresGiveAReason)
         std::filesystem::temp_directory_path() / ("lumivane-jpeg-test-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     const auto write = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        std::ofstream((dir / name).string(), std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return (dir / name).string();
+        const std::string path = (dir / name).string();
+        EXPECT_TRUE(TestPictures::writeFile(path, bytes)) << path;
+        return path;
     };
     // A Shift_JIS file name, which is not valid UTF-8.
-    EXPECT_TRUE(
-        decodeJpegFile(write("\x83\x65\x83\x58\x83\x67.jpg", encodeJpeg(twoColours(8, 8), false)))
-            .has_value());
+    EXPECT_TRUE(decodeJpegFile(write("\x83\x65\x83\x58\x83\x67.jpg", encodeJpeg(twoColours(8, 8))))
+                    .has_value());
 
     std::string diagnostic;
     for (const std::string& path : {(dir / "missing.jpg").string(), write("text.jpg", {'n', 'o'}),
@@ -174,7 +123,7 @@ TEST(JpegDecoder, ATruncatedFileShowsWhatWasDecoded)
         return x < 128 && y < 128 ? Colour{TopLeft[0] + noise, TopLeft[1] + noise, TopLeft[2]}
                                   : Colour{128 + noise, 128, 128 - noise};
     });
-    const std::vector<std::uint8_t> file = encodeJpeg(source, false);
+    const std::vector<std::uint8_t> file = encodeJpeg(source);
     const std::vector<std::uint8_t> half(file.begin(), file.begin() + file.size() / 2);
     std::string diagnostic;
     const std::optional<RgbImage> image = decodeJpegData(half, &diagnostic);
@@ -188,7 +137,7 @@ TEST(JpegDecoder, HostileFilesNeitherCrashNorAllocateWildly)
 {
     // A frame header (SOF0: FF C0, length, precision, height, width) claiming 60000 x 60000:
     // refused before 10 GB are allocated.
-    std::vector<std::uint8_t> huge = encodeJpeg(twoColours(16, 16), false);
+    std::vector<std::uint8_t> huge = encodeJpeg(twoColours(16, 16));
     const std::uint8_t marker[] = {0xFF, 0xC0};
     const auto sof = std::search(huge.begin(), huge.end(), std::begin(marker), std::end(marker));
     ASSERT_NE(sof, huge.end());
@@ -201,7 +150,8 @@ TEST(JpegDecoder, HostileFilesNeitherCrashNorAllocateWildly)
 
     // Damaged and cut copies end with a consistent picture or none; the sanitizer build turns
     // any stray read or write into a failure.
-    const std::vector<std::uint8_t> original = encodeJpeg(twoColours(40, 24), false, true);
+    const std::vector<std::uint8_t> original =
+        encodeJpeg(twoColours(40, 24), {.progressive = true});
     std::uint32_t seed = 12345;
     for (int round = 0; round < 300; ++round) {
         std::vector<std::uint8_t> file = original;

@@ -1,21 +1,21 @@
 #include "render/slideimage.h"
 
 #include "imaging/qddib.h"
+#include "tests/support/testpictures.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <unistd.h>
 
-#include <jpeglib.h>
-
 namespace {
+
+using TestPictures::encodeBmp;
+using TestPictures::encodeJpeg;
+using TestPictures::makeImage;
 
 constexpr int Size = SlideImage::TextureSize;
 
@@ -25,21 +25,6 @@ const Colour TopLeft{220, 30, 30};
 const Colour TopRight{30, 200, 40};
 const Colour BottomLeft{20, 40, 210};
 const Colour BottomRight{240, 230, 20};
-
-// A width x height picture whose every pixel is colourAt(x, y).
-RgbImage makeImage(int width, int height, auto colourAt)
-{
-    RgbImage image{width, height, {}};
-    image.pixels.reserve(static_cast<std::size_t>(width) * height * 3);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            for (int value : colourAt(x, y)) {
-                image.pixels.push_back(static_cast<std::uint8_t>(value));
-            }
-        }
-    }
-    return image;
-}
 
 RgbImage quadrants(int width, int height)
 {
@@ -83,61 +68,6 @@ void expectQuadrantsPlaced(const SlideImage& slide, int tolerance)
               w < Size || h < Size ? White : TopRight);
 }
 
-std::vector<std::uint8_t> encodeJpeg(const RgbImage& image)
-{
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr errors;
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(image.width);
-    cinfo.image_height = static_cast<JDIMENSION>(image.height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 97, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        auto* row = const_cast<JSAMPLE*>(
-            &image.pixels[static_cast<std::size_t>(cinfo.next_scanline) * image.width * 3]);
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    std::vector<std::uint8_t> bytes(buffer, buffer + size);
-    jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
-    return bytes;
-}
-
-// A plain 24-bit bottom-up bitmap file: 54 header bytes, BGR pixels, rows padded to 4 bytes.
-std::vector<std::uint8_t> encodeBmp(const RgbImage& image)
-{
-    const std::uint32_t stride = (static_cast<std::uint32_t>(image.width) * 3 + 3) & ~3u;
-    const std::uint32_t dataSize = stride * static_cast<std::uint32_t>(image.height);
-    std::vector<std::uint8_t> out{'B', 'M'};
-    const auto put = [&](std::uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-        }
-    };
-    put(54 + dataSize, 4), put(0, 4), put(54, 4);
-    put(40, 4), put(static_cast<std::uint32_t>(image.width), 4);
-    put(static_cast<std::uint32_t>(image.height), 4), put(1, 2), put(24, 2);
-    put(0, 4), put(dataSize, 4), put(2835, 4), put(2835, 4), put(0, 4), put(0, 4);
-    for (int y = image.height - 1; y >= 0; --y) {
-        const std::size_t rowStart = out.size();
-        for (int x = 0; x < image.width; ++x) {
-            const std::uint8_t* p =
-                &image.pixels[(static_cast<std::size_t>(y) * image.width + x) * 3];
-            out.insert(out.end(), {p[2], p[1], p[0]});
-        }
-        out.resize(rowStart + stride, 0);
-    }
-    return out;
-}
-
 class SlideFiles : public ::testing::Test
 {
 protected:
@@ -147,9 +77,7 @@ protected:
     {
         const std::filesystem::path path = m_dir / name;
         std::filesystem::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
+        EXPECT_TRUE(TestPictures::writeFile(path.string(), bytes)) << path;
         return path.string();
     }
 

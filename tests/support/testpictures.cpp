@@ -1,0 +1,86 @@
+#include "tests/support/testpictures.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include <jpeglib.h>
+
+namespace TestPictures {
+
+std::vector<std::uint8_t> encodeJpeg(const RgbImage& image, const JpegOptions& options)
+{
+    // libjpeg's default error handler reports and exits, which is what a test helper wants: a
+    // picture it cannot encode is a fault in the test itself.
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr errors;
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(image.width);
+    cinfo.image_height = static_cast<JDIMENSION>(image.height);
+    cinfo.input_components = options.greyFromRed ? 1 : 3;
+    cinfo.in_color_space = options.greyFromRed ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, options.quality, TRUE);
+    if (options.progressive) {
+        jpeg_simple_progression(&cinfo);
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    const std::size_t channels = options.greyFromRed ? 1 : 3;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(image.width) * channels);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const std::size_t start = static_cast<std::size_t>(cinfo.next_scanline) * image.width * 3;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            row[i] = image.pixels[start + (options.greyFromRed ? i * 3 : i)];
+        }
+        JSAMPROW rowPointer = row.data();
+        jpeg_write_scanlines(&cinfo, &rowPointer, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::vector<std::uint8_t> bytes(buffer, buffer + size);
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    return bytes;
+}
+
+std::vector<std::uint8_t> encodeBmp(const RgbImage& image)
+{
+    const std::uint32_t stride = (static_cast<std::uint32_t>(image.width) * 3 + 3) & ~3u;
+    const std::uint32_t dataSize = stride * static_cast<std::uint32_t>(image.height);
+    std::vector<std::uint8_t> out{'B', 'M'};
+    out.reserve(54 + dataSize);
+    const auto put = [&](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+        }
+    };
+    // File header, then a 40-byte info header: one plane, 24 bits, no compression, 72 dpi.
+    put(54 + dataSize, 4), put(0, 4), put(54, 4);
+    put(40, 4), put(static_cast<std::uint32_t>(image.width), 4);
+    put(static_cast<std::uint32_t>(image.height), 4), put(1, 2), put(24, 2);
+    put(0, 4), put(dataSize, 4), put(2835, 4), put(2835, 4), put(0, 4), put(0, 4);
+    for (int y = image.height - 1; y >= 0; --y) {
+        const std::size_t rowStart = out.size();
+        for (int x = 0; x < image.width; ++x) {
+            const std::uint8_t* p =
+                &image.pixels[(static_cast<std::size_t>(y) * image.width + x) * 3];
+            out.insert(out.end(), {p[2], p[1], p[0]});
+        }
+        out.resize(rowStart + stride, 0);
+    }
+    return out;
+}
+
+bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream file(path, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    return !file.fail();
+}
+
+} // namespace TestPictures

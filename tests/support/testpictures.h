@@ -1,0 +1,50 @@
+#pragma once
+
+#include "imaging/rgbimage.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Pictures made in memory for the tests and benchmarks, so that no test depends on sample files
+// and every test can say exactly which colours it expects back.
+namespace TestPictures {
+
+// A width x height picture whose every pixel is colourAt(x, y), any range of three channel values
+// (red, green, blue). The pixels are asked for row by row from the top, each once, so a colour
+// function may carry state such as a noise generator.
+template <typename ColourAt> RgbImage makeImage(int width, int height, ColourAt colourAt)
+{
+    RgbImage image{width, height, {}};
+    image.pixels.reserve(static_cast<std::size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int value : colourAt(x, y)) {
+                image.pixels.push_back(static_cast<std::uint8_t>(value));
+            }
+        }
+    }
+    return image;
+}
+
+struct JpegOptions
+{
+    int quality = 97;
+    // Writes a one-channel file from the red channel, so a grey source keeps its levels.
+    bool greyFromRed = false;
+    bool progressive = false;
+};
+
+// The picture as a JPEG file made by libjpeg's compressor.
+std::vector<std::uint8_t> encodeJpeg(const RgbImage& image, const JpegOptions& options = {});
+
+// The picture as a plain 24-bit bottom-up bitmap file: 54 header bytes, then BGR pixels with rows
+// padded to 4 bytes.
+std::vector<std::uint8_t> encodeBmp(const RgbImage& image);
+
+// Writes the bytes to a file named by its raw bytes, which need not be valid UTF-8. Returns
+// whether every byte was written.
+bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+} // namespace TestPictures

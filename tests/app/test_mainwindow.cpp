@@ -852,3 +852,18 @@ TEST_F(MainWindowTest, FirstPictureUnreadableLeavesTheShowWaitingForAClick)
 }
 
 } // namespace
+
+namespace {
+
+TEST(ErrorBox, AppendsAFullStopAfterCharactersAboveIt)
+{
+    EXPECT_EQ(Messages::errorBoxText(QStringLiteral("ストリームからの読み込みエラー")),
+              QStringLiteral("ストリームからの読み込みエラー."));
+    EXPECT_EQ(Messages::errorBoxText(QStringLiteral("Invalid DIB(24Bit)")),
+              QStringLiteral("Invalid DIB(24Bit)"));
+    EXPECT_EQ(Messages::errorBoxText(QStringLiteral("done.")), QStringLiteral("done."));
+    EXPECT_EQ(Messages::errorBoxText(QStringLiteral("a/")), QStringLiteral("a/."));
+    EXPECT_EQ(Messages::errorBoxText(QString()), QString());
+}
+
+} // namespace

@@ -1,3 +1,4 @@
+#include "search/guardedlist.h"
 #include "search/sortedstringlist.h"
 
 #include <QCollator>
@@ -139,3 +140,17 @@ TEST(SortedStringList, AgreesWithCollatorComparisonOverRandomAdds)
 }
 
 } // namespace
+
+// The search screen shows the entry that sorts last so far, not the one found most recently.
+TEST(GuardedList, ProgressShowsTheEntryThatSortsLast)
+{
+    GuardedList list(QLocale(QLocale::English));
+    EXPECT_EQ(list.progress().count, 0u);
+    EXPECT_FALSE(list.progress().last.has_value());
+    list.add(QStringLiteral("/p/b.jpg"), "/p/b.jpg");
+    list.add(QStringLiteral("/p/a.jpg"), "/p/a.jpg");
+    const GuardedList::Progress progress = list.progress();
+    EXPECT_EQ(progress.count, 2u);
+    ASSERT_TRUE(progress.last.has_value());
+    EXPECT_EQ(progress.last->path, "/p/b.jpg");
+}

@@ -3,8 +3,11 @@
 #include "app/errorguard.h"
 #include "app/layout.h"
 #include "app/messages.h"
+#include "app/pagebox.h"
 #include "app/pathfit.h"
+#include "app/searchpanel.h"
 #include "app/settings.h"
+#include "app/windowstyle.h"
 #include "music/musicplaylist.h"
 #include "render/scenegeometry.h"
 #include "render/slideconstants.h"
@@ -31,35 +34,6 @@
 #include <chrono>
 
 namespace {
-
-const QString kWindowFontFamily = QStringLiteral("ＭＳ Ｐゴシック");
-const QColor kBlue(0, 0, 255);
-const QColor kRed(255, 0, 0);
-
-// The web address shown on the search screen.
-const QString kWebAddress = QStringLiteral("lumivane.example.org");
-
-QFont componentFont(int pixelHeight, bool bold = false)
-{
-    QFont font(kWindowFontFamily);
-    font.setPixelSize(pixelHeight);
-    font.setBold(bold);
-    return font;
-}
-
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry,
-                  int pixelHeight)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(geometry);
-    label->setFont(componentFont(pixelHeight, true));
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, kRed);
-    label->setPalette(palette);
-    label->setAttribute(Qt::WA_TranslucentBackground);
-    return label;
-}
 
 // The file name part of a path: everything after its last "/".
 QString fileNamePart(const QString& path)
@@ -152,104 +126,42 @@ void MainWindow::buildComponents()
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAutoFillBackground(true);
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, kBlue);
+    palette.setColor(QPalette::Window, WindowBlue);
     palette.setColor(QPalette::WindowText, Qt::white);
     setPalette(palette);
-    setFont(componentFont(11));
+    setFont(windowFont(11));
     setFocusPolicy(Qt::StrongFocus);
 
     m_closeButton = new QPushButton(QStringLiteral("終了(&C)"), this);
     m_closeButton->setObjectName(QStringLiteral("B_Close"));
     m_closeButton->resize(CloseButtonSize);
-    m_closeButton->setFont(componentFont(11));
+    m_closeButton->setFont(windowFont(11));
     m_closeButton->hide();
     connect(m_closeButton, &QPushButton::clicked, this,
             [this] { runGuarded(this, [this] { closeClicked(); }); });
 
-    m_panel = new QFrame(this);
-    m_panel->setObjectName(QStringLiteral("Panel1"));
-    m_panel->resize(PanelSize);
-    m_panel->setFrameShape(QFrame::NoFrame);
-
-    m_splash = new QLabel(m_panel);
-    m_splash->setObjectName(QStringLiteral("Image1"));
-    m_splash->setGeometry(0, 0, 469, 257);
-    m_splash->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_splash->setPixmap(QPixmap(QStringLiteral(":/lumivane/splash.bmp")));
-    m_splash->setAccessibleName(QStringLiteral("Lumivane"));
-
-    m_statusLabel =
-        makeLabel(m_panel, "Label1", QStringLiteral("フォルダ内の画像ファイルを探しています。"),
-                  QRect(8, 4, 306, 16), 16);
-    m_statusLabel->setWordWrap(false);
-    m_statusLabel->setMinimumWidth(0);
-    m_statusLabel->adjustSize();
-    m_statusLabel->setFixedHeight(16);
-    m_productLabel =
-        makeLabel(m_panel, "Label2", QStringLiteral("Lumivane"), QRect(104, 148, 241, 35), 35);
-    m_productLabel->setFixedHeight(35 + 8);
-    m_webLabel = makeLabel(m_panel, "Label3", kWebAddress, QRect(280, 236, 174, 16), 16);
-    m_webLabel->adjustSize();
-    m_webLabel->move(280, 236);
-
-    m_pathBox = new QLineEdit(m_panel);
-    m_pathBox->setObjectName(QStringLiteral("Edit1"));
-    m_pathBox->setGeometry(4, 24, 462, 19);
-    m_pathBox->setFont(componentFont(11));
-    m_pathBox->setAttribute(Qt::WA_InputMethodEnabled, false);
-    m_pathBox->setAccessibleName(QStringLiteral("検索中のファイル"));
-    QPalette pathPalette = m_pathBox->palette();
-    pathPalette.setColor(QPalette::Text, Qt::black);
-    pathPalette.setColor(QPalette::Base, Qt::white);
-    m_pathBox->setPalette(pathPalette);
-
-    m_cancelButton = new QPushButton(QStringLiteral("検索中止(&C)"), m_panel);
-    m_cancelButton->setObjectName(QStringLiteral("B_Search_Cancel"));
-    m_cancelButton->setGeometry(140, 68, 159, 25);
-    m_cancelButton->setFont(componentFont(13));
-    QPalette cancelPalette = m_cancelButton->palette();
-    cancelPalette.setColor(QPalette::ButtonText, Qt::white);
-    cancelPalette.setColor(QPalette::Button, QColor(40, 70, 200));
-    m_cancelButton->setPalette(cancelPalette);
-    connect(m_cancelButton, &QPushButton::clicked, this,
+    m_panel = new SearchPanel(this);
+    connect(m_panel->cancelButton(), &QPushButton::clicked, this,
             [this] { runGuarded(this, [this] { stopSteps(); }); });
+
     // The buttons' accelerator Alt+C presses whichever of the two is visible and enabled, at
     // once. (A button's own mnemonic would click only after its pressed look has been shown,
     // which leaves the search running meanwhile.)
     m_closeButton->setShortcut(QKeySequence());
-    m_cancelButton->setShortcut(QKeySequence());
+    m_panel->cancelButton()->setShortcut(QKeySequence());
     auto* altC = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_C), this);
     altC->setContext(Qt::WindowShortcut);
     connect(altC, &QShortcut::activated, this, [this] { pressVisibleButton(); });
     // The cancel button: Escape clicks it while it is visible and enabled. A shortcut of a
     // hidden or disabled widget does not fire, which gives exactly that rule.
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_cancelButton);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_panel->cancelButton());
     escape->setContext(Qt::WindowShortcut);
-    connect(escape, &QShortcut::activated, m_cancelButton, &QPushButton::click);
+    connect(escape, &QShortcut::activated, m_panel->cancelButton(), &QPushButton::click);
 
-    m_pageBox = new QPlainTextEdit(this);
-    m_pageBox->setObjectName(QStringLiteral("E_Page"));
-    m_pageBox->resize(PageBoxSize);
-    m_pageBox->setReadOnly(true);
-    m_pageBox->setFrameShape(QFrame::NoFrame);
-    m_pageBox->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_pageBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_pageBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_pageBox->setFont(componentFont(11));
-    m_pageBox->document()->setDocumentMargin(0);
-    QTextOption pageOption = m_pageBox->document()->defaultTextOption();
-    pageOption.setAlignment(Qt::AlignRight);
-    pageOption.setWrapMode(QTextOption::NoWrap);
-    m_pageBox->document()->setDefaultTextOption(pageOption);
-    QPalette pagePalette = m_pageBox->palette();
-    pagePalette.setColor(QPalette::Base, kBlue);
-    pagePalette.setColor(QPalette::Text, Qt::white);
-    m_pageBox->setPalette(pagePalette);
-    m_pageBox->setAccessibleName(QStringLiteral("ページ"));
+    m_pageBox = new PageBox(this);
 
     // The search screen keeps the typing focus in the path box.
-    setTabOrder(m_pathBox, m_cancelButton);
-    m_pathBox->setFocus();
+    m_panel->pathBox()->setFocus();
 
     m_findFileTimer.setObjectName(QStringLiteral("Timer_FindFile"));
     m_findFileTimer.setInterval(30);
@@ -346,9 +258,9 @@ void MainWindow::findFileTick()
             if (progress.last) {
                 const QString shown = fitPathToWidth(
                     progress.last->display, [this](const QString& t) { return textWidth(t); },
-                    m_pathBox->width());
-                if (m_pathBox->text() != shown)
-                    m_pathBox->setText(shown);
+                    m_panel->pathBox()->width());
+                if (m_panel->pathBox()->text() != shown)
+                    m_panel->pathBox()->setText(shown);
             }
             return;
         }
@@ -465,15 +377,10 @@ void MainWindow::stopSteps()
     m_stopping = true;
     if (m_searchThread) {
         m_findFileTimer.stop();
-        m_statusLabel->setText(QStringLiteral("ファイル検索の中止処理をしています"));
-        m_statusLabel->adjustSize();
-        m_statusLabel->setFixedHeight(16);
-        m_cancelButton->setText(QStringLiteral("中止処理中"));
-        m_cancelButton->setEnabled(false);
-        m_statusLabel->update();
+        m_panel->showStopping();
         // Let the new texts and the greyed button paint before the wait for the thread.
         QCoreApplication::processEvents();
-        m_cancelButton->update();
+        m_panel->cancelButton()->update();
         m_searchThread->requestStop();
         m_searchThread.reset();
     } else {
@@ -507,7 +414,7 @@ void MainWindow::enableKeyPreview()
 
 bool MainWindow::pressVisibleButton()
 {
-    for (QPushButton* button : {m_cancelButton, m_closeButton}) {
+    for (QPushButton* button : {m_panel->cancelButton(), m_closeButton}) {
         if (button->isVisible() && button->isEnabled()) {
             button->click();
             return true;

@@ -14,10 +14,8 @@
 #include <random>
 #include <string>
 
-class QFrame;
-class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
+class PageBox;
+class SearchPanel;
 class QPushButton;
 class SearchThread;
 class SlideSurface;
@@ -109,16 +107,10 @@ private:
     bool pressVisibleButton();
 
     // Components, named as the window's parts are named everywhere else in the project.
-    QPushButton* m_closeButton = nullptr;  // B_Close
-    QFrame* m_panel = nullptr;             // Panel1
-    QLineEdit* m_pathBox = nullptr;        // Edit1
-    QLabel* m_statusLabel = nullptr;       // Label1
-    QPushButton* m_cancelButton = nullptr; // B_Search_Cancel
-    QPlainTextEdit* m_pageBox = nullptr;   // E_Page
-    QLabel* m_splash = nullptr;            // Image1
-    QLabel* m_productLabel = nullptr;      // Label2
-    QLabel* m_webLabel = nullptr;          // Label3
-    SlideSurface* m_surface = nullptr;     // the OpenGL surface, owned by its container
+    QPushButton* m_closeButton = nullptr; // B_Close
+    SearchPanel* m_panel = nullptr;       // Panel1, the search screen
+    PageBox* m_pageBox = nullptr;         // E_Page
+    SlideSurface* m_surface = nullptr;    // the OpenGL surface, owned by its container
     QWidget* m_surfaceWidget = nullptr;
     QTimer m_findFileTimer; // Timer_FindFile
     QTimer m_slideTimer;    // Timer_Slide

@@ -17,17 +17,14 @@
 #include <QApplication>
 #include <QFile>
 #include <QFontMetrics>
-#include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
-#include <QSurfaceFormat>
 
 #include <sys/stat.h>
 

@@ -76,10 +76,10 @@ MainWindow::MainWindow(StartupOptions options) : m_music(std::move(options.music
     buildComponents();
 
     m_monitorIndex = 0;
-    if (QFile::exists(m_appDir + QStringLiteral("lumivane.ini")))
-        m_monitorIndex =
-            chooseMonitorIndex(readMonitorSetting(m_appDir + QStringLiteral("lumivane.ini")),
-                               int(QGuiApplication::screens().size()));
+    const QString settingsFile = m_appDir + QStringLiteral("lumivane.ini");
+    if (QFile::exists(settingsFile))
+        m_monitorIndex = chooseMonitorIndex(readMonitorSetting(settingsFile),
+                                            int(QGuiApplication::screens().size()));
 
     m_slideshowRunning = false;
     m_random.seed(static_cast<std::mt19937::result_type>(

@@ -70,6 +70,52 @@ void writeSolidBmp(const QString& path, int width, int height, QColor colour)
     writeBmp(path, width, height, [colour](int, int) { return colour; });
 }
 
+// A music device that plays nothing and records what it is asked to do.
+class RecordingDevice : public MusicDevice
+{
+public:
+    explicit RecordingDevice(QStringList& log) : m_log(log) {}
+    ~RecordingDevice() override { m_log << QStringLiteral("destroyed"); }
+    void open(const std::string& path) override
+    {
+        m_log << QStringLiteral("open ") + QString::fromStdString(path).section(u'/', -1);
+        m_open = true;
+        m_mode = Mode::Playing;
+    }
+    bool play() override
+    {
+        m_log << QStringLiteral("play");
+        return true;
+    }
+    std::optional<Mode> mode() const override
+    {
+        if (!m_open)
+            return std::nullopt;
+        // Each file "ends" as soon as it has been asked about once.
+        const Mode now = m_mode;
+        m_mode = Mode::Stopped;
+        return now;
+    }
+    void close() override
+    {
+        m_log << QStringLiteral("close");
+        m_open = false;
+    }
+
+private:
+    QStringList& m_log;
+    bool m_open = false;
+    mutable Mode m_mode = Mode::Stopped;
+};
+
+// A device whose every open fails, as with no sound output at all.
+class FailingDevice : public RecordingDevice
+{
+public:
+    using RecordingDevice::RecordingDevice;
+    void open(const std::string&) override { throw MusicDeviceError("no audio output"); }
+};
+
 // The share of pixels in the text's box, at the window's top left corner, that differ clearly
 // from the same text drawn white on opaque blue by the raster painter: near 0 when the text is
 // on screen as it should be, large when it is missing, garbled or covered.
@@ -116,11 +162,16 @@ protected:
 
     void TearDown() override { Messages::setPresenterForTesting({}); }
 
-    std::unique_ptr<MainWindow> makeWindow(const QString& folder, bool show = true)
+    // A window searching folder, with the test's own program folder. Without a music device the
+    // window plays through SDL (and, with no music files beside the "program", never opens it).
+    std::unique_ptr<MainWindow> makeWindow(const QString& folder, bool show = true,
+                                           std::unique_ptr<MusicDevice> music = nullptr)
     {
         StartupOptions options;
         options.appDir = m_appDir.path() + u'/';
         options.folderArgument = folder;
+        if (music)
+            options.music = std::make_unique<MusicPlaylist>(std::move(music));
         auto window = std::make_unique<MainWindow>(std::move(options));
         QObject::connect(window.get(), &MainWindow::quitRequested, [this] { ++m_quitRequests; });
         if (show) {
@@ -695,44 +746,6 @@ TEST_F(MainWindowTest, AltCStopsTheSearchWhileAPlainCIsTypedIntoThePathBox)
               QStringLiteral("中止処理中"));
 }
 
-// A music device that plays nothing and records what it is asked to do.
-class RecordingDevice : public MusicDevice
-{
-public:
-    explicit RecordingDevice(QStringList& log) : m_log(log) {}
-    ~RecordingDevice() override { m_log << QStringLiteral("destroyed"); }
-    void open(const std::string& path) override
-    {
-        m_log << QStringLiteral("open ") + QString::fromStdString(path).section(u'/', -1);
-        m_open = true;
-        m_mode = Mode::Playing;
-    }
-    bool play() override
-    {
-        m_log << QStringLiteral("play");
-        return true;
-    }
-    std::optional<Mode> mode() const override
-    {
-        if (!m_open)
-            return std::nullopt;
-        // Each file "ends" as soon as it has been asked about once.
-        const Mode now = m_mode;
-        m_mode = Mode::Stopped;
-        return now;
-    }
-    void close() override
-    {
-        m_log << QStringLiteral("close");
-        m_open = false;
-    }
-
-private:
-    QStringList& m_log;
-    bool m_open = false;
-    mutable Mode m_mode = Mode::Stopped;
-};
-
 TEST_F(MainWindowTest, MusicPlaysThroughTheSearchAndWhilePausedAndStopsAtTheEnd)
 {
     for (const char* name : {"b.mp3", "A.wav", "notes.txt"}) {
@@ -741,11 +754,7 @@ TEST_F(MainWindowTest, MusicPlaysThroughTheSearchAndWhilePausedAndStopsAtTheEnd)
     }
     writeSolidBmp(pictures(QStringLiteral("one.bmp")), 8, 6, Qt::gray);
     QStringList log;
-    StartupOptions options;
-    options.appDir = m_appDir.path() + u'/';
-    options.folderArgument = m_pictures.path();
-    options.music = std::make_unique<MusicPlaylist>(std::make_unique<RecordingDevice>(log));
-    auto window = std::make_unique<MainWindow>(std::move(options));
+    auto window = makeWindow(m_pictures.path(), false, std::make_unique<RecordingDevice>(log));
     EXPECT_EQ(log, (QStringList{QStringLiteral("open A.wav"), QStringLiteral("play")}));
     EXPECT_TRUE(window->musicTimer().isActive());
 
@@ -769,14 +778,6 @@ TEST_F(MainWindowTest, MusicPlaysThroughTheSearchAndWhilePausedAndStopsAtTheEnd)
     EXPECT_TRUE(m_messages.empty());
 }
 
-// A device whose every open fails, as with no sound output at all.
-class FailingDevice : public RecordingDevice
-{
-public:
-    using RecordingDevice::RecordingDevice;
-    void open(const std::string&) override { throw MusicDeviceError("no audio output"); }
-};
-
 TEST_F(MainWindowTest, MusicThatCannotOpenIsReportedOnceAndStartUpGoesOn)
 {
     QFile music(m_appDir.path() + QStringLiteral("/a.wav"));
@@ -784,11 +785,7 @@ TEST_F(MainWindowTest, MusicThatCannotOpenIsReportedOnceAndStartUpGoesOn)
     music.close();
     writeSolidBmp(pictures(QStringLiteral("one.bmp")), 8, 6, Qt::gray);
     QStringList log;
-    StartupOptions options;
-    options.appDir = m_appDir.path() + u'/';
-    options.folderArgument = m_pictures.path();
-    options.music = std::make_unique<MusicPlaylist>(std::make_unique<FailingDevice>(log));
-    auto window = std::make_unique<MainWindow>(std::move(options));
+    auto window = makeWindow(m_pictures.path(), false, std::make_unique<FailingDevice>(log));
     ASSERT_EQ(m_messages.size(), 1u);
     EXPECT_EQ(m_messages[0].text, QStringLiteral("no audio output."));
     EXPECT_TRUE(window->searching());

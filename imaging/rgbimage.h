@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -12,4 +13,11 @@ struct RgbImage
     std::vector<std::uint8_t> pixels;
 
     bool isEmpty() const { return width <= 0 || height <= 0; }
+
+    // Row y (0 = top) of width * 3 bytes. Readers go through this rather than `pixels`, so
+    // that a picture may leave rows unstored: nullptr stands for a row that is all black.
+    const std::uint8_t* row(int y) const
+    {
+        return pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 3;
+    }
 };

@@ -235,8 +235,10 @@ SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> 
     const AxisFilter rows = makeAxisFilter(source.height, targetHeight);
     const std::size_t sourceStride = static_cast<std::size_t>(source.width) * 3;
     std::vector<float> sum(sourceStride);
-    std::vector<const std::uint8_t*> sourceRows(
-        static_cast<std::size_t>(*std::max_element(rows.count.begin(), rows.count.end())));
+    const auto mostTaps =
+        static_cast<std::size_t>(*std::max_element(rows.count.begin(), rows.count.end()));
+    std::vector<const std::uint8_t*> sourceRows(mostTaps);
+    std::vector<float> rowWeights(mostTaps);
 
     // Each target row first combines its source rows at full width (contiguous memory, so the
     // per-pixel work vectorises), then scales that one row horizontally. Picture row y (top
@@ -244,12 +246,16 @@ SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> 
     // picture's bottom row; texels right of or above the picture are white.
     const std::size_t pictureBytes = static_cast<std::size_t>(targetWidth) * 3;
     for (int y = 0; y < targetHeight; ++y) {
+        // A row the picture does not store is black and adds nothing to the sums.
+        int taps = 0;
         for (int k = 0; k < rows.count[y]; ++k) {
-            sourceRows[static_cast<std::size_t>(k)] =
-                source.pixels.data() + static_cast<std::size_t>(rows.first[y] + k) * sourceStride;
+            if (const std::uint8_t* row = source.row(rows.first[y] + k)) {
+                sourceRows[static_cast<std::size_t>(taps)] = row;
+                rowWeights[static_cast<std::size_t>(taps)] = rows.weights[rows.offset[y] + k];
+                ++taps;
+            }
         }
-        combineRows(sum.data(), sourceRows.data(), rows.weights.data() + rows.offset[y],
-                    rows.count[y], sourceStride);
+        combineRows(sum.data(), sourceRows.data(), rowWeights.data(), taps, sourceStride);
         std::uint8_t* target =
             texture.data() + static_cast<std::size_t>(targetHeight - 1 - y) * TextureStride;
         filterRow(sum.data(), columns, target);

@@ -99,6 +99,13 @@ MainWindow::MainWindow(StartupOptions options) : m_music(std::move(options.music
     placeOnMonitor();
     m_currentIndex = 0;
     m_frameCounter = 0;
+
+    // The timers start only now that everything they drive exists. The message boxes of a
+    // surface that could not be set up run an event loop of their own, and a tick then must not
+    // find the music or the search missing.
+    m_findFileTimer.start();
+    if (m_music->musicList().count() > 0)
+        m_musicTimer.start();
 }
 
 MainWindow::~MainWindow()
@@ -163,7 +170,6 @@ void MainWindow::buildComponents()
     m_findFileTimer.setObjectName(QStringLiteral("Timer_FindFile"));
     m_findFileTimer.setInterval(30);
     connect(&m_findFileTimer, &QTimer::timeout, this, &MainWindow::findFileTick);
-    m_findFileTimer.start();
 
     m_slideTimer.setObjectName(QStringLiteral("Timer_Slide"));
     m_slideTimer.setInterval(30);
@@ -172,7 +178,6 @@ void MainWindow::buildComponents()
     m_musicTimer.setObjectName(QStringLiteral("Timer_Mid"));
     m_musicTimer.setInterval(1000);
     connect(&m_musicTimer, &QTimer::timeout, this, &MainWindow::musicTick);
-    m_musicTimer.start();
 }
 
 void MainWindow::createSurface()
@@ -203,16 +208,19 @@ void MainWindow::createSurface()
     case SlideSurface::Failure::None:
         break;
     }
+    // A surface without a context would cover the window with whatever the display left there;
+    // without it the window shows its own blue and takes the mouse presses itself.
+    if (!m_surface->isSurfaceReady())
+        m_surfaceWidget->hide();
 }
 
 void MainWindow::startMusic()
 {
     if (!m_music)
         m_music = std::make_unique<MusicPlaylist>();
-    if (!m_music->findMusicFiles(QFile::encodeName(m_appDir).toStdString())) {
-        m_musicTimer.stop();
+    // Without music files the music timer is never started.
+    if (!m_music->findMusicFiles(QFile::encodeName(m_appDir).toStdString()))
         return;
-    }
     // A file that cannot be opened is shown like any escaped error; start-up goes on.
     runGuarded(this, [this] { m_music->startFirst(); });
 }

@@ -14,6 +14,8 @@ namespace {
 
 const QColor kBlue(0, 0, 255);
 
+SlideSurface::Failure simulatedFailure = SlideSurface::Failure::None;
+
 // Text drawn straight onto the surface: the window's font, white, on an opaque blue background.
 void drawOpaqueText(QPainter& painter, const QString& text)
 {
@@ -46,13 +48,18 @@ SlideSurface::Failure SlideSurface::createContext()
     create();
     m_context = std::make_unique<QOpenGLContext>();
     m_context->setFormat(requestedFormat());
-    if (!m_context->create())
+    if (simulatedFailure == Failure::CreateContext || !m_context->create())
         return Failure::CreateContext;
-    if (!m_context->makeCurrent(this))
+    if (simulatedFailure == Failure::MakeCurrent || !m_context->makeCurrent(this))
         return Failure::MakeCurrent;
     m_ready = true;
     SceneRenderer::applyFixedState();
     return Failure::None;
+}
+
+void SlideSurface::simulateFailureForTesting(Failure failure)
+{
+    simulatedFailure = failure;
 }
 
 bool SlideSurface::makeCurrent()

@@ -39,6 +39,9 @@ public:
     // Says which step failed; the surface then stays without a working context and draws
     // nothing.
     Failure createContext();
+    // Makes every later createContext() fail at the given step, as on a machine whose display
+    // offers no usable OpenGL; Failure::None goes back to the real set-up.
+    static void simulateFailureForTesting(Failure failure);
     bool isSurfaceReady() const { return m_ready; }
     QOpenGLContext* context() const { return m_context.get(); }
 

@@ -37,6 +37,7 @@
 #include <array>
 #include <cmath>
 #include <ostream>
+#include <utility>
 #include <vector>
 
 // Readable failure messages for QString comparisons.
@@ -160,7 +161,11 @@ protected:
         });
     }
 
-    void TearDown() override { Messages::setPresenterForTesting({}); }
+    void TearDown() override
+    {
+        Messages::setPresenterForTesting({});
+        SlideSurface::simulateFailureForTesting(SlideSurface::Failure::None);
+    }
 
     // A window searching folder, with the test's own program folder. Without a music device the
     // window plays through SDL (and, with no music files beside the "program", never opens it).
@@ -315,6 +320,58 @@ TEST_F(MainWindowTest, OpenGlSurfaceHasTheFixedState)
     EXPECT_EQ(format.swapBehavior(), QSurfaceFormat::DoubleBuffer);
     view->context()->doneCurrent();
     EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(MainWindowTest, WithoutOpenGlTheShowStillRunsAndEndsOnEscape)
+{
+    writeSolidBmp(pictures(QStringLiteral("a.bmp")), 8, 6, Qt::red);
+    writeSolidBmp(pictures(QStringLiteral("b.bmp")), 8, 6, Qt::green);
+    for (const auto failure :
+         {SlideSurface::Failure::CreateContext, SlideSurface::Failure::MakeCurrent}) {
+        SlideSurface::simulateFailureForTesting(failure);
+        m_messages.clear();
+        m_quitRequests = 0;
+        // A real message box runs its own event loop for as long as it is open; give the
+        // timers more than a second of it, as a user reading the first box would.
+        bool waited = false;
+        Messages::setPresenterForTesting([&](Messages::Kind kind, const QString& text) {
+            m_messages.push_back({kind, text});
+            if (!std::exchange(waited, true))
+                QTest::qWait(1100);
+        });
+        auto window = makeWindow(m_pictures.path());
+        std::vector<QString> texts;
+        for (const Recorded& message : m_messages)
+            texts.push_back(message.text);
+        if (failure == SlideSurface::Failure::CreateContext)
+            EXPECT_EQ(texts, (std::vector<QString>{QStringLiteral("Could not CreateContext"),
+                                                   QStringLiteral("Could not MakeCurrent")}));
+        else
+            EXPECT_EQ(texts, std::vector<QString>{QStringLiteral("Could not MakeCurrent")});
+        EXPECT_FALSE(window->slideSurface()->isSurfaceReady());
+
+        ASSERT_TRUE(waitForHandOver(*window));
+        EXPECT_TRUE(window->slideshowRunning());
+        EXPECT_EQ(pagePosition(*window), QStringLiteral("1/2"));
+        EXPECT_TRUE(window->findChild<QPushButton*>(QStringLiteral("B_Close"))->isVisible());
+        // The window shows its own blue where the search screen was.
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+            return shot.pixelColor(window->rect().center()) == QColor(0, 0, 255);
+        }));
+
+        // The controls work: next picture, pause, and Escape ends the program.
+        QTest::mouseClick(window.get(), Qt::LeftButton, {}, window->rect().center());
+        window->slideTick();
+        EXPECT_EQ(window->currentIndex(), 1);
+        EXPECT_EQ(pagePosition(*window), QStringLiteral("2/2"));
+        QTest::mouseClick(window.get(), Qt::MiddleButton, {}, window->rect().center());
+        EXPECT_FALSE(window->slideTimer().isActive());
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+        EXPECT_EQ(m_quitRequests, 1);
+        EXPECT_EQ(m_messages.size(), texts.size());
+        window.reset();
+    }
 }
 
 TEST_F(MainWindowTest, HandsOverToTheSlideshowWithTheFirstPicture)

@@ -66,6 +66,14 @@ bool takesTypedText(const QWidget* widget)
     return false;
 }
 
+// The buttons' accelerator without Alt: the C key in either case, so with or without Shift (as
+// Caps Lock may report it), but not with Ctrl or Meta, which belong to other commands.
+bool isPlainCKey(const QKeyEvent* key)
+{
+    return key->key() == Qt::Key_C &&
+           (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
+}
+
 } // namespace
 
 MainWindow::MainWindow(StartupOptions options) : m_music(std::move(options.music))
@@ -439,8 +447,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
                 runGuarded(this, [this] { stopSteps(); });
                 return true;
             }
-            if (key->key() == Qt::Key_C && key->modifiers() == Qt::NoModifier &&
-                !takesTypedText(QApplication::focusWidget()) && pressVisibleButton())
+            if (isPlainCKey(key) && !takesTypedText(QApplication::focusWidget()) &&
+                pressVisibleButton())
                 return true;
         }
     }
@@ -455,8 +463,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event)
     }
     // The buttons' accelerator without Alt: reached only when the focused control did not take
     // the key as text.
-    if (event->key() == Qt::Key_C && event->modifiers() == Qt::NoModifier &&
-        !takesTypedText(QApplication::focusWidget()) && pressVisibleButton())
+    if (isPlainCKey(event) && !takesTypedText(QApplication::focusWidget()) && pressVisibleButton())
         return;
     QWidget::keyPressEvent(event);
 }

@@ -657,18 +657,40 @@ TEST_F(MainWindowTest, KeysDuringTheSlideshow)
     auto window = startSlideshow(m_pictures.path());
     for (Qt::Key key : {Qt::Key_A, Qt::Key_Space, Qt::Key_Return, Qt::Key_Left})
         QTest::keyClick(window.get(), key);
+    // C with Ctrl or Meta is not the close key.
+    auto* page = window->findChild<QPlainTextEdit*>(QStringLiteral("E_Page"));
+    page->setFocus();
+    for (const auto modifiers : {Qt::KeyboardModifiers(Qt::ControlModifier),
+                                 Qt::KeyboardModifiers(Qt::MetaModifier),
+                                 Qt::ControlModifier | Qt::ShiftModifier}) {
+        QTest::keyClick(window.get(), Qt::Key_C, modifiers);
+        QTest::keyClick(page, Qt::Key_C, modifiers);
+    }
     EXPECT_EQ(m_quitRequests, 0);
 
-    // C alone ends the program through the close button, whichever control has the focus.
-    window->findChild<QPlainTextEdit*>(QStringLiteral("E_Page"))->setFocus();
-    QTest::keyClick(window->findChild<QPlainTextEdit*>(QStringLiteral("E_Page")), Qt::Key_C);
+    // C, with or without Shift, ends the program through the close button, whichever control
+    // has the focus.
+    QTest::keyClick(page, Qt::Key_C);
     EXPECT_EQ(m_quitRequests, 1);
+    auto shifted = startSlideshow(m_pictures.path());
+    QTest::keyClick(shifted->findChild<QPlainTextEdit*>(QStringLiteral("E_Page")), Qt::Key_C,
+                    Qt::ShiftModifier);
+    EXPECT_EQ(m_quitRequests, 2);
 
     auto second = startSlideshow(m_pictures.path());
     const_cast<QTimer&>(second->slideTimer()).start();
     QTest::keyClick(second.get(), Qt::Key_Escape);
     EXPECT_FALSE(second->slideTimer().isActive());
-    EXPECT_EQ(m_quitRequests, 2);
+    EXPECT_EQ(m_quitRequests, 3);
+
+    // During the search the window itself, when it has the focus, takes Shift+C as well. (The
+    // event loop has not run since, so the search has not been handed over yet.)
+    auto searching = makeWindow(m_pictures.path(), false);
+    searching->show();
+    searching->setFocus();
+    QTest::keyClick(searching.get(), Qt::Key_C, Qt::ShiftModifier);
+    EXPECT_EQ(m_quitRequests, 4);
+    EXPECT_FALSE(searching->searching());
 }
 
 TEST_F(MainWindowTest, ClicksDuringTheSearchDoNothing)

@@ -15,7 +15,6 @@
 #include "search/searchthread.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -26,8 +25,6 @@
 #include <QScreen>
 #include <QShortcut>
 
-#include <sys/stat.h>
-
 #include <chrono>
 
 namespace {
@@ -36,23 +33,6 @@ namespace {
 QString fileNamePart(const QString& path)
 {
     return path.mid(path.lastIndexOf(u'/') + 1);
-}
-
-bool isExistingFolder(const QString& path)
-{
-    if (path.isEmpty())
-        return false;
-    struct stat info
-    {
-    };
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-QString withTrailingSlash(QString folder)
-{
-    if (!folder.endsWith(u'/'))
-        folder += u'/';
-    return folder;
 }
 
 // Whether the focused control takes typed characters, in which case a plain C is its text and
@@ -80,14 +60,12 @@ MainWindow::MainWindow(StartupOptions options) : m_music(std::move(options.music
 {
     // Start-up, in the order the rest of the program relies on: settings, surface, music,
     // search folder, camera tables, search thread, and finally the place on the monitor.
-    m_appDir = withTrailingSlash(options.appDir);
+    m_locations = std::move(options.locations);
     buildComponents();
 
-    m_monitorIndex = 0;
-    const QString settingsFile = m_appDir + QStringLiteral("lumivane.ini");
-    if (QFile::exists(settingsFile))
-        m_monitorIndex = chooseMonitorIndex(readMonitorSetting(settingsFile),
-                                            int(QGuiApplication::screens().size()));
+    // A missing settings file reads as monitor 0, like a missing key.
+    m_monitorIndex = chooseMonitorIndex(readMonitorSetting(m_locations.settingsFile()),
+                                        int(QGuiApplication::screens().size()));
 
     m_slideshowRunning = false;
     m_random.seed(static_cast<std::mt19937::result_type>(
@@ -227,16 +205,17 @@ void MainWindow::startMusic()
     if (!m_music)
         m_music = std::make_unique<MusicPlaylist>();
     // Without music files the music timer is never started.
-    if (!m_music->findMusicFiles(QFile::encodeName(m_appDir).toStdString()))
+    if (!m_music->findMusicFiles(m_locations.musicFolder()))
         return;
     // A file that cannot be opened is shown like any escaped error; start-up goes on.
     runGuarded(this, [this] { m_music->startFirst(); });
 }
 
-void MainWindow::chooseSearchFolder(const QString& argument)
+void MainWindow::chooseSearchFolder(const std::string& argument)
 {
-    const QString folder = isExistingFolder(argument) ? withTrailingSlash(argument) : m_appDir;
-    m_searchFolder = QFile::encodeName(folder).toStdString();
+    // The argument keeps its bytes: a folder name that is not valid UTF-8 is still a folder.
+    m_searchFolder = isExistingFolder(argument) ? withTrailingSlash(argument)
+                                                : m_locations.defaultSearchFolder();
 }
 
 void MainWindow::placeOnMonitor()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/applocations.h"
 #include "music/musicplaylist.h"
 #include "render/camerapaths.h"
 #include "render/slideimage.h"
@@ -20,15 +21,15 @@ class QPushButton;
 class SearchThread;
 class SlideSurface;
 
-// What the window is started with. The program passes its own folder and its first argument;
-// tests pass folders of their own.
+// What the window is started with. The program passes the locations that fit how it was
+// installed and its first argument; tests pass folders of their own.
 struct StartupOptions
 {
-    // The executable's folder, ending with "/": the settings file and the music are found here,
-    // and it is searched when the argument names no folder.
-    QString appDir;
-    // The first command-line argument, or empty when there is none.
-    QString folderArgument;
+    // Where the settings file and the music lie, and the folder searched when the argument names
+    // no folder.
+    AppLocations locations;
+    // The first command-line argument as the bytes it was given in, or empty when there is none.
+    std::string folderArgument;
     // Plays music through SDL2_mixer; tests may pass their own playlist or none.
     std::unique_ptr<MusicPlaylist> music;
 };
@@ -88,7 +89,7 @@ private:
     void buildComponents();
     void createSurface();
     void startMusic();
-    void chooseSearchFolder(const QString& argument);
+    void chooseSearchFolder(const std::string& argument);
     void placeOnMonitor();
 
     void handOver();
@@ -116,7 +117,7 @@ private:
     QTimer m_slideTimer;    // Timer_Slide
     QTimer m_musicTimer;    // Timer_Mid
 
-    QString m_appDir;
+    AppLocations m_locations;
     std::string m_searchFolder;
     int m_monitorIndex = 0;
     int m_currentIndex = 0;

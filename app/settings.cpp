@@ -1,7 +1,10 @@
 #include "app/settings.h"
 
 #include <QFile>
-#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -112,15 +115,25 @@ int parseIniInteger(const QString& text)
     return static_cast<int>(negative ? -magnitude : magnitude);
 }
 
-int readMonitorSetting(const QString& iniPath)
+int readMonitorSetting(const std::string& iniPath)
 {
-    // Opening a FIFO would block until a writer comes, so only regular files are read.
-    const QFileInfo info(iniPath);
-    if (!info.isFile())
+    // Opening a FIFO would block until a writer comes: the file is opened without waiting, and
+    // read only when it turns out to be a regular file.
+    const int fd = ::open(iniPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return 0;
-    QFile file(iniPath);
-    if (!file.open(QIODevice::ReadOnly))
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
         return 0;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return 0;
+    }
 
     qint64 budget = MaxBytesRead;
     bool inSection = false;

@@ -2,9 +2,11 @@
 
 #include <QString>
 
-// The settings file "lumivane.ini" beside the executable. It holds one value, the zero-based
-// index of the monitor to cover (section "DEF", key "MONITOR"). It is read once at start-up and
-// never written.
+#include <string>
+
+// The settings file "lumivane.ini" (where it lies is AppLocations' business). It holds one value,
+// the zero-based index of the monitor to cover (section "DEF", key "MONITOR"). It is read once at
+// start-up and never written.
 
 // Converts the text of an INI value to an integer. Leading and trailing blanks (spaces and tabs)
 // are skipped; one "+" or "-" may come first; after the sign, a "$", "0x" or "0X" prefix makes the
@@ -18,9 +20,10 @@ int parseIniInteger(const QString& text);
 // parseIniInteger. A missing or unreadable file, a missing section or key, or a value that is not a
 // number gives 0. Section and key names compare case-insensitively; names and values are trimmed;
 // lines starting with ";" are comments; one pair of matching quotes around the value is removed,
-// and the value is cut to its first 2047 characters. The file is treated as untrusted: only a
-// regular file is opened, at most the first 4 MiB are read, and overlong lines are cut.
-int readMonitorSetting(const QString& iniPath);
+// and the value is cut to its first 2047 characters. The path is the file system's bytes. The
+// file is treated as untrusted: only a regular file is read, at most its first 4 MiB, and
+// overlong lines are cut.
+int readMonitorSetting(const std::string& iniPath);
 
 // Replaces a monitor index outside 0 .. monitorCount - 1 by 0, the first monitor in the
 // platform's order.

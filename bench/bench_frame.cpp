@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
@@ -63,8 +64,8 @@ int main(int argc, char** argv)
     writeJpeg(pictures.filePath(QStringLiteral("b.jpg")), 4000, 3000, QColor(40, 160, 60));
 
     StartupOptions options;
-    options.appDir = appDir.path() + u'/';
-    options.folderArgument = pictures.path();
+    options.locations = AppLocations::besideProgram(QFile::encodeName(appDir.path()).toStdString());
+    options.folderArgument = QFile::encodeName(pictures.path()).toStdString();
     MainWindow window(std::move(options));
     window.show();
     if (!QTest::qWaitForWindowExposed(&window) ||

@@ -32,10 +32,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cmath>
+#include <filesystem>
 #include <ostream>
 #include <utility>
 #include <vector>
@@ -172,9 +174,18 @@ protected:
     std::unique_ptr<MainWindow> makeWindow(const QString& folder, bool show = true,
                                            std::unique_ptr<MusicDevice> music = nullptr)
     {
+        return makeWindow(QFile::encodeName(m_appDir.path()).toStdString(),
+                          QFile::encodeName(folder).toStdString(), show, std::move(music));
+    }
+
+    // The same with the program folder and the argument given as the file system's bytes.
+    std::unique_ptr<MainWindow> makeWindow(const std::string& programFolder,
+                                           const std::string& folderArgument, bool show,
+                                           std::unique_ptr<MusicDevice> music)
+    {
         StartupOptions options;
-        options.appDir = m_appDir.path() + u'/';
-        options.folderArgument = folder;
+        options.locations = AppLocations::besideProgram(programFolder);
+        options.folderArgument = folderArgument;
         if (music)
             options.music = std::make_unique<MusicPlaylist>(std::move(music));
         auto window = std::make_unique<MainWindow>(std::move(options));
@@ -281,6 +292,36 @@ TEST_F(MainWindowTest, SearchFolderFallsBackToTheProgramFolder)
     EXPECT_EQ(makeWindow(pictures(QStringLiteral("a.bmp")), false)->searchFolder(), appDir);
     EXPECT_EQ(makeWindow(m_pictures.path() + u'/', false)->searchFolder(),
               QFile::encodeName(m_pictures.path() + u'/').toStdString());
+}
+
+TEST_F(MainWindowTest, FolderArgumentAndProgramFolderKeepTheirBytes)
+{
+    // Latin-1 names, which are not valid UTF-8: decoding them to text would lose both folders.
+    const std::string base = QFile::encodeName(m_pictures.path()).toStdString();
+    const std::string photos = base + "/\xe9t\xe9";
+    const std::string program = base + "/progr\xe4mm";
+    ASSERT_EQ(::mkdir(photos.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(program.c_str(), 0700), 0);
+    writeSolidBmp(pictures(QStringLiteral("a.bmp")), 4, 4, Qt::red);
+    ASSERT_EQ(::rename(QFile::encodeName(pictures(QStringLiteral("a.bmp"))).constData(),
+                       (photos + "/a.bmp").c_str()),
+              0);
+    const int music = ::open((program + "/a.wav").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(music, 0);
+    ::close(music);
+
+    QStringList log;
+    auto window = makeWindow(program, photos, true, std::make_unique<RecordingDevice>(log));
+    EXPECT_EQ(window->searchFolder(), photos + "/");
+    EXPECT_EQ(log.value(0), QStringLiteral("open a.wav"));
+    ASSERT_TRUE(waitForHandOver(*window));
+    EXPECT_TRUE(window->slideshowRunning());
+    EXPECT_EQ(window->imageList().unguarded().count(), 1u);
+    EXPECT_TRUE(m_messages.empty());
+    window.reset();
+    // QTemporaryDir cannot remove names that are not valid UTF-8.
+    std::filesystem::remove_all(photos);
+    std::filesystem::remove_all(program);
 }
 
 TEST_F(MainWindowTest, SettingsFileChoosesTheMonitor)

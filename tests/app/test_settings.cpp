@@ -18,13 +18,18 @@ template <std::size_t N> QByteArray bytes(const char (&literal)[N])
 class SettingsFileTest : public ::testing::Test
 {
 protected:
-    QString write(const QByteArray& contents)
+    // The path of a file in the test's folder, as the bytes the reader takes.
+    std::string path(const char* name) const
     {
-        const QString path = m_dir.filePath("lumivane.ini");
-        QFile file(path);
+        return QFile::encodeName(m_dir.filePath(name)).toStdString();
+    }
+
+    std::string write(const QByteArray& contents)
+    {
+        QFile file(m_dir.filePath("lumivane.ini"));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(contents);
-        return path;
+        return path("lumivane.ini");
     }
 
     // The monitor chosen on a desktop with two monitors.
@@ -82,17 +87,17 @@ TEST(ChooseMonitorIndex, ReplacesIndicesOutsideTheMonitorsByZero)
 
 TEST_F(SettingsFileTest, MissingFileSectionOrKeyGivesMonitorZero)
 {
-    EXPECT_EQ(readMonitorSetting(m_dir.filePath("lumivane.ini")), 0);
+    EXPECT_EQ(readMonitorSetting(path("lumivane.ini")), 0);
     EXPECT_EQ(monitorFor("[OTHER]\nMONITOR=1\n"), 0);
     EXPECT_EQ(monitorFor("[DEF]\nSCREEN=1\n"), 0);
     EXPECT_EQ(monitorFor(""), 0);
     // A folder of that name is not a settings file.
     ASSERT_TRUE(QDir(m_dir.path()).mkdir("folder.ini"));
-    EXPECT_EQ(readMonitorSetting(m_dir.filePath("folder.ini")), 0);
+    EXPECT_EQ(readMonitorSetting(path("folder.ini")), 0);
     // Opening a FIFO would wait for a writer; it is not read at all.
     const QByteArray fifo = QFile::encodeName(m_dir.filePath("fifo.ini"));
     ASSERT_EQ(mkfifo(fifo.constData(), 0600), 0);
-    EXPECT_EQ(readMonitorSetting(m_dir.filePath("fifo.ini")), 0);
+    EXPECT_EQ(readMonitorSetting(path("fifo.ini")), 0);
 }
 
 TEST_F(SettingsFileTest, ChoosesTheMonitorTheValueNames)

@@ -1,0 +1,94 @@
+#include "app/commandline.h"
+
+#ifndef LUMIVANE_VERSION
+#error "LUMIVANE_VERSION is the project's version"
+#endif
+
+namespace {
+
+// An argument as it may be echoed to a terminal: control bytes would move the cursor or change
+// the terminal's state, so they are shown as "?".
+std::string printable(const std::string& argument)
+{
+    std::string shown = argument;
+    for (char& c : shown) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            c = '?';
+    }
+    return shown;
+}
+
+} // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& arguments)
+{
+    CommandLine result;
+    bool optionsEnded = false;
+    bool haveFolder = false;
+    for (const std::string& argument : arguments) {
+        const bool isOption = !optionsEnded && argument.size() > 1 && argument.front() == '-';
+        if (!isOption) {
+            if (!haveFolder)
+                result.folder = argument;
+            haveFolder = true;
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "--help") {
+            // The first of --help and --version wins, as with most programs.
+            return CommandLine{CommandLine::Action::ShowHelp, {}, {}};
+        } else if (argument == "--version") {
+            return CommandLine{CommandLine::Action::ShowVersion, {}, {}};
+        } else {
+            return CommandLine{CommandLine::Action::Fail,
+                               {},
+                               "unknown option '" + printable(argument) +
+                                   "' (see 'lumivane --help')"};
+        }
+    }
+    return result;
+}
+
+std::string usageText()
+{
+    return R"(Usage: lumivane [--] [FOLDER]
+       lumivane --help | --version
+
+Full-screen 3D slideshow of the JPEG and BMP pictures in FOLDER and all of its
+subfolders, shown in sorted order and from the first again after the last.
+Without FOLDER, or when it is not an existing folder, the default folder is
+searched: the user's Pictures folder (or the home folder) for an installed
+program, the program's own folder otherwise. Use "--" before a folder whose
+name starts with "-".
+
+Controls:
+  left mouse button     next picture
+  right mouse button    previous picture
+  middle mouse button   pause and resume
+  Escape, C, Alt+C      quit (during the search: stop the search and quit)
+
+Files (installed program; a program run from its own folder keeps them there):
+  $XDG_CONFIG_HOME/lumivane/lumivane.ini   settings, default ~/.config/lumivane/
+      [DEF]
+      MONITOR=0        zero-based index of the monitor to cover
+  $XDG_DATA_HOME/lumivane/music/           .mp3, .mid and .wav files played in a
+                                           loop, default ~/.local/share/lumivane/music/
+
+Environment:
+  DISPLAY              the X display to use (Qt's own options are not accepted
+                       on the command line; use its environment variables)
+  QT_QPA_PLATFORM      Qt's platform plugin, e.g. wayland or xcb
+  XDG_CONFIG_HOME, XDG_DATA_HOME, HOME   where the files above are looked for
+
+Options:
+  --help               show this text and exit
+  --version            show the version and exit
+)";
+}
+
+std::string versionText()
+{
+    return "lumivane " LUMIVANE_VERSION "\n";
+}

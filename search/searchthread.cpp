@@ -1,6 +1,7 @@
 #include "search/searchthread.h"
 
 #include "search/hasextension.h"
+#include "search/pseudofilesystems.h"
 
 #include <QFile>
 #include <QString>
@@ -83,6 +84,12 @@ private:
         if (std::find(m_branch.begin(), m_branch.end(), id) != m_branch.end()) {
             return true;
         }
+        // Links are followed, but not into the kernel's pseudo file systems. Another file
+        // system can only begin where the device changes, so only there is it asked about.
+        const bool newDevice = m_branch.empty() || m_branch.back().device != id.device;
+        if (newDevice && m_pseudoFileSystems.holds(fd, id.device)) {
+            return true;
+        }
         m_branch.push_back(id);
         const bool finished = walkEntries(dir.get(), rawFolder, displayFolder);
         m_branch.pop_back();
@@ -157,6 +164,7 @@ private:
     std::stop_token m_stop;
     // The folders from the search folder down to the one being walked.
     std::vector<FolderId> m_branch;
+    PseudoFileSystems m_pseudoFileSystems;
 };
 
 } // namespace

@@ -207,6 +207,23 @@ TEST(SearchThread, LeavesOutPathsTooLongToOpen)
     }
 }
 
+TEST(SearchThread, DoesNotGoIntoTheKernelsPseudoFileSystems)
+{
+    ScratchTree tree;
+    tree.make({"a.jpg", "real/", "other/", "other/b.bmp"});
+    // Through /proc every process's root and working folder lead back into the whole tree.
+    tree.makeLink("proc", "/proc");
+    tree.makeLink("sys", "/sys");
+    // A link that merely passes through /proc to an ordinary folder is followed.
+    tree.makeLink("real/other", "/proc/self/root" + tree.root() + "other");
+
+    const auto start = Clock::now();
+    EXPECT_THAT(displaysBelow(searchAll(tree.root()), tree.root()),
+                testing::ElementsAre("a.jpg", "other/b.bmp", "real/other/b.bmp"));
+    EXPECT_LT(Clock::now() - start, 5s);
+    EXPECT_TRUE(searchAll("/proc/").empty());
+}
+
 // A tree of 100 folders with 1000 pictures each, made once for the tests that need a long walk.
 class LargeTree : public testing::Test
 {

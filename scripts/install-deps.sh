@@ -19,8 +19,8 @@ packages=(
     fonts-ipafont-gothic
     # Tests, benchmarks, fuzzing.
     googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-    # A display for GUI tests.
-    xvfb xauth
+    # A display for GUI tests; xset and xwininfo for the start-up test on a resetting X server.
+    xvfb xauth x11-xserver-utils x11-utils
 )
 
 missing=()

@@ -161,12 +161,23 @@ void readCoreHeader(ByteReader& reader, const FileHeader& fileHeader, QdDibPictu
         picture.colours[i] = {table[i * 3], table[i * 3 + 1], table[i * 3 + 2], 0};
 }
 
+// Refuses a picture larger than the reader hands over, before any of its pixel data is read or
+// a buffer is made for it: reading a 2 GB file only to refuse it afterwards costs seconds and
+// gigabytes.
+void checkPixelCount(const BitmapInfoHeader& header)
+{
+    const std::uint64_t rows = header.height < 0 ? 0 - std::int64_t{header.height} : header.height;
+    if (static_cast<std::uint64_t>(header.width) * rows > kMaxPixels)
+        throw EOutOfResources(kCannotMakeFileMapping);
+}
+
 // Reads 1-, 4-, 8- and 24-bit pixel data as stored: bfSize - bfOffBits bytes.
 void readStoredPixels(ByteReader& reader, const FileHeader& fileHeader, QdDibPicture& picture)
 {
     const std::int64_t length = std::int64_t{fileHeader.size} - std::int64_t{fileHeader.offBits};
     if (length <= 0)
         throw EOutOfResources(kCannotMakeFileMapping);
+    checkPixelCount(picture.header);
     // The file's real length decides, not the header's claim: a bfSize far beyond the end of
     // the file fails here, before anything is allocated for it.
     if (static_cast<std::uint64_t>(length) > reader.remaining())
@@ -228,8 +239,7 @@ void convertDeepPixels(ByteReader& reader, Masks masks, QdDibPicture& picture)
     const std::uint64_t rows = header.height < 0 ? 0 - std::int64_t{header.height} : header.height;
     const std::uint64_t sourceStride = (width * (is16 ? 2 : 4) + 3) & ~std::uint64_t{3};
     const std::uint64_t targetStride = (width * 3 + 3) & ~std::uint64_t{3};
-    if (width * rows > kMaxPixels)
-        throw EOutOfResources(kCannotMakeFileMapping);
+    checkPixelCount(header);
     // Every row is read from the file; if they are not all there the read fails anyway, so
     // fail before making the buffers.
     if (sourceStride * rows > reader.remaining())

@@ -517,15 +517,14 @@ TEST(QdDib, EmptyPixelDataAndHugePicturesAreOutOfResources)
     expectLoadError<EOutOfResources>(bmp.build(), noMapping);
 
     // A run-length picture may legitimately be far larger than its data, but one of 10^10
-    // pixels is refused before any buffer is made for it.
+    // pixels is refused at load, before its data is read or any buffer is made for it.
     InfoBmp huge{.width = 100000,
                  .height = 100000,
                  .bitCount = 8,
                  .compression = 1,
                  .palette = kFourColours,
                  .pixels = {0, 1}};
-    expectHandOverError<EOutOfResources>(huge.build(), noMapping);
-    // A 16-bit one is refused at load, where its 24-bit rows would be made.
+    expectLoadError<EOutOfResources>(huge.build(), noMapping);
     huge = {.width = 100000, .height = -100000, .bitCount = 16, .pixels = {0, 0, 0, 0}};
     expectLoadError<EOutOfResources>(huge.build(), noMapping);
 }
@@ -590,6 +589,37 @@ TEST_F(QdDibFileTest, LoadsAFileAndReportsOnesThatCannotBeOpened)
     const std::string lying = write("lying.bmp", bmp.build());
     EXPECT_THROW(dib.loadFromFile(lying), EStreamReadError);
     EXPECT_EQ(pixelAt(dib.toRgbImage(), 0, 0), (Rgb{3, 2, 1}));
+}
+
+// A 2 GB picture is refused by its header alone, whatever its bit count: neither its pixel data
+// (sparse here, so it takes no disk space) nor its missing part is read.
+TEST_F(QdDibFileTest, HugePicturesAreRefusedBeforeTheirPixelsAreRead)
+{
+    const std::string noMapping = "GetMemory: Cannot Make File Mapping Object";
+    const std::int32_t width = 32768;
+    const std::int32_t height = 21846;
+    for (std::uint16_t bitCount : {1, 4, 8, 24}) {
+        SCOPED_TRACE(bitCount);
+        InfoBmp bmp{.width = width,
+                    .height = bitCount == 24 ? height : -height,
+                    .bitCount = bitCount,
+                    .palette = bitCount == 24 ? std::vector<Rgb>{} : kFourColours};
+        const Bytes headers = bmp.build();
+        const std::uint64_t stride = (std::uint64_t{width} * bitCount + 31) / 32 * 4;
+        const std::uint64_t length = headers.size() + stride * height;
+        ASSERT_LE(length, 0xFFFFFFFFu);
+        Bytes declared = headers;
+        for (int i = 0; i < 4; ++i)
+            declared[2 + i] = static_cast<std::uint8_t>(length >> (8 * i));
+
+        const std::string whole = write("whole.bmp", declared);
+        ASSERT_EQ(::truncate(whole.c_str(), static_cast<off_t>(length)), 0);
+        const std::string cut = write("cut.bmp", declared);
+        QdDib dib;
+        expectError<EOutOfResources>([&] { dib.loadFromFile(whole); }, noMapping);
+        expectError<EOutOfResources>([&] { dib.loadFromFile(cut); }, noMapping);
+        EXPECT_EQ(dib.width(), 1);
+    }
 }
 
 // Files that once upset the reader, and the fuzzer's seed corpus of every kind of bitmap: each

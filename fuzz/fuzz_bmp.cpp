@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (std::uint64_t{1} << 22))
             return 0;
         const RgbImage image = dib.toRgbImage();
-        if (image.pixels.size() != static_cast<std::size_t>(image.width) * image.height * 3)
+        if (image.width != dib.width() || image.height != dib.height() || !image.isWellFormed())
             __builtin_trap();
     } catch (const EQdDIBError&) {
     } catch (const EStreamReadError&) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -155,12 +156,17 @@ void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbIma
     const std::size_t size = picture.pixels.size();
     const std::int64_t width = picture.width;
     const std::int64_t height = picture.height;
-    const std::size_t outStride = static_cast<std::size_t>(width) * 3;
     std::size_t pos = 0;
     std::int64_t x = 0;
     std::int64_t line = 0; // stored line, 0 is the bottom row
-    std::uint8_t* const bottomRow = image.pixels.data() + (height - 1) * outStride;
-    std::uint8_t* row = bottomRow;
+    // The picture row of the current line, made only when a pixel of it is drawn, so that the
+    // lines a stream skips or never reaches cost nothing.
+    std::uint8_t* row = nullptr;
+    const auto currentRow = [&] {
+        if (row == nullptr)
+            row = image.writableRow(static_cast<int>(height - 1 - line));
+        return row;
+    };
 
     while (pos + 2 <= size && line < height) {
         const unsigned count = data[pos];
@@ -168,13 +174,13 @@ void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbIma
         pos += 2;
         if (count > 0) {
             const std::int64_t end = std::min<std::int64_t>(x + count, width);
-            if (fourBit) {
+            if (x < end && fourBit) {
                 const unsigned pair[2] = {value >> 4, value & 0x0F};
                 const std::int64_t start = x;
-                putPixels(row, x, end, palette,
+                putPixels(currentRow(), x, end, palette,
                           [&](std::int64_t at) { return pair[(at - start) & 1]; });
-            } else {
-                putPixels(row, x, end, palette, [value](std::int64_t) { return value; });
+            } else if (x < end) {
+                putPixels(currentRow(), x, end, palette, [value](std::int64_t) { return value; });
             }
             x += count;
             continue;
@@ -185,7 +191,7 @@ void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbIma
             ++line;
             if (line >= height)
                 return;
-            row = bottomRow - line * outStride;
+            row = nullptr;
             break;
         case 1: // end of bitmap
             return;
@@ -198,7 +204,8 @@ void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbIma
             line += down;
             if (line >= height)
                 return;
-            row = bottomRow - line * outStride;
+            if (down > 0)
+                row = nullptr;
             break;
         }
         default: { // literal run
@@ -209,14 +216,14 @@ void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbIma
             const std::int64_t end = std::min<std::int64_t>(x + pixels, width);
             const std::uint8_t* in = data + pos;
             const std::int64_t start = x;
-            if (fourBit) {
-                putPixels(row, x, end, palette, [in, start](std::int64_t at) {
+            if (x < end && fourBit) {
+                putPixels(currentRow(), x, end, palette, [in, start](std::int64_t at) {
                     const std::int64_t i = at - start;
                     const unsigned byte = in[i / 2];
                     return i & 1 ? byte & 0x0F : byte >> 4;
                 });
-            } else {
-                putPixels(row, x, end, palette,
+            } else if (x < end) {
+                putPixels(currentRow(), x, end, palette,
                           [in, start](std::int64_t at) { return unsigned{in[at - start]}; });
             }
             if (present < bytes)
@@ -239,19 +246,27 @@ RgbImage handOverToRgb(const QdDibPicture& picture)
     if (pixelCount > kMaxPixels)
         throw EOutOfResources(kCannotMakeFileMapping);
 
+    const Palette palette = makePalette(picture);
+    const std::uint32_t compression = picture.header.compression;
+    if (compression == kBiRle8 || compression == kBiRle4) {
+        // Nothing ties a run-length picture's declared size to its data, so its rows are made
+        // only as the data draws into them; the rest stay black without being stored.
+        RgbImage image = RgbImage::makeSparse(picture.width, picture.height);
+        // Run-length data has no top-down form; such a picture stays black.
+        if (!picture.isTopDown()) {
+            try {
+                decodeRunLength(picture, palette, image);
+            } catch (const std::bad_alloc&) {
+                throw EOutOfResources(kCannotMakeViewOfFileMap);
+            }
+        }
+        return image;
+    }
+
     RgbImage image;
     image.width = picture.width;
     image.height = picture.height;
     image.pixels = makePixelBuffer(pixelCount * 3);
-
-    const Palette palette = makePalette(picture);
-    const std::uint32_t compression = picture.header.compression;
-    if (compression == kBiRle8 || compression == kBiRle4) {
-        // Run-length data has no top-down form; such a picture stays black.
-        if (!picture.isTopDown())
-            decodeRunLength(picture, palette, image);
-    } else {
-        copyRows(picture, palette, image);
-    }
+    copyRows(picture, palette, image);
     return image;
 }

@@ -217,9 +217,7 @@ SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> 
             "drawSlideTexture: the texture must hold 1024 x 1024 x 3 bytes");
     }
     const bool empty = source.isEmpty();
-    if (!empty &&
-        static_cast<std::uint64_t>(source.width) * static_cast<std::uint64_t>(source.height) * 3 >
-            source.pixels.size()) {
+    if (!empty && !source.isWellFormed()) {
         throw std::invalid_argument("drawSlideTexture: the picture has fewer pixels than its size");
     }
     const SlidePlacement placement = placeSlide(source.width, source.height);

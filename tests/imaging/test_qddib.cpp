@@ -101,8 +101,10 @@ Bytes coreBmp(std::uint16_t width, std::uint16_t height, std::uint16_t bitCount,
 
 Rgb pixelAt(const RgbImage& image, int x, int y)
 {
-    const std::size_t i = (static_cast<std::size_t>(y) * image.width + x) * 3;
-    return {image.pixels[i], image.pixels[i + 1], image.pixels[i + 2]};
+    const std::uint8_t* row = image.row(y);
+    if (row == nullptr)
+        return {0, 0, 0};
+    return {row[x * 3], row[x * 3 + 1], row[x * 3 + 2]};
 }
 
 RgbImage decode(const Bytes& file)
@@ -110,7 +112,7 @@ RgbImage decode(const Bytes& file)
     QdDib dib;
     dib.loadFromBytes(file);
     RgbImage image = dib.toRgbImage();
-    EXPECT_EQ(image.pixels.size(), static_cast<std::size_t>(image.width) * image.height * 3);
+    EXPECT_TRUE(image.isWellFormed());
     return image;
 }
 
@@ -346,6 +348,8 @@ TEST(QdDib, RunLength8DecodesEveryRecordKind)
         4, 3,             // never reached
     };
     const RgbImage image = decode(bmp.build());
+    // The line the delta skips is black without being stored.
+    EXPECT_EQ(image.storedRows.size(), 2u);
     const Rgb expected[3][4] = {
         {kBlue, kWhite, kGreen, kRed},
         {kBlack, kBlack, kBlack, kBlack},
@@ -393,6 +397,17 @@ TEST(QdDib, RunLengthEdgeCasesStayInsideThePicture)
     const RgbImage clipped = decode(wild.build());
     EXPECT_EQ(pixelAt(clipped, 0, 0), kGreen);
     EXPECT_EQ(pixelAt(clipped, 1, 0), kGreen);
+
+    // A 16384 x 16384 picture whose data ends at once costs no rows at all.
+    InfoBmp empty{.width = 16384,
+                  .height = 16384,
+                  .bitCount = 8,
+                  .compression = 1,
+                  .palette = kFourColours,
+                  .pixels = {0, 1}};
+    const RgbImage nothing = decode(empty.build());
+    EXPECT_TRUE(nothing.storedRows.empty());
+    EXPECT_EQ(pixelAt(nothing, 16383, 0), kBlack);
 
     // A literal cut off by the end of the data draws what is there.
     wild.pixels = {0, 9, 2};
@@ -638,8 +653,7 @@ TEST(QdDib, RegressionAndSeedFilesNeverCrash)
             try {
                 dib.loadFromFile(entry.path().string());
                 const RgbImage image = dib.toRgbImage();
-                EXPECT_EQ(image.pixels.size(),
-                          static_cast<std::size_t>(image.width) * image.height * 3);
+                EXPECT_TRUE(image.isWellFormed());
             } catch (const EQdDIBError&) {
             } catch (const EStreamReadError&) {
             } catch (const EOutOfResources&) {

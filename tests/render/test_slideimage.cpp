@@ -176,6 +176,39 @@ TEST(SlideTexture, ShrinkingAveragesCoveredPixelsWithWeightsThatSumToOne)
     }
 }
 
+// A picture that stores only some of its rows gives exactly the texture of the same picture with
+// the missing rows stored black, shrunk or enlarged; one that stores rows of the wrong size is
+// refused rather than read past their end.
+TEST(SlideTexture, UnstoredRowsAreBlack)
+{
+    SlideImage slide;
+    std::vector<std::uint8_t> sparseTexture;
+    for (const auto& [width, height] : {std::pair{3001, 2003}, std::pair{300, 701}}) {
+        SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+        RgbImage sparse = RgbImage::makeSparse(width, height);
+        RgbImage dense = makeImage(width, height, [](int, int) { return Colour{0, 0, 0}; });
+        for (int y = 0; y < height; y += 1 + y % 7) {
+            std::uint8_t* stored = sparse.writableRow(y);
+            for (int i = 0; i < width * 3; ++i)
+                stored[i] = dense.writableRow(y)[i] = static_cast<std::uint8_t>(y * 7 + i);
+        }
+        slide.prepareFromImage(sparse);
+        sparseTexture.assign(slide.texturePixels(),
+                             slide.texturePixels() + SlideImage::TextureBytes);
+        slide.prepareFromImage(dense);
+        EXPECT_TRUE(std::equal(sparseTexture.begin(), sparseTexture.end(), slide.texturePixels()));
+    }
+
+    slide.prepareFromImage(RgbImage::makeSparse(16384, 16384));
+    EXPECT_EQ(slide.placement(), WhiteSquare);
+    EXPECT_EQ(texel(slide, 0, 0), (Colour{0, 0, 0}));
+    EXPECT_EQ(texel(slide, 1023, 1023), (Colour{0, 0, 0}));
+
+    RgbImage broken = RgbImage::makeSparse(4, 4);
+    broken.storedRows[2].assign(6, 0);
+    EXPECT_THROW(slide.prepareFromImage(broken), std::invalid_argument);
+}
+
 TEST(SlideRouting, OnlyJpgAndJpegNamesGoToTheJpegDecoder)
 {
     for (const char* name : {"a.jpg", "a.JPG", "a.Jpeg", "/p/x.y/a.jPeG", ".jpg"}) {

@@ -16,7 +16,9 @@ namespace TestPictures {
 // function may carry state such as a noise generator.
 template <typename ColourAt> RgbImage makeImage(int width, int height, ColourAt colourAt)
 {
-    RgbImage image{width, height, {}};
+    RgbImage image;
+    image.width = width;
+    image.height = height;
     image.pixels.reserve(static_cast<std::size_t>(width) * height * 3);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {

@@ -7,6 +7,7 @@
 #include "app/pathfit.h"
 #include "app/searchpanel.h"
 #include "app/settings.h"
+#include "app/visiblename.h"
 #include "app/windowstyle.h"
 #include "music/musicplaylist.h"
 #include "render/scenegeometry.h"
@@ -249,8 +250,8 @@ void MainWindow::findFileTick()
             const GuardedList::Progress progress = m_imageList.progress();
             if (progress.last) {
                 const QString shown = fitPathToWidth(
-                    progress.last->display, [this](const QString& t) { return textWidth(t); },
-                    m_panel->pathBox()->width());
+                    visibleName(progress.last->display),
+                    [this](const QString& t) { return textWidth(t); }, m_panel->pathBox()->width());
                 if (m_panel->pathBox()->text() != shown)
                     m_panel->pathBox()->setText(shown);
             }
@@ -291,7 +292,7 @@ int MainWindow::textWidth(const QString& text) const
 QString MainWindow::pageText(const PathEntry& entry, int margin) const
 {
     const QString path = fitPathToWidth(
-        entry.display, [this](const QString& t) { return textWidth(t); },
+        visibleName(entry.display), [this](const QString& t) { return textWidth(t); },
         m_pageBox->width() - margin);
     return path + QStringLiteral("\r\n") + QString::number(m_currentIndex + 1) + u'/' +
            QString::number(m_imageList.unguarded().count());
@@ -304,7 +305,8 @@ void MainWindow::loadSlideTexture(const PathEntry& entry)
 {
     // The status line goes on screen before anything is read, so that a slow picture shows
     // what is being loaded.
-    m_surface->showStatusLine(QStringLiteral("Now File(") + fileNamePart(entry.display) +
+    m_surface->showStatusLine(QStringLiteral("Now File(") +
+                              visibleName(fileNamePart(entry.display)) +
                               QStringLiteral(") Loading"));
     m_slide.prepare(entry.path);
     m_surface->uploadTexture(m_slide.texturePixels());

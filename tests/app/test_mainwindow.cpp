@@ -468,6 +468,24 @@ TEST_F(MainWindowTest, StatusLineIsOnScreenBeforeThePictureIsRead)
     EXPECT_TRUE(window->slideSurface()->statusLine().isEmpty());
 }
 
+TEST_F(MainWindowTest, ControlCharactersInNamesAreShownAsReplacementCharacters)
+{
+    writeSolidBmp(pictures(QStringLiteral("line1\nline2\t\x7f.bmp")), 8, 6, Qt::gray);
+    auto window = makeWindow(m_pictures.path());
+    ASSERT_TRUE(waitForHandOver(*window));
+    const_cast<QTimer&>(window->slideTimer()).stop();
+    // The picture opened by its real name; only what is shown differs.
+    EXPECT_TRUE(m_messages.empty());
+    EXPECT_EQ(window->slideImage().imageWidth(), 1024);
+    const QString shown = QStringLiteral("line1\uFFFDline2\uFFFD\uFFFD.bmp");
+    const QStringList lines = pageText(*window).split(u'\n');
+    ASSERT_EQ(lines.size(), 2) << pageText(*window).toStdString();
+    EXPECT_TRUE(lines[0].endsWith(u'/' + shown)) << lines[0].toStdString();
+    EXPECT_EQ(lines[1], QStringLiteral("1/1"));
+    EXPECT_EQ(window->slideSurface()->statusLine(),
+              QStringLiteral("Now File(") + shown + QStringLiteral(") Loading"));
+}
+
 TEST_F(MainWindowTest, EachSlideLastsOneHundredFiftyFramesAndWraps)
 {
     for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
@@ -701,9 +719,9 @@ TEST_F(MainWindowTest, KeysDuringTheSlideshow)
     // C with Ctrl or Meta is not the close key.
     auto* page = window->findChild<QPlainTextEdit*>(QStringLiteral("E_Page"));
     page->setFocus();
-    for (const auto modifiers : {Qt::KeyboardModifiers(Qt::ControlModifier),
-                                 Qt::KeyboardModifiers(Qt::MetaModifier),
-                                 Qt::ControlModifier | Qt::ShiftModifier}) {
+    for (const auto modifiers :
+         {Qt::KeyboardModifiers(Qt::ControlModifier), Qt::KeyboardModifiers(Qt::MetaModifier),
+          Qt::ControlModifier | Qt::ShiftModifier}) {
         QTest::keyClick(window.get(), Qt::Key_C, modifiers);
         QTest::keyClick(page, Qt::Key_C, modifiers);
     }

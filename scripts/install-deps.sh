@@ -21,6 +21,9 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
     # A display for GUI tests; xset and xwininfo for the start-up test on a resetting X server.
     xvfb xauth x11-xserver-utils x11-utils
+    # The Debian package (dpkg-shlibdeps), its checks, and a look at the installed program's
+    # screen (ImageMagick) and keyboard (xdotool).
+    dpkg-dev desktop-file-utils appstream imagemagick xdotool
 )
 
 missing=()

@@ -1,7 +1,8 @@
-// Draws the project's own sample pictures and the search screen's splash picture.
+// Draws the project's own sample pictures, the search screen's splash picture and the icon.
 // Every picture is made here from gradients, shapes and text; no outside artwork is used.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -125,11 +126,51 @@ bool save(const QImage& img, const QString& path, const char* format, int qualit
 
 } // namespace
 
+// The program's icon as a scalable SVG: a picture in its white frame standing above the blue
+// floor with its shadow, as the slideshow shows every picture.
+bool writeIcon(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const QByteArray svg = R"svg(<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" width="128" height="128" viewBox="0 0 128 128">
+  <defs>
+    <linearGradient id="space" x1="0" y1="0" x2="0" y2="1">
+      <stop offset="0" stop-color="#1a1aff"/>
+      <stop offset="1" stop-color="#0000c8"/>
+    </linearGradient>
+    <linearGradient id="floor" x1="0" y1="0" x2="0" y2="1">
+      <stop offset="0" stop-color="#0000e6"/>
+      <stop offset="1" stop-color="#3c3cff"/>
+    </linearGradient>
+    <linearGradient id="sky" x1="0" y1="0" x2="0" y2="1">
+      <stop offset="0" stop-color="#8cc4ff"/>
+      <stop offset="1" stop-color="#d8ecff"/>
+    </linearGradient>
+    <radialGradient id="sun" cx="0.5" cy="0.5" r="0.5">
+      <stop offset="0" stop-color="#fffad2"/>
+      <stop offset="1" stop-color="#ffc850"/>
+    </radialGradient>
+  </defs>
+  <rect x="4" y="4" width="120" height="120" rx="18" fill="url(#space)"/>
+  <path d="M4 84 H124 V106 A18 18 0 0 1 106 124 H22 A18 18 0 0 1 4 106 Z" fill="url(#floor)"/>
+  <path d="M24 96 L104 96 L118 112 L10 112 Z" fill="#000050" opacity="0.55"/>
+  <rect x="22" y="20" width="84" height="66" fill="#ffffff"/>
+  <rect x="28" y="26" width="72" height="54" fill="url(#sky)"/>
+  <circle cx="84" cy="40" r="8" fill="url(#sun)"/>
+  <path d="M28 64 Q44 52 60 62 T100 58 V80 H28 Z" fill="#3c8c3c"/>
+  <path d="M28 72 Q50 62 72 72 T100 70 V80 H28 Z" fill="#2a6a2a"/>
+</svg>
+)svg";
+    return file.write(svg) == svg.size();
+}
+
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: make_samples SAMPLES_DIR SPLASH_BMP\n");
+        std::fprintf(stderr, "usage: make_samples SAMPLES_DIR SPLASH_BMP [ICON_SVG]\n");
         return 2;
     }
     const QString dir = QString::fromLocal8Bit(argv[1]);
@@ -147,5 +188,7 @@ int main(int argc, char** argv)
                    .convertToFormat(QImage::Format_Indexed8),
                dir + "/Travel/05 beach 8-bit.bmp", "BMP");
     ok &= save(splash(), QString::fromLocal8Bit(argv[2]), "BMP");
+    if (argc > 3)
+        ok &= writeIcon(QString::fromLocal8Bit(argv[3]));
     return ok ? 0 : 1;
 }

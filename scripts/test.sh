@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Lumivane and runs every test: the whole suite under a virtual X display, the unit tests
 # again under AddressSanitizer + UndefinedBehaviorSanitizer, the search thread's tests under
-# ThreadSanitizer, and a short fuzzing run of the bitmap reader.
+# ThreadSanitizer, a short fuzzing run of the bitmap reader, and the Debian package: built,
+# inspected, installed, and the installed program started as a desktop menu would start it.
 # Installs whatever is missing first. Usage: scripts/test.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,7 +36,8 @@ run_ctest() {
 }
 
 echo "== Build"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# The prefix is the package's, so that a Release build here can be packaged as it is.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build build -j"$jobs"
 
 echo "== Build with AddressSanitizer + UndefinedBehaviorSanitizer"
@@ -62,6 +64,80 @@ echo "== Fuzzing the bitmap reader (short run)"
 if "$root/scripts/fuzz-bmp.sh" "${LUMIVANE_FUZZ_SECONDS:-60}"; then
     passed=$((passed + 1))
 else
+    failed=$((failed + 1))
+    status=1
+fi
+
+echo "== Debian package"
+# One check: counted as passed or failed in the closing line.
+check() {
+    local name=$1
+    shift
+    if "$@"; then
+        echo "ok: $name"
+        passed=$((passed + 1))
+    else
+        echo "FAILED: $name"
+        failed=$((failed + 1))
+        status=1
+    fi
+}
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo_cmd=(sudo)
+fi
+# The main build is packaged as it is when it is a Release build; otherwise a Release build of
+# the program alone is made beside it.
+package_build=$root/build-package
+if grep -qx 'CMAKE_BUILD_TYPE:STRING=Release' build/CMakeCache.txt; then
+    package_build=$root/build
+fi
+package_contents() {
+    local listing
+    listing=$(dpkg-deb -c "$deb") || return 1
+    for path in ./usr/bin/lumivane ./usr/share/applications/org.example.lumivane.desktop \
+        ./usr/share/icons/hicolor/scalable/apps/org.example.lumivane.svg \
+        ./usr/share/metainfo/org.example.lumivane.metainfo.xml \
+        ./usr/share/man/man1/lumivane.1.gz ./usr/share/doc/lumivane/README.md; do
+        grep -q " $path\$" <<<"$listing" || { echo "missing from the package: $path"; return 1; }
+    done
+}
+package_control() {
+    local info
+    info=$(dpkg-deb -I "$deb") || return 1
+    grep -q '^ Section: graphics$' <<<"$info" || { echo "section is not graphics"; return 1; }
+    # Computed from the shared libraries, plus the font and the MIDI patches.
+    for dependency in libqt6widgets6 libsdl2-mixer-2.0-0 libjpeg62-turbo fonts-ipafont-gothic \
+        freepats qt6-qpa-plugins; do
+        grep -q "^ Depends:.*\b$dependency\b" <<<"$info" ||
+            { echo "Depends lacks $dependency"; return 1; }
+    done
+}
+package_install() {
+    # Reinstalled, so that a second run installs this build even when the version is unchanged.
+    (cd "$(dirname "$deb")" &&
+        DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --reinstall \
+            ./"$(basename "$deb")")
+}
+installed_version() {
+    local version
+    version=$(/usr/bin/lumivane --version) || return 1
+    echo "$version"
+    grep -qE '^lumivane [0-9]+\.[0-9]+' <<<"$version"
+}
+if deb=$("$root/scripts/package.sh" "$package_build" | tail -n 1) && [ -f "$deb" ]; then
+    check "package contents (dpkg-deb -c)" package_contents
+    check "package section and Depends (dpkg-deb -I)" package_control
+    check "package installs (apt-get install)" package_install
+    check "installed lumivane --version" installed_version
+    check "installed program shows the Pictures folder and ends on Escape" \
+        "$root/tests/app/installed_slideshow.sh" /usr/bin/lumivane
+    check "desktop entry (desktop-file-validate)" \
+        desktop-file-validate /usr/share/applications/org.example.lumivane.desktop
+    check "metainfo (appstreamcli validate)" \
+        appstreamcli validate --no-net /usr/share/metainfo/org.example.lumivane.metainfo.xml
+else
+    echo "FAILED: the package could not be built"
     failed=$((failed + 1))
     status=1
 fi

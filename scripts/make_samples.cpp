@@ -154,8 +154,8 @@ bool writeIcon(const QString& path)
     </radialGradient>
   </defs>
   <rect x="4" y="4" width="120" height="120" rx="18" fill="url(#space)"/>
-  <path d="M4 84 H124 V106 A18 18 0 0 1 106 124 H22 A18 18 0 0 1 4 106 Z" fill="url(#floor)"/>
-  <path d="M24 96 L104 96 L118 112 L10 112 Z" fill="#000050" opacity="0.55"/>
+  <path d="M4 76 H124 V106 A18 18 0 0 1 106 124 H22 A18 18 0 0 1 4 106 Z" fill="url(#floor)"/>
+  <path d="M22 86 L106 86 L122 110 L6 110 Z" fill="#000050" opacity="0.45"/>
   <rect x="22" y="20" width="84" height="66" fill="#ffffff"/>
   <rect x="28" y="26" width="72" height="54" fill="url(#sky)"/>
   <circle cx="84" cy="40" r="8" fill="url(#sun)"/>

@@ -44,9 +44,9 @@ echo "== Build with AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_SANITIZE=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 
-echo "== Build with ThreadSanitizer (search thread tests)"
+echo "== Build with ThreadSanitizer (search thread and picture preparer tests)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_TSAN=ON >/dev/null
-cmake --build build-tsan -j"$jobs" --target test_searchthread
+cmake --build build-tsan -j"$jobs" --target test_searchthread test_slidepreparer
 
 echo "== Tests"
 run_ctest xvfb-run -a -s "-screen 0 1024x768x24" \
@@ -56,7 +56,7 @@ echo "== Unit tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 run_ctest env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan -L unit --output-on-failure --timeout 900
 
-echo "== Search thread tests under ThreadSanitizer"
+echo "== Search thread and picture preparer tests under ThreadSanitizer"
 run_ctest env TSAN_OPTIONS=halt_on_error=1 \
     ctest --test-dir build-tsan -L thread --output-on-failure --timeout 900
 

@@ -1,0 +1,176 @@
+#include "render/slidepreparer.h"
+
+#include <algorithm>
+#include <utility>
+
+SlidePreparer::SlidePreparer(std::vector<std::string> openPaths, std::function<void()> onReady)
+    : m_paths(std::move(openPaths)), m_onReady(std::move(onReady)), m_worker([this] { run(); })
+{
+}
+
+SlidePreparer::~SlidePreparer()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_quit = true;
+        m_makingStop.request_stop();
+    }
+    m_wake.notify_all();
+    m_worker.join();
+}
+
+void SlidePreparer::setCurrent(int index, bool onScreen)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_current = index;
+        m_onScreen = onScreen;
+        dropUnneededLocked();
+        // Work on a picture that is no longer needed stops at its next check. While the show
+        // waits for a picture, nothing else may hold up the worker.
+        if (m_making >= 0) {
+            const std::vector<int> needed = neededLocked();
+            const bool stillNeeded =
+                std::find(needed.begin(), needed.end(), m_making) != needed.end();
+            if (!stillNeeded || (!m_onScreen && m_making != m_current))
+                m_makingStop.request_stop();
+        }
+    }
+    m_wake.notify_all();
+}
+
+std::optional<PreparedSlide> SlidePreparer::take(int index)
+{
+    std::optional<PreparedSlide> result;
+    {
+        std::lock_guard lock(m_mutex);
+        const auto found = m_prepared.find(index);
+        if (found == m_prepared.end())
+            return result;
+        result = std::move(found->second);
+        m_prepared.erase(found);
+    }
+    // A slot is free again.
+    m_wake.notify_all();
+    return result;
+}
+
+void SlidePreparer::giveBack(PreparedSlide slide)
+{
+    std::lock_guard lock(m_mutex);
+    if (!slide.slide || slide.index == m_current || m_prepared.contains(slide.index))
+        return;
+    const std::vector<int> needed = neededLocked();
+    if (std::find(needed.begin(), needed.end(), slide.index) == needed.end() ||
+        m_prepared.size() >= MaxPrepared)
+        return;
+    // The worker may have started on the same picture already; what it makes is not needed.
+    if (slide.index == m_making)
+        m_makingStop.request_stop();
+    const int index = slide.index;
+    m_prepared.emplace(index, std::move(slide));
+}
+
+bool SlidePreparer::isIdle() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_making < 0 && !nextJobLocked();
+}
+
+std::vector<int> SlidePreparer::preparedIndices() const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<int> indices;
+    for (const auto& entry : m_prepared)
+        indices.push_back(entry.first);
+    return indices;
+}
+
+void SlidePreparer::setWorkHookForTesting(std::function<void(int, std::stop_token)> hook)
+{
+    std::lock_guard lock(m_mutex);
+    m_workHook = std::move(hook);
+}
+
+std::vector<int> SlidePreparer::neededLocked() const
+{
+    std::vector<int> needed;
+    const int count = static_cast<int>(m_paths.size());
+    if (count == 0 || m_current < 0 || m_current >= count)
+        return needed;
+    const auto add = [&](int index) {
+        if (needed.size() < MaxPrepared &&
+            std::find(needed.begin(), needed.end(), index) == needed.end())
+            needed.push_back(index);
+    };
+    if (!m_onScreen)
+        add(m_current);
+    add((m_current + 1) % count);
+    add((m_current + count - 1) % count);
+    return needed;
+}
+
+std::optional<int> SlidePreparer::nextJobLocked() const
+{
+    if (m_quit)
+        return std::nullopt;
+    for (int index : neededLocked()) {
+        if (index != m_making && !m_prepared.contains(index))
+            return index;
+    }
+    return std::nullopt;
+}
+
+void SlidePreparer::dropUnneededLocked()
+{
+    const std::vector<int> needed = neededLocked();
+    std::erase_if(m_prepared, [&](const auto& entry) {
+        return std::find(needed.begin(), needed.end(), entry.first) == needed.end();
+    });
+}
+
+void SlidePreparer::run()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_quit || nextJobLocked().has_value(); });
+        if (m_quit)
+            return;
+        const int index = *nextJobLocked();
+        m_making = index;
+        m_makingStop = std::stop_source();
+        const std::stop_token stop = m_makingStop.get_token();
+        const std::function<void(int, std::stop_token)> hook = m_workHook;
+        const std::string& path = m_paths[static_cast<std::size_t>(index)];
+        lock.unlock();
+
+        if (hook)
+            hook(index, stop);
+        PreparedSlide prepared;
+        prepared.index = index;
+        if (!stop.stop_requested()) {
+            try {
+                auto slide = std::make_unique<SlideImage>();
+                slide->prepare(path);
+                prepared.slide = std::move(slide);
+            } catch (...) {
+                // The bitmap reader's error is raised on the owner's thread when the show reaches
+                // this picture, with its text unchanged.
+                prepared.error = std::current_exception();
+            }
+        }
+
+        lock.lock();
+        m_making = -1;
+        const std::vector<int> needed = neededLocked();
+        const bool keep = !stop.stop_requested() && !m_quit &&
+                          std::find(needed.begin(), needed.end(), index) != needed.end();
+        if (keep)
+            m_prepared.emplace(index, std::move(prepared));
+        if (keep && m_onReady) {
+            lock.unlock();
+            m_onReady();
+            lock.lock();
+        }
+    }
+}

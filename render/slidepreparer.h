@@ -1,0 +1,98 @@
+#pragma once
+
+#include "render/slideimage.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+// One picture of the list made ready for the slide texture: the texture with its placement, or
+// the error the bitmap reader raised for the file, kept to be raised when the show reaches it.
+struct PreparedSlide
+{
+    int index = -1;
+    std::unique_ptr<SlideImage> slide; // null when `error` is set
+    std::exception_ptr error;
+};
+
+// Prepares the pictures the show is about to need on a worker thread of its own, so that a
+// change of picture only has to upload a finished texture. It runs SlideImage's CPU half
+// (decode, place, scale) for entries of the picture list, in this order of need:
+//   1. the picture the show is changing to, while it is not on screen yet;
+//   2. the next picture (with the wrap after the last), which the slide timer and a left click
+//      ask for;
+//   3. the previous one, which a right click asks for.
+// At most MaxPrepared finished pictures are held, plus the one being made. A finished picture
+// that is no longer among those needed is dropped, and work on one that is no longer needed is
+// abandoned at its next check. Each finished picture is handed out once.
+//
+// All public functions are called from one thread (the window's); the ready callback runs on
+// the worker thread.
+class SlidePreparer
+{
+public:
+    static constexpr std::size_t MaxPrepared = 2;
+
+    // `openPaths` are the pictures' paths as found on disk, in list order. `onReady` is called
+    // on the worker thread each time a picture has been finished (or has failed); it must only
+    // hand the news over to the owner's thread.
+    explicit SlidePreparer(std::vector<std::string> openPaths,
+                           std::function<void()> onReady = {});
+    // Abandons the work in progress and waits for the worker to end.
+    ~SlidePreparer();
+    SlidePreparer(const SlidePreparer&) = delete;
+    SlidePreparer& operator=(const SlidePreparer&) = delete;
+
+    // The picture the show is on. When `onScreen` is false the show is waiting for it, and it
+    // comes before everything else; once it is on screen, its neighbours are prepared.
+    void setCurrent(int index, bool onScreen);
+
+    // The finished picture for `index`, which leaves the preparer; nothing when it is not ready.
+    std::optional<PreparedSlide> take(int index);
+
+    // Hands back the picture that was on screen before the current one. It is kept when it is a
+    // neighbour the show may need (the previous picture after a step forward, the next one after
+    // a step back), so that a change reads only one new file. The current picture itself is not
+    // kept: a show of one picture reads its file again for every change.
+    void giveBack(PreparedSlide slide);
+
+    // True when nothing that is needed is left to make.
+    bool isIdle() const;
+    // The indices of the finished pictures held, in ascending order.
+    std::vector<int> preparedIndices() const;
+
+    // Runs on the worker before each picture is prepared, with its index and the stop request
+    // that abandons it. Tests use it to see where and in which order work runs, and to hold it.
+    void setWorkHookForTesting(std::function<void(int, std::stop_token)> hook);
+
+private:
+    void run();
+    // The pictures worth holding, most needed first, at most MaxPrepared of them.
+    std::vector<int> neededLocked() const;
+    std::optional<int> nextJobLocked() const;
+    void dropUnneededLocked();
+
+    const std::vector<std::string> m_paths;
+    const std::function<void()> m_onReady;
+    std::function<void(int, std::stop_token)> m_workHook;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    int m_current = -1;
+    bool m_onScreen = false;
+    bool m_quit = false;
+    int m_making = -1;
+    std::stop_source m_makingStop;
+    std::map<int, PreparedSlide> m_prepared;
+    // Declared last: the worker starts once everything it reads exists.
+    std::thread m_worker;
+};

@@ -97,8 +97,10 @@ MainWindow::MainWindow(StartupOptions options) : m_music(std::move(options.music
 
 MainWindow::~MainWindow()
 {
-    // Shutdown: the search thread first, so that nothing writes to the picture list any more;
-    // then the timers; then the surface, with the texture deleted while the context is current.
+    // Shutdown: the worker threads first: the preparer abandons the picture it is making, and
+    // nothing writes to the picture list any more. Then the timers; then the surface, with the
+    // texture deleted while the context is current.
+    m_preparer.reset();
     if (m_searchThread) {
         m_searchThread->requestStop();
         m_searchThread.reset();
@@ -277,11 +279,51 @@ void MainWindow::handOver()
         return;
     }
     m_slideshowRunning = true;
-    loadSlideTexture(images.at(std::size_t(m_currentIndex)));
-    m_pageBox->setPlainText(pageText(images.at(std::size_t(m_currentIndex)), 10));
+    // The first picture is prepared off the UI thread like every other. The hand-over finishes
+    // when it is ready; meanwhile the status line says what is loading and the window keeps
+    // answering.
+    std::vector<std::string> openPaths;
+    openPaths.reserve(images.count());
+    for (std::size_t i = 0; i < images.count(); ++i)
+        openPaths.push_back(images.at(i).path);
+    m_preparer = std::make_unique<SlidePreparer>(std::move(openPaths), [this] {
+        QMetaObject::invokeMethod(this, [this] { pictureReady(); }, Qt::QueuedConnection);
+    });
+    if (m_prepareHook)
+        m_preparer->setWorkHookForTesting(m_prepareHook);
+    m_handOverPending = true;
+    finishHandOver();
+}
+
+void MainWindow::finishHandOver()
+{
+    std::optional<PreparedSlide> first = takePicture();
+    if (!first)
+        return;
+    m_handOverPending = false;
+    // A first picture the reader refuses is reported like any failed change, and the show
+    // starts all the same: it moves on to the second picture when the first one's frames are
+    // up.
+    if (first->error)
+        runGuarded(this, [&first] { std::rethrow_exception(first->error); });
+    else
+        showPicture(std::move(*first));
+    m_pageBox->setPlainText(pageText(m_imageList.unguarded().at(std::size_t(m_currentIndex)), 10));
     m_closeButton->show();
     m_slideTimer.start();
     enableKeyPreview();
+}
+
+void MainWindow::pictureReady()
+{
+    runGuarded(this, [this] {
+        if (m_handOverPending)
+            finishHandOver();
+    });
+    // A change that waits for its picture completes as soon as the picture is ready, not one
+    // timer interval later. A paused show completes it when it resumes.
+    if (m_changePending && m_slideTimer.isActive())
+        slideTick();
 }
 
 int MainWindow::textWidth(const QString& text) const
@@ -301,15 +343,37 @@ QString MainWindow::pageText(const PathEntry& entry, int margin) const
 // ---------------------------------------------------------------------------------------------
 // Slide cycle
 
-void MainWindow::loadSlideTexture(const PathEntry& entry)
+std::optional<PreparedSlide> MainWindow::takePicture()
 {
-    // The status line goes on screen before anything is read, so that a slow picture shows
-    // what is being loaded.
-    m_surface->showStatusLine(QStringLiteral("Now File(") +
-                              visibleName(fileNamePart(entry.display)) +
-                              QStringLiteral(") Loading"));
-    m_slide.prepare(entry.path);
-    m_surface->uploadTexture(m_slide.texturePixels());
+    std::optional<PreparedSlide> picture = m_preparer->take(m_currentIndex);
+    if (!picture) {
+        // Not ready yet: the worker makes it before anything else. The status line says what is
+        // loading; the UI thread goes on with its events meanwhile.
+        m_preparer->setCurrent(m_currentIndex, false);
+        if (m_loadingShown != m_currentIndex) {
+            m_loadingShown = m_currentIndex;
+            const PathEntry& entry = m_imageList.unguarded().at(std::size_t(m_currentIndex));
+            m_surface->showStatusLine(QStringLiteral("Now File(") +
+                                      visibleName(fileNamePart(entry.display)) +
+                                      QStringLiteral(") Loading"));
+        }
+        return picture;
+    }
+    m_loadingShown = -1;
+    m_preparer->setCurrent(m_currentIndex, true);
+    return picture;
+}
+
+void MainWindow::showPicture(PreparedSlide picture)
+{
+    m_surface->uploadTexture(picture.slide->texturePixels());
+    // The picture that was on screen may be the new one's neighbour; the preparer keeps it
+    // rather than reading its file again.
+    PreparedSlide previous{m_shownIndex, std::move(m_slide), {}};
+    m_slide = std::move(picture.slide);
+    m_shownIndex = picture.index;
+    if (previous.index >= 0)
+        m_preparer->giveBack(std::move(previous));
 }
 
 int MainWindow::drawPathIndex()
@@ -319,32 +383,44 @@ int MainWindow::drawPathIndex()
     return std::uniform_int_distribution<int>(0, PathCount - 1)(m_random);
 }
 
-void MainWindow::changeSlide()
+bool MainWindow::finishChange()
 {
-    const SortedStringList& images = m_imageList.unguarded();
-    m_frameCounter = 0;
-    ++m_currentIndex;
-    if (m_currentIndex >= int(images.count()))
-        m_currentIndex = 0;
-    // An error here ends the tick: the previous picture stays, and is drawn again from the
+    std::optional<PreparedSlide> picture = takePicture();
+    if (!picture)
+        return false;
+    m_changePending = false;
+    // An error ends the tick here: the previous picture stays, and is drawn again from the
     // first camera frame on the next ticks.
-    loadSlideTexture(images.at(std::size_t(m_currentIndex)));
+    if (picture->error)
+        std::rethrow_exception(picture->error);
+    showPicture(std::move(*picture));
     m_pathIndex = drawPathIndex();
-    m_pageBox->setPlainText(pageText(images.at(std::size_t(m_currentIndex)), 8));
+    m_pageBox->setPlainText(pageText(m_imageList.unguarded().at(std::size_t(m_currentIndex)), 8));
+    return true;
 }
 
 void MainWindow::drawFrame()
 {
-    const SceneRenderer::Scene scene = buildScene(m_slide.imageWidth(), m_slide.imageHeight(),
-                                                  m_slide.texExtentS(), m_slide.texExtentT());
+    const SceneRenderer::Scene scene = buildScene(m_slide->imageWidth(), m_slide->imageHeight(),
+                                                  m_slide->texExtentS(), m_slide->texExtentT());
     m_surface->presentFrame(m_cameraPaths.pose(m_frameCounter + 1, m_pathIndex), scene);
 }
 
 void MainWindow::slideTick()
 {
     runGuarded(this, [this] {
-        if (m_frameCounter >= SlideFrames)
-            changeSlide();
+        if (m_frameCounter >= SlideFrames) {
+            // The change of picture. Clicks while it waits for its picture move its target by
+            // the same rules, and the latest target is the one shown.
+            m_frameCounter = 0;
+            ++m_currentIndex;
+            if (m_currentIndex >= int(m_imageList.unguarded().count()))
+                m_currentIndex = 0;
+            m_changePending = true;
+        }
+        // Until the picture is ready no frame is drawn; the status line stays on screen.
+        if (m_changePending && !finishChange())
+            return;
         // Switching the timer off and on around the frame restarts its interval, so the next
         // frame comes no sooner than 30 ms after this one is on screen.
         m_slideTimer.stop();
@@ -460,7 +536,9 @@ void MainWindow::resumeSlideTimer()
 void MainWindow::mousePressEvent(QMouseEvent* event)
 {
     runGuarded(this, [this, event] {
-        if (!m_slideshowRunning)
+        // Presses during the search, and while the first picture is still being prepared, do
+        // nothing: the show has not started yet.
+        if (!m_slideshowRunning || m_handOverPending)
             return;
         switch (event->button()) {
         case Qt::LeftButton:

@@ -4,6 +4,7 @@
 #include "music/musicplaylist.h"
 #include "render/camerapaths.h"
 #include "render/slideimage.h"
+#include "render/slidepreparer.h"
 #include "search/guardedlist.h"
 
 #include <QString>
@@ -12,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -59,15 +61,28 @@ public:
     int monitorIndex() const { return m_monitorIndex; }
     const std::string& searchFolder() const { return m_searchFolder; }
     bool searching() const { return m_searchThread != nullptr; }
+    // The search has ended and the first picture is still being prepared.
+    bool handOverPending() const { return m_handOverPending; }
+    // A change of picture waits for its picture to be prepared.
+    bool changePending() const { return m_changePending; }
     const QTimer& findFileTimer() const { return m_findFileTimer; }
     const QTimer& slideTimer() const { return m_slideTimer; }
     const QTimer& musicTimer() const { return m_musicTimer; }
-    const SlideImage& slideImage() const { return m_slide; }
+    // The picture on screen; before the first one, an empty white slide.
+    const SlideImage& slideImage() const { return *m_slide; }
+    // Prepares the pictures off the UI thread; null until the search has been handed over.
+    SlidePreparer* preparer() const { return m_preparer.get(); }
     const CameraPaths& cameraPaths() const { return m_cameraPaths; }
     SlideSurface* slideSurface() const { return m_surface; }
     // The widget that holds the surface in the window; presses over it are the window's.
     QWidget* slideWidget() const { return m_surfaceWidget; }
     const GuardedList& imageList() const { return m_imageList; }
+
+    // Lets tests watch and hold the preparer's work from the hand-over on.
+    void setPrepareHookForTesting(std::function<void(int, std::stop_token)> hook)
+    {
+        m_prepareHook = std::move(hook);
+    }
 
     // Lets tests choose the next camera paths; the program draws them at random.
     void setPathChooserForTesting(std::function<int()> chooser)
@@ -93,8 +108,11 @@ private:
     void placeOnMonitor();
 
     void handOver();
-    void loadSlideTexture(const PathEntry& entry);
-    void changeSlide();
+    void finishHandOver();
+    void pictureReady();
+    std::optional<PreparedSlide> takePicture();
+    void showPicture(PreparedSlide picture);
+    bool finishChange();
     void drawFrame();
     QString pageText(const PathEntry& entry, int margin) const;
     int textWidth(const QString& text) const;
@@ -126,6 +144,12 @@ private:
     bool m_slideshowRunning = false;
     bool m_keyPreview = false;
     bool m_stopping = false;
+    bool m_handOverPending = false;
+    bool m_changePending = false;
+    // The picture whose "Loading" status line is on screen, or -1.
+    int m_loadingShown = -1;
+    // The list index of the picture on screen, or -1 before the first one.
+    int m_shownIndex = -1;
 
     // Declared first so that it is destroyed last, after the window's own shutdown steps: the
     // music stops as the window's parts go.
@@ -133,8 +157,10 @@ private:
 
     std::mt19937 m_random;
     std::function<int()> m_pathChooser;
+    std::function<void(int, std::stop_token)> m_prepareHook;
     CameraPaths m_cameraPaths;
-    SlideImage m_slide;
+    std::unique_ptr<SlideImage> m_slide = std::make_unique<SlideImage>();
     GuardedList m_imageList;
     std::unique_ptr<SearchThread> m_searchThread;
+    std::unique_ptr<SlidePreparer> m_preparer;
 };

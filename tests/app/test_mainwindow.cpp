@@ -35,9 +35,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 #include <ostream>
 #include <utility>
 #include <vector>
@@ -197,10 +202,27 @@ protected:
         return window;
     }
 
-    // Lets the event loop run until the search has been handed over.
+    // Lets the event loop run until the search has been handed over and the first picture is
+    // ready.
     static bool waitForHandOver(MainWindow& window)
     {
-        return QTest::qWaitFor([&] { return !window.findFileTimer().isActive(); }, 10000);
+        return QTest::qWaitFor(
+            [&] { return !window.findFileTimer().isActive() && !window.handOverPending(); },
+            10000);
+    }
+
+    // One tick of the slide timer, driven by the test. A change whose picture is still being
+    // prepared is ticked on until the worker has made it, as the running timer would.
+    static void tick(MainWindow& window)
+    {
+        window.slideTick();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                if (window.changePending())
+                    window.slideTick();
+                return !window.changePending();
+            },
+            10000));
     }
 
     // A window in the slideshow, with its own slide timer stopped so that the test drives the
@@ -403,7 +425,7 @@ TEST_F(MainWindowTest, WithoutOpenGlTheShowStillRunsAndEndsOnEscape)
 
         // The controls work: next picture, pause, and Escape ends the program.
         QTest::mouseClick(window.get(), Qt::LeftButton, {}, window->rect().center());
-        window->slideTick();
+        tick(*window);
         EXPECT_EQ(window->currentIndex(), 1);
         EXPECT_EQ(pagePosition(*window), QStringLiteral("2/2"));
         QTest::mouseClick(window.get(), Qt::MiddleButton, {}, window->rect().center());
@@ -464,7 +486,7 @@ TEST_F(MainWindowTest, StatusLineIsOnScreenBeforeThePictureIsRead)
     const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
     EXPECT_LT(textMismatch(shot, window->font(), window->slideSurface()->statusLine()), 0.02);
 
-    window->slideTick();
+    tick(*window);
     EXPECT_TRUE(window->slideSurface()->statusLine().isEmpty());
 }
 
@@ -500,13 +522,13 @@ TEST_F(MainWindowTest, EachSlideLastsOneHundredFiftyFramesAndWraps)
 
     for (int frame = 0; frame < SlideFrames; ++frame) {
         EXPECT_EQ(window->frameCounter(), frame);
-        window->slideTick();
+        tick(*window);
     }
     EXPECT_EQ(window->frameCounter(), SlideFrames);
     EXPECT_EQ(window->currentIndex(), 0);
     EXPECT_TRUE(paths.empty());
 
-    window->slideTick(); // changes slide, then draws its first frame
+    tick(*window); // changes slide, then draws its first frame
     EXPECT_EQ(window->currentIndex(), 1);
     EXPECT_EQ(window->frameCounter(), 1);
     EXPECT_EQ(paths.size(), 1u);
@@ -514,7 +536,7 @@ TEST_F(MainWindowTest, EachSlideLastsOneHundredFiftyFramesAndWraps)
     EXPECT_TRUE(window->slideTimer().isActive());
 
     for (int i = 0; i < 2 * SlideFrames; ++i)
-        window->slideTick();
+        tick(*window);
     EXPECT_EQ(window->currentIndex(), 0);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("1/3"));
     EXPECT_EQ(window->pathIndex(), paths.back());
@@ -533,15 +555,15 @@ TEST_F(MainWindowTest, UnreadablePictureIsReportedAndTheShowGoesOn)
     window->setPathChooserForTesting([] { return 2; });
 
     for (int i = 0; i < SlideFrames + 1; ++i)
-        window->slideTick();
+        tick(*window);
     ASSERT_EQ(window->currentIndex(), 1);
     const int pathOfSecond = window->pathIndex();
     window->setPathChooserForTesting([] { return 4; });
     for (int i = 0; i < SlideFrames - 1; ++i)
-        window->slideTick();
+        tick(*window);
     ASSERT_EQ(window->frameCounter(), SlideFrames);
 
-    window->slideTick(); // the third picture fails to load
+    tick(*window); // the third picture fails to load
     ASSERT_EQ(m_messages.size(), 1u);
     EXPECT_EQ(m_messages[0].kind, Messages::Kind::Error);
     EXPECT_EQ(m_messages[0].text, QStringLiteral("ストリームからの読み込みエラー."));
@@ -553,10 +575,10 @@ TEST_F(MainWindowTest, UnreadablePictureIsReportedAndTheShowGoesOn)
 
     // The second picture again, from the first camera frame, then the fourth.
     for (int i = 0; i < SlideFrames; ++i)
-        window->slideTick();
+        tick(*window);
     EXPECT_EQ(window->currentIndex(), 2);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("2/5"));
-    window->slideTick();
+    tick(*window);
     EXPECT_EQ(window->currentIndex(), 3);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("4/5"));
     EXPECT_EQ(window->pathIndex(), 4);
@@ -571,7 +593,7 @@ TEST_F(MainWindowTest, OnePictureReloadsEveryOneHundredFiftyFrames)
     window->setPathChooserForTesting([&] { return ++draws % PathCount; });
     const unsigned firstTexture = window->slideSurface()->textureName();
     for (int i = 0; i < SlideFrames + 1; ++i)
-        window->slideTick();
+        tick(*window);
     EXPECT_EQ(window->currentIndex(), 0);
     EXPECT_EQ(draws, 1);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("1/1"));
@@ -604,7 +626,7 @@ TEST_F(MainWindowTest, FrameAtTheHoldPointShowsThePictureUprightInItsFrame)
              [](int, int y) { return y < 60 ? QColor(255, 0, 0) : QColor(0, 255, 0); });
     auto window = startSlideshow(m_pictures.path());
     for (int i = 0; i < 100; ++i) // draws camera frames 1..100
-        window->slideTick();
+        tick(*window);
     const QImage frame = window->slideSurface()->grabFrame();
     const int w = frame.width();
     const int h = frame.height();
@@ -646,27 +668,27 @@ TEST_F(MainWindowTest, MouseButtonsSkipStepBackAndPause)
     const QPoint middle = surface->rect().center();
 
     // Right click on the first of five: the fifth comes next.
-    window->slideTick();
+    tick(*window);
     QTest::mouseClick(surface, Qt::RightButton, {}, middle);
     EXPECT_EQ(window->currentIndex(), 3);
     EXPECT_EQ(window->frameCounter(), SlideFrames);
     EXPECT_TRUE(window->slideTimer().isActive());
-    window->slideTick();
+    tick(*window);
     EXPECT_EQ(window->currentIndex(), 4);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("5/5"));
 
     // Left click on the last: the first comes next.
     QTest::mouseClick(surface, Qt::LeftButton, {}, middle);
-    window->slideTick();
+    tick(*window);
     EXPECT_EQ(window->currentIndex(), 0);
 
     // Right click on the second: the first again.
     QTest::mouseClick(surface, Qt::LeftButton, {}, middle);
-    window->slideTick();
+    tick(*window);
     ASSERT_EQ(window->currentIndex(), 1);
     QTest::mouseClick(surface, Qt::RightButton, {}, middle);
     EXPECT_EQ(window->currentIndex(), -1);
-    window->slideTick();
+    tick(*window);
     EXPECT_EQ(window->currentIndex(), 0);
 
     // Middle twice: pause with the marker, then resume on the same picture and frame count.
@@ -680,7 +702,7 @@ TEST_F(MainWindowTest, MouseButtonsSkipStepBackAndPause)
     EXPECT_LT(textMismatch(paused, window->font(), QStringLiteral("Pause")), 0.02);
     QTest::mouseClick(surface, Qt::MiddleButton, {}, middle);
     EXPECT_TRUE(window->slideTimer().isActive());
-    window->slideTick();
+    tick(*window);
     EXPECT_EQ(window->frameCounter(), frames + 1);
     EXPECT_EQ(window->currentIndex(), 0);
     EXPECT_FALSE(window->slideSurface()->pauseMarkerShown());
@@ -689,7 +711,7 @@ TEST_F(MainWindowTest, MouseButtonsSkipStepBackAndPause)
     QTest::mouseClick(surface, Qt::MiddleButton, {}, middle);
     QTest::mouseClick(surface, Qt::LeftButton, {}, middle);
     EXPECT_TRUE(window->slideTimer().isActive());
-    window->slideTick();
+    tick(*window);
     EXPECT_EQ(window->currentIndex(), 1);
 
     // A double click's second press counts as a press. (QTest delivers only the double-click
@@ -705,7 +727,7 @@ TEST_F(MainWindowTest, RightClickWithOnePictureReloadsIt)
     auto window = startSlideshow(m_pictures.path());
     QTest::mouseClick(window->slideWidget(), Qt::RightButton);
     EXPECT_EQ(window->currentIndex(), -1);
-    window->slideTick();
+    tick(*window);
     EXPECT_EQ(window->currentIndex(), 0);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("1/1"));
 }
@@ -845,7 +867,7 @@ TEST_F(MainWindowTest, EachLoadReplacesTheTextureWithThePicturesTexels)
     EXPECT_EQ(texelAtOrigin(), QColor(255, 255, 0));
 
     QTest::mouseClick(window->slideWidget(), Qt::LeftButton);
-    window->slideTick(); // loads the second picture
+    tick(*window); // loads the second picture
     ASSERT_EQ(window->currentIndex(), 1);
     EXPECT_EQ(texelAtOrigin(), QColor(0, 255, 255));
     if (surface->textureName() != first) {
@@ -960,30 +982,144 @@ TEST_F(MainWindowTest, PathsAreShortenedInTheWindowFont)
 
 namespace {
 
-TEST_F(MainWindowTest, FirstPictureUnreadableLeavesTheShowWaitingForAClick)
+TEST_F(MainWindowTest, FirstPictureUnreadableIsReportedAndTheShowStartsAllTheSame)
 {
-    QFile broken(m_pictures.path() + QStringLiteral("/a.bmp"));
+    QFile broken(pictures(QStringLiteral("a.bmp")));
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
     broken.write("PK not a bitmap at all");
     broken.close();
+    writeSolidBmp(pictures(QStringLiteral("b.bmp")), 8, 6, Qt::gray);
     auto window = makeWindow(m_pictures.path());
     ASSERT_TRUE(waitForHandOver(*window));
     ASSERT_EQ(m_messages.size(), 1u);
     EXPECT_EQ(m_messages[0].kind, Messages::Kind::Error);
     EXPECT_EQ(m_messages[0].text,
               QStringLiteral("TQdInternalDIB.LoadFromFile: File type is invalid."));
+    // The hand-over is finished as after any failed change: page box, close button, timer.
     EXPECT_TRUE(window->slideshowRunning());
-    EXPECT_TRUE(pageText(*window).isEmpty());
-    EXPECT_FALSE(window->findChild<QPushButton*>(QStringLiteral("B_Close"))->isVisible());
-    EXPECT_FALSE(window->slideTimer().isActive());
-
-    // A click starts the show with a change of slide, which writes the page box.
-    QTest::mouseClick(window->slideWidget(), Qt::LeftButton);
+    EXPECT_TRUE(pageText(*window).section(u'\n', 0, 0).endsWith(QStringLiteral("a.bmp")));
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("1/2"));
+    EXPECT_TRUE(window->findChild<QPushButton*>(QStringLiteral("B_Close"))->isVisible());
     EXPECT_TRUE(window->slideTimer().isActive());
     const_cast<QTimer&>(window->slideTimer()).stop();
-    window->slideTick();
-    EXPECT_EQ(m_messages.size(), 2u);
+
+    // When the failed picture's frames are up, the show moves on to the second one.
+    for (int i = 0; i < SlideFrames; ++i)
+        tick(*window);
     EXPECT_EQ(window->currentIndex(), 0);
+    tick(*window);
+    EXPECT_EQ(window->currentIndex(), 1);
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("2/2"));
+    EXPECT_EQ(m_messages.size(), 1u);
+}
+
+// Holds the preparer's work on chosen pictures until released (or abandoned), and records on
+// which threads pictures were prepared.
+struct PrepareGate
+{
+    std::mutex mutex;
+    std::vector<int> started;
+    bool onUiThread = false;
+    std::atomic<bool> open = false;
+
+    std::function<void(int, std::stop_token)> hook(std::function<bool(int)> held)
+    {
+        const std::thread::id ui = std::this_thread::get_id();
+        return [this, ui, held](int index, std::stop_token stop) {
+            {
+                std::lock_guard lock(mutex);
+                started.push_back(index);
+                onUiThread = onUiThread || std::this_thread::get_id() == ui;
+            }
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (held(index) && !open && !stop.stop_requested() &&
+                   std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
+    }
+    bool hasStarted(int index)
+    {
+        std::lock_guard lock(mutex);
+        return std::find(started.begin(), started.end(), index) != started.end();
+    }
+};
+
+TEST_F(MainWindowTest, AChangeUsesThePreparedPictureAndAWaitHoldsNothingUp)
+{
+    for (int i = 0; i < 4; ++i)
+        writeSolidBmp(pictures(QStringLiteral("%1.bmp").arg(i)), 8, 6, Qt::gray);
+    PrepareGate gate;
+    auto window = makeWindow(m_pictures.path(), false);
+    window->setPrepareHookForTesting(gate.hook([](int index) { return index == 2; }));
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    ASSERT_TRUE(waitForHandOver(*window));
+    const_cast<QTimer&>(window->slideTimer()).stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->preparer()->isIdle(); }, 10000));
+
+    // The next picture is ready: the tick that changes to it draws its first frame at once.
+    QTest::mouseClick(window->slideWidget(), Qt::LeftButton);
+    const_cast<QTimer&>(window->slideTimer()).stop();
+    window->slideTick();
+    EXPECT_FALSE(window->changePending());
+    EXPECT_EQ(window->currentIndex(), 1);
+    EXPECT_EQ(window->frameCounter(), 1);
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("2/4"));
+
+    // The one after it is held in the worker. The running show waits for it without blocking:
+    // the status line says what loads, and Escape ends the program at once.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gate.hasStarted(2); }, 10000));
+    QTest::mouseClick(window->slideWidget(), Qt::LeftButton);
+    QTest::qWait(200);
+    EXPECT_TRUE(window->changePending());
+    EXPECT_EQ(window->currentIndex(), 2);
+    EXPECT_EQ(window->slideSurface()->statusLine(), QStringLiteral("Now File(2.bmp) Loading"));
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("2/4"));
+    QElapsedTimer clock;
+    clock.start();
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_EQ(m_quitRequests, 1);
+    EXPECT_FALSE(window->slideTimer().isActive());
+    window.reset();
+    EXPECT_LT(clock.elapsed(), 500);
+    EXPECT_FALSE(gate.onUiThread);
+    EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(MainWindowTest, ClicksWhileAPictureLoadsMoveTheChangesTarget)
+{
+    for (int i = 0; i < 6; ++i)
+        writeSolidBmp(pictures(QStringLiteral("%1.bmp").arg(i)), 8, 6, Qt::gray);
+    PrepareGate gate;
+    auto window = makeWindow(m_pictures.path(), false);
+    window->setPrepareHookForTesting(gate.hook([](int index) { return index != 0; }));
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    ASSERT_TRUE(waitForHandOver(*window));
+    QWidget* surface = window->slideWidget();
+    auto click = [&](Qt::MouseButton button) {
+        QTest::mouseClick(surface, button);
+        const_cast<QTimer&>(window->slideTimer()).stop();
+        window->slideTick();
+        EXPECT_TRUE(window->changePending());
+    };
+    // Left: the change waits for picture 1. Left again: one on, to 2. Right: one back, to 1.
+    click(Qt::LeftButton);
+    EXPECT_EQ(window->currentIndex(), 1);
+    click(Qt::LeftButton);
+    EXPECT_EQ(window->currentIndex(), 2);
+    click(Qt::RightButton);
+    EXPECT_EQ(window->currentIndex(), 1);
+    EXPECT_EQ(window->slideSurface()->statusLine(), QStringLiteral("Now File(1.bmp) Loading"));
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("1/6"));
+
+    gate.open = true;
+    tick(*window);
+    EXPECT_EQ(window->currentIndex(), 1);
+    EXPECT_EQ(window->frameCounter(), 1);
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("2/6"));
+    EXPECT_TRUE(window->slideSurface()->statusLine().isEmpty());
+    EXPECT_TRUE(m_messages.empty());
 }
 
 } // namespace

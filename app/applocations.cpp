@@ -61,7 +61,14 @@ std::string picturesFolder(const std::string& home)
 {
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     if (!pictures.isEmpty()) {
-        const std::string bytes = QFile::encodeName(pictures).toStdString();
+        // Qt answers in text. A home folder whose name is not valid UTF-8 does not survive the
+        // round trip, so the part below the home folder is appended to the home folder's bytes.
+        const QString homeText = QFile::decodeName(QByteArray::fromStdString(home)) + u'/';
+        const std::string bytes =
+            pictures.startsWith(homeText)
+                ? withTrailingSlash(home) +
+                      QFile::encodeName(pictures.mid(homeText.size())).toStdString()
+                : QFile::encodeName(pictures).toStdString();
         if (isExistingFolder(bytes))
             return withTrailingSlash(bytes);
     }

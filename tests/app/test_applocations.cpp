@@ -102,9 +102,8 @@ TEST_F(AppLocationsTest, InstalledProgramUsesTheXdgFoldersWhenSet)
         EXPECT_EQ(locations.settingsFile(), m_root + "/conf\xe9/lumivane/lumivane.ini");
         EXPECT_EQ(locations.musicFolder(), m_root + "/data/lumivane/music/");
     }
-    // Qt reports the Pictures folder as text; a home whose name is not UTF-8 cannot round-trip
-    // through it, so the home folder itself is searched rather than a folder that is not there.
-    EXPECT_EQ(AppLocations::forProgram(bin, bin).defaultSearchFolder(), home + "/");
+    // The Pictures folder below a home whose name is not UTF-8 is still found.
+    EXPECT_EQ(AppLocations::forProgram(bin, bin).defaultSearchFolder(), home + "/Pictures/");
 }
 
 TEST_F(AppLocationsTest, InstalledProgramFallsBackToTheHomeFolder)

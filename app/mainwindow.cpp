@@ -212,6 +212,14 @@ void MainWindow::startMusic()
         return;
     // A file that cannot be opened is shown like any escaped error; start-up goes on.
     runGuarded(this, [this] { m_music->startFirst(); });
+    // Later files open on a thread of their own, so that a slow open (a MIDI file takes up to a
+    // few frames) does not hold up the slideshow; playback starts back here, and a failed open
+    // is reported here like any other.
+    m_music->openInBackground([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { runGuarded(this, [this] { m_music->finishOpen(); }); },
+            Qt::QueuedConnection);
+    });
 }
 
 void MainWindow::chooseSearchFolder(const std::string& argument)

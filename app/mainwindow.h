@@ -68,6 +68,8 @@ public:
     const QTimer& findFileTimer() const { return m_findFileTimer; }
     const QTimer& slideTimer() const { return m_slideTimer; }
     const QTimer& musicTimer() const { return m_musicTimer; }
+    // The next music file is being opened in the background.
+    bool musicOpening() const { return m_music && m_music->opening(); }
     // The picture on screen; before the first one, an empty white slide.
     const SlideImage& slideImage() const { return *m_slide; }
     // Prepares the pictures off the UI thread; null until the search has been handed over.

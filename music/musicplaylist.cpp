@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 MusicPlaylist::MusicPlaylist() : MusicPlaylist(std::make_unique<SdlMusicDevice>()) {}
 
@@ -14,6 +15,8 @@ MusicPlaylist::MusicPlaylist(std::unique_ptr<MusicDevice> device) : m_device(std
 
 MusicPlaylist::~MusicPlaylist()
 {
+    if (m_opener.joinable())
+        m_opener.join();
     m_device->close();
 }
 
@@ -59,6 +62,9 @@ void MusicPlaylist::startFirst()
 
 void MusicPlaylist::tick()
 {
+    // The device belongs to the opening thread until its open has been finished.
+    if (m_opening)
+        return;
     // The query fails when no file is open: before the first start, and for the rest of the run
     // once an open has failed. Either way there is nothing to advance.
     const std::optional<MusicDevice::Mode> mode = m_device->mode();
@@ -66,7 +72,42 @@ void MusicPlaylist::tick()
         return;
 
     const int last = static_cast<int>(m_musicList.count()) - 1;
-    openAndPlay(m_musicIndex < last ? m_musicIndex + 1 : 0);
+    const int next = m_musicIndex < last ? m_musicIndex + 1 : 0;
+    if (!m_opened) {
+        openAndPlay(next);
+        return;
+    }
+    // The stopped file is closed here; only the loading of the next one runs elsewhere.
+    m_musicIndex = next;
+    m_device->close();
+    m_opening = true;
+    m_openError = nullptr;
+    const std::string path = m_musicList.at(static_cast<std::size_t>(next)).path;
+    m_opener = std::thread([this, path] {
+        try {
+            m_device->open(path);
+        } catch (...) {
+            m_openError = std::current_exception();
+        }
+        m_opened();
+    });
+}
+
+void MusicPlaylist::openInBackground(std::function<void()> opened)
+{
+    m_opened = std::move(opened);
+}
+
+void MusicPlaylist::finishOpen()
+{
+    if (!m_opening)
+        return;
+    m_opener.join();
+    m_opening = false;
+    if (m_openError)
+        std::rethrow_exception(std::exchange(m_openError, nullptr));
+    // A file that opens but does not play reads as stopped, so the next tick moves past it.
+    m_device->play();
 }
 
 void MusicPlaylist::openAndPlay(int index)

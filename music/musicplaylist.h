@@ -3,20 +3,24 @@
 #include "music/musicdevice.h"
 #include "search/sortedstringlist.h"
 
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 // The background music: the music files lying beside the executable (MusicList), played one after
 // another in sorted order and from the first again after the last, for the whole run. The window
 // lists the files at start-up, starts the first one and calls tick() once a second; playback itself
-// runs in the background. Everything here happens on the main thread.
+// runs in the background. Everything here happens on the main thread, except the opening of the
+// later files once openInBackground() has been called.
 class MusicPlaylist
 {
 public:
     // Plays through SDL2_mixer.
     MusicPlaylist();
     explicit MusicPlaylist(std::unique_ptr<MusicDevice> device);
-    // Closes the device, which stops the music.
+    // Waits for an open in progress, then closes the device, which stops the music.
     ~MusicPlaylist();
     MusicPlaylist(const MusicPlaylist&) = delete;
     MusicPlaylist& operator=(const MusicPlaylist&) = delete;
@@ -32,9 +36,21 @@ public:
     void startFirst();
 
     // Once a second: when the file last opened has stopped, opens and plays the next one, wrapping
-    // to the first after the last. Does nothing while a file plays, and nothing at all once an open
-    // has failed. Throws MusicDeviceError when the next file cannot be opened.
+    // to the first after the last. Does nothing while a file plays or is being opened, and nothing
+    // at all once an open has failed. Throws MusicDeviceError when the next file cannot be opened.
     void tick();
+
+    // From now on tick() closes the stopped file and opens the next one on a thread of its own,
+    // since opening a file (a MIDI file above all) can take longer than a frame. `opened` is
+    // called on that thread when the open has finished; it must only tell the owner's thread,
+    // which then calls finishOpen().
+    void openInBackground(std::function<void()> opened);
+
+    // Starts the file opened in the background, or throws the MusicDeviceError of its failed
+    // open, after which the music stays silent. Does nothing when no open was started; waits for
+    // one that has not finished yet (it has, once `opened` has been called).
+    void finishOpen();
+    bool opening() const { return m_opening; }
 
     // Index in MusicList of the file last opened, or -1 before the first start.
     int musicIndex() const { return m_musicIndex; }
@@ -46,4 +62,9 @@ private:
     SortedStringList m_musicList;
     int m_musicIndex = -1;
     std::unique_ptr<MusicDevice> m_device;
+    std::function<void()> m_opened;
+    bool m_opening = false;
+    // Written by the opening thread, read once it has been joined.
+    std::exception_ptr m_openError;
+    std::thread m_opener;
 };

@@ -9,6 +9,7 @@
 #include <SDL_mixer.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -317,6 +318,48 @@ TEST(MusicPlayback, FailedOpenIsReportedOnceAndSilencesTheRest)
         EXPECT_NO_THROW(fake.playlist.tick());
     EXPECT_THAT(fake.log->opened, ElementsAre("a.wav", "b.mp3"));
     EXPECT_EQ(fake.playlist.musicIndex(), 1);
+}
+
+TEST(MusicPlayback, OpensLaterFilesInTheBackgroundAndPlaysThemOnTheOwnersThread)
+{
+    TempDir dir;
+    touch(dir, {"a.wav", "b.mp3", "c.mid"});
+    FakePlaylist fake;
+    fake.log->unopenable = {"c.mid"};
+    ASSERT_TRUE(fake.playlist.findMusicFiles(dir.path()));
+    fake.playlist.startFirst();
+    std::atomic<int> opened = 0;
+    fake.playlist.openInBackground([&] { ++opened; });
+    auto waitForOpen = [&](int count) {
+        for (int i = 0; i < 5000 && opened < count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return opened == count;
+    };
+
+    // The stopped file is closed at once; the next one opens elsewhere and plays only when the
+    // owner finishes the open. Ticks meanwhile leave the device alone.
+    fake.log->finish();
+    fake.playlist.tick();
+    ASSERT_TRUE(waitForOpen(1));
+    EXPECT_TRUE(fake.playlist.opening());
+    fake.playlist.tick();
+    EXPECT_FALSE(fake.log->playing);
+    fake.playlist.finishOpen();
+    EXPECT_FALSE(fake.playlist.opening());
+    EXPECT_TRUE(fake.log->playing);
+    EXPECT_EQ(fake.playlist.musicIndex(), 1);
+
+    // A failed open is raised by the owner's finishOpen, once, and the music stays silent.
+    fake.log->finish();
+    fake.playlist.tick();
+    ASSERT_TRUE(waitForOpen(2));
+    EXPECT_THROW(fake.playlist.finishOpen(), MusicDeviceError);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NO_THROW(fake.playlist.tick());
+        EXPECT_NO_THROW(fake.playlist.finishOpen());
+    }
+    EXPECT_THAT(fake.log->opened, ElementsAre("a.wav", "b.mp3", "c.mid"));
+    EXPECT_FALSE(fake.log->playing);
 }
 
 TEST(MusicPlayback, SkipsAFileThatOpensButDoesNotPlay)

@@ -67,7 +67,8 @@ Controls:
   left mouse button     next picture
   right mouse button    previous picture
   middle mouse button   pause and resume
-  Escape, C, Alt+C      quit (during the search: stop the search and quit)
+  Escape, C, Alt+C      quit
+  during the search, Escape or Alt+C stops the search and quits
 
 Files (installed program; a program run from its own folder keeps them there):
   $XDG_CONFIG_HOME/lumivane/lumivane.ini   settings, default ~/.config/lumivane/

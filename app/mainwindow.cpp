@@ -412,6 +412,8 @@ void MainWindow::drawFrame()
     const SceneRenderer::Scene scene = buildScene(m_slide->imageWidth(), m_slide->imageHeight(),
                                                   m_slide->texExtentS(), m_slide->texExtentT());
     m_surface->presentFrame(m_cameraPaths.pose(m_frameCounter + 1, m_pathIndex), scene);
+    if (m_frameLog)
+        m_frameLog->record(m_shownIndex, m_frameCounter + 1);
 }
 
 void MainWindow::slideTick()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/applocations.h"
+#include "app/framelog.h"
 #include "music/musicplaylist.h"
 #include "render/camerapaths.h"
 #include "render/slideimage.h"
@@ -165,4 +166,5 @@ private:
     GuardedList m_imageList;
     std::unique_ptr<SearchThread> m_searchThread;
     std::unique_ptr<SlidePreparer> m_preparer;
+    std::unique_ptr<FrameLog> m_frameLog = FrameLog::fromEnvironment();
 };

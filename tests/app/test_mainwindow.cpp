@@ -1002,6 +1002,37 @@ TEST_F(MainWindowTest, FirstPictureUnreadableIsReportedAndTheShowStartsAllTheSam
     EXPECT_EQ(m_messages.size(), 1u);
 }
 
+TEST_F(MainWindowTest, FrameLogRecordsEachPresentedFrame)
+{
+    writeSolidBmp(pictures(QStringLiteral("a.bmp")), 8, 6, Qt::gray);
+    writeSolidBmp(pictures(QStringLiteral("b.bmp")), 8, 6, Qt::gray);
+    const QString logPath = m_appDir.path() + QStringLiteral("/frames.log");
+    qputenv("LUMIVANE_FRAME_LOG", QFile::encodeName(logPath));
+    auto window = startSlideshow(m_pictures.path(), false);
+    qunsetenv("LUMIVANE_FRAME_LOG");
+    for (int i = 0; i < 3; ++i)
+        tick(*window);
+    QTest::mouseClick(window->slideWidget(), Qt::LeftButton);
+    tick(*window);
+    window.reset();
+
+    QFile log(logPath);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromLatin1(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4);
+    QStringList frames;
+    qint64 previous = 0;
+    for (const QString& line : lines) {
+        const QStringList fields = line.split(u' ');
+        ASSERT_EQ(fields.size(), 3) << line.toStdString();
+        EXPECT_GE(fields[0].toLongLong(), previous);
+        previous = fields[0].toLongLong();
+        frames << fields[1] + u' ' + fields[2];
+    }
+    EXPECT_EQ(frames, (QStringList{QStringLiteral("0 1"), QStringLiteral("0 2"),
+                                   QStringLiteral("0 3"), QStringLiteral("1 1")}));
+}
+
 // Holds the preparer's work on chosen pictures until released (or abandoned), and records on
 // which threads pictures were prepared.
 struct PrepareGate

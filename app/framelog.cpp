@@ -1,0 +1,41 @@
+#include "app/framelog.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+std::unique_ptr<FrameLog> FrameLog::fromEnvironment()
+{
+    const char* path = std::getenv("LUMIVANE_FRAME_LOG");
+    if (path == nullptr || *path == '\0')
+        return nullptr;
+    auto log = std::make_unique<FrameLog>(path);
+    if (!log->isOpen()) {
+        std::fprintf(stderr, "lumivane: cannot open the frame log %s: %s\n", path,
+                     std::strerror(errno));
+        return nullptr;
+    }
+    return log;
+}
+
+FrameLog::FrameLog(const std::string& path) : m_file(std::fopen(path.c_str(), "ae"))
+{
+    if (m_file)
+        std::setvbuf(m_file, nullptr, _IOLBF, 256);
+}
+
+FrameLog::~FrameLog()
+{
+    if (m_file)
+        std::fclose(m_file);
+}
+
+void FrameLog::record(int picture, int cameraFrame)
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long micros =
+        static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
+    std::fprintf(m_file, "%lld %d %d\n", micros, picture, cameraFrame);
+}

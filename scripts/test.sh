@@ -3,6 +3,8 @@
 # again under AddressSanitizer + UndefinedBehaviorSanitizer, the search thread's tests under
 # ThreadSanitizer, a short fuzzing run of the bitmap reader, and the Debian package: built,
 # inspected, installed, and the installed program started as a desktop menu would start it.
+# The main build is a Release build, so that what users and packagers build is built and tested
+# here too; every build treats warnings as errors.
 # Installs whatever is missing first. Usage: scripts/test.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,15 +39,18 @@ run_ctest() {
 
 echo "== Build"
 # The prefix is the package's, so that a Release build here can be packaged as it is.
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+    -DLUMIVANE_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 
 echo "== Build with AddressSanitizer + UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_SANITIZE=ON \
+    -DLUMIVANE_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 
 echo "== Build with ThreadSanitizer (search thread and picture preparer tests)"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_TSAN=ON >/dev/null
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_TSAN=ON \
+    -DLUMIVANE_WERROR=ON >/dev/null
 cmake --build build-tsan -j"$jobs" --target test_searchthread test_slidepreparer
 
 echo "== Tests"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds Lumivane and runs every test: the whole suite under a virtual X display, the unit tests
 # again under AddressSanitizer + UndefinedBehaviorSanitizer, the search thread's tests under
-# ThreadSanitizer, a short fuzzing run of the bitmap reader, and the Debian package: built,
-# inspected, installed, and the installed program started as a desktop menu would start it.
+# ThreadSanitizer, a short fuzzing run of the bitmap reader and of the whole picture path, and
+# the Debian package: built, inspected, installed, and the installed program started as a
+# desktop menu would start it.
 # The main build is a Release build, so that what users and packagers build is built and tested
 # here too; every build treats warnings as errors.
 # Installs whatever is missing first. Usage: scripts/test.sh
@@ -65,13 +66,17 @@ echo "== Search thread and picture preparer tests under ThreadSanitizer"
 run_ctest env TSAN_OPTIONS=halt_on_error=1 \
     ctest --test-dir build-tsan -L thread --output-on-failure --timeout 900
 
-echo "== Fuzzing the bitmap reader (short run)"
-if "$root/scripts/fuzz-bmp.sh" "${LUMIVANE_FUZZ_SECONDS:-60}"; then
-    passed=$((passed + 1))
-else
-    failed=$((failed + 1))
-    status=1
-fi
+# The fuzzing time is shared between the two targets.
+fuzz_seconds=${LUMIVANE_FUZZ_SECONDS:-60}
+for target in bmp slide; do
+    echo "== Fuzzing: $target (short run)"
+    if "$root/scripts/fuzz.sh" "$target" $((fuzz_seconds / 2)); then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        status=1
+    fi
+done
 
 echo "== Debian package"
 # One check: counted as passed or failed in the closing line.

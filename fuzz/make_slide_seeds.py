@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of the slide fuzzer: small pictures drawn here, written as JPEG files of
+every kind libjpeg-turbo's cjpeg makes (baseline, progressive, greyscale, restart intervals,
+arithmetic-coded, optimised, odd sizes, an EXIF orientation) and as bitmaps (24-bit and 8-bit
+run-length). Needs cjpeg (Debian: libjpeg-turbo-progs); the results are committed."""
+import math
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+OUT = os.path.join(HERE, "corpus", "slide")
+
+
+def picture(width, height):
+    """Rows of (r, g, b), top row first: a gradient with a ring, so that every block differs."""
+    rows = []
+    for y in range(height):
+        row = []
+        for x in range(width):
+            ring = math.hypot(x - width / 2, y - height / 2) < min(width, height) / 3
+            row.append((x * 255 // max(1, width - 1), y * 255 // max(1, height - 1),
+                        40 if ring else 200))
+        rows.append(row)
+    return rows
+
+
+def ppm(rows):
+    header = f"P6\n{len(rows[0])} {len(rows)}\n255\n".encode()
+    return header + b"".join(bytes(c for pixel in row for c in pixel) for row in rows)
+
+
+def cjpeg(rows, *options):
+    with tempfile.NamedTemporaryFile(suffix=".ppm") as source:
+        source.write(ppm(rows))
+        source.flush()
+        return subprocess.run(["cjpeg", *options, source.name], check=True,
+                              capture_output=True).stdout
+
+
+def with_orientation(jpeg, orientation):
+    """Inserts an EXIF segment (little-endian TIFF, one Orientation entry) after SOI."""
+    tiff = b"II*\x00" + struct.pack("<I", 8) + struct.pack("<H", 1)
+    tiff += struct.pack("<HHII", 0x0112, 3, 1, orientation) + struct.pack("<I", 0)
+    payload = b"Exif\x00\x00" + tiff
+    return jpeg[:2] + b"\xff\xe1" + struct.pack(">H", len(payload) + 2) + payload + jpeg[2:]
+
+
+def bmp24(rows):
+    width, height = len(rows[0]), len(rows)
+    stride = (width * 3 + 3) & ~3
+    data = b""
+    for row in reversed(rows):
+        line = b"".join(bytes((b, g, r)) for r, g, b in row)
+        data += line + b"\x00" * (stride - len(line))
+    header = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, 0, 0, 0, 0, 0)
+    return b"BM" + struct.pack("<IHHI", 54 + len(data), 0, 0, 54) + header + data
+
+
+def bmp_rle8(rows):
+    """Grey levels of the red channel in runs of equal values, one line per row."""
+    data = []
+    for row in reversed(rows):
+        levels = [r for r, _, _ in row]
+        x = 0
+        while x < len(levels):
+            run = 1
+            while x + run < len(levels) and levels[x + run] == levels[x] and run < 255:
+                run += 1
+            data += [run, levels[x]]
+            x += run
+        data += [0, 0]
+    data += [0, 1]
+    table = b"".join(bytes((i, i, i, 0)) for i in range(256))
+    header = struct.pack("<IiiHHIIiiII", 40, len(rows[0]), len(rows), 1, 8, 1, len(data), 0, 0,
+                         256, 0)
+    off = 14 + len(header) + len(table)
+    return b"BM" + struct.pack("<IHHI", off + len(data), 0, 0, off) + header + table + bytes(data)
+
+
+def main():
+    landscape = picture(40, 30)
+    portrait = picture(17, 50)
+    banded = [[(x // 8 * 60 % 256, 0, 0) for x in range(64)] for _ in range(24)]
+    seeds = {
+        "baseline.jpg": cjpeg(landscape, "-quality", "90"),
+        "baseline-444.jpg": cjpeg(landscape, "-sample", "1x1"),
+        "progressive.jpg": cjpeg(landscape, "-progressive"),
+        "greyscale.jpg": cjpeg(landscape, "-grayscale"),
+        "greyscale-progressive.jpg": cjpeg(portrait, "-grayscale", "-progressive"),
+        "restart-rows.jpg": cjpeg(landscape, "-restart", "1"),
+        "restart-blocks.jpg": cjpeg(portrait, "-restart", "2B"),
+        "arithmetic.jpg": cjpeg(landscape, "-arithmetic"),
+        "arithmetic-progressive.jpg": cjpeg(portrait, "-arithmetic", "-progressive"),
+        "optimized-odd-size.jpg": cjpeg(portrait, "-optimize", "-sample", "2x1"),
+        "exif-rotated.jpg": with_orientation(cjpeg(portrait, "-quality", "75"), 6),
+        "photo24.bmp": bmp24(landscape),
+        "banded-rle8.bmp": bmp_rle8(banded),
+    }
+    os.makedirs(OUT, exist_ok=True)
+    for name, data in seeds.items():
+        with open(os.path.join(OUT, name), "wb") as f:
+            f.write(data)
+    sys.stdout.write(f"{len(seeds)} seeds in {OUT}\n")
+
+
+if __name__ == "__main__":
+    main()

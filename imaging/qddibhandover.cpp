@@ -116,14 +116,19 @@ void flipBgrRow(const std::uint8_t* in, std::size_t count, std::uint8_t* out)
     }
 }
 
+// Bytes per stored row of an uncompressed picture, padded to a multiple of 4.
+std::uint64_t storedStride(const QdDibPicture& picture)
+{
+    return (static_cast<std::uint64_t>(picture.width) * picture.header.bitCount + 31) / 32 * 4;
+}
+
 // Hands over uncompressed rows. Rows, or parts of rows, that the stored data does not reach stay
 // black.
 void copyRows(const QdDibPicture& picture, const Palette& palette, RgbImage& image)
 {
     const int bitCount = picture.header.bitCount;
     const std::uint64_t width = static_cast<std::uint64_t>(picture.width);
-    const std::uint64_t stride = (width * static_cast<std::uint64_t>(bitCount) + 31) / 32 * 4;
-    const std::uint64_t outStride = width * 3;
+    const std::uint64_t stride = storedStride(picture);
     const std::uint64_t available = picture.pixels.size();
     const bool topDown = picture.isTopDown();
     for (std::uint64_t y = 0; y < static_cast<std::uint64_t>(picture.height); ++y) {
@@ -136,7 +141,7 @@ void copyRows(const QdDibPicture& picture, const Palette& palette, RgbImage& ima
             bitCount == 24 ? rowBytes / 3 : rowBytes * 8 / static_cast<std::uint64_t>(bitCount);
         const std::size_t count = static_cast<std::size_t>(std::min(width, pixelsInData));
         const std::uint8_t* in = picture.pixels.data() + offset;
-        std::uint8_t* out = image.pixels.data() + y * outStride;
+        std::uint8_t* out = image.writableRow(static_cast<int>(y));
         if (bitCount == 24)
             flipBgrRow(in, count, out);
         else
@@ -263,6 +268,19 @@ RgbImage handOverToRgb(const QdDibPicture& picture)
         return image;
     }
 
+    // Data that ends before the last row leaves the rest of the picture black. A file of a few
+    // bytes may declare millions of rows, so then only the rows the data reaches are made.
+    const std::uint64_t rowsWithData = (picture.pixels.size() + storedStride(picture) - 1) /
+                                       storedStride(picture);
+    if (rowsWithData < static_cast<std::uint64_t>(picture.height)) {
+        RgbImage image = RgbImage::makeSparse(picture.width, picture.height);
+        try {
+            copyRows(picture, palette, image);
+        } catch (const std::bad_alloc&) {
+            throw EOutOfResources(kCannotMakeViewOfFileMap);
+        }
+        return image;
+    }
     RgbImage image;
     image.width = picture.width;
     image.height = picture.height;

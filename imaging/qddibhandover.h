@@ -10,5 +10,8 @@ struct QdDibPicture;
 // EOutOfResources for a picture too large to hold.
 //
 // Pixels the stored data does not reach (short data, indices beyond the colour table, pixels a
-// run-length stream leaves unset, run-length data in a top-down picture) come out black.
+// run-length stream leaves unset, run-length data in a top-down picture) come out black. A
+// run-length picture, and one whose data ends before its last row, comes in RgbImage's sparse
+// form: the black rows the data does not reach are not stored, so what they cost does not grow
+// with the size the header declares.
 RgbImage handOverToRgb(const QdDibPicture& picture);

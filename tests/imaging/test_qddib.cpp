@@ -236,6 +236,24 @@ TEST(QdDib, ShortColourTablesAndMissingDataShowBlack)
     EXPECT_EQ(pixelAt(image, 0, 0), kBlue);
     EXPECT_EQ(pixelAt(image, 1, 0), kBlack);
     EXPECT_EQ(pixelAt(image, 2, 0), kBlack);
+
+    // A few bytes that declare 15 million rows store only the rows they reach, at the bottom of
+    // a bottom-up picture and at the top of a top-down one.
+    for (const std::int32_t height : {15728642, -15728642}) {
+        InfoBmp tall{.width = 10,
+                     .height = height,
+                     .bitCount = 1,
+                     .palette = {kBlack, kWhite},
+                     .pixels = {0xFF, 0xC0, 0, 0, 0x80}};
+        const RgbImage picture = decode(tall.build());
+        const int first = height > 0 ? 15728641 : 0;
+        const int second = height > 0 ? first - 1 : 1;
+        EXPECT_EQ(picture.storedRows.size(), 2u);
+        EXPECT_EQ(pixelAt(picture, 9, first), kWhite);
+        EXPECT_EQ(pixelAt(picture, 0, second), kWhite);
+        EXPECT_EQ(pixelAt(picture, 1, second), kBlack);
+        EXPECT_EQ(pixelAt(picture, 0, 7000000), kBlack);
+    }
 }
 
 TEST(QdDib, ColourTableOfMoreThan256EntriesKeepsTheFirst256)

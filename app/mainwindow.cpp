@@ -353,6 +353,8 @@ QString MainWindow::pageText(const PathEntry& entry, int margin) const
 
 std::optional<PreparedSlide> MainWindow::takePicture()
 {
+    if (m_synchronousChanges)
+        return prepareOnUiThread();
     std::optional<PreparedSlide> picture = m_preparer->take(m_currentIndex);
     if (!picture) {
         // Not ready yet: the worker makes it before anything else. The status line says what is
@@ -372,6 +374,23 @@ std::optional<PreparedSlide> MainWindow::takePicture()
     return picture;
 }
 
+PreparedSlide MainWindow::prepareOnUiThread()
+{
+    const PathEntry& entry = m_imageList.unguarded().at(std::size_t(m_currentIndex));
+    m_surface->showStatusLine(QStringLiteral("Now File(") + visibleName(fileNamePart(entry.display)) +
+                              QStringLiteral(") Loading"));
+    PreparedSlide picture;
+    picture.index = m_currentIndex;
+    try {
+        auto slide = std::make_unique<SlideImage>();
+        slide->prepare(entry.path);
+        picture.slide = std::move(slide);
+    } catch (...) {
+        picture.error = std::current_exception();
+    }
+    return picture;
+}
+
 void MainWindow::showPicture(PreparedSlide picture)
 {
     m_surface->uploadTexture(picture.slide->texturePixels());
@@ -380,7 +399,7 @@ void MainWindow::showPicture(PreparedSlide picture)
     PreparedSlide previous{m_shownIndex, std::move(m_slide), {}};
     m_slide = std::move(picture.slide);
     m_shownIndex = picture.index;
-    if (previous.index >= 0)
+    if (previous.index >= 0 && !m_synchronousChanges)
         m_preparer->giveBack(std::move(previous));
 }
 

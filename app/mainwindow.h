@@ -87,6 +87,11 @@ public:
         m_prepareHook = std::move(hook);
     }
 
+    // Benchmark only: each change decodes and scales its picture on the UI thread, inside the
+    // tick, as the show did before it had a preparer, so that the two can be compared in one run.
+    // Set before the hand-over.
+    void setSynchronousChangesForBenchmark(bool on) { m_synchronousChanges = on; }
+
     // Lets tests choose the next camera paths; the program draws them at random.
     void setPathChooserForTesting(std::function<int()> chooser)
     {
@@ -114,6 +119,7 @@ private:
     void finishHandOver();
     void pictureReady();
     std::optional<PreparedSlide> takePicture();
+    PreparedSlide prepareOnUiThread();
     void showPicture(PreparedSlide picture);
     bool finishChange();
     void drawFrame();
@@ -149,6 +155,7 @@ private:
     bool m_stopping = false;
     bool m_handOverPending = false;
     bool m_changePending = false;
+    bool m_synchronousChanges = false;
     // The picture whose "Loading" status line is on screen, or -1.
     int m_loadingShown = -1;
     // The list index of the picture on screen, or -1 before the first one.

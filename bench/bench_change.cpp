@@ -1,0 +1,261 @@
+// Smoothness of a change of picture in the real window, with the pictures prepared off the UI
+// thread against the old change that decodes inside the tick, in the same run. For folders of
+// 2, 12 and 24 megapixel JPEGs it clicks through at least five changes with each kind of change
+// and reads the window's own frame log (LUMIVANE_FRAME_LOG). It reports per size and kind:
+//   - the median frame interval;
+//   - the worst interval around a change (the two frames before it to the two after it);
+//   - late frames (interval > 1.5 x median) from a click until the next one;
+//   - the UI thread's longest busy stretch (one event delivered, upload and frame included)
+//     from a click until the next one;
+//   - the process's peak resident memory during the run.
+// Run it under a display of the size to measure:
+//   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_change [CHANGES]
+#include "app/mainwindow.h"
+#include "app/messages.h"
+#include "render/surfaceformat.h"
+#include "tests/support/testpictures.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+long long nowMicros()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
+}
+
+// Times every event the UI thread delivers from its event loop (nested deliveries count with
+// the one that contains them), so that the longest stretch without a return to the loop is known.
+class TimingApplication : public QApplication
+{
+public:
+    using QApplication::QApplication;
+
+    struct Stretch
+    {
+        long long start;
+        long long micros;
+    };
+    std::vector<Stretch> stretches;
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        if (m_depth > 0)
+            return QApplication::notify(receiver, event);
+        ++m_depth;
+        const long long start = nowMicros();
+        const bool handled = QApplication::notify(receiver, event);
+        const long long micros = nowMicros() - start;
+        --m_depth;
+        if (micros >= 1000)
+            stretches.push_back({start, micros});
+        return handled;
+    }
+
+private:
+    int m_depth = 0;
+};
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double maximum(const std::vector<double>& values)
+{
+    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+// The gradient-with-noise picture of the slide benchmark, at quality 90.
+std::vector<std::uint8_t> encodePhotoLike(int width, int height)
+{
+    std::uint32_t seed = 1;
+    const RgbImage image = TestPictures::makeImage(width, height, [&](int x, int y) {
+        seed = seed * 1664525u + 1013904223u;
+        const int noise = static_cast<int>(seed >> 28);
+        return std::array{x * 200 / width + noise, y * 200 / height + noise, (x + y) % 200 + noise};
+    });
+    return TestPictures::encodeJpeg(image, {.quality = 90});
+}
+
+long peakResidentKb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return 0;
+}
+
+void resetPeakResident()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+std::string loadAverage()
+{
+    std::ifstream load("/proc/loadavg");
+    std::string one, five;
+    load >> one >> five;
+    return one + " (1 min), " + five + " (5 min)";
+}
+
+struct RunResult
+{
+    double medianInterval = 0;
+    std::vector<double> worstAtChange;
+    std::vector<double> busyAtChange;
+    int changes = 0;
+    int lateFrames = 0;
+    long peakKb = 0;
+};
+
+RunResult runShow(TimingApplication& app, const QString& folder, bool synchronous, int changes)
+{
+    RunResult result;
+    QTemporaryDir appDir;
+    const QString logPath = appDir.filePath(QStringLiteral("frames.log"));
+    qputenv("LUMIVANE_FRAME_LOG", QFile::encodeName(logPath));
+    resetPeakResident();
+    std::vector<long long> clicks;
+    {
+        StartupOptions options;
+        options.locations =
+            AppLocations::besideProgram(QFile::encodeName(appDir.path()).toStdString());
+        options.folderArgument = QFile::encodeName(folder).toStdString();
+        MainWindow window(std::move(options));
+        qunsetenv("LUMIVANE_FRAME_LOG");
+        window.setSynchronousChangesForBenchmark(synchronous);
+        window.show();
+        if (!QTest::qWaitForWindowExposed(&window) ||
+            !QTest::qWaitFor(
+                [&] { return window.slideTimer().isActive() && !window.handOverPending(); },
+                60000)) {
+            std::fprintf(stderr, "the slideshow did not start\n");
+            return result;
+        }
+        QTest::qWait(1500);
+        for (int i = 0; i < changes; ++i) {
+            clicks.push_back(nowMicros());
+            QTest::mouseClick(window.slideWidget(), Qt::LeftButton);
+            QTest::qWait(1500);
+        }
+        clicks.push_back(nowMicros());
+        result.peakKb = peakResidentKb();
+    }
+
+    std::vector<long long> times;
+    std::vector<int> pictures;
+    std::ifstream log(QFile::encodeName(logPath).toStdString());
+    long long time = 0;
+    int picture = 0;
+    int frame = 0;
+    while (log >> time >> picture >> frame) {
+        times.push_back(time);
+        pictures.push_back(picture);
+    }
+    std::vector<double> intervals;
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        if (times[i] >= clicks.front())
+            intervals.push_back(double(times[i] - times[i - 1]) / 1000.0);
+    }
+    result.medianInterval = median(intervals);
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        const double interval = double(times[i] - times[i - 1]) / 1000.0;
+        if (times[i] >= clicks.front() && interval > 1.5 * result.medianInterval)
+            ++result.lateFrames;
+        if (pictures[i] == pictures[i - 1])
+            continue;
+        ++result.changes;
+        double worst = 0;
+        for (std::size_t k = i >= 2 ? i - 2 : 1; k <= i + 2 && k < times.size(); ++k)
+            worst = std::max(worst, double(times[k] - times[k - 1]) / 1000.0);
+        result.worstAtChange.push_back(worst);
+    }
+    for (std::size_t c = 0; c + 1 < clicks.size(); ++c) {
+        long long longest = 0;
+        for (const auto& stretch : app.stretches) {
+            if (stretch.start >= clicks[c] && stretch.start < clicks[c + 1])
+                longest = std::max(longest, stretch.micros);
+        }
+        result.busyAtChange.push_back(double(longest) / 1000.0);
+    }
+    app.stretches.clear();
+    return result;
+}
+
+void print(const char* size, const char* kind, const RunResult& r)
+{
+    std::printf("%-6s %-6s %7.1f ms  %7.1f ms [%6.1f]  %3d / %d  %7.1f ms [%6.1f]  %6.1f MB\n",
+                size, kind, r.medianInterval, median(r.worstAtChange), maximum(r.worstAtChange),
+                r.lateFrames, r.changes, median(r.busyAtChange), maximum(r.busyAtChange),
+                double(r.peakKb) / 1024.0);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TimingApplication app(argc, argv);
+    const int changes = argc > 1 ? std::max(5, std::atoi(argv[1])) : 6;
+    QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
+    setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth());
+    Messages::setPresenterForTesting([](Messages::Kind, const QString& text) {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    });
+
+    struct Size
+    {
+        int width;
+        int height;
+        const char* label;
+    };
+    const Size sizes[] = {{1632, 1224, "2 MP"}, {4000, 3000, "12 MP"}, {6000, 4000, "24 MP"}};
+
+    const QSize screen = QGuiApplication::primaryScreen()->size();
+    std::printf("screen %dx%d, %d changes per run, load average at start %s\n", screen.width(),
+                screen.height(), changes, loadAverage().c_str());
+    std::printf("size   change  median      worst at change       late/changes  UI busy at "
+                "change          peak\n");
+    std::printf("                           median [max]                        median [max]\n");
+    for (const Size& size : sizes) {
+        QTemporaryDir folder;
+        const std::vector<std::uint8_t> jpeg = encodePhotoLike(size.width, size.height);
+        for (int i = 0; i < 6; ++i) {
+            const std::string path =
+                QFile::encodeName(folder.filePath(QStringLiteral("p%1.jpg").arg(i))).toStdString();
+            TestPictures::writeFile(path, jpeg);
+        }
+        const RunResult old = runShow(app, folder.path(), true, changes);
+        print(size.label, "old", old);
+        const RunResult now = runShow(app, folder.path(), false, changes);
+        print(size.label, "new", now);
+        std::printf("%-6s new/old: worst at change %.2f, UI busy %.2f, peak memory %.2f\n",
+                    size.label, median(now.worstAtChange) / median(old.worstAtChange),
+                    median(now.busyAtChange) / median(old.busyAtChange),
+                    double(now.peakKb) / double(old.peakKb));
+        std::fflush(stdout);
+    }
+    std::printf("load average at end %s\n", loadAverage().c_str());
+    return 0;
+}

@@ -1,5 +1,8 @@
 #include "imaging/jpegdecoder.h"
 
+#include "imaging/qddibbuffer.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -78,10 +81,35 @@ struct JpegInput
     std::size_t size = 0;
 };
 
+// Sets libjpeg's output scale: the smallest of 1/8, 1/4 and 1/2 that keeps the longer side at
+// least `minimumLongerSide` pixels, or full size. The output colour settings must already be
+// made, since the output dimensions depend on them.
+void chooseScale(j_decompress_ptr cinfo, int minimumLongerSide)
+{
+    cinfo->scale_num = 1;
+    if (minimumLongerSide > 0) {
+        for (const unsigned denominator : {8u, 4u, 2u}) {
+            cinfo->scale_denom = denominator;
+            jpeg_calc_output_dimensions(cinfo);
+            if (std::max(cinfo->output_width, cinfo->output_height) >=
+                static_cast<JDIMENSION>(minimumLongerSide)) {
+                return;
+            }
+        }
+    }
+    cinfo->scale_denom = 1;
+    jpeg_calc_output_dimensions(cinfo);
+}
+
+// Rows handed to libjpeg per call. Several at a time let it write straight into the picture
+// instead of going through its own one-row buffer.
+constexpr int RowsPerRead = 8;
+
 // All libjpeg calls of one decode. It runs below the return point set by decompress(), so it
 // holds no object with a destructor: a fatal error may leave it through longjmp at any call.
-// The picture's pixels belong to the caller's `image`.
-bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, RgbImage& image)
+// The picture's pixels belong to the caller's `picture`.
+bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecodeOptions& options,
+                 JpegPicture& picture)
 {
     if (input.file != nullptr) {
         jpeg_stdio_src(cinfo, input.file);
@@ -90,8 +118,6 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, RgbImage& image
     }
     jpeg_read_header(cinfo, TRUE);
 
-    cinfo->scale_num = 1;
-    cinfo->scale_denom = 1;
     cinfo->do_block_smoothing = TRUE;
     const bool grey = cinfo->jpeg_color_space == JCS_GRAYSCALE;
     if (grey) {
@@ -102,7 +128,7 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, RgbImage& image
     } else {
         cinfo->out_color_space = JCS_RGB;
     }
-    jpeg_calc_output_dimensions(cinfo);
+    chooseScale(cinfo, options.minimumLongerSide);
 
     // The size check comes before jpeg_start_decompress, which already allocates the whole-image
     // buffers of a progressive file.
@@ -114,9 +140,12 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, RgbImage& image
     if (cinfo->output_components != (grey ? 1 : 3)) {
         failWith(cinfo, "Unexpected JPEG output format");
     }
-    // The failure is raised outside the handler: longjmp must not leave a catch block.
+    // The buffer is not cleared: every row is written by the decoder below. The failure is
+    // raised outside the handler: longjmp must not leave a catch block.
+    RgbImage& image = picture.image;
     bool allocated = true;
     try {
+        reservePixelBuffer(image.pixels, width * height * 3);
         image.pixels.resize(width * height * 3);
     } catch (const std::bad_alloc&) {
         allocated = false;
@@ -126,33 +155,39 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, RgbImage& image
     }
     image.width = static_cast<int>(width);
     image.height = static_cast<int>(height);
+    picture.width = static_cast<int>(cinfo->image_width);
+    picture.height = static_cast<int>(cinfo->image_height);
+    picture.reduction = static_cast<int>(cinfo->scale_denom);
 
     jpeg_start_decompress(cinfo);
 
     // Quantised grey rows are read into libjpeg's own buffer, released with the decompressor.
-    JSAMPARRAY greyRow = nullptr;
+    JSAMPARRAY greyRows = nullptr;
     if (grey) {
-        greyRow = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-                                              cinfo->output_width, 1);
+        greyRows = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                               cinfo->output_width, RowsPerRead);
     }
     const std::size_t stride = width * 3;
+    JSAMPROW rows[RowsPerRead];
     while (cinfo->output_scanline < cinfo->output_height) {
-        std::uint8_t* target = image.pixels.data() + cinfo->output_scanline * stride;
+        const JDIMENSION first = cinfo->output_scanline;
+        const JDIMENSION wanted = std::min<JDIMENSION>(RowsPerRead, cinfo->output_height - first);
+        for (JDIMENSION k = 0; k < wanted; ++k) {
+            rows[k] = image.pixels.data() + (first + k) * stride;
+        }
+        const JDIMENSION read = jpeg_read_scanlines(cinfo, grey ? greyRows : rows, wanted);
+        if (read == 0) {
+            failWith(cinfo, "JPEG decoder returned no scanline");
+        }
         if (grey) {
-            if (jpeg_read_scanlines(cinfo, greyRow, 1) != 1) {
-                failWith(cinfo, "JPEG decoder returned no scanline");
-            }
             const JSAMPLE* levels = cinfo->colormap[0];
-            for (std::size_t x = 0; x < width; ++x) {
-                const std::uint8_t value = levels[greyRow[0][x]];
-                target[x * 3] = value;
-                target[x * 3 + 1] = value;
-                target[x * 3 + 2] = value;
-            }
-        } else {
-            JSAMPROW row = target;
-            if (jpeg_read_scanlines(cinfo, &row, 1) != 1) {
-                failWith(cinfo, "JPEG decoder returned no scanline");
+            for (JDIMENSION k = 0; k < read; ++k) {
+                for (std::size_t x = 0; x < width; ++x) {
+                    const std::uint8_t value = levels[greyRows[k][x]];
+                    rows[k][x * 3] = value;
+                    rows[k][x * 3 + 1] = value;
+                    rows[k][x * 3 + 2] = value;
+                }
             }
         }
     }
@@ -162,7 +197,8 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, RgbImage& image
 
 // Owns the decompressor and the return point for fatal errors, as libjpeg's example does; the
 // decompressor is destroyed on every path.
-bool decompress(const JpegInput& input, RgbImage& image, std::string* diagnostic)
+bool decompress(const JpegInput& input, const JpegDecodeOptions& options, JpegPicture& picture,
+                std::string* diagnostic)
 {
     jpeg_decompress_struct cinfo;
     ErrorManager errors;
@@ -183,7 +219,7 @@ bool decompress(const JpegInput& input, RgbImage& image, std::string* diagnostic
     jpeg_create_decompress(&cinfo);
     cinfo.mem->max_memory_to_use = static_cast<long>(MaxJpegImageBytes);
     cinfo.progress = &progress;
-    const bool decoded = readPicture(&cinfo, input, image);
+    const bool decoded = readPicture(&cinfo, input, options, picture);
     jpeg_destroy_decompress(&cinfo);
     if (diagnostic != nullptr) {
         *diagnostic = errors.message;
@@ -193,7 +229,8 @@ bool decompress(const JpegInput& input, RgbImage& image, std::string* diagnostic
 
 } // namespace
 
-std::optional<RgbImage> decodeJpegFile(const std::string& path, std::string* diagnostic)
+std::optional<JpegPicture> decodeJpegFile(const std::string& path, std::string* diagnostic,
+                                          const JpegDecodeOptions& options)
 {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
@@ -202,25 +239,26 @@ std::optional<RgbImage> decodeJpegFile(const std::string& path, std::string* dia
         }
         return std::nullopt;
     }
-    RgbImage image;
+    std::optional<JpegPicture> picture(std::in_place);
     JpegInput input;
     input.file = file;
-    const bool decoded = decompress(input, image, diagnostic);
+    const bool decoded = decompress(input, options, *picture, diagnostic);
     std::fclose(file);
     if (!decoded) {
-        return std::nullopt;
+        picture.reset();
     }
-    return image;
+    return picture;
 }
 
-std::optional<RgbImage> decodeJpegData(std::span<const std::uint8_t> data, std::string* diagnostic)
+std::optional<JpegPicture> decodeJpegData(std::span<const std::uint8_t> data,
+                                          std::string* diagnostic, const JpegDecodeOptions& options)
 {
-    RgbImage image;
+    std::optional<JpegPicture> picture(std::in_place);
     JpegInput input;
     input.data = data.data();
     input.size = data.size();
-    if (!decompress(input, image, diagnostic)) {
-        return std::nullopt;
+    if (!decompress(input, options, *picture, diagnostic)) {
+        picture.reset();
     }
-    return image;
+    return picture;
 }

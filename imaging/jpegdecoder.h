@@ -12,17 +12,39 @@
 // the decoder allocate gigabytes. libjpeg's own whole-image buffers are held to the same amount.
 inline constexpr std::uint64_t MaxJpegImageBytes = std::uint64_t{1} << 30;
 
-// Decodes a JPEG file through libjpeg at full size with block smoothing. A colour file becomes
-// 8-bit RGB; a greyscale file is quantised by libjpeg's one-pass quantiser to 236 evenly spaced
-// grey levels with Floyd-Steinberg dithering, each level giving red = green = blue.
+// A decoded JPEG. width and height are the size the file declares; `image` holds the picture
+// at 1/reduction of that, each side rounded up (see JpegDecodeOptions).
+struct JpegPicture
+{
+    RgbImage image;
+    int width = 0;
+    int height = 0;
+    int reduction = 1;
+};
+
+struct JpegDecodeOptions
+{
+    // When positive, libjpeg decodes at the smallest of its scales 1/8, 1/4 and 1/2 that still
+    // leaves the longer side at least this many pixels, or at full size when none does. The
+    // reduction happens inside the inverse DCT, so a large picture costs a fraction of the
+    // time and memory of a full decode.
+    int minimumLongerSide = 0;
+};
+
+// Decodes a JPEG file through libjpeg with block smoothing. A colour file becomes 8-bit RGB; a
+// greyscale file is quantised by libjpeg's one-pass quantiser to 236 evenly spaced grey levels
+// with Floyd-Steinberg dithering, each level giving red = green = blue.
 //
 // Returns nullopt when the file cannot be opened, is not a JPEG, is too large (see above) or
 // hits a fatal decoder error. libjpeg's warnings (for example a truncated file) are not
 // failures: the picture decoded so far is returned. When `diagnostic` is given it receives the
 // text of the fatal error, or of the first warning, or is cleared when there was neither.
 // The path is opened exactly as given (raw bytes). Safe to call from any thread.
-std::optional<RgbImage> decodeJpegFile(const std::string& path, std::string* diagnostic = nullptr);
+std::optional<JpegPicture> decodeJpegFile(const std::string& path,
+                                          std::string* diagnostic = nullptr,
+                                          const JpegDecodeOptions& options = {});
 
 // The same for a JPEG held in memory.
-std::optional<RgbImage> decodeJpegData(std::span<const std::uint8_t> data,
-                                       std::string* diagnostic = nullptr);
+std::optional<JpegPicture> decodeJpegData(std::span<const std::uint8_t> data,
+                                          std::string* diagnostic = nullptr,
+                                          const JpegDecodeOptions& options = {});

@@ -245,8 +245,8 @@ void convertDeepPixels(ByteReader& reader, Masks masks, QdDibPicture& picture)
     if (sourceStride * rows > reader.remaining())
         throw EStreamReadError();
 
-    std::vector<std::uint8_t> source = makePixelBuffer(sourceStride);
-    std::vector<std::uint8_t> target = makePixelBuffer(targetStride * rows);
+    PixelBuffer source = makePixelBuffer(sourceStride);
+    PixelBuffer target = makePixelBuffer(targetStride * rows);
     const Channel red = channels[0];
     const Channel green = channels[1];
     const Channel blue = channels[2];

@@ -23,15 +23,21 @@ void adviseHugePages(std::uint8_t* data, std::size_t size)
 
 } // namespace
 
-std::vector<std::uint8_t> makePixelBuffer(std::uint64_t size)
+void reservePixelBuffer(PixelBuffer& buffer, std::size_t size)
+{
+    // Reserving takes the memory without touching it, so the advice comes before the first
+    // page fault.
+    buffer.reserve(size);
+    if (size >= 4 * kHugePage)
+        adviseHugePages(buffer.data(), size);
+}
+
+PixelBuffer makePixelBuffer(std::uint64_t size)
 {
     try {
-        std::vector<std::uint8_t> buffer;
-        // Reserving takes the memory without touching it, so the advice comes before the first
-        // page fault; the assignment then fills the buffer in place.
-        buffer.reserve(static_cast<std::size_t>(size));
-        if (size >= 4 * kHugePage)
-            adviseHugePages(buffer.data(), static_cast<std::size_t>(size));
+        PixelBuffer buffer;
+        reservePixelBuffer(buffer, static_cast<std::size_t>(size));
+        // The assignment fills the reserved buffer in place.
         buffer.assign(static_cast<std::size_t>(size), 0);
         return buffer;
     } catch (const std::bad_alloc&) {

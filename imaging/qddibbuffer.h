@@ -1,7 +1,9 @@
 #pragma once
 
+#include "imaging/rgbimage.h"
+
+#include <cstddef>
 #include <cstdint>
-#include <vector>
 
 // Makes a zero-filled buffer for pixel data. Throws EOutOfResources when the memory cannot be
 // had. The caller has already checked the size against the data present or against kMaxPixels.
@@ -9,4 +11,8 @@
 // Buffers of several megabytes are advised to use huge pages before they are first touched: a
 // picture's buffer is written once from end to end, and with 4 KiB pages the page faults of a
 // 6000 x 4000 picture cost more than decoding it.
-std::vector<std::uint8_t> makePixelBuffer(std::uint64_t size);
+PixelBuffer makePixelBuffer(std::uint64_t size);
+
+// Reserves `size` bytes for an empty buffer, advising huge pages as above, without touching
+// them. Throws std::bad_alloc when the memory cannot be had.
+void reservePixelBuffer(PixelBuffer& buffer, std::size_t size);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imaging/rgbimage.h"
+
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -48,7 +50,7 @@ struct QdDibPicture
     std::int32_t height = 1;
     BitmapInfoHeader header;
     std::array<RgbQuad, 256> colours{};
-    std::vector<std::uint8_t> pixels;
+    PixelBuffer pixels;
 
     // Rows are stored top row first when the header's height is negative.
     bool isTopDown() const { return header.height < 0; }

@@ -2,8 +2,32 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <unordered_map>
 #include <vector>
+
+// Allocates like std::allocator but leaves elements that are made without a value
+// uninitialised, so that resizing a pixel buffer which a decoder is about to overwrite does not
+// first fill it with zeros. Elements made from a value are constructed as usual.
+template <typename T> struct UninitialisedAllocator : std::allocator<T>
+{
+    template <typename U> struct rebind
+    {
+        using other = UninitialisedAllocator<U>;
+    };
+
+    UninitialisedAllocator() = default;
+    template <typename U> UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+
+    template <typename U> void construct(U* place) noexcept { ::new (static_cast<void*>(place)) U; }
+    template <typename U, typename... Args> void construct(U* place, Args&&... args)
+    {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+    }
+};
+
+// Pixel bytes. resize() leaves new bytes undefined; assign(n, value) fills them.
+using PixelBuffer = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
 
 // A decoded picture: 8 bits per channel, red, green, blue, rows top row first, no row padding.
 //
@@ -16,7 +40,7 @@ struct RgbImage
 {
     int width = 0;
     int height = 0;
-    std::vector<std::uint8_t> pixels;
+    PixelBuffer pixels;
     bool sparse = false;
     std::unordered_map<int, std::vector<std::uint8_t>> storedRows; // by row, sparse form only
 

@@ -19,6 +19,12 @@ namespace {
 constexpr int TextureSize = SlideImage::TextureSize;
 constexpr std::size_t TextureStride = std::size_t{TextureSize} * 3;
 
+// JPEGs are decoded at no less than twice the texture's size on their longer side, so that
+// every texel still averages at least two decoded pixels each way. The texture then differs
+// from one made from the full-size picture by well under one level per channel, while a
+// large photo is decoded at a half, a quarter or an eighth of its size.
+constexpr int MinimumDecodedSide = 2 * TextureSize;
+
 // The source pixels that make up each target pixel along one axis, with their weights. The
 // weights of one target pixel sum to 1, so a uniform picture keeps its exact colour.
 struct AxisFilter
@@ -39,25 +45,37 @@ void addTaps(AxisFilter& filter, int first, std::span<const double> weights)
     }
 }
 
-// Shrinking (or keeping the size): target pixel i covers the source interval
-// [i * s / t, (i + 1) * s / t) and averages the source pixels in it, each weighted by the part
-// of it that lies inside. Measured in units of 1/t source pixel the bounds are integers, so the
-// coverage is exact.
-AxisFilter makeBoxFilter(int sourceSize, int targetSize)
+// One axis of a decoded picture: `pictureSize` pixels of the picture, decoded at 1/reduction of
+// that, so the decoded axis holds pictureSize / reduction pixels rounded up. When the division
+// is not exact, the last decoded pixel stands for only part of a pixel's width; the filters map
+// the target onto the picture's true extent so that the picture is not stretched.
+struct AxisSource
+{
+    int pictureSize = 0;
+    int reduction = 1;
+};
+
+// Shrinking (or keeping the size): target pixel i covers the picture interval
+// [i * p / t, (i + 1) * p / t), which is [i * p / (r * t), (i + 1) * p / (r * t)) in decoded
+// pixels, and averages the decoded pixels in it, each weighted by the part of it that lies
+// inside. Measured in units of 1/(r * t) decoded pixel the bounds are integers, so the coverage
+// is exact.
+AxisFilter makeBoxFilter(const AxisSource& source, int targetSize)
 {
     AxisFilter filter;
-    const std::int64_t s = sourceSize;
-    const std::int64_t t = targetSize;
+    const std::int64_t p = source.pictureSize;
+    const std::int64_t unitsPerPixel = std::int64_t{source.reduction} * targetSize;
     std::vector<double> weights;
-    for (std::int64_t i = 0; i < t; ++i) {
-        const std::int64_t left = i * s;
-        const std::int64_t right = left + s;
-        const std::int64_t first = left / t;
-        const std::int64_t last = (right - 1) / t;
+    for (std::int64_t i = 0; i < targetSize; ++i) {
+        const std::int64_t left = i * p;
+        const std::int64_t right = left + p;
+        const std::int64_t first = left / unitsPerPixel;
+        const std::int64_t last = (right - 1) / unitsPerPixel;
         weights.clear();
         for (std::int64_t j = first; j <= last; ++j) {
-            const std::int64_t covered = std::min(right, (j + 1) * t) - std::max(left, j * t);
-            weights.push_back(static_cast<double>(covered) / static_cast<double>(s));
+            const std::int64_t covered =
+                std::min(right, (j + 1) * unitsPerPixel) - std::max(left, j * unitsPerPixel);
+            weights.push_back(static_cast<double>(covered) / static_cast<double>(p));
         }
         addTaps(filter, static_cast<int>(first), weights);
     }
@@ -66,10 +84,12 @@ AxisFilter makeBoxFilter(int sourceSize, int targetSize)
 
 // Enlarging: linear interpolation between the two source pixels whose centres surround the
 // target pixel's centre; at the edges the outermost source pixel is repeated.
-AxisFilter makeLinearFilter(int sourceSize, int targetSize)
+AxisFilter makeLinearFilter(const AxisSource& source, int targetSize)
 {
     AxisFilter filter;
-    const double scale = static_cast<double>(sourceSize) / static_cast<double>(targetSize);
+    const int sourceSize = (source.pictureSize + source.reduction - 1) / source.reduction;
+    const double scale = static_cast<double>(source.pictureSize) /
+                         (static_cast<double>(source.reduction) * targetSize);
     for (int i = 0; i < targetSize; ++i) {
         const double centre = (i + 0.5) * scale - 0.5;
         const double floorCentre = std::floor(centre);
@@ -89,10 +109,11 @@ AxisFilter makeLinearFilter(int sourceSize, int targetSize)
     return filter;
 }
 
-AxisFilter makeAxisFilter(int sourceSize, int targetSize)
+AxisFilter makeAxisFilter(const AxisSource& source, int targetSize)
 {
-    return sourceSize >= targetSize ? makeBoxFilter(sourceSize, targetSize)
-                                    : makeLinearFilter(sourceSize, targetSize);
+    return source.pictureSize >= std::int64_t{source.reduction} * targetSize
+               ? makeBoxFilter(source, targetSize)
+               : makeLinearFilter(source, targetSize);
 }
 
 std::uint8_t toByte(float value)
@@ -210,7 +231,8 @@ SlidePlacement placeSlide(int width, int height)
     return placement;
 }
 
-SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> texture)
+SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& geometry,
+                                std::span<std::uint8_t> texture)
 {
     if (texture.size() != SlideImage::TextureBytes) {
         throw std::invalid_argument(
@@ -220,7 +242,17 @@ SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> 
     if (!empty && !source.isWellFormed()) {
         throw std::invalid_argument("drawSlideTexture: the picture has fewer pixels than its size");
     }
-    const SlidePlacement placement = placeSlide(source.width, source.height);
+    const auto decodedSize = [&](int pictureSize) {
+        return geometry.reduction > 0
+                   ? (std::int64_t{pictureSize} + geometry.reduction - 1) / geometry.reduction
+                   : -1;
+    };
+    if (!empty && (decodedSize(geometry.width) != source.width ||
+                   decodedSize(geometry.height) != source.height)) {
+        throw std::invalid_argument("drawSlideTexture: the picture does not match its geometry");
+    }
+    const SlidePlacement placement =
+        empty ? placeSlide(0, 0) : placeSlide(geometry.width, geometry.height);
     const int targetWidth = empty ? 0 : placement.imageWidth;
     const int targetHeight = empty ? 0 : placement.imageHeight;
     if (targetWidth == 0 || targetHeight == 0) {
@@ -229,8 +261,8 @@ SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> 
     }
 
     // Everything that may fail to allocate comes before the first write to the texture.
-    const AxisFilter columns = makeAxisFilter(source.width, targetWidth);
-    const AxisFilter rows = makeAxisFilter(source.height, targetHeight);
+    const AxisFilter columns = makeAxisFilter({geometry.width, geometry.reduction}, targetWidth);
+    const AxisFilter rows = makeAxisFilter({geometry.height, geometry.reduction}, targetHeight);
     const std::size_t sourceStride = static_cast<std::size_t>(source.width) * 3;
     std::vector<float> sum(sourceStride);
     const auto mostTaps =
@@ -264,12 +296,24 @@ SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> 
     return placement;
 }
 
+SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> texture)
+{
+    return drawSlideTexture(source, {source.width, source.height}, texture);
+}
+
 void SlideImage::prepare(const std::string& openPath)
 {
     if (hasJpegExtension(openPath)) {
         std::string note;
-        const std::optional<RgbImage> picture = decodeJpegFile(openPath, &note);
-        prepareFromImage(picture ? *picture : RgbImage{});
+        const std::optional<JpegPicture> picture =
+            decodeJpegFile(openPath, &note, {.minimumLongerSide = MinimumDecodedSide});
+        if (picture) {
+            m_placement = drawSlideTexture(picture->image,
+                                           {picture->width, picture->height, picture->reduction},
+                                           m_texturePixels);
+        } else {
+            prepareFromImage(RgbImage{});
+        }
         m_decoderNote = std::move(note);
         return;
     }

@@ -74,9 +74,24 @@ bool hasJpegExtension(const std::string& path);
 // its extent. A picture with no pixels gets the placement of a square one.
 SlidePlacement placeSlide(int width, int height);
 
-// Scales `source` into its placement within an all-white texture image, stored bottom row
-// first, and returns the placement. Shrinking averages the covered source pixels with
-// fractional weights; enlarging interpolates linearly. `texture` must hold
-// SlideImage::TextureBytes bytes. Allocates its working memory before writing anything, so a
-// failed allocation leaves `texture` untouched.
+// What a decoded picture stands for: the picture's own size in pixels, and the factor by which
+// the decoder reduced it. A picture of width x height decoded at 1/reduction holds
+// width / reduction x height / reduction pixels, each rounded up.
+struct SourceGeometry
+{
+    int width = 0;
+    int height = 0;
+    int reduction = 1;
+};
+
+// Scales `source` into the placement of a geometry.width x geometry.height picture within an
+// all-white texture image, stored bottom row first, and returns that placement. Shrinking
+// averages the covered source pixels with fractional weights; enlarging interpolates linearly.
+// `texture` must hold SlideImage::TextureBytes bytes, and the source's size must be the one the
+// geometry gives (std::invalid_argument otherwise). Allocates its working memory before writing
+// anything, so a failed allocation leaves `texture` untouched.
+SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& geometry,
+                                std::span<std::uint8_t> texture);
+
+// The same for a picture decoded at its own size.
 SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> texture);

@@ -34,6 +34,19 @@ Colour pixelAt(const RgbImage& image, int x, int y)
     return {p[0], p[1], p[2]};
 }
 
+// The pixels of a full-size decode, which must have the file's own size.
+std::optional<RgbImage> decodeFull(std::span<const std::uint8_t> data,
+                                   std::string* diagnostic = nullptr)
+{
+    std::optional<JpegPicture> picture = decodeJpegData(data, diagnostic);
+    if (!picture) {
+        return std::nullopt;
+    }
+    EXPECT_EQ(picture->image.width, picture->width);
+    EXPECT_EQ(picture->image.height, picture->height);
+    return std::move(picture->image);
+}
+
 void expectNear(const Colour& actual, const Colour& expected, int tolerance)
 {
     for (int c = 0; c < 3; ++c) {
@@ -48,8 +61,8 @@ TEST(JpegDecoder, ColourFilesKeepSizeOrientationAndColours)
     for (const bool progressive : {false, true}) {
         SCOPED_TRACE(progressive ? "progressive" : "baseline");
         std::string diagnostic = "stale";
-        const std::optional<RgbImage> image = decodeJpegData(
-            encodeJpeg(twoColours(96, 64), {.progressive = progressive}), &diagnostic);
+        const std::optional<RgbImage> image =
+            decodeFull(encodeJpeg(twoColours(96, 64), {.progressive = progressive}), &diagnostic);
         ASSERT_TRUE(image.has_value()) << diagnostic;
         EXPECT_TRUE(diagnostic.empty());
         ASSERT_EQ(image->width, 96);
@@ -66,7 +79,7 @@ TEST(JpegDecoder, GreyFilesUse236EvenlySpacedLevelsCloseToTheSource)
         const int v = (x / 2 + y % 8) % 256;
         return Colour{v, v, v};
     });
-    const std::optional<RgbImage> image = decodeJpegData(encodeJpeg(source, {.greyFromRed = true}));
+    const std::optional<RgbImage> image = decodeFull(encodeJpeg(source, {.greyFromRed = true}));
     ASSERT_TRUE(image.has_value());
     ASSERT_EQ(image->pixels.size(), source.pixels.size());
 
@@ -126,7 +139,7 @@ TEST(JpegDecoder, ATruncatedFileShowsWhatWasDecoded)
     const std::vector<std::uint8_t> file = encodeJpeg(source);
     const std::vector<std::uint8_t> half(file.begin(), file.begin() + file.size() / 2);
     std::string diagnostic;
-    const std::optional<RgbImage> image = decodeJpegData(half, &diagnostic);
+    const std::optional<RgbImage> image = decodeFull(half, &diagnostic);
     ASSERT_TRUE(image.has_value()) << diagnostic;
     EXPECT_NE(diagnostic.find("Premature end"), std::string::npos) << diagnostic;
     ASSERT_EQ(image->width, 256);
@@ -162,7 +175,7 @@ TEST(JpegDecoder, HostileFilesNeitherCrashNorAllocateWildly)
         if (round % 5 == 0) {
             file.resize(seed % file.size());
         }
-        if (const std::optional<RgbImage> image = decodeJpegData(file)) {
+        if (const std::optional<RgbImage> image = decodeFull(file)) {
             EXPECT_EQ(image->pixels.size(),
                       static_cast<std::size_t>(image->width) * image->height * 3);
         }

@@ -1,5 +1,6 @@
 #include "render/slideimage.h"
 
+#include "imaging/jpegdecoder.h"
 #include "imaging/qddib.h"
 #include "tests/support/testpictures.h"
 
@@ -7,9 +8,51 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
+#include <new>
 #include <unistd.h>
+
+namespace {
+
+// Allocations of a megabyte or more made through operator new while counting is on: the
+// decoded pictures and any copy of one.
+std::atomic<bool> g_countLargeAllocations{false};
+std::atomic<int> g_largeAllocations{0};
+std::atomic<std::size_t> g_largeAllocationBytes{0};
+
+} // namespace
+
+// The replacements pair malloc with free. GCC cannot tell that the two belong together once
+// they are inlined into a caller, so its mismatch warning is switched off for them.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+void* operator new(std::size_t size)
+{
+    if (size >= (std::size_t{1} << 20) && g_countLargeAllocations.load()) {
+        ++g_largeAllocations;
+        g_largeAllocationBytes += size;
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* memory) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete(void* memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
+
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -91,6 +134,20 @@ float extent(int scaled)
 }
 
 const SlidePlacement WhiteSquare{1024, 1024, 0.99f, 1.0f};
+
+// The largest of the three channels' mean absolute differences over the slide's picture.
+double meanAbsoluteDifference(const SlideImage& slide, const std::vector<std::uint8_t>& texture)
+{
+    std::array<double, 3> total{};
+    for (int row = 0; row < slide.imageHeight(); ++row) {
+        for (std::size_t i = 0; i < static_cast<std::size_t>(slide.imageWidth()) * 3; ++i) {
+            const std::size_t at = static_cast<std::size_t>(row) * Size * 3 + i;
+            total[i % 3] += std::abs(slide.texturePixels()[at] - texture[at]);
+        }
+    }
+    return *std::max_element(total.begin(), total.end()) /
+           (static_cast<double>(slide.imageWidth()) * slide.imageHeight());
+}
 
 } // namespace
 
@@ -268,4 +325,54 @@ TEST_F(SlideFiles, BitmapErrorsPassThroughAndChangeNothing)
     expectUnchanged();
     EXPECT_THROW(slide.prepare(write("short.bmp", {'B', 'M', 1, 2, 3})), EStreamReadError);
     expectUnchanged();
+}
+
+TEST_F(SlideFiles, LargeJpegsAreDecodedReducedOnceAndLookLikeTheFullDecode)
+{
+    struct Case
+    {
+        std::string path;
+        int reduction = 1; // the scale the longer side allows while staying at 2048 or more
+    };
+    // The last size also tells a placement from the file's size (31 texels high) from one
+    // made from the reduced picture's (2048 x 64 gives 32).
+    std::vector<Case> cases;
+    for (const auto& [width, height, reduction] :
+         {std::tuple{4096, 2304, 2}, std::tuple{1024, 8192, 4}, std::tuple{16384, 505, 8}}) {
+        const std::string name = std::to_string(width) + "x" + std::to_string(height) + ".jpg";
+        cases.push_back(
+            {write(name, encodeJpeg(TestPictures::makePhotoLike(width, height), {.quality = 90})),
+             reduction});
+    }
+    for (const char* sample :
+         {"01 hills.jpg", "02 sunset portrait.JPG", "Travel/04 grey hills.jpeg"}) {
+        cases.push_back({std::string(LUMIVANE_SOURCE_DIR "/samples/") + sample, 1});
+    }
+
+    SlideImage slide;
+    std::vector<std::uint8_t> fullTexture(SlideImage::TextureBytes);
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.path);
+        const std::optional<JpegPicture> full = decodeJpegFile(test.path);
+        ASSERT_TRUE(full.has_value());
+        drawSlideTexture(full->image, fullTexture);
+
+        g_largeAllocations = 0;
+        g_largeAllocationBytes = 0;
+        g_countLargeAllocations = true;
+        slide.prepare(test.path);
+        g_countLargeAllocations = false;
+
+        // One buffer at the reduced size: no full-size decode and no copy of the picture.
+        const auto reduced = [&](int side) {
+            return static_cast<std::size_t>((side + test.reduction - 1) / test.reduction);
+        };
+        const std::size_t reducedBytes = reduced(full->width) * reduced(full->height) * 3;
+        EXPECT_EQ(g_largeAllocations, reducedBytes >= (std::size_t{1} << 20) ? 1 : 0);
+        if (reducedBytes >= (std::size_t{1} << 20)) {
+            EXPECT_EQ(g_largeAllocationBytes, reducedBytes);
+        }
+        EXPECT_EQ(slide.placement(), placeSlide(full->width, full->height));
+        EXPECT_LE(meanAbsoluteDifference(slide, fullTexture), 1.0);
+    }
 }

@@ -1,5 +1,6 @@
 #include "tests/support/testpictures.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -7,6 +8,16 @@
 #include <jpeglib.h>
 
 namespace TestPictures {
+
+RgbImage makePhotoLike(int width, int height)
+{
+    std::uint32_t seed = 1;
+    return makeImage(width, height, [&](int x, int y) {
+        seed = seed * 1664525u + 1013904223u;
+        const int noise = static_cast<int>(seed >> 28);
+        return std::array{x * 200 / width + noise, y * 200 / height + noise, (x + y) % 200 + noise};
+    });
+}
 
 std::vector<std::uint8_t> encodeJpeg(const RgbImage& image, const JpegOptions& options)
 {

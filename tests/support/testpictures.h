@@ -30,6 +30,10 @@ template <typename ColourAt> RgbImage makeImage(int width, int height, ColourAt 
     return image;
 }
 
+// A picture with the statistics of a photograph as far as a decoder cares: smooth gradients in
+// all three channels with a little noise on every pixel.
+RgbImage makePhotoLike(int width, int height);
+
 struct JpegOptions
 {
     int quality = 97;

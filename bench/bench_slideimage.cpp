@@ -1,5 +1,7 @@
 // The CPU half of a change of slide for camera-sized JPEGs: decoding, placement with scaling,
-// and the whole prepare() from a file. Run: ./build/bench/bench_slideimage
+// and the whole prepare() from a file, which is also measured against libjpeg-turbo's own
+// command-line decoder (djpeg, from libjpeg-turbo-progs) decoding the same file at full size.
+// Run: ./build/bench/bench_slideimage
 
 #include "imaging/jpegdecoder.h"
 #include "render/slideimage.h"
@@ -7,11 +9,17 @@
 
 #include <benchmark/benchmark.h>
 
-#include <array>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -28,16 +36,10 @@ const PictureSize Sizes[] = {
     {6000, 4000, "24 MP"},
 };
 
-// A gradient with noise at quality 90, so the decoder sees data like a photograph's.
+// A photo-like picture at quality 90, so the decoder sees data like a photograph's.
 std::vector<std::uint8_t> encodePhotoLike(int width, int height)
 {
-    std::uint32_t seed = 1;
-    const RgbImage image = TestPictures::makeImage(width, height, [&](int x, int y) {
-        seed = seed * 1664525u + 1013904223u;
-        const int noise = static_cast<int>(seed >> 28);
-        return std::array{x * 200 / width + noise, y * 200 / height + noise, (x + y) % 200 + noise};
-    });
-    return TestPictures::encodeJpeg(image, {.quality = 90});
+    return TestPictures::encodeJpeg(TestPictures::makePhotoLike(width, height), {.quality = 90});
 }
 
 // The test pictures, made on first use and kept for the whole run.
@@ -60,7 +62,7 @@ public:
     {
         auto found = m_decoded.find(index);
         if (found == m_decoded.end()) {
-            found = m_decoded.emplace(index, *decodeJpegData(jpeg(index))).first;
+            found = m_decoded.emplace(index, decodeJpegData(jpeg(index))->image).first;
         }
         return found->second;
     }
@@ -93,8 +95,8 @@ void BM_DecodeJpeg(benchmark::State& state)
     const int index = static_cast<int>(state.range(0));
     const std::vector<std::uint8_t>& bytes = pictures().jpeg(index);
     for (auto _ : state) {
-        std::optional<RgbImage> image = decodeJpegData(bytes);
-        benchmark::DoNotOptimize(image);
+        std::optional<JpegPicture> picture = decodeJpegData(bytes);
+        benchmark::DoNotOptimize(picture);
     }
     state.SetLabel(Sizes[index].label);
 }
@@ -123,8 +125,70 @@ void BM_PrepareFromFile(benchmark::State& state)
     state.SetLabel(Sizes[index].label);
 }
 
+double threadCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Runs `djpeg -outfile /dev/null FILE` and returns the CPU time (user + system) it took, or
+// nullopt when it could not be run or failed.
+std::optional<double> djpegCpuSeconds(const std::string& path)
+{
+    const char* arguments[] = {"djpeg", "-outfile", "/dev/null", path.c_str(), nullptr};
+    pid_t child = 0;
+    if (posix_spawnp(&child, "djpeg", nullptr, nullptr, const_cast<char* const*>(arguments),
+                     environ) != 0) {
+        return std::nullopt;
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        return std::nullopt;
+    }
+    const auto seconds = [](const timeval& time) {
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) * 1e-6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// prepare() and djpeg in turns on the same file, so both see the same machine. The time shown
+// is prepare()'s CPU time; the counters give both CPU times and prepare / djpeg.
+void BM_PrepareAgainstDjpeg(benchmark::State& state)
+{
+    const int index = static_cast<int>(state.range(0));
+    const std::string path = pictures().file(index);
+    SlideImage slide;
+    double prepareTotal = 0;
+    double djpegTotal = 0;
+    for (auto _ : state) {
+        const double start = threadCpuSeconds();
+        slide.prepare(path);
+        benchmark::DoNotOptimize(slide.texturePixels());
+        const double prepared = threadCpuSeconds() - start;
+        const std::optional<double> djpeg = djpegCpuSeconds(path);
+        if (!djpeg) {
+            state.SkipWithError("djpeg could not be run (install libjpeg-turbo-progs)");
+            break;
+        }
+        state.SetIterationTime(prepared);
+        prepareTotal += prepared;
+        djpegTotal += *djpeg;
+    }
+    if (djpegTotal > 0) {
+        const auto iterations = static_cast<double>(state.iterations());
+        state.counters["prepare_ms"] = prepareTotal * 1000 / iterations;
+        state.counters["djpeg_ms"] = djpegTotal * 1000 / iterations;
+        state.counters["ratio"] = prepareTotal / djpegTotal;
+    }
+    state.SetLabel(Sizes[index].label);
+}
+
 } // namespace
 
 BENCHMARK(BM_DecodeJpeg)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlaceAndScale)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrepareFromFile)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrepareAgainstDjpeg)->DenseRange(0, 2)->UseManualTime()->Unit(benchmark::kMillisecond);

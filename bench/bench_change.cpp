@@ -6,7 +6,7 @@
 //   - the worst interval around a change (the two frames before it to the two after it);
 //   - late frames (interval > 1.5 x median) from a click until the next one;
 //   - the UI thread's longest busy stretch (one event delivered, upload and frame included)
-//     from a click until the next one;
+//     from a click until the next one, and for comparison in the 1.5 s before the first click;
 //   - the process's peak resident memory during the run.
 // Run it under a display of the size to measure:
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_change [CHANGES]
@@ -125,6 +125,7 @@ struct RunResult
     double medianInterval = 0;
     std::vector<double> worstAtChange;
     std::vector<double> busyAtChange;
+    double busySteady = 0;
     int changes = 0;
     int lateFrames = 0;
     long peakKb = 0;
@@ -154,7 +155,10 @@ RunResult runShow(TimingApplication& app, const QString& folder, bool synchronou
             std::fprintf(stderr, "the slideshow did not start\n");
             return result;
         }
+        app.stretches.clear();
         QTest::qWait(1500);
+        for (const auto& stretch : app.stretches)
+            result.busySteady = std::max(result.busySteady, double(stretch.micros) / 1000.0);
         for (int i = 0; i < changes; ++i) {
             clicks.push_back(nowMicros());
             QTest::mouseClick(window.slideWidget(), Qt::LeftButton);
@@ -206,10 +210,11 @@ RunResult runShow(TimingApplication& app, const QString& folder, bool synchronou
 
 void print(const char* size, const char* kind, const RunResult& r)
 {
-    std::printf("%-6s %-6s %7.1f ms  %7.1f ms [%6.1f]  %3d / %d  %7.1f ms [%6.1f]  %6.1f MB\n",
+    std::printf("%-6s %-6s %7.1f ms  %7.1f ms [%6.1f]  %3d / %d  %7.1f ms [%6.1f]  %6.1f ms  %6.1f "
+                "MB\n",
                 size, kind, r.medianInterval, median(r.worstAtChange), maximum(r.worstAtChange),
                 r.lateFrames, r.changes, median(r.busyAtChange), maximum(r.busyAtChange),
-                double(r.peakKb) / 1024.0);
+                r.busySteady, double(r.peakKb) / 1024.0);
 }
 
 } // namespace
@@ -236,7 +241,7 @@ int main(int argc, char** argv)
     std::printf("screen %dx%d, %d changes per run, load average at start %s\n", screen.width(),
                 screen.height(), changes, loadAverage().c_str());
     std::printf("size   change  median      worst at change       late/changes  UI busy at "
-                "change          peak\n");
+                "change      (no change)   peak\n");
     std::printf("                           median [max]                        median [max]\n");
     for (const Size& size : sizes) {
         QTemporaryDir folder;

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <utility>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 SlidePreparer::SlidePreparer(std::vector<std::string> openPaths, std::function<void()> onReady)
     : m_paths(std::move(openPaths)), m_onReady(std::move(onReady)), m_worker([this] { run(); })
 {
@@ -131,6 +135,9 @@ void SlidePreparer::dropUnneededLocked()
 
 void SlidePreparer::run()
 {
+    // The worker gives way to the thread that draws the frames: a picture needed in a few seconds
+    // must not make the frame due now late. (On Linux the nice value is the thread's own.)
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] { return m_quit || nextJobLocked().has_value(); });

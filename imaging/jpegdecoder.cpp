@@ -7,7 +7,10 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
@@ -232,12 +235,35 @@ bool decompress(const JpegInput& input, const JpegDecodeOptions& options, JpegPi
 std::optional<JpegPicture> decodeJpegFile(const std::string& path, std::string* diagnostic,
                                           const JpegDecodeOptions& options)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    // A picture replaced by a FIFO or a device since the search found it must not stall the
+    // slideshow: O_NONBLOCK keeps the open from waiting for a writer, and anything but a regular
+    // file is refused before a byte is read. Regular files ignore O_NONBLOCK.
+    const auto fail = [&](const char* reason) {
         if (diagnostic != nullptr) {
-            *diagnostic = std::strerror(errno);
+            *diagnostic = reason;
         }
         return std::nullopt;
+    };
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0) {
+        return fail(std::strerror(errno));
+    }
+    struct stat status;
+    const char* refusal = nullptr;
+    if (::fstat(descriptor, &status) != 0) {
+        refusal = std::strerror(errno);
+    } else if (S_ISDIR(status.st_mode)) {
+        refusal = std::strerror(EISDIR);
+    } else if (!S_ISREG(status.st_mode)) {
+        refusal = "Not a regular file";
+    }
+    std::FILE* file = refusal == nullptr ? ::fdopen(descriptor, "rb") : nullptr;
+    if (file == nullptr) {
+        if (refusal == nullptr) {
+            refusal = std::strerror(errno);
+        }
+        ::close(descriptor);
+        return fail(refusal);
     }
     std::optional<JpegPicture> picture(std::in_place);
     JpegInput input;

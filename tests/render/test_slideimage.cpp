@@ -9,10 +9,14 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <new>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -375,4 +379,26 @@ TEST_F(SlideFiles, LargeJpegsAreDecodedReducedOnceAndLookLikeTheFullDecode)
         EXPECT_EQ(slide.placement(), placeSlide(full->width, full->height));
         EXPECT_LE(meanAbsoluteDifference(slide, fullTexture), 1.0);
     }
+}
+
+TEST_F(SlideFiles, AJpegNameOnAFifoIsTheWhiteSquareWithoutWaiting)
+{
+    std::filesystem::create_directories(m_dir);
+    const std::string fifo = (m_dir / "x.jpg").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    SlideImage slide;
+    slide.prepareFromImage(quadrants(64, 48));
+    std::future<void> prepared = std::async(std::launch::async, [&] { slide.prepare(fifo); });
+    if (prepared.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ADD_FAILURE() << "preparing a FIFO waits for a writer";
+        // Become the writer, so that the blocked reader sees the end of the data.
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) {
+            ::close(writer);
+        }
+    }
+    prepared.get();
+    EXPECT_EQ(slide.placement(), WhiteSquare);
+    EXPECT_TRUE(allWhite(slide));
+    EXPECT_FALSE(slide.decoderNote().empty());
 }

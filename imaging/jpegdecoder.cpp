@@ -67,12 +67,24 @@ void recordMessage(j_common_ptr cinfo, int level)
     std::longjmp(errors.returnPoint, 1);
 }
 
-void limitScans(j_common_ptr cinfo)
+// libjpeg's progress manager with the decode's stop request; `pub` comes first, as above.
+struct ProgressManager
+{
+    jpeg_progress_mgr pub;
+    const std::stop_token* stop;
+};
+
+// Called by libjpeg once per row group, both while it reads the scans of a progressive file
+// and while it decodes rows.
+void watchProgress(j_common_ptr cinfo)
 {
     if (cinfo->is_decompressor) {
         auto* decompressor = reinterpret_cast<j_decompress_ptr>(cinfo);
         if (decompressor->input_scan_number > MaxScans) {
             failWith(decompressor, "Too many scans in progressive JPEG file");
+        }
+        if (reinterpret_cast<ProgressManager*>(cinfo->progress)->stop->stop_requested()) {
+            failWith(decompressor, "JPEG decoding stopped");
         }
     }
 }
@@ -205,12 +217,13 @@ bool decompress(const JpegInput& input, const JpegDecodeOptions& options, JpegPi
 {
     jpeg_decompress_struct cinfo;
     ErrorManager errors;
-    jpeg_progress_mgr progress;
+    ProgressManager progress{};
     cinfo.err = jpeg_std_error(&errors.pub);
     errors.pub.error_exit = exitOnError;
     errors.pub.emit_message = recordMessage;
     errors.message[0] = '\0';
-    progress.progress_monitor = limitScans;
+    progress.pub.progress_monitor = watchProgress;
+    progress.stop = &options.stop;
 
     if (setjmp(errors.returnPoint) != 0) {
         jpeg_destroy_decompress(&cinfo);
@@ -221,7 +234,7 @@ bool decompress(const JpegInput& input, const JpegDecodeOptions& options, JpegPi
     }
     jpeg_create_decompress(&cinfo);
     cinfo.mem->max_memory_to_use = static_cast<long>(MaxJpegImageBytes);
-    cinfo.progress = &progress;
+    cinfo.progress = &progress.pub;
     const bool decoded = readPicture(&cinfo, input, options, picture);
     jpeg_destroy_decompress(&cinfo);
     if (diagnostic != nullptr) {

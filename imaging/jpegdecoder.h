@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <string>
 
 // The largest decoded picture accepted, in bytes of 8-bit RGB (about 357 megapixels). A header
@@ -29,6 +30,10 @@ struct JpegDecodeOptions
     // reduction happens inside the inverse DCT, so a large picture costs a fraction of the
     // time and memory of a full decode.
     int minimumLongerSide = 0;
+    // Checked every few rows, while the scans of a progressive file are read as well as while
+    // rows are decoded: once a stop is requested, decoding ends as a fatal error ("JPEG decoding
+    // stopped"), so that work nobody wants any more is given up at once.
+    std::stop_token stop;
 };
 
 // Decodes a JPEG file through libjpeg with block smoothing. A colour file becomes 8-bit RGB; a

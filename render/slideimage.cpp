@@ -301,12 +301,12 @@ SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> 
     return drawSlideTexture(source, {source.width, source.height}, texture);
 }
 
-void SlideImage::prepare(const std::string& openPath)
+void SlideImage::prepare(const std::string& openPath, std::stop_token stop)
 {
     if (hasJpegExtension(openPath)) {
         std::string note;
-        const std::optional<JpegPicture> picture =
-            decodeJpegFile(openPath, &note, {.minimumLongerSide = MinimumDecodedSide});
+        const std::optional<JpegPicture> picture = decodeJpegFile(
+            openPath, &note, {.minimumLongerSide = MinimumDecodedSide, .stop = std::move(stop)});
         if (picture) {
             m_placement = drawSlideTexture(picture->image,
                                            {picture->width, picture->height, picture->reduction},

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,9 @@ public:
     // A name ending in ".jpg" or ".jpeg" (any case) goes to the JPEG decoder; a JPEG that
     // cannot be read is not an error and shows as an all-white square picture. Every other
     // name goes to the bitmap reader, whose exceptions pass through unchanged; the placement,
-    // the texture and decoderNote() then keep their previous values.
-    void prepare(const std::string& openPath);
+    // the texture and decoderNote() then keep their previous values. A stop requested through
+    // `stop` ends a JPEG's decoding early; what it leaves is of no use.
+    void prepare(const std::string& openPath, std::stop_token stop = {});
 
     // Makes an already decoded picture the texture (an empty one gives the white square).
     void prepareFromImage(const RgbImage& source);

@@ -9,8 +9,7 @@
 
 SlidePreparer::SlidePreparer(std::vector<std::string> openPaths, std::function<void()> onReady)
     : m_paths(std::move(openPaths)), m_onReady(std::move(onReady)), m_worker([this] { run(); })
-{
-}
+{}
 
 SlidePreparer::~SlidePreparer()
 {
@@ -158,7 +157,7 @@ void SlidePreparer::run()
         if (!stop.stop_requested()) {
             try {
                 auto slide = std::make_unique<SlideImage>();
-                slide->prepare(path);
+                slide->prepare(path, stop);
                 prepared.slide = std::move(slide);
             } catch (...) {
                 // The bitmap reader's error is raised on the owner's thread when the show reaches

@@ -45,8 +45,7 @@ public:
     // `openPaths` are the pictures' paths as found on disk, in list order. `onReady` is called
     // on the worker thread each time a picture has been finished (or has failed); it must only
     // hand the news over to the owner's thread.
-    explicit SlidePreparer(std::vector<std::string> openPaths,
-                           std::function<void()> onReady = {});
+    explicit SlidePreparer(std::vector<std::string> openPaths, std::function<void()> onReady = {});
     // Abandons the work in progress and waits for the worker to end.
     ~SlidePreparer();
     SlidePreparer(const SlidePreparer&) = delete;

@@ -24,13 +24,14 @@ class Pictures
 public:
     explicit Pictures(int count)
     {
-        m_dir = std::filesystem::temp_directory_path() /
-                ("lumivane-preparer-" + std::to_string(::getpid()) + "-" +
-                 std::to_string(s_serial++));
+        m_dir =
+            std::filesystem::temp_directory_path() /
+            ("lumivane-preparer-" + std::to_string(::getpid()) + "-" + std::to_string(s_serial++));
         std::filesystem::create_directories(m_dir);
         for (int i = 0; i < count; ++i) {
-            const RgbImage image = TestPictures::makeImage(
-                10 + i, 8, [](int, int) { return std::array{90, 120, 150}; });
+            const RgbImage image = TestPictures::makeImage(10 + i, 8, [](int, int) {
+                return std::array{90, 120, 150};
+            });
             m_paths.push_back(file(std::to_string(i) + ".bmp"));
             EXPECT_TRUE(TestPictures::writeFile(m_paths.back(), TestPictures::encodeBmp(image)));
         }
@@ -201,6 +202,25 @@ TEST(SlidePreparer, AbandonsUnwantedWorkAndStopsPromptly)
     }
     // Destroying the preparer abandoned the picture in progress and waited for the worker.
     EXPECT_EQ(abandoned, 2);
+
+    // The decoder itself gives up once the stop is requested, baseline and progressive alike
+    // (a progressive file is checked while its scans are read, before any row is decoded).
+    const RgbImage picture = TestPictures::makeImage(640, 480, [](int x, int y) {
+        return std::array{x % 256, y % 256, 90};
+    });
+    std::stop_source stop;
+    stop.request_stop();
+    for (const bool progressive : {false, true}) {
+        const std::string path = pictures.file(progressive ? "p.jpg" : "b.jpg");
+        ASSERT_TRUE(TestPictures::writeFile(
+            path, TestPictures::encodeJpeg(picture, {.progressive = progressive})));
+        SlideImage slide;
+        slide.prepare(path, stop.get_token());
+        EXPECT_EQ(slide.decoderNote(), "JPEG decoding stopped") << path;
+        slide.prepare(path);
+        EXPECT_EQ(slide.decoderNote(), "") << path;
+        EXPECT_EQ(slide.imageHeight(), 768);
+    }
 }
 
 } // namespace

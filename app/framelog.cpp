@@ -35,7 +35,6 @@ void FrameLog::record(int picture, int cameraFrame)
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long micros =
-        static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
+    const long long micros = static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
     std::fprintf(m_file, "%lld %d %d\n", micros, picture, cameraFrame);
 }

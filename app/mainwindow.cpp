@@ -295,7 +295,8 @@ void MainWindow::handOver()
     for (std::size_t i = 0; i < images.count(); ++i)
         openPaths.push_back(images.at(i).path);
     m_preparer = std::make_unique<SlidePreparer>(std::move(openPaths), [this] {
-        QMetaObject::invokeMethod(this, [this] { pictureReady(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { pictureReady(); }, Qt::QueuedConnection);
     });
     if (m_prepareHook)
         m_preparer->setWorkHookForTesting(m_prepareHook);
@@ -377,7 +378,8 @@ std::optional<PreparedSlide> MainWindow::takePicture()
 PreparedSlide MainWindow::prepareOnUiThread()
 {
     const PathEntry& entry = m_imageList.unguarded().at(std::size_t(m_currentIndex));
-    m_surface->showStatusLine(QStringLiteral("Now File(") + visibleName(fileNamePart(entry.display)) +
+    m_surface->showStatusLine(QStringLiteral("Now File(") +
+                              visibleName(fileNamePart(entry.display)) +
                               QStringLiteral(") Loading"));
     PreparedSlide picture;
     picture.index = m_currentIndex;

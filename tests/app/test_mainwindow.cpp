@@ -42,8 +42,8 @@
 #include <cmath>
 #include <filesystem>
 #include <mutex>
-#include <thread>
 #include <ostream>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -207,8 +207,7 @@ protected:
     static bool waitForHandOver(MainWindow& window)
     {
         return QTest::qWaitFor(
-            [&] { return !window.findFileTimer().isActive() && !window.handOverPending(); },
-            10000);
+            [&] { return !window.findFileTimer().isActive() && !window.handOverPending(); }, 10000);
     }
 
     // One tick of the slide timer, driven by the test. A change whose picture is still being

@@ -1,5 +1,6 @@
 #include "imaging/jpegdecoder.h"
 
+#include "imaging/exiforientation.h"
 #include "imaging/qddibbuffer.h"
 
 #include <algorithm>
@@ -116,6 +117,35 @@ void chooseScale(j_decompress_ptr cinfo, int minimumLongerSide)
     jpeg_calc_output_dimensions(cinfo);
 }
 
+// The orientation from the first APP1 marker that holds an EXIF block; 1 when there is none.
+int orientationOf(j_decompress_ptr cinfo)
+{
+    for (jpeg_saved_marker_ptr marker = cinfo->marker_list; marker != nullptr;
+         marker = marker->next) {
+        const std::span<const std::uint8_t> data(marker->data, marker->data_length);
+        if (marker->marker == JPEG_APP0 + 1 && data.size() >= 6 &&
+            std::equal(data.begin(), data.begin() + 6, "Exif\0")) {
+            return exifOrientation(data);
+        }
+    }
+    return 1;
+}
+
+// CMYK to RGB: each channel is the light its ink lets through, times what black lets through.
+// Adobe's programs store the ink inverted (255 = none) and mark such files with their APP14
+// marker; without it, 255 is full ink.
+void cmykToRgb(const JSAMPLE* in, std::uint8_t* out, std::size_t width, bool invertedInk)
+{
+    const int flip = invertedInk ? 0 : 255;
+    for (std::size_t x = 0; x < width; ++x, in += 4, out += 3) {
+        const int black = in[3] ^ flip;
+        for (int c = 0; c < 3; ++c) {
+            const int light = (in[c] ^ flip) * black;
+            out[c] = static_cast<std::uint8_t>((light + 127) / 255);
+        }
+    }
+}
+
 // Rows handed to libjpeg per call. Several at a time let it write straight into the picture
 // instead of going through its own one-row buffer.
 constexpr int RowsPerRead = 8;
@@ -131,15 +161,24 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecod
     } else {
         jpeg_mem_src(cinfo, input.data, static_cast<unsigned long>(input.size));
     }
+    // The EXIF block comes in an APP1 marker, which libjpeg keeps during this same read.
+    jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(cinfo, TRUE);
+    picture.orientation = orientationOf(cinfo);
 
     cinfo->do_block_smoothing = TRUE;
     const bool grey = cinfo->jpeg_color_space == JCS_GRAYSCALE;
+    // libjpeg delivers CMYK as it is stored and turns YCCK into CMYK itself; the step to RGB is
+    // ours.
+    const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
+    const bool invertedInk = cmyk && cinfo->saw_Adobe_marker;
     if (grey) {
         cinfo->out_color_space = JCS_GRAYSCALE;
         cinfo->quantize_colors = TRUE;
         cinfo->desired_number_of_colors = GreyLevels;
         cinfo->two_pass_quantize = FALSE;
+    } else if (cmyk) {
+        cinfo->out_color_space = JCS_CMYK;
     } else {
         cinfo->out_color_space = JCS_RGB;
     }
@@ -152,7 +191,7 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecod
     if (width == 0 || height == 0 || width * height * 3 > MaxJpegImageBytes) {
         failWith(cinfo, "JPEG picture too large to decode");
     }
-    if (cinfo->output_components != (grey ? 1 : 3)) {
+    if (cinfo->output_components != (grey ? 1 : cmyk ? 4 : 3)) {
         failWith(cinfo, "Unexpected JPEG output format");
     }
     // The buffer is not cleared: every row is written by the decoder below. The failure is
@@ -176,11 +215,13 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecod
 
     jpeg_start_decompress(cinfo);
 
-    // Quantised grey rows are read into libjpeg's own buffer, released with the decompressor.
-    JSAMPARRAY greyRows = nullptr;
-    if (grey) {
-        greyRows = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-                                               cinfo->output_width, RowsPerRead);
+    // Quantised grey rows and CMYK rows are read into libjpeg's own buffer, released with the
+    // decompressor, and converted from there.
+    JSAMPARRAY convertedRows = nullptr;
+    if (grey || cmyk) {
+        convertedRows = (*cinfo->mem->alloc_sarray)(
+            reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+            cinfo->output_width * static_cast<JDIMENSION>(cinfo->output_components), RowsPerRead);
     }
     const std::size_t stride = width * 3;
     JSAMPROW rows[RowsPerRead];
@@ -190,7 +231,8 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecod
         for (JDIMENSION k = 0; k < wanted; ++k) {
             rows[k] = image.pixels.data() + (first + k) * stride;
         }
-        const JDIMENSION read = jpeg_read_scanlines(cinfo, grey ? greyRows : rows, wanted);
+        const JDIMENSION read =
+            jpeg_read_scanlines(cinfo, convertedRows != nullptr ? convertedRows : rows, wanted);
         if (read == 0) {
             failWith(cinfo, "JPEG decoder returned no scanline");
         }
@@ -198,11 +240,15 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecod
             const JSAMPLE* levels = cinfo->colormap[0];
             for (JDIMENSION k = 0; k < read; ++k) {
                 for (std::size_t x = 0; x < width; ++x) {
-                    const std::uint8_t value = levels[greyRows[k][x]];
+                    const std::uint8_t value = levels[convertedRows[k][x]];
                     rows[k][x * 3] = value;
                     rows[k][x * 3 + 1] = value;
                     rows[k][x * 3 + 2] = value;
                 }
+            }
+        } else if (cmyk) {
+            for (JDIMENSION k = 0; k < read; ++k) {
+                cmykToRgb(convertedRows[k], rows[k], width, invertedInk);
             }
         }
     }

@@ -14,13 +14,16 @@
 inline constexpr std::uint64_t MaxJpegImageBytes = std::uint64_t{1} << 30;
 
 // A decoded JPEG. width and height are the size the file declares; `image` holds the picture
-// at 1/reduction of that, each side rounded up (see JpegDecodeOptions).
+// at 1/reduction of that, each side rounded up (see JpegDecodeOptions), as stored: not yet
+// turned as its EXIF orientation tag says. `orientation` is that tag, 1 to 8 (1 when there is
+// none or it cannot be trusted).
 struct JpegPicture
 {
     RgbImage image;
     int width = 0;
     int height = 0;
     int reduction = 1;
+    int orientation = 1;
 };
 
 struct JpegDecodeOptions
@@ -36,7 +39,9 @@ struct JpegDecodeOptions
     std::stop_token stop;
 };
 
-// Decodes a JPEG file through libjpeg with block smoothing. A colour file becomes 8-bit RGB; a
+// Decodes a JPEG file through libjpeg with block smoothing. A colour file becomes 8-bit RGB. A
+// CMYK or YCCK file is converted to RGB too, taking its ink as inverted (255 = no ink) when it
+// carries Adobe's APP14 marker, as Adobe's programs write it, and as plain otherwise. A
 // greyscale file is quantised by libjpeg's one-pass quantiser to 236 evenly spaced grey levels
 // with Floyd-Steinberg dithering, each level giving red = green = blue.
 //

@@ -165,8 +165,11 @@ void combineRows(float* sum, const std::uint8_t* const* rows, const float* weigh
     }
 }
 
-// Scales one row (3 floats per pixel) horizontally into bytes.
-void filterRow(const float* source, const AxisFilter& filter, std::uint8_t* out)
+// Scales one row (3 floats per pixel) horizontally into bytes. Target pixel i goes to
+// out + i * step, so that the row may run along a texture row in either direction or down or up
+// a texture column.
+void filterRow(const float* source, const AxisFilter& filter, std::uint8_t* out,
+               std::ptrdiff_t step)
 {
     const int targetWidth = static_cast<int>(filter.first.size());
     for (int i = 0; i < targetWidth; ++i) {
@@ -180,9 +183,49 @@ void filterRow(const float* source, const AxisFilter& filter, std::uint8_t* out)
             green += weights[k] * pixel[k * 3 + 1];
             blue += weights[k] * pixel[k * 3 + 2];
         }
-        out[i * 3] = toByte(red);
-        out[i * 3 + 1] = toByte(green);
-        out[i * 3 + 2] = toByte(blue);
+        std::uint8_t* texel = out + i * step;
+        texel[0] = toByte(red);
+        texel[1] = toByte(green);
+        texel[2] = toByte(blue);
+    }
+}
+
+// Where the scaled picture's rows go in the texture. The picture is scaled as stored, row by row
+// (width x height texels, top row first); the orientation tag then says how it stands: row y
+// starts at texel offset start(y) and runs on by `step` bytes a texel. The upright picture
+// occupies the lower-left uprightWidth x uprightHeight texels of a texture stored bottom row
+// first.
+struct RowPlacement
+{
+    std::ptrdiff_t first = 0;   // start of stored row 0
+    std::ptrdiff_t advance = 0; // from the start of one stored row to the next
+    std::ptrdiff_t step = 3;    // from one texel of a stored row to the next
+
+    std::ptrdiff_t start(int y) const { return first + advance * y; }
+};
+
+RowPlacement placeRows(int orientation, int width, int height)
+{
+    const std::ptrdiff_t texel = 3;
+    const auto line = static_cast<std::ptrdiff_t>(TextureStride);
+    const std::ptrdiff_t lastColumn = (width - 1) * texel;
+    switch (orientation) {
+    case 2: // mirrored left to right
+        return {(height - 1) * line + lastColumn, -line, -texel};
+    case 3: // turned half way round
+        return {lastColumn, line, -texel};
+    case 4: // mirrored top to bottom
+        return {0, line, texel};
+    case 5: // mirrored along the diagonal: stored rows become columns, left to right
+        return {(width - 1) * line, texel, -line};
+    case 6: // to be turned a quarter clockwise: row 0 becomes the right-hand column
+        return {(width - 1) * line + (height - 1) * texel, -texel, -line};
+    case 7: // mirrored along the other diagonal
+        return {(height - 1) * texel, -texel, line};
+    case 8: // to be turned a quarter anticlockwise: row 0 becomes the left-hand column
+        return {0, texel, line};
+    default: // as stored
+        return {(height - 1) * line, -line, texel};
     }
 }
 
@@ -251,14 +294,22 @@ SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& ge
                    decodedSize(geometry.height) != source.height)) {
         throw std::invalid_argument("drawSlideTexture: the picture does not match its geometry");
     }
-    const SlidePlacement placement =
-        empty ? placeSlide(0, 0) : placeSlide(geometry.width, geometry.height);
-    const int targetWidth = empty ? 0 : placement.imageWidth;
-    const int targetHeight = empty ? 0 : placement.imageHeight;
-    if (targetWidth == 0 || targetHeight == 0) {
+    // The placement follows the picture as it stands; it is scaled as it is stored, so for a
+    // quarter turn the stored width becomes the upright height.
+    const int orientation =
+        geometry.orientation >= 1 && geometry.orientation <= 8 ? geometry.orientation : 1;
+    const bool turned = orientation >= 5;
+    const SlidePlacement placement = empty    ? placeSlide(0, 0)
+                                     : turned ? placeSlide(geometry.height, geometry.width)
+                                              : placeSlide(geometry.width, geometry.height);
+    const int uprightWidth = empty ? 0 : placement.imageWidth;
+    const int uprightHeight = empty ? 0 : placement.imageHeight;
+    if (uprightWidth == 0 || uprightHeight == 0) {
         std::fill(texture.begin(), texture.end(), std::uint8_t{255});
         return placement;
     }
+    const int targetWidth = turned ? uprightHeight : uprightWidth;
+    const int targetHeight = turned ? uprightWidth : uprightHeight;
 
     // Everything that may fail to allocate comes before the first write to the texture.
     const AxisFilter columns = makeAxisFilter({geometry.width, geometry.reduction}, targetWidth);
@@ -270,11 +321,20 @@ SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& ge
     std::vector<const std::uint8_t*> sourceRows(mostTaps);
     std::vector<float> rowWeights(mostTaps);
 
+    // Texels right of or above the picture are white.
+    const std::size_t pictureBytes = static_cast<std::size_t>(uprightWidth) * 3;
+    for (int row = 0; row < uprightHeight; ++row) {
+        std::memset(texture.data() + row * TextureStride + pictureBytes, 255,
+                    TextureStride - pictureBytes);
+    }
+    std::memset(texture.data() + static_cast<std::size_t>(uprightHeight) * TextureStride, 255,
+                static_cast<std::size_t>(TextureSize - uprightHeight) * TextureStride);
+
     // Each target row first combines its source rows at full width (contiguous memory, so the
-    // per-pixel work vectorises), then scales that one row horizontally. Picture row y (top
-    // first) lands in texture row targetHeight - 1 - y, so that row 0 of the texture is the
-    // picture's bottom row; texels right of or above the picture are white.
-    const std::size_t pictureBytes = static_cast<std::size_t>(targetWidth) * 3;
+    // per-pixel work vectorises), then scales that one row horizontally straight into its place
+    // in the texture. Turning the picture costs nothing here but the order of the writes, which
+    // is far cheaper than turning the decoded picture before scaling it.
+    const RowPlacement rowPlacement = placeRows(orientation, targetWidth, targetHeight);
     for (int y = 0; y < targetHeight; ++y) {
         // A row the picture does not store is black and adds nothing to the sums.
         int taps = 0;
@@ -286,13 +346,8 @@ SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& ge
             }
         }
         combineRows(sum.data(), sourceRows.data(), rowWeights.data(), taps, sourceStride);
-        std::uint8_t* target =
-            texture.data() + static_cast<std::size_t>(targetHeight - 1 - y) * TextureStride;
-        filterRow(sum.data(), columns, target);
-        std::memset(target + pictureBytes, 255, TextureStride - pictureBytes);
+        filterRow(sum.data(), columns, texture.data() + rowPlacement.start(y), rowPlacement.step);
     }
-    std::memset(texture.data() + static_cast<std::size_t>(targetHeight) * TextureStride, 255,
-                static_cast<std::size_t>(TextureSize - targetHeight) * TextureStride);
     return placement;
 }
 
@@ -308,9 +363,10 @@ void SlideImage::prepare(const std::string& openPath, std::stop_token stop)
         const std::optional<JpegPicture> picture = decodeJpegFile(
             openPath, &note, {.minimumLongerSide = MinimumDecodedSide, .stop = std::move(stop)});
         if (picture) {
-            m_placement = drawSlideTexture(picture->image,
-                                           {picture->width, picture->height, picture->reduction},
-                                           m_texturePixels);
+            m_placement = drawSlideTexture(
+                picture->image,
+                {picture->width, picture->height, picture->reduction, picture->orientation},
+                m_texturePixels);
         } else {
             prepareFromImage(RgbImage{});
         }

@@ -76,22 +76,28 @@ bool hasJpegExtension(const std::string& path);
 // its extent. A picture with no pixels gets the placement of a square one.
 SlidePlacement placeSlide(int width, int height);
 
-// What a decoded picture stands for: the picture's own size in pixels, and the factor by which
-// the decoder reduced it. A picture of width x height decoded at 1/reduction holds
-// width / reduction x height / reduction pixels, each rounded up.
+// What a decoded picture stands for: the picture's own size in pixels as stored, the factor by
+// which the decoder reduced it, and how it stands. A picture of width x height decoded at
+// 1/reduction holds width / reduction x height / reduction pixels, each rounded up. The
+// orientation takes the values of the EXIF orientation tag: 1 as stored, 2 mirrored left to
+// right, 3 turned half way, 4 mirrored top to bottom, 5 mirrored along the main diagonal,
+// 6 turned a quarter clockwise, 7 mirrored along the other diagonal, 8 turned a quarter
+// anticlockwise; any other value counts as 1.
 struct SourceGeometry
 {
     int width = 0;
     int height = 0;
     int reduction = 1;
+    int orientation = 1;
 };
 
-// Scales `source` into the placement of a geometry.width x geometry.height picture within an
-// all-white texture image, stored bottom row first, and returns that placement. Shrinking
-// averages the covered source pixels with fractional weights; enlarging interpolates linearly.
-// `texture` must hold SlideImage::TextureBytes bytes, and the source's size must be the one the
-// geometry gives (std::invalid_argument otherwise). Allocates its working memory before writing
-// anything, so a failed allocation leaves `texture` untouched.
+// Scales `source` into the placement of the upright picture (geometry.width x geometry.height,
+// or the other way round for orientations 5 to 8) within an all-white texture image, stored
+// bottom row first, turned and mirrored as the orientation says, and returns that placement.
+// Shrinking averages the covered source pixels with fractional weights; enlarging interpolates
+// linearly. `texture` must hold SlideImage::TextureBytes bytes, and the source's size must be the
+// one the geometry gives (std::invalid_argument otherwise). Allocates its working memory before
+// writing anything, so a failed allocation leaves `texture` untouched.
 SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& geometry,
                                 std::span<std::uint8_t> texture);
 

@@ -11,8 +11,9 @@ packages=(
     qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libxcb1-dev
     # OpenGL 1.1 + GLU, with Mesa's software renderer for machines without a GPU.
     libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
-    # JPEG decoding; djpeg is the yardstick of the slide benchmark.
-    libjpeg62-turbo-dev libjpeg-turbo-progs
+    # JPEG decoding; djpeg is the yardstick of the slide benchmark. libexif reads the orientation
+    # tag of photos.
+    libjpeg62-turbo-dev libjpeg-turbo-progs libexif-dev
     # Music: SDL2_mixer, with patch sets for MIDI files; lame makes the MP3 the tests play.
     libsdl2-mixer-dev freepats timgm6mb-soundfont lame
     # The window font (stands in for MS P Gothic).

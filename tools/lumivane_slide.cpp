@@ -1,7 +1,8 @@
 // lumivane-slide: runs the CPU half of the slide texture on one picture file, the way the
 // slideshow does, and writes the resulting 1024 x 1024 texture image as a binary PPM (top row
 // first, as image viewers expect). It prints the placement as
-// "ImageWidth ImageHeight TexExtentS TexExtentT" on one line. A file that the bitmap reader
+// "ImageWidth ImageHeight TexExtentS TexExtentT" on one line; like the texture, it is that of
+// the picture stood upright by its EXIF orientation tag. A file that the bitmap reader
 // refuses gives its error text on stderr and exit status 1; an unreadable JPEG is not an error
 // (the slideshow shows it as a white square), but the decoder's note goes to stderr.
 //

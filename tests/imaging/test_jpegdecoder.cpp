@@ -181,3 +181,81 @@ TEST(JpegDecoder, HostileFilesNeitherCrashNorAllocateWildly)
         }
     }
 }
+
+TEST(JpegDecoder, OrientationComesFromTheExifBlockAndAnythingDoubtfulMeansAsStored)
+{
+    using TestPictures::exifOrientationBlock;
+    const RgbImage picture = twoColours(24, 16);
+    const auto orientationOf = [&](const std::vector<std::uint8_t>& app1) {
+        const std::optional<JpegPicture> decoded =
+            decodeJpegData(encodeJpeg(picture, {.app1 = app1}));
+        EXPECT_TRUE(decoded.has_value());
+        return decoded ? decoded->orientation : -1;
+    };
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        EXPECT_EQ(orientationOf(exifOrientationBlock(orientation, false)), orientation);
+        EXPECT_EQ(orientationOf(exifOrientationBlock(orientation, true)), orientation);
+    }
+
+    // Byte offsets in the block: 6 the byte order, 10 the first directory's offset, 14 its
+    // entry count, 16 the orientation entry (tag, type, count, value at 24).
+    const std::vector<std::uint8_t> good = exifOrientationBlock(6);
+    const auto changed = [&](std::size_t at, std::initializer_list<std::uint8_t> bytes) {
+        std::vector<std::uint8_t> block = good;
+        std::copy(bytes.begin(), bytes.end(), block.begin() + static_cast<std::ptrdiff_t>(at));
+        return block;
+    };
+    std::vector<std::uint8_t> twoTags = good;
+    twoTags[14] = 2;
+    twoTags.insert(twoTags.begin() + 28, good.begin() + 16, good.begin() + 28);
+    twoTags[24 + 12] = 3;
+    std::vector<std::uint8_t> cutInTheDirectory = good;
+    cutInTheDirectory.resize(22);
+    const std::pair<const char*, std::vector<std::uint8_t>> doubtful[] = {
+        {"bad byte order", changed(6, {'I', 'M'})},
+        {"directory cut short", cutInTheDirectory},
+        {"more entries than the block holds", changed(14, {5, 0})},
+        {"directory offset outside the block", changed(10, {0xF0, 0xFF, 0xFF, 0x7F})},
+        {"orientation 0", exifOrientationBlock(0)},
+        {"orientation 9", exifOrientationBlock(9)},
+        {"orientation 0xFFFF", exifOrientationBlock(0xFFFF)},
+        {"two orientation tags", twoTags},
+        {"a LONG instead of a SHORT", changed(18, {4, 0})},
+        {"no EXIF header", changed(0, {'X'})},
+        {"header only", std::vector<std::uint8_t>(good.begin(), good.begin() + 6)},
+    };
+    for (const auto& [what, block] : doubtful) {
+        EXPECT_EQ(orientationOf(block), 1) << what;
+    }
+}
+
+TEST(JpegDecoder, CmykAndYcckFilesShowTheirInksAsRgb)
+{
+    // Patches of full cyan, magenta, yellow and black ink and one without ink.
+    const std::array<std::array<std::uint8_t, 4>, 5> inks{
+        {{255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0}, {0, 0, 0, 255}, {0, 0, 0, 0}}};
+    const std::array<Colour, 5> colours{
+        {{0, 255, 255}, {255, 0, 255}, {255, 255, 0}, {0, 0, 0}, {255, 255, 255}}};
+    constexpr int Patch = 16;
+    const int width = Patch * static_cast<int>(inks.size());
+    std::vector<std::uint8_t> ink;
+    for (int y = 0; y < Patch; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const auto& patch = inks[static_cast<std::size_t>(x / Patch)];
+            ink.insert(ink.end(), patch.begin(), patch.end());
+        }
+    }
+    using TestPictures::CmykForm;
+    for (const CmykForm form : {CmykForm::Plain, CmykForm::Adobe, CmykForm::AdobeYcck}) {
+        SCOPED_TRACE(static_cast<int>(form));
+        std::string diagnostic;
+        const std::optional<RgbImage> image =
+            decodeFull(TestPictures::encodeCmykJpeg(width, Patch, ink, form), &diagnostic);
+        ASSERT_TRUE(image.has_value()) << diagnostic;
+        for (std::size_t patch = 0; patch < inks.size(); ++patch) {
+            SCOPED_TRACE("patch " + std::to_string(patch));
+            expectNear(pixelAt(*image, static_cast<int>(patch) * Patch + Patch / 2, Patch / 2),
+                       colours[patch], 8);
+        }
+    }
+}

@@ -341,11 +341,15 @@ TEST_F(SlideFiles, LargeJpegsAreDecodedReducedOnceAndLookLikeTheFullDecode)
     // The last size also tells a placement from the file's size (31 texels high) from one
     // made from the reduced picture's (2048 x 64 gives 32).
     std::vector<Case> cases;
-    for (const auto& [width, height, reduction] :
-         {std::tuple{4096, 2304, 2}, std::tuple{1024, 8192, 4}, std::tuple{16384, 505, 8}}) {
+    // The second is tagged to be turned, which the reduced decode must follow as well.
+    for (const auto& [width, height, reduction, orientation] :
+         {std::tuple{4096, 2304, 2, 1}, std::tuple{1024, 8192, 4, 8},
+          std::tuple{16384, 505, 8, 1}}) {
         const std::string name = std::to_string(width) + "x" + std::to_string(height) + ".jpg";
         cases.push_back(
-            {write(name, encodeJpeg(TestPictures::makePhotoLike(width, height), {.quality = 90})),
+            {write(name, encodeJpeg(TestPictures::makePhotoLike(width, height),
+                                    {.quality = 90,
+                                     .app1 = TestPictures::exifOrientationBlock(orientation)})),
              reduction});
     }
     for (const char* sample :
@@ -359,7 +363,8 @@ TEST_F(SlideFiles, LargeJpegsAreDecodedReducedOnceAndLookLikeTheFullDecode)
         SCOPED_TRACE(test.path);
         const std::optional<JpegPicture> full = decodeJpegFile(test.path);
         ASSERT_TRUE(full.has_value());
-        drawSlideTexture(full->image, fullTexture);
+        drawSlideTexture(full->image, {full->width, full->height, 1, full->orientation},
+                         fullTexture);
 
         g_largeAllocations = 0;
         g_largeAllocationBytes = 0;
@@ -376,7 +381,9 @@ TEST_F(SlideFiles, LargeJpegsAreDecodedReducedOnceAndLookLikeTheFullDecode)
         if (reducedBytes >= (std::size_t{1} << 20)) {
             EXPECT_EQ(g_largeAllocationBytes, reducedBytes);
         }
-        EXPECT_EQ(slide.placement(), placeSlide(full->width, full->height));
+        EXPECT_EQ(slide.placement(), full->orientation >= 5
+                                         ? placeSlide(full->height, full->width)
+                                         : placeSlide(full->width, full->height));
         EXPECT_LE(meanAbsoluteDifference(slide, fullTexture), 1.0);
     }
 }
@@ -401,4 +408,42 @@ TEST_F(SlideFiles, AJpegNameOnAFifoIsTheWhiteSquareWithoutWaiting)
     EXPECT_EQ(slide.placement(), WhiteSquare);
     EXPECT_TRUE(allWhite(slide));
     EXPECT_FALSE(slide.decoderNote().empty());
+}
+
+TEST_F(SlideFiles, EveryOrientationTagStandsThePictureUpright)
+{
+    // The stored picture's corners (top left, top right, bottom left, bottom right) that each
+    // tag brings to the upright picture's top left, top right, bottom left and bottom right.
+    const std::array<std::array<Colour, 4>, 9> corners{{
+        {},
+        {TopLeft, TopRight, BottomLeft, BottomRight},
+        {TopRight, TopLeft, BottomRight, BottomLeft},
+        {BottomRight, BottomLeft, TopRight, TopLeft},
+        {BottomLeft, BottomRight, TopLeft, TopRight},
+        {TopLeft, BottomLeft, TopRight, BottomRight},
+        {BottomLeft, TopLeft, BottomRight, TopRight},
+        {BottomRight, TopRight, BottomLeft, TopLeft},
+        {TopRight, BottomRight, TopLeft, BottomLeft},
+    }};
+    SlideImage slide;
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE("orientation " + std::to_string(orientation));
+        slide.prepare(write("tagged.jpg", encodeJpeg(quadrants(320, 240),
+                                                     {.app1 = TestPictures::exifOrientationBlock(
+                                                          orientation, orientation % 2 == 0)})));
+        EXPECT_EQ(slide.placement(),
+                  orientation >= 5 ? placeSlide(240, 320) : placeSlide(320, 240));
+        const int w = slide.imageWidth();
+        const int h = slide.imageHeight();
+        const std::array<Colour, 4> actual{texel(slide, 0, h - 1), texel(slide, w - 1, h - 1),
+                                           texel(slide, 0, 0), texel(slide, w - 1, 0)};
+        for (int corner = 0; corner < 4; ++corner) {
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_NEAR(actual[corner][c], corners[orientation][corner][c], 30)
+                    << "corner " << corner << ", channel " << c;
+            }
+        }
+        // Beside or above the upright picture the texture stays white.
+        EXPECT_EQ(texel(slide, std::min(w, Size - 1), std::min(h, Size - 1)), White);
+    }
 }

@@ -40,6 +40,10 @@ std::vector<std::uint8_t> encodeJpeg(const RgbImage& image, const JpegOptions& o
         jpeg_simple_progression(&cinfo);
     }
     jpeg_start_compress(&cinfo, TRUE);
+    if (!options.app1.empty()) {
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, options.app1.data(),
+                          static_cast<unsigned int>(options.app1.size()));
+    }
     const std::size_t channels = options.greyFromRed ? 1 : 3;
     std::vector<std::uint8_t> row(static_cast<std::size_t>(image.width) * channels);
     while (cinfo.next_scanline < cinfo.image_height) {
@@ -55,6 +59,61 @@ std::vector<std::uint8_t> encodeJpeg(const RgbImage& image, const JpegOptions& o
     jpeg_destroy_compress(&cinfo);
     std::free(buffer);
     return bytes;
+}
+
+std::vector<std::uint8_t> encodeCmykJpeg(int width, int height,
+                                         const std::vector<std::uint8_t>& ink, CmykForm form)
+{
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr errors;
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 95, TRUE);
+    jpeg_set_colorspace(&cinfo, form == CmykForm::AdobeYcck ? JCS_YCCK : JCS_CMYK);
+    cinfo.write_Adobe_marker = form != CmykForm::Plain;
+    jpeg_start_compress(&cinfo, TRUE);
+    const int flip = form == CmykForm::Plain ? 0 : 255;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 4);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const std::size_t start = static_cast<std::size_t>(cinfo.next_scanline) * row.size();
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            row[i] = static_cast<std::uint8_t>(ink[start + i] ^ flip);
+        }
+        JSAMPROW rowPointer = row.data();
+        jpeg_write_scanlines(&cinfo, &rowPointer, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::vector<std::uint8_t> bytes(buffer, buffer + size);
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    return bytes;
+}
+
+std::vector<std::uint8_t> exifOrientationBlock(int orientation, bool bigEndian)
+{
+    std::vector<std::uint8_t> block{'E', 'x', 'i', 'f', 0, 0};
+    const auto put = [&](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            const int shift = 8 * (bigEndian ? bytes - 1 - i : i);
+            block.push_back(static_cast<std::uint8_t>(value >> shift));
+        }
+    };
+    block.insert(block.end(), bigEndian ? std::initializer_list<std::uint8_t>{'M', 'M'}
+                                        : std::initializer_list<std::uint8_t>{'I', 'I'});
+    put(42, 2), put(8, 4); // the first directory follows the 8-byte header
+    put(1, 2);             // one entry: tag, type SHORT (3), one value, the value left-aligned
+    put(0x0112, 2), put(3, 2), put(1, 4), put(static_cast<std::uint32_t>(orientation), 2),
+        put(0, 2);
+    put(0, 4); // no further directory
+    return block;
 }
 
 std::vector<std::uint8_t> encodeBmp(const RgbImage& image)

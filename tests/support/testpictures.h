@@ -40,10 +40,32 @@ struct JpegOptions
     // Writes a one-channel file from the red channel, so a grey source keeps its levels.
     bool greyFromRed = false;
     bool progressive = false;
+    // When not empty, written as an APP1 marker right after the file's start (an EXIF block
+    // begins with "Exif\0\0").
+    std::vector<std::uint8_t> app1;
 };
 
 // The picture as a JPEG file made by libjpeg's compressor.
 std::vector<std::uint8_t> encodeJpeg(const RgbImage& image, const JpegOptions& options = {});
+
+// How a CMYK JPEG stores its ink. Plain: as given, 255 = full ink, no Adobe marker. Adobe:
+// inverted (255 = no ink) with Adobe's APP14 marker, as Adobe's programs write CMYK. AdobeYcck:
+// the same ink transformed to YCCK, which always carries the marker.
+enum class CmykForm
+{
+    Plain,
+    Adobe,
+    AdobeYcck,
+};
+
+// A width x height CMYK JPEG from ink amounts (cyan, magenta, yellow, black; 0 = none, 255 = full),
+// four bytes a pixel, top row first.
+std::vector<std::uint8_t> encodeCmykJpeg(int width, int height,
+                                         const std::vector<std::uint8_t>& ink, CmykForm form);
+
+// An EXIF block ("Exif\0\0" and a TIFF structure) whose first directory holds one orientation
+// entry (a SHORT) with the given value, in little- or big-endian byte order.
+std::vector<std::uint8_t> exifOrientationBlock(int orientation, bool bigEndian = false);
 
 // The picture as a plain 24-bit bottom-up bitmap file: 54 header bytes, then BGR pixels with rows
 // padded to 4 bytes.

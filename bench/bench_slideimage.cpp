@@ -67,6 +67,26 @@ public:
         return found->second;
     }
 
+    // The 24 MP picture as a camera stores a portrait: landscape pixels tagged to be turned a
+    // quarter clockwise.
+    std::string portraitFile()
+    {
+        std::filesystem::create_directories(m_dir);
+        const std::filesystem::path path = m_dir / "portrait.jpg";
+        if (!std::filesystem::exists(path)) {
+            const std::vector<std::uint8_t>& landscape = jpeg(2);
+            std::vector<std::uint8_t> tagged(landscape.begin(), landscape.begin() + 2);
+            const std::vector<std::uint8_t> exif = TestPictures::exifOrientationBlock(6);
+            const auto length = static_cast<std::uint16_t>(exif.size() + 2);
+            tagged.insert(tagged.end(), {0xFF, 0xE1, static_cast<std::uint8_t>(length >> 8),
+                                         static_cast<std::uint8_t>(length & 0xFF)});
+            tagged.insert(tagged.end(), exif.begin(), exif.end());
+            tagged.insert(tagged.end(), landscape.begin() + 2, landscape.end());
+            TestPictures::writeFile(path.string(), tagged);
+        }
+        return path.string();
+    }
+
     std::string file(int index)
     {
         std::filesystem::create_directories(m_dir);
@@ -186,9 +206,64 @@ void BM_PrepareAgainstDjpeg(benchmark::State& state)
     state.SetLabel(Sizes[index].label);
 }
 
+// Standing a portrait upright: the tagged 24 MP picture, decoded as the slideshow decodes it,
+// scaled with the quarter turn done by the scaler (range 1), scaled as stored (range 0; the
+// difference is the cost of the turn), and turned into a new picture first and then scaled
+// (range 2, the way the scaler avoids).
+void BM_StandUpright(benchmark::State& state)
+{
+    static const JpegPicture decoded =
+        *decodeJpegFile(pictures().portraitFile(), nullptr, {.minimumLongerSide = 2048});
+    const RgbImage& image = decoded.image;
+    std::vector<std::uint8_t> texture(SlideImage::TextureBytes);
+    const int way = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        if (way == 2) {
+            RgbImage upright;
+            upright.width = image.height;
+            upright.height = image.width;
+            upright.pixels.resize(image.pixels.size());
+            for (int y = 0; y < image.height; ++y) {
+                // Stored row y becomes upright column height - 1 - y, read top to bottom.
+                const std::uint8_t* in = image.row(y);
+                std::uint8_t* out = upright.pixels.data() + (image.height - 1 - y) * 3;
+                const std::size_t down = static_cast<std::size_t>(upright.width) * 3;
+                for (int x = 0; x < image.width; ++x, in += 3, out += down) {
+                    out[0] = in[0];
+                    out[1] = in[1];
+                    out[2] = in[2];
+                }
+            }
+            benchmark::DoNotOptimize(drawSlideTexture(
+                upright, {decoded.height, decoded.width, decoded.reduction, 1}, texture));
+        } else {
+            benchmark::DoNotOptimize(drawSlideTexture(
+                image, {decoded.width, decoded.height, decoded.reduction, way == 1 ? 6 : 1},
+                texture));
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(way == 0   ? "as stored"
+                   : way == 1 ? "turned by the scaler"
+                              : "turned, then scaled");
+}
+
+void BM_PreparePortraitFromFile(benchmark::State& state)
+{
+    const std::string path = pictures().portraitFile();
+    SlideImage slide;
+    for (auto _ : state) {
+        slide.prepare(path);
+        benchmark::DoNotOptimize(slide.texturePixels());
+    }
+    state.SetLabel("24 MP, tagged 6");
+}
+
 } // namespace
 
 BENCHMARK(BM_DecodeJpeg)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlaceAndScale)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrepareFromFile)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrepareAgainstDjpeg)->DenseRange(0, 2)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StandUpright)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PreparePortraitFromFile)->Unit(benchmark::kMillisecond);

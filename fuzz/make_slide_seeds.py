@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes the seed corpus of the slide fuzzer: small pictures drawn here, written as JPEG files of
 every kind libjpeg-turbo's cjpeg makes (baseline, progressive, greyscale, restart intervals,
-arithmetic-coded, optimised, odd sizes, an EXIF orientation) and as bitmaps (24-bit and 8-bit
-run-length). Needs cjpeg (Debian: libjpeg-turbo-progs); the results are committed."""
+arithmetic-coded, optimised, odd sizes, EXIF orientations) and as bitmaps (24-bit and 8-bit
+run-length). Needs cjpeg (Debian: libjpeg-turbo-progs); the results are committed. cjpeg cannot
+write CMYK: the CMYK and YCCK seeds come from make_cmyk_seeds.cpp."""
 import math
 import os
 import struct
@@ -40,10 +41,13 @@ def cjpeg(rows, *options):
                               capture_output=True).stdout
 
 
-def with_orientation(jpeg, orientation):
-    """Inserts an EXIF segment (little-endian TIFF, one Orientation entry) after SOI."""
-    tiff = b"II*\x00" + struct.pack("<I", 8) + struct.pack("<H", 1)
-    tiff += struct.pack("<HHII", 0x0112, 3, 1, orientation) + struct.pack("<I", 0)
+def with_orientation(jpeg, orientation, order="<", entries=1):
+    """Inserts an EXIF segment (a TIFF in the given byte order whose first directory holds the
+    Orientation entry `entries` times) after SOI."""
+    tiff = (b"II*\x00" if order == "<" else b"MM\x00*") + struct.pack(order + "I", 8)
+    tiff += struct.pack(order + "H", entries)
+    tiff += struct.pack(order + "HHIHH", 0x0112, 3, 1, orientation, 0) * entries
+    tiff += struct.pack(order + "I", 0)
     payload = b"Exif\x00\x00" + tiff
     return jpeg[:2] + b"\xff\xe1" + struct.pack(">H", len(payload) + 2) + payload + jpeg[2:]
 
@@ -96,6 +100,8 @@ def main():
         "arithmetic-progressive.jpg": cjpeg(portrait, "-arithmetic", "-progressive"),
         "optimized-odd-size.jpg": cjpeg(portrait, "-optimize", "-sample", "2x1"),
         "exif-rotated.jpg": with_orientation(cjpeg(portrait, "-quality", "75"), 6),
+        "exif-big-endian.jpg": with_orientation(cjpeg(landscape, "-quality", "75"), 8, ">"),
+        "exif-two-tags.jpg": with_orientation(cjpeg(portrait, "-quality", "75"), 5, "<", 2),
         "photo24.bmp": bmp24(landscape),
         "banded-rle8.bmp": bmp_rle8(banded),
     }

@@ -36,7 +36,7 @@ struct JpegDecodeOptions
     // Checked every few rows, while the scans of a progressive file are read as well as while
     // rows are decoded: once a stop is requested, decoding ends as a fatal error ("JPEG decoding
     // stopped"), so that work nobody wants any more is given up at once.
-    std::stop_token stop;
+    std::stop_token stop = {};
 };
 
 // Decodes a JPEG file through libjpeg with block smoothing. A colour file becomes 8-bit RGB. A

@@ -99,15 +99,17 @@ std::vector<std::uint8_t> encodeCmykJpeg(int width, int height,
 
 std::vector<std::uint8_t> exifOrientationBlock(int orientation, bool bigEndian)
 {
-    std::vector<std::uint8_t> block{'E', 'x', 'i', 'f', 0, 0};
+    std::vector<std::uint8_t> block;
     const auto put = [&](std::uint32_t value, int bytes) {
         for (int i = 0; i < bytes; ++i) {
             const int shift = 8 * (bigEndian ? bytes - 1 - i : i);
             block.push_back(static_cast<std::uint8_t>(value >> shift));
         }
     };
-    block.insert(block.end(), bigEndian ? std::initializer_list<std::uint8_t>{'M', 'M'}
-                                        : std::initializer_list<std::uint8_t>{'I', 'I'});
+    for (const char c :
+         {'E', 'x', 'i', 'f', '\0', '\0', bigEndian ? 'M' : 'I', bigEndian ? 'M' : 'I'}) {
+        block.push_back(static_cast<std::uint8_t>(c));
+    }
     put(42, 2), put(8, 4); // the first directory follows the 8-byte header
     put(1, 2);             // one entry: tag, type SHORT (3), one value, the value left-aligned
     put(0x0112, 2), put(3, 2), put(1, 4), put(static_cast<std::uint32_t>(orientation), 2),

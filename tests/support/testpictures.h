@@ -42,7 +42,7 @@ struct JpegOptions
     bool progressive = false;
     // When not empty, written as an APP1 marker right after the file's start (an EXIF block
     // begins with "Exif\0\0").
-    std::vector<std::uint8_t> app1;
+    std::vector<std::uint8_t> app1 = {};
 };
 
 // The picture as a JPEG file made by libjpeg's compressor.

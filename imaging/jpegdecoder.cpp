@@ -185,10 +185,14 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecod
     chooseScale(cinfo, options.minimumLongerSide);
 
     // The size check comes before jpeg_start_decompress, which already allocates the whole-image
-    // buffers of a progressive file.
+    // buffers of a progressive file. It holds for the picture the file declares, whatever the
+    // scale: a few hundred bytes declaring 65500 x 65500 would otherwise still take a second
+    // and 200 MB at an eighth of that size, for a picture no camera makes.
     const std::uint64_t width = cinfo->output_width;
     const std::uint64_t height = cinfo->output_height;
-    if (width == 0 || height == 0 || width * height * 3 > MaxJpegImageBytes) {
+    const std::uint64_t declaredBytes =
+        std::uint64_t{cinfo->image_width} * std::uint64_t{cinfo->image_height} * 3;
+    if (width == 0 || height == 0 || declaredBytes > MaxJpegImageBytes) {
         failWith(cinfo, "JPEG picture too large to decode");
     }
     if (cinfo->output_components != (grey ? 1 : cmyk ? 4 : 3)) {

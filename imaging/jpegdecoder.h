@@ -8,8 +8,9 @@
 #include <stop_token>
 #include <string>
 
-// The largest decoded picture accepted, in bytes of 8-bit RGB (about 357 megapixels). A header
-// that claims more is treated as an unreadable file, so that a small hostile file cannot make
+// The largest picture accepted, in bytes of 8-bit RGB at the size the file declares (about 357
+// megapixels), at whatever scale it is decoded. A header that claims more is treated as an
+// unreadable file, so that a small hostile file cannot make
 // the decoder allocate gigabytes. libjpeg's own whole-image buffers are held to the same amount.
 inline constexpr std::uint64_t MaxJpegImageBytes = std::uint64_t{1} << 30;
 

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds Lumivane and runs every test: the whole suite under a virtual X display, the unit tests
-# again under AddressSanitizer + UndefinedBehaviorSanitizer, the search thread's tests under
-# ThreadSanitizer, a short fuzzing run of the bitmap reader and of the whole picture path, and
-# the Debian package: built, inspected, installed, and the installed program started as a
-# desktop menu would start it.
+# again under AddressSanitizer + UndefinedBehaviorSanitizer, the search thread's and the picture
+# preparer's tests under ThreadSanitizer, a short fuzzing run of the bitmap reader and of the
+# whole picture path, and the Debian package: built, inspected, installed, and the installed
+# program started as a desktop menu would start it.
 # The main build is a Release build, so that what users and packagers build is built and tested
 # here too; every build treats warnings as errors.
 # Installs whatever is missing first. Usage: scripts/test.sh

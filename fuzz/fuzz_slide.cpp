@@ -107,8 +107,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     slide.prepare(files.jpeg);
     checkOutsideIsWhite(slide);
-    // Anything but the white square must come from a JPEG the decoder can read.
-    if (!isWhiteSquare(slide) && !decodeJpegData(std::span(data, size)))
+    // Anything but the white square must come from a JPEG the decoder can read, at the reduced
+    // scale a slide decodes it at.
+    if (!isWhiteSquare(slide) &&
+        !decodeJpegData(std::span(data, size), nullptr, {.minimumLongerSide = 2 * Size}))
         __builtin_trap();
 
     const SlidePlacement before = slide.placement();

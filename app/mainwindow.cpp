@@ -356,7 +356,8 @@ std::optional<PreparedSlide> MainWindow::takePicture()
 {
     if (m_synchronousChanges)
         return prepareOnUiThread();
-    std::optional<PreparedSlide> picture = m_preparer->take(m_currentIndex);
+    // The picture on screen goes back to the preparer when it is a neighbour of the new one.
+    std::optional<PreparedSlide> picture = m_preparer->take(m_currentIndex, &m_shown);
     if (!picture) {
         // Not ready yet: the worker makes it before anything else. The status line says what is
         // loading; the UI thread goes on with its events meanwhile.
@@ -371,7 +372,6 @@ std::optional<PreparedSlide> MainWindow::takePicture()
         return picture;
     }
     m_loadingShown = -1;
-    m_preparer->setCurrent(m_currentIndex, true);
     return picture;
 }
 
@@ -396,13 +396,7 @@ PreparedSlide MainWindow::prepareOnUiThread()
 void MainWindow::showPicture(PreparedSlide picture)
 {
     m_surface->uploadTexture(picture.slide->texturePixels());
-    // The picture that was on screen may be the new one's neighbour; the preparer keeps it
-    // rather than reading its file again.
-    PreparedSlide previous{m_shownIndex, std::move(m_slide), {}};
-    m_slide = std::move(picture.slide);
-    m_shownIndex = picture.index;
-    if (previous.index >= 0 && !m_synchronousChanges)
-        m_preparer->giveBack(std::move(previous));
+    m_shown = std::move(picture);
 }
 
 int MainWindow::drawPathIndex()
@@ -430,11 +424,12 @@ bool MainWindow::finishChange()
 
 void MainWindow::drawFrame()
 {
-    const SceneRenderer::Scene scene = buildScene(m_slide->imageWidth(), m_slide->imageHeight(),
-                                                  m_slide->texExtentS(), m_slide->texExtentT());
+    const SceneRenderer::Scene scene =
+        buildScene(m_shown.slide->imageWidth(), m_shown.slide->imageHeight(),
+                   m_shown.slide->texExtentS(), m_shown.slide->texExtentT());
     m_surface->presentFrame(m_cameraPaths.pose(m_frameCounter + 1, m_pathIndex), scene);
     if (m_frameLog)
-        m_frameLog->record(m_shownIndex, m_frameCounter + 1);
+        m_frameLog->record(m_shown.index, m_frameCounter + 1);
 }
 
 void MainWindow::slideTick()

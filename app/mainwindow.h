@@ -72,7 +72,7 @@ public:
     // The next music file is being opened in the background.
     bool musicOpening() const { return m_music && m_music->opening(); }
     // The picture on screen; before the first one, an empty white slide.
-    const SlideImage& slideImage() const { return *m_slide; }
+    const SlideImage& slideImage() const { return *m_shown.slide; }
     // Prepares the pictures off the UI thread; null until the search has been handed over.
     SlidePreparer* preparer() const { return m_preparer.get(); }
     const CameraPaths& cameraPaths() const { return m_cameraPaths; }
@@ -158,8 +158,6 @@ private:
     bool m_synchronousChanges = false;
     // The picture whose "Loading" status line is on screen, or -1.
     int m_loadingShown = -1;
-    // The list index of the picture on screen, or -1 before the first one.
-    int m_shownIndex = -1;
 
     // Declared first so that it is destroyed last, after the window's own shutdown steps: the
     // music stops as the window's parts go.
@@ -169,7 +167,8 @@ private:
     std::function<int()> m_pathChooser;
     std::function<void(int, std::stop_token)> m_prepareHook;
     CameraPaths m_cameraPaths;
-    std::unique_ptr<SlideImage> m_slide = std::make_unique<SlideImage>();
+    // The picture on screen and its list index (-1 before the first one).
+    PreparedSlide m_shown{-1, std::make_unique<SlideImage>(), {}};
     GuardedList m_imageList;
     std::unique_ptr<SearchThread> m_searchThread;
     std::unique_ptr<SlidePreparer> m_preparer;

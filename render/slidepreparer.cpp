@@ -29,20 +29,12 @@ void SlidePreparer::setCurrent(int index, bool onScreen)
         m_current = index;
         m_onScreen = onScreen;
         dropUnneededLocked();
-        // Work on a picture that is no longer needed stops at its next check. While the show
-        // waits for a picture, nothing else may hold up the worker.
-        if (m_making >= 0) {
-            const std::vector<int> needed = neededLocked();
-            const bool stillNeeded =
-                std::find(needed.begin(), needed.end(), m_making) != needed.end();
-            if (!stillNeeded || (!m_onScreen && m_making != m_current))
-                m_makingStop.request_stop();
-        }
+        stopUnneededLocked();
     }
     m_wake.notify_all();
 }
 
-std::optional<PreparedSlide> SlidePreparer::take(int index)
+std::optional<PreparedSlide> SlidePreparer::take(int index, PreparedSlide* shown)
 {
     std::optional<PreparedSlide> result;
     {
@@ -52,26 +44,42 @@ std::optional<PreparedSlide> SlidePreparer::take(int index)
             return result;
         result = std::move(found->second);
         m_prepared.erase(found);
+        m_current = index;
+        m_onScreen = true;
+        dropUnneededLocked();
+        stopUnneededLocked();
+        if (shown != nullptr && result->slide)
+            keepShownLocked(*shown);
     }
-    // A slot is free again.
     m_wake.notify_all();
     return result;
 }
 
-void SlidePreparer::giveBack(PreparedSlide slide)
+void SlidePreparer::stopUnneededLocked()
 {
-    std::lock_guard lock(m_mutex);
-    if (!slide.slide || slide.index == m_current || m_prepared.contains(slide.index))
+    // Work on a picture that is no longer needed stops at its next check. While the show waits
+    // for a picture, nothing else may hold up the worker.
+    if (m_making < 0)
         return;
     const std::vector<int> needed = neededLocked();
-    if (std::find(needed.begin(), needed.end(), slide.index) == needed.end() ||
+    const bool stillNeeded = std::find(needed.begin(), needed.end(), m_making) != needed.end();
+    if (!stillNeeded || (!m_onScreen && m_making != m_current))
+        m_makingStop.request_stop();
+}
+
+void SlidePreparer::keepShownLocked(PreparedSlide& shown)
+{
+    if (!shown.slide || shown.index == m_current || m_prepared.contains(shown.index))
+        return;
+    const std::vector<int> needed = neededLocked();
+    if (std::find(needed.begin(), needed.end(), shown.index) == needed.end() ||
         m_prepared.size() >= MaxPrepared)
         return;
     // The worker may have started on the same picture already; what it makes is not needed.
-    if (slide.index == m_making)
+    if (shown.index == m_making)
         m_makingStop.request_stop();
-    const int index = slide.index;
-    m_prepared.emplace(index, std::move(slide));
+    const int index = shown.index;
+    m_prepared.emplace(index, std::move(shown));
 }
 
 bool SlidePreparer::isIdle() const

@@ -55,14 +55,13 @@ public:
     // comes before everything else; once it is on screen, its neighbours are prepared.
     void setCurrent(int index, bool onScreen);
 
-    // The finished picture for `index`, which leaves the preparer; nothing when it is not ready.
-    std::optional<PreparedSlide> take(int index);
-
-    // Hands back the picture that was on screen before the current one. It is kept when it is a
-    // neighbour the show may need (the previous picture after a step forward, the next one after
-    // a step back), so that a change reads only one new file. The current picture itself is not
-    // kept: a show of one picture reads its file again for every change.
-    void giveBack(PreparedSlide slide);
+    // Hands out the finished picture for `index`, which goes on screen now: from here on its
+    // neighbours are prepared. Nothing when it is not ready. When it is a picture (not an error,
+    // which leaves the old picture on screen), `shown`, the picture on screen until now, is
+    // taken over if it is one of those neighbours (the previous picture after a step forward,
+    // the next one after a step back), so that a change reads only one new file. The current
+    // picture itself is never kept: a show of one picture reads its file again for every change.
+    std::optional<PreparedSlide> take(int index, PreparedSlide* shown = nullptr);
 
     // True when nothing that is needed is left to make.
     bool isIdle() const;
@@ -79,6 +78,8 @@ private:
     std::vector<int> neededLocked() const;
     std::optional<int> nextJobLocked() const;
     void dropUnneededLocked();
+    void stopUnneededLocked();
+    void keepShownLocked(PreparedSlide& shown);
 
     const std::vector<std::string> m_paths;
     const std::function<void()> m_onReady;

@@ -111,17 +111,15 @@ TEST(SlidePreparer, PreparesWhatTheShowNeedsNextAndHoldsAtMostTwo)
     ASSERT_TRUE(first && first->slide);
     EXPECT_EQ(first->slide->imageWidth(), Pictures::widthOf(0));
     EXPECT_FALSE(preparer.take(0)); // handed out once
-    preparer.setCurrent(0, true);
     ASSERT_TRUE(waitUntil([&] { return preparer.isIdle(); }));
     EXPECT_EQ(log.started(), (std::vector<int>{0, 1, 5}));
     EXPECT_EQ(preparer.preparedIndices(), (std::vector<int>{1, 5}));
 
     // A step forward: the picture that was on screen comes back as the new previous one, so
     // only the new next picture is read.
-    std::optional<PreparedSlide> second = preparer.take(1);
+    std::optional<PreparedSlide> second = preparer.take(1, &*first);
     ASSERT_TRUE(second && second->slide);
-    preparer.setCurrent(1, true);
-    preparer.giveBack(std::move(*first));
+    EXPECT_FALSE(first->slide);
     ASSERT_TRUE(waitUntil([&] { return preparer.isIdle(); }));
     EXPECT_EQ(log.started(), (std::vector<int>{0, 1, 5, 2}));
     EXPECT_EQ(preparer.preparedIndices(), (std::vector<int>{0, 2}));
@@ -155,7 +153,9 @@ TEST(SlidePreparer, KeepsTheReadersErrorForTheShowAndAnUnreadableJpegIsWhite)
 
     preparer.setCurrent(1, false);
     ASSERT_TRUE(waitUntil([&] { return preparer.isIdle(); }));
-    std::optional<PreparedSlide> failed = preparer.take(1);
+    // Picture 0 is on screen, a neighbour of both others.
+    PreparedSlide shown{0, std::make_unique<SlideImage>(), {}};
+    std::optional<PreparedSlide> failed = preparer.take(1, &shown);
     ASSERT_TRUE(failed);
     EXPECT_FALSE(failed->slide);
     ASSERT_TRUE(failed->error);
@@ -165,8 +165,9 @@ TEST(SlidePreparer, KeepsTheReadersErrorForTheShowAndAnUnreadableJpegIsWhite)
     } catch (const std::exception& error) {
         EXPECT_STREQ(error.what(), "ストリームからの読み込みエラー");
     }
+    // The error leaves the picture on screen where it is.
+    EXPECT_TRUE(shown.slide);
 
-    preparer.setCurrent(1, true);
     ASSERT_TRUE(waitUntil([&] { return preparer.isIdle(); }));
     std::optional<PreparedSlide> jpeg = preparer.take(2);
     ASSERT_TRUE(jpeg && jpeg->slide);

@@ -453,6 +453,9 @@ void MainWindow::slideTick()
         drawFrame();
         m_slideTimer.start();
         ++m_frameCounter;
+        // The next picture is prepared once this frame is on screen.
+        if (m_preparer)
+            m_preparer->resume();
     });
 }
 

@@ -26,6 +26,7 @@ void SlidePreparer::setCurrent(int index, bool onScreen)
 {
     {
         std::lock_guard lock(m_mutex);
+        m_held = false;
         m_current = index;
         m_onScreen = onScreen;
         dropUnneededLocked();
@@ -46,13 +47,22 @@ std::optional<PreparedSlide> SlidePreparer::take(int index, PreparedSlide* shown
         m_prepared.erase(found);
         m_current = index;
         m_onScreen = true;
+        m_held = true;
         dropUnneededLocked();
         stopUnneededLocked();
         if (shown != nullptr && result->slide)
             keepShownLocked(*shown);
     }
-    m_wake.notify_all();
     return result;
+}
+
+void SlidePreparer::resume()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_held = false;
+    }
+    m_wake.notify_all();
 }
 
 void SlidePreparer::stopUnneededLocked()
@@ -85,7 +95,7 @@ void SlidePreparer::keepShownLocked(PreparedSlide& shown)
 bool SlidePreparer::isIdle() const
 {
     std::lock_guard lock(m_mutex);
-    return m_making < 0 && !nextJobLocked();
+    return m_making < 0 && !nextJobLocked(true);
 }
 
 std::vector<int> SlidePreparer::preparedIndices() const
@@ -121,9 +131,9 @@ std::vector<int> SlidePreparer::neededLocked() const
     return needed;
 }
 
-std::optional<int> SlidePreparer::nextJobLocked() const
+std::optional<int> SlidePreparer::nextJobLocked(bool evenWhenHeld) const
 {
-    if (m_quit)
+    if (m_quit || (m_held && !evenWhenHeld))
         return std::nullopt;
     for (int index : neededLocked()) {
         if (index != m_making && !m_prepared.contains(index))

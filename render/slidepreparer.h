@@ -63,7 +63,11 @@ public:
     // picture itself is never kept: a show of one picture reads its file again for every change.
     std::optional<PreparedSlide> take(int index, PreparedSlide* shown = nullptr);
 
-    // True when nothing that is needed is left to make.
+    // The worker starts nothing new from a take() until this is called, so that it does not
+    // compete with the frame that puts the picture on screen.
+    void resume();
+
+    // True when nothing that is needed is left to make (whether or not the worker is held).
     bool isIdle() const;
     // The indices of the finished pictures held, in ascending order.
     std::vector<int> preparedIndices() const;
@@ -76,7 +80,7 @@ private:
     void run();
     // The pictures worth holding, most needed first, at most MaxPrepared of them.
     std::vector<int> neededLocked() const;
-    std::optional<int> nextJobLocked() const;
+    std::optional<int> nextJobLocked(bool evenWhenHeld = false) const;
     void dropUnneededLocked();
     void stopUnneededLocked();
     void keepShownLocked(PreparedSlide& shown);
@@ -90,6 +94,7 @@ private:
     int m_current = -1;
     bool m_onScreen = false;
     bool m_quit = false;
+    bool m_held = false;
     int m_making = -1;
     std::stop_source m_makingStop;
     std::map<int, PreparedSlide> m_prepared;

@@ -111,6 +111,10 @@ TEST(SlidePreparer, PreparesWhatTheShowNeedsNextAndHoldsAtMostTwo)
     ASSERT_TRUE(first && first->slide);
     EXPECT_EQ(first->slide->imageWidth(), Pictures::widthOf(0));
     EXPECT_FALSE(preparer.take(0)); // handed out once
+    // Nothing new starts until the picture is on screen.
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(log.started(), (std::vector<int>{0, 1}));
+    preparer.resume();
     ASSERT_TRUE(waitUntil([&] { return preparer.isIdle(); }));
     EXPECT_EQ(log.started(), (std::vector<int>{0, 1, 5}));
     EXPECT_EQ(preparer.preparedIndices(), (std::vector<int>{1, 5}));
@@ -120,6 +124,7 @@ TEST(SlidePreparer, PreparesWhatTheShowNeedsNextAndHoldsAtMostTwo)
     std::optional<PreparedSlide> second = preparer.take(1, &*first);
     ASSERT_TRUE(second && second->slide);
     EXPECT_FALSE(first->slide);
+    preparer.resume();
     ASSERT_TRUE(waitUntil([&] { return preparer.isIdle(); }));
     EXPECT_EQ(log.started(), (std::vector<int>{0, 1, 5, 2}));
     EXPECT_EQ(preparer.preparedIndices(), (std::vector<int>{0, 2}));
@@ -168,6 +173,7 @@ TEST(SlidePreparer, KeepsTheReadersErrorForTheShowAndAnUnreadableJpegIsWhite)
     // The error leaves the picture on screen where it is.
     EXPECT_TRUE(shown.slide);
 
+    preparer.resume();
     ASSERT_TRUE(waitUntil([&] { return preparer.isIdle(); }));
     std::optional<PreparedSlide> jpeg = preparer.take(2);
     ASSERT_TRUE(jpeg && jpeg->slide);

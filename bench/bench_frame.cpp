@@ -89,7 +89,10 @@ int main(int argc, char** argv)
             (i == 0 && slide > 0 ? changes : frames).push_back(ms);
         }
         // The next picture is prepared in the background meanwhile; the tick only uploads it.
-        QTest::qWaitFor([&] { return window.preparer()->isIdle(); }, 20000);
+        if (!QTest::qWaitFor([&] { return window.preparer()->isIdle(); }, 20000)) {
+            std::fprintf(stderr, "bench_frame: the next picture was not prepared in 20 s\n");
+            return 1;
+        }
         clock.start();
         window.slideTick(); // the change of slide
         changes.push_back(double(clock.nsecsElapsed()) / 1e6);

@@ -19,50 +19,15 @@ RgbImage makePhotoLike(int width, int height)
     });
 }
 
-std::vector<std::uint8_t> encodeJpeg(const RgbImage& image, const JpegOptions& options)
-{
-    // libjpeg's default error handler reports and exits, which is what a test helper wants: a
-    // picture it cannot encode is a fault in the test itself.
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr errors;
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(image.width);
-    cinfo.image_height = static_cast<JDIMENSION>(image.height);
-    cinfo.input_components = options.greyFromRed ? 1 : 3;
-    cinfo.in_color_space = options.greyFromRed ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, options.quality, TRUE);
-    if (options.progressive) {
-        jpeg_simple_progression(&cinfo);
-    }
-    jpeg_start_compress(&cinfo, TRUE);
-    if (!options.app1.empty()) {
-        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, options.app1.data(),
-                          static_cast<unsigned int>(options.app1.size()));
-    }
-    const std::size_t channels = options.greyFromRed ? 1 : 3;
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(image.width) * channels);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const std::size_t start = static_cast<std::size_t>(cinfo.next_scanline) * image.width * 3;
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            row[i] = image.pixels[start + (options.greyFromRed ? i * 3 : i)];
-        }
-        JSAMPROW rowPointer = row.data();
-        jpeg_write_scanlines(&cinfo, &rowPointer, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    std::vector<std::uint8_t> bytes(buffer, buffer + size);
-    jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
-    return bytes;
-}
+namespace {
 
-std::vector<std::uint8_t> encodeCmykJpeg(int width, int height,
-                                         const std::vector<std::uint8_t>& ink, CmykForm form)
+// Compresses a picture into memory: `configure` sets the compressor up after its size is known,
+// `rowAt` gives the samples of each scanline, and `afterStart` may write markers. libjpeg's
+// default error handler reports and exits, which is what a test helper wants: a picture it
+// cannot encode is a fault in the test itself.
+template <typename Configure, typename AfterStart, typename RowAt>
+std::vector<std::uint8_t> compressJpeg(int width, int height, Configure configure,
+                                       AfterStart afterStart, RowAt rowAt)
 {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr errors;
@@ -73,21 +38,11 @@ std::vector<std::uint8_t> encodeCmykJpeg(int width, int height,
     jpeg_mem_dest(&cinfo, &buffer, &size);
     cinfo.image_width = static_cast<JDIMENSION>(width);
     cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 95, TRUE);
-    jpeg_set_colorspace(&cinfo, form == CmykForm::AdobeYcck ? JCS_YCCK : JCS_CMYK);
-    cinfo.write_Adobe_marker = form != CmykForm::Plain;
+    configure(cinfo);
     jpeg_start_compress(&cinfo, TRUE);
-    const int flip = form == CmykForm::Plain ? 0 : 255;
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 4);
+    afterStart(cinfo);
     while (cinfo.next_scanline < cinfo.image_height) {
-        const std::size_t start = static_cast<std::size_t>(cinfo.next_scanline) * row.size();
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            row[i] = static_cast<std::uint8_t>(ink[start + i] ^ flip);
-        }
-        JSAMPROW rowPointer = row.data();
+        JSAMPROW rowPointer = rowAt(static_cast<std::size_t>(cinfo.next_scanline));
         jpeg_write_scanlines(&cinfo, &rowPointer, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -95,6 +50,63 @@ std::vector<std::uint8_t> encodeCmykJpeg(int width, int height,
     jpeg_destroy_compress(&cinfo);
     std::free(buffer);
     return bytes;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> encodeJpeg(const RgbImage& image, const JpegOptions& options)
+{
+    const std::size_t channels = options.greyFromRed ? 1 : 3;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(image.width) * channels);
+    return compressJpeg(
+        image.width, image.height,
+        [&](jpeg_compress_struct& cinfo) {
+            cinfo.input_components = static_cast<int>(channels);
+            cinfo.in_color_space = options.greyFromRed ? JCS_GRAYSCALE : JCS_RGB;
+            jpeg_set_defaults(&cinfo);
+            jpeg_set_quality(&cinfo, options.quality, TRUE);
+            if (options.progressive) {
+                jpeg_simple_progression(&cinfo);
+            }
+        },
+        [&](jpeg_compress_struct& cinfo) {
+            if (!options.app1.empty()) {
+                jpeg_write_marker(&cinfo, JPEG_APP0 + 1, options.app1.data(),
+                                  static_cast<unsigned int>(options.app1.size()));
+            }
+        },
+        [&](std::size_t y) {
+            const std::size_t start = y * static_cast<std::size_t>(image.width) * 3;
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                row[i] = image.pixels[start + (options.greyFromRed ? i * 3 : i)];
+            }
+            return row.data();
+        });
+}
+
+std::vector<std::uint8_t> encodeCmykJpeg(int width, int height,
+                                         const std::vector<std::uint8_t>& ink, CmykForm form)
+{
+    const int flip = form == CmykForm::Plain ? 0 : 255;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 4);
+    return compressJpeg(
+        width, height,
+        [&](jpeg_compress_struct& cinfo) {
+            cinfo.input_components = 4;
+            cinfo.in_color_space = JCS_CMYK;
+            jpeg_set_defaults(&cinfo);
+            jpeg_set_quality(&cinfo, 95, TRUE);
+            jpeg_set_colorspace(&cinfo, form == CmykForm::AdobeYcck ? JCS_YCCK : JCS_CMYK);
+            cinfo.write_Adobe_marker = form != CmykForm::Plain;
+        },
+        [](jpeg_compress_struct&) {},
+        [&](std::size_t y) {
+            const std::size_t start = y * row.size();
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                row[i] = static_cast<std::uint8_t>(ink[start + i] ^ flip);
+            }
+            return row.data();
+        });
 }
 
 std::vector<std::uint8_t> exifOrientationBlock(int orientation, bool bigEndian)

@@ -94,7 +94,8 @@ struct JpegInput
 {
     std::FILE* file = nullptr;
     const std::uint8_t* data = nullptr;
-    std::size_t size = 0;
+    // The length of the data or of the file, in bytes.
+    std::uint64_t size = 0;
 };
 
 // Sets libjpeg's output scale: the smallest of 1/8, 1/4 and 1/2 that keeps the longer side at
@@ -150,6 +151,29 @@ void cmykToRgb(const JSAMPLE* in, std::uint8_t* out, std::size_t width, bool inv
 // instead of going through its own one-row buffer.
 constexpr int RowsPerRead = 8;
 
+// A progressive file costs libjpeg the coefficients of the whole picture at full size, whatever
+// the output scale: about 1 GB for 18000 x 18000. Above ProgressiveTrustBytes of them, the file
+// must be long enough to hold the picture it declares. Its first DC scan codes every block with
+// at least one Huffman bit, so a file shorter than one byte per eight blocks is cut short or
+// bogus, and a few hundred bytes declaring a huge picture would otherwise cost that gigabyte.
+// Below the limit a cut progressive file still shows what it holds, as a cut baseline file does.
+// Arithmetic coding can spend less than a bit on a block, so it is not judged this way.
+constexpr std::uint64_t ProgressiveTrustBytes = std::uint64_t{128} << 20;
+
+bool holdsItsProgressivePicture(j_decompress_ptr cinfo, std::uint64_t fileSize)
+{
+    if (!cinfo->progressive_mode || cinfo->arith_code) {
+        return true;
+    }
+    std::uint64_t blocks = 0;
+    for (int c = 0; c < cinfo->num_components; ++c) {
+        const jpeg_component_info& component = cinfo->comp_info[c];
+        blocks += std::uint64_t{component.width_in_blocks} * component.height_in_blocks;
+    }
+    const std::uint64_t coefficientBytes = blocks * DCTSIZE2 * sizeof(JCOEF);
+    return coefficientBytes <= ProgressiveTrustBytes || fileSize >= blocks / 8;
+}
+
 // All libjpeg calls of one decode. It runs below the return point set by decompress(), so it
 // holds no object with a destructor: a fatal error may leave it through longjmp at any call.
 // The picture's pixels belong to the caller's `picture`.
@@ -194,6 +218,9 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecod
         std::uint64_t{cinfo->image_width} * std::uint64_t{cinfo->image_height} * 3;
     if (width == 0 || height == 0 || declaredBytes > MaxJpegImageBytes) {
         failWith(cinfo, "JPEG picture too large to decode");
+    }
+    if (!holdsItsProgressivePicture(cinfo, input.size)) {
+        failWith(cinfo, "JPEG file too short for the progressive picture it declares");
     }
     if (cinfo->output_components != (grey ? 1 : cmyk ? 4 : 3)) {
         failWith(cinfo, "Unexpected JPEG output format");
@@ -331,6 +358,7 @@ std::optional<JpegPicture> decodeJpegFile(const std::string& path, std::string* 
     std::optional<JpegPicture> picture(std::in_place);
     JpegInput input;
     input.file = file;
+    input.size = static_cast<std::uint64_t>(status.st_size);
     const bool decoded = decompress(input, options, *picture, diagnostic);
     std::fclose(file);
     if (!decoded) {

@@ -165,6 +165,25 @@ TEST(JpegDecoder, HostileFilesNeitherCrashNorAllocateWildly)
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     }
 
+    // A progressive frame header (SOF2) claiming 18000 x 18000 in a few hundred bytes: its
+    // coefficients alone would take about a gigabyte, and the file cannot hold such a picture.
+    std::vector<std::uint8_t> tall = encodeJpeg(twoColours(16, 16), {.progressive = true});
+    const std::uint8_t progressiveMarker[] = {0xFF, 0xC2};
+    const auto sof2 = std::search(tall.begin(), tall.end(), std::begin(progressiveMarker),
+                                  std::end(progressiveMarker));
+    ASSERT_NE(sof2, tall.end());
+    for (int field : {5, 7}) {
+        sof2[field] = 0x46; // 0x4650 = 18000
+        sof2[field + 1] = 0x50;
+    }
+    {
+        const auto start = std::chrono::steady_clock::now();
+        std::string diagnostic;
+        EXPECT_FALSE(decodeJpegData(tall, &diagnostic, {.minimumLongerSide = 2048}).has_value());
+        EXPECT_NE(diagnostic.find("too short"), std::string::npos) << diagnostic;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    }
+
     // Damaged and cut copies end with a consistent picture or none; the sanitizer build turns
     // any stray read or write into a failure.
     const std::vector<std::uint8_t> original =

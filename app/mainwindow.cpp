@@ -317,7 +317,7 @@ void MainWindow::finishHandOver()
         runGuarded(this, [&first] { std::rethrow_exception(first->error); });
     else
         showPicture(std::move(*first));
-    m_pageBox->setPlainText(pageText(m_imageList.unguarded().at(std::size_t(m_currentIndex)), 10));
+    m_pageBox->setPlainText(pageText(currentEntry(), 10));
     m_closeButton->show();
     m_slideTimer.start();
     enableKeyPreview();
@@ -364,10 +364,7 @@ std::optional<PreparedSlide> MainWindow::takePicture()
         m_preparer->setCurrent(m_currentIndex, false);
         if (m_loadingShown != m_currentIndex) {
             m_loadingShown = m_currentIndex;
-            const PathEntry& entry = m_imageList.unguarded().at(std::size_t(m_currentIndex));
-            m_surface->showStatusLine(QStringLiteral("Now File(") +
-                                      visibleName(fileNamePart(entry.display)) +
-                                      QStringLiteral(") Loading"));
+            showLoadingLine();
         }
         return picture;
     }
@@ -377,20 +374,20 @@ std::optional<PreparedSlide> MainWindow::takePicture()
 
 PreparedSlide MainWindow::prepareOnUiThread()
 {
-    const PathEntry& entry = m_imageList.unguarded().at(std::size_t(m_currentIndex));
+    showLoadingLine();
+    return prepareSlide(m_currentIndex, currentEntry().path);
+}
+
+const PathEntry& MainWindow::currentEntry() const
+{
+    return m_imageList.unguarded().at(std::size_t(m_currentIndex));
+}
+
+void MainWindow::showLoadingLine()
+{
     m_surface->showStatusLine(QStringLiteral("Now File(") +
-                              visibleName(fileNamePart(entry.display)) +
+                              visibleName(fileNamePart(currentEntry().display)) +
                               QStringLiteral(") Loading"));
-    PreparedSlide picture;
-    picture.index = m_currentIndex;
-    try {
-        auto slide = std::make_unique<SlideImage>();
-        slide->prepare(entry.path);
-        picture.slide = std::move(slide);
-    } catch (...) {
-        picture.error = std::current_exception();
-    }
-    return picture;
 }
 
 void MainWindow::showPicture(PreparedSlide picture)
@@ -418,7 +415,7 @@ bool MainWindow::finishChange()
         std::rethrow_exception(picture->error);
     showPicture(std::move(*picture));
     m_pathIndex = drawPathIndex();
-    m_pageBox->setPlainText(pageText(m_imageList.unguarded().at(std::size_t(m_currentIndex)), 8));
+    m_pageBox->setPlainText(pageText(currentEntry(), 8));
     return true;
 }
 

@@ -120,6 +120,8 @@ private:
     void pictureReady();
     std::optional<PreparedSlide> takePicture();
     PreparedSlide prepareOnUiThread();
+    const PathEntry& currentEntry() const;
+    void showLoadingLine();
     void showPicture(PreparedSlide picture);
     bool finishChange();
     void drawFrame();

@@ -53,11 +53,15 @@ int countOrientationEntries(std::span<const std::uint8_t> tiff)
 
 } // namespace
 
+bool isExifBlock(std::span<const std::uint8_t> block)
+{
+    return block.size() >= ExifHeader.size() &&
+           std::equal(ExifHeader.begin(), ExifHeader.end(), block.begin());
+}
+
 int exifOrientation(std::span<const std::uint8_t> block)
 {
-    if (block.size() < ExifHeader.size() ||
-        !std::equal(ExifHeader.begin(), ExifHeader.end(), block.begin()) ||
-        countOrientationEntries(block.subspan(ExifHeader.size())) != 1) {
+    if (!isExifBlock(block) || countOrientationEntries(block.subspan(ExifHeader.size())) != 1) {
         return 1;
     }
     ExifData* data = exif_data_new();

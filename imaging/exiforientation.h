@@ -9,3 +9,6 @@
 // short, a tag given twice, a value of the wrong type or out of range. The block is only read,
 // never trusted: every read is bounded by its size. Safe to call from any thread.
 int exifOrientation(std::span<const std::uint8_t> block);
+
+// Whether an APP1 payload is an EXIF block (it starts with "Exif\0\0"), rather than, say, XMP.
+bool isExifBlock(std::span<const std::uint8_t> block);

@@ -1,6 +1,7 @@
 #include "imaging/jpegdecoder.h"
 
 #include "imaging/exiforientation.h"
+#include "imaging/filedescriptor.h"
 #include "imaging/qddibbuffer.h"
 
 #include <algorithm>
@@ -8,10 +9,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
@@ -124,8 +122,7 @@ int orientationOf(j_decompress_ptr cinfo)
     for (jpeg_saved_marker_ptr marker = cinfo->marker_list; marker != nullptr;
          marker = marker->next) {
         const std::span<const std::uint8_t> data(marker->data, marker->data_length);
-        if (marker->marker == JPEG_APP0 + 1 && data.size() >= 6 &&
-            std::equal(data.begin(), data.begin() + 6, "Exif\0")) {
+        if (marker->marker == JPEG_APP0 + 1 && isExifBlock(data)) {
             return exifOrientation(data);
         }
     }
@@ -326,39 +323,32 @@ std::optional<JpegPicture> decodeJpegFile(const std::string& path, std::string* 
                                           const JpegDecodeOptions& options)
 {
     // A picture replaced by a FIFO or a device since the search found it must not stall the
-    // slideshow: O_NONBLOCK keeps the open from waiting for a writer, and anything but a regular
-    // file is refused before a byte is read. Regular files ignore O_NONBLOCK.
+    // slideshow: anything but a regular file is refused before a byte is read.
     const auto fail = [&](const char* reason) {
         if (diagnostic != nullptr) {
             *diagnostic = reason;
         }
         return std::nullopt;
     };
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (descriptor < 0) {
+    OpenedFile opened = openWithoutWaiting(path);
+    if (opened.error != 0) {
+        return fail(std::strerror(opened.error));
+    }
+    if (opened.isFolder()) {
+        return fail(std::strerror(EISDIR));
+    }
+    if (!opened.isRegularFile()) {
+        return fail("Not a regular file");
+    }
+    std::FILE* file = ::fdopen(opened.descriptor.get(), "rb");
+    if (file == nullptr) {
         return fail(std::strerror(errno));
     }
-    struct stat status;
-    const char* refusal = nullptr;
-    if (::fstat(descriptor, &status) != 0) {
-        refusal = std::strerror(errno);
-    } else if (S_ISDIR(status.st_mode)) {
-        refusal = std::strerror(EISDIR);
-    } else if (!S_ISREG(status.st_mode)) {
-        refusal = "Not a regular file";
-    }
-    std::FILE* file = refusal == nullptr ? ::fdopen(descriptor, "rb") : nullptr;
-    if (file == nullptr) {
-        if (refusal == nullptr) {
-            refusal = std::strerror(errno);
-        }
-        ::close(descriptor);
-        return fail(refusal);
-    }
+    opened.descriptor.release(); // the stream closes it
     std::optional<JpegPicture> picture(std::in_place);
     JpegInput input;
     input.file = file;
-    input.size = static_cast<std::uint64_t>(status.st_size);
+    input.size = static_cast<std::uint64_t>(opened.status.st_size);
     const bool decoded = decompress(input, options, *picture, diagnostic);
     std::fclose(file);
     if (!decoded) {

@@ -1,6 +1,7 @@
 #include "imaging/qddib.h"
 
 #include "imaging/bytereader.h"
+#include "imaging/filedescriptor.h"
 #include "imaging/qddibbuffer.h"
 #include "imaging/qddibhandover.h"
 #include "imaging/qddibpicture.h"
@@ -9,9 +10,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 EStreamReadError::EStreamReadError() : std::runtime_error("ストリームからの読み込みエラー") {}
 
@@ -305,24 +303,6 @@ std::unique_ptr<QdDibPicture> readPicture(ByteReader& reader)
     return picture;
 }
 
-// Closes the descriptor on every path out of loadFromFile.
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd = -1;
-};
-
 } // namespace
 
 QdDib::QdDib() : m_picture(std::make_unique<QdDibPicture>())
@@ -340,20 +320,16 @@ QdDib::~QdDib() = default;
 
 void QdDib::loadFromFile(const std::string& path)
 {
-    // O_NONBLOCK keeps a FIFO from blocking the open; regular files ignore it.
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.get() < 0)
-        throw EFileOpenError(path, errno);
-    struct stat status;
-    if (::fstat(file.get(), &status) != 0)
-        throw EFileOpenError(path, errno);
-    if (S_ISDIR(status.st_mode))
+    const OpenedFile file = openWithoutWaiting(path);
+    if (file.error != 0)
+        throw EFileOpenError(path, file.error);
+    if (file.isFolder())
         throw EFileOpenError(path, EISDIR);
     // Only a regular file has a length to trust; anything else reads as empty.
-    const std::uint64_t length = S_ISREG(status.st_mode) && status.st_size > 0
-                                     ? static_cast<std::uint64_t>(status.st_size)
+    const std::uint64_t length = file.isRegularFile() && file.status.st_size > 0
+                                     ? static_cast<std::uint64_t>(file.status.st_size)
                                      : 0;
-    ByteReader reader(file.get(), length);
+    ByteReader reader(file.descriptor.get(), length);
     m_picture = readPicture(reader);
 }
 

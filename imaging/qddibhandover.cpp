@@ -253,29 +253,21 @@ RgbImage handOverToRgb(const QdDibPicture& picture)
 
     const Palette palette = makePalette(picture);
     const std::uint32_t compression = picture.header.compression;
-    if (compression == kBiRle8 || compression == kBiRle4) {
-        // Nothing ties a run-length picture's declared size to its data, so its rows are made
-        // only as the data draws into them; the rest stay black without being stored.
-        RgbImage image = RgbImage::makeSparse(picture.width, picture.height);
-        // Run-length data has no top-down form; such a picture stays black.
-        if (!picture.isTopDown()) {
-            try {
-                decodeRunLength(picture, palette, image);
-            } catch (const std::bad_alloc&) {
-                throw EOutOfResources(kCannotMakeViewOfFileMap);
-            }
-        }
-        return image;
-    }
-
-    // Data that ends before the last row leaves the rest of the picture black. A file of a few
-    // bytes may declare millions of rows, so then only the rows the data reaches are made.
-    const std::uint64_t rowsWithData = (picture.pixels.size() + storedStride(picture) - 1) /
-                                       storedStride(picture);
-    if (rowsWithData < static_cast<std::uint64_t>(picture.height)) {
+    const bool runLength = compression == kBiRle8 || compression == kBiRle4;
+    // Nothing ties a run-length picture's declared size to its data, and uncompressed data may
+    // end long before the last of the rows a few bytes declare. Such a picture's rows are made
+    // only as the data draws into them; the rest stay black without being stored.
+    const std::uint64_t stride = storedStride(picture);
+    const bool shortData = !runLength && (picture.pixels.size() + stride - 1) / stride <
+                                             static_cast<std::uint64_t>(picture.height);
+    if (runLength || shortData) {
         RgbImage image = RgbImage::makeSparse(picture.width, picture.height);
         try {
-            copyRows(picture, palette, image);
+            if (shortData)
+                copyRows(picture, palette, image);
+            // Run-length data has no top-down form; such a picture stays black.
+            else if (!picture.isTopDown())
+                decodeRunLength(picture, palette, image);
         } catch (const std::bad_alloc&) {
             throw EOutOfResources(kCannotMakeViewOfFileMap);
         }

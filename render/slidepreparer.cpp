@@ -7,6 +7,31 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+namespace {
+
+bool contains(const std::vector<int>& indices, int index)
+{
+    return std::find(indices.begin(), indices.end(), index) != indices.end();
+}
+
+} // namespace
+
+PreparedSlide prepareSlide(int index, const std::string& openPath, std::stop_token stop)
+{
+    PreparedSlide prepared;
+    prepared.index = index;
+    try {
+        auto slide = std::make_unique<SlideImage>();
+        slide->prepare(openPath, std::move(stop));
+        prepared.slide = std::move(slide);
+    } catch (...) {
+        // The bitmap reader's error is raised on the owner's thread when the show reaches this
+        // picture, with its text unchanged.
+        prepared.error = std::current_exception();
+    }
+    return prepared;
+}
+
 SlidePreparer::SlidePreparer(std::vector<std::string> openPaths, std::function<void()> onReady)
     : m_paths(std::move(openPaths)), m_onReady(std::move(onReady)), m_worker([this] { run(); })
 {}
@@ -71,9 +96,7 @@ void SlidePreparer::stopUnneededLocked()
     // for a picture, nothing else may hold up the worker.
     if (m_making < 0)
         return;
-    const std::vector<int> needed = neededLocked();
-    const bool stillNeeded = std::find(needed.begin(), needed.end(), m_making) != needed.end();
-    if (!stillNeeded || (!m_onScreen && m_making != m_current))
+    if (!contains(neededLocked(), m_making) || (!m_onScreen && m_making != m_current))
         m_makingStop.request_stop();
 }
 
@@ -81,9 +104,7 @@ void SlidePreparer::keepShownLocked(PreparedSlide& shown)
 {
     if (!shown.slide || shown.index == m_current || m_prepared.contains(shown.index))
         return;
-    const std::vector<int> needed = neededLocked();
-    if (std::find(needed.begin(), needed.end(), shown.index) == needed.end() ||
-        m_prepared.size() >= MaxPrepared)
+    if (!contains(neededLocked(), shown.index) || m_prepared.size() >= MaxPrepared)
         return;
     // The worker may have started on the same picture already; what it makes is not needed.
     if (shown.index == m_making)
@@ -120,8 +141,7 @@ std::vector<int> SlidePreparer::neededLocked() const
     if (count == 0 || m_current < 0 || m_current >= count)
         return needed;
     const auto add = [&](int index) {
-        if (needed.size() < MaxPrepared &&
-            std::find(needed.begin(), needed.end(), index) == needed.end())
+        if (needed.size() < MaxPrepared && !contains(needed, index))
             needed.push_back(index);
     };
     if (!m_onScreen)
@@ -145,9 +165,7 @@ std::optional<int> SlidePreparer::nextJobLocked(bool evenWhenHeld) const
 void SlidePreparer::dropUnneededLocked()
 {
     const std::vector<int> needed = neededLocked();
-    std::erase_if(m_prepared, [&](const auto& entry) {
-        return std::find(needed.begin(), needed.end(), entry.first) == needed.end();
-    });
+    std::erase_if(m_prepared, [&](const auto& entry) { return !contains(needed, entry.first); });
 }
 
 void SlidePreparer::run()
@@ -172,23 +190,12 @@ void SlidePreparer::run()
             hook(index, stop);
         PreparedSlide prepared;
         prepared.index = index;
-        if (!stop.stop_requested()) {
-            try {
-                auto slide = std::make_unique<SlideImage>();
-                slide->prepare(path, stop);
-                prepared.slide = std::move(slide);
-            } catch (...) {
-                // The bitmap reader's error is raised on the owner's thread when the show reaches
-                // this picture, with its text unchanged.
-                prepared.error = std::current_exception();
-            }
-        }
+        if (!stop.stop_requested())
+            prepared = prepareSlide(index, path, stop);
 
         lock.lock();
         m_making = -1;
-        const std::vector<int> needed = neededLocked();
-        const bool keep = !stop.stop_requested() && !m_quit &&
-                          std::find(needed.begin(), needed.end(), index) != needed.end();
+        const bool keep = !stop.stop_requested() && !m_quit && contains(neededLocked(), index);
         if (keep)
             m_prepared.emplace(index, std::move(prepared));
         if (keep && m_onReady) {

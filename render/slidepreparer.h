@@ -24,6 +24,10 @@ struct PreparedSlide
     std::exception_ptr error;
 };
 
+// Runs SlideImage's CPU half for the picture at `openPath`: the finished slide, or the bitmap
+// reader's error with its text unchanged, kept to be raised when the show reaches the picture.
+PreparedSlide prepareSlide(int index, const std::string& openPath, std::stop_token stop = {});
+
 // Prepares the pictures the show is about to need on a worker thread of its own, so that a
 // change of picture only has to upload a finished texture. It runs SlideImage's CPU half
 // (decode, place, scale) for entries of the picture list, in this order of need:

@@ -11,12 +11,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <system_error>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -33,6 +34,14 @@ struct FolderId
     dev_t device = 0;
     ino_t inode = 0;
     bool operator==(const FolderId&) const = default;
+};
+
+struct FolderIdHash
+{
+    std::size_t operator()(const FolderId& id) const noexcept
+    {
+        return std::hash<ino_t>()(id.inode) * 31 + std::hash<dev_t>()(id.device);
+    }
 };
 
 bool isPictureName(const QString& name)
@@ -78,10 +87,12 @@ private:
         if (fstat(fd, &folderStat) != 0) {
             return true;
         }
-        // A link back to a folder that is already being walked higher up this branch would make
-        // the walk go round for ever, so that folder is not entered a second time.
+        // Each folder is walked once per search, under the first path that reaches it. A link
+        // back up the tree would otherwise make the walk go round for ever, and links that
+        // branch without looping (two links in each folder to the next) would list the same
+        // pictures once for every path, doubling with each level.
         const FolderId id{folderStat.st_dev, folderStat.st_ino};
-        if (std::find(m_branch.begin(), m_branch.end(), id) != m_branch.end()) {
+        if (m_visited.contains(id)) {
             return true;
         }
         // Links are followed, but not into the kernel's pseudo file systems. Another file
@@ -90,6 +101,7 @@ private:
         if (newDevice && m_pseudoFileSystems.holds(fd, id.device)) {
             return true;
         }
+        m_visited.insert(id);
         m_branch.push_back(id);
         const bool finished = walkEntries(dir.get(), rawFolder, displayFolder);
         m_branch.pop_back();
@@ -164,6 +176,8 @@ private:
     std::stop_token m_stop;
     // The folders from the search folder down to the one being walked.
     std::vector<FolderId> m_branch;
+    // Every folder walked so far, on any branch.
+    std::unordered_set<FolderId, FolderIdHash> m_visited;
     PseudoFileSystems m_pseudoFileSystems;
 };
 

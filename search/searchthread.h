@@ -10,6 +10,8 @@
 // The background search for pictures. It walks a folder and all the folders below it, depth-first,
 // and adds every ".jpg", ".jpeg" and ".bmp" file to the list it is given: the display spelling is
 // the folder as found followed by the file name lower-cased, the path is the one found on disk.
+// Links to folders are followed, but each folder (device and inode) is walked once per search,
+// under the first path that reaches it.
 // When the walk has ended it raises scanDone(). The walk starts as soon as the object is built;
 // destroying the object asks the walk to stop and waits for the thread to end, so the list is never
 // touched afterwards.

@@ -2,8 +2,9 @@
 """Writes the seed corpus of the slide fuzzer: small pictures drawn here, written as JPEG files of
 every kind libjpeg-turbo's cjpeg makes (baseline, progressive, greyscale, restart intervals,
 arithmetic-coded, optimised, odd sizes, EXIF orientations) and as bitmaps (24-bit and 8-bit
-run-length). Needs cjpeg (Debian: libjpeg-turbo-progs); the results are committed. cjpeg cannot
-write CMYK: the CMYK and YCCK seeds come from make_cmyk_seeds.cpp."""
+run-length), and a few small files that declare an 18000 x 18000 picture which libjpeg would have
+to buffer whole. Needs cjpeg (Debian: libjpeg-turbo-progs); the results are committed. cjpeg
+cannot write CMYK: the CMYK and YCCK seeds come from make_cmyk_seeds.cpp."""
 import math
 import os
 import struct
@@ -39,6 +40,25 @@ def cjpeg(rows, *options):
         source.flush()
         return subprocess.run(["cjpeg", *options, source.name], check=True,
                               capture_output=True).stdout
+
+
+def cjpeg_scans(rows, script):
+    """A file whose scans follow cjpeg's scan script `script`."""
+    with tempfile.NamedTemporaryFile("w", suffix=".txt") as scans:
+        scans.write(script)
+        scans.flush()
+        return cjpeg(rows, "-scans", scans.name)
+
+
+def declaring(jpeg, width, height):
+    """The file with its frame header (the first SOFn marker) patched to declare width x
+    height."""
+    at = 2
+    while jpeg[at] == 0xFF and not (0xC0 <= jpeg[at + 1] <= 0xCF and
+                                    jpeg[at + 1] not in (0xC4, 0xC8, 0xCC)):
+        at += 2 + struct.unpack(">H", jpeg[at + 2:at + 4])[0]
+    assert jpeg[at] == 0xFF, "no frame header"
+    return jpeg[:at + 5] + struct.pack(">HH", height, width) + jpeg[at + 9:]
 
 
 def with_orientation(jpeg, orientation, order="<", entries=1):
@@ -87,11 +107,14 @@ def bmp_rle8(rows):
 def main():
     landscape = picture(40, 30)
     portrait = picture(17, 50)
+    small = picture(16, 16)
+    progressive = cjpeg(landscape, "-progressive")
+    assert progressive.endswith(b"\xff\xd9")
     banded = [[(x // 8 * 60 % 256, 0, 0) for x in range(64)] for _ in range(24)]
     seeds = {
         "baseline.jpg": cjpeg(landscape, "-quality", "90"),
         "baseline-444.jpg": cjpeg(landscape, "-sample", "1x1"),
-        "progressive.jpg": cjpeg(landscape, "-progressive"),
+        "progressive.jpg": progressive,
         "greyscale.jpg": cjpeg(landscape, "-grayscale"),
         "greyscale-progressive.jpg": cjpeg(portrait, "-grayscale", "-progressive"),
         "restart-rows.jpg": cjpeg(landscape, "-restart", "1"),
@@ -102,6 +125,15 @@ def main():
         "exif-rotated.jpg": with_orientation(cjpeg(portrait, "-quality", "75"), 6),
         "exif-big-endian.jpg": with_orientation(cjpeg(landscape, "-quality", "75"), 8, ">"),
         "exif-two-tags.jpg": with_orientation(cjpeg(portrait, "-quality", "75"), 5, "<", 2),
+        # Whole-picture buffers of libjpeg for 18000 x 18000: a sequential file with one scan per
+        # component, an arithmetic-coded progressive file, and a progressive file without its end
+        # marker that 1 MB of zeros makes long enough to pass for the picture it declares.
+        "scan-per-component-18000.jpg": declaring(cjpeg_scans(small, "0;\n1;\n2;\n"), 18000,
+                                                  18000),
+        "arithmetic-progressive-18000.jpg": declaring(cjpeg(small, "-arithmetic",
+                                                            "-progressive"), 18000, 18000),
+        "progressive-18000-zeros.jpg": declaring(progressive[:-2], 18000, 18000) +
+        bytes(1 << 20),
         "photo24.bmp": bmp24(landscape),
         "banded-rle8.bmp": bmp_rle8(banded),
     }

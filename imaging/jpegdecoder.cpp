@@ -4,15 +4,21 @@
 #include "imaging/filedescriptor.h"
 #include "imaging/qddibbuffer.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <new>
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
+// After jpeglib.h: the message codes of libjpeg's own errors and warnings.
+#include <jerror.h>
 
 namespace {
 
@@ -90,11 +96,125 @@ void watchProgress(j_common_ptr cinfo)
 
 struct JpegInput
 {
-    std::FILE* file = nullptr;
+    int descriptor = -1;
     const std::uint8_t* data = nullptr;
     // The length of the data or of the file, in bytes.
     std::uint64_t size = 0;
 };
+
+// libjpeg asks its source for more bytes whenever it has used up what it was given, also while
+// it skips bytes looking for the next marker, where it never calls the progress monitor. Our
+// own source hands the file or the memory over in buffers of ReadBufferBytes and checks the
+// stop request before each one, so a stopped decode reads at most one more buffer, however long
+// the file. It also bounds what is read where no picture data can be:
+// - before the frame header, only metadata (EXIF, colour profiles, comments) comes, a few
+//   hundred kilobytes in real files; a file without a frame header in its first
+//   MaxBytesBeforeFrame bytes is refused;
+// - once every row has been decoded, libjpeg only looks for the end marker; after
+//   MaxBytesAfterRows more bytes the source ends the file as if it were cut there, which keeps
+//   the picture.
+constexpr std::size_t ReadBufferBytes = std::size_t{64} << 10;
+constexpr std::uint64_t MaxBytesBeforeFrame = std::uint64_t{16} << 20;
+constexpr std::uint64_t MaxBytesAfterRows = std::uint64_t{1} << 20;
+
+// `pub` comes first, so that libjpeg's pointer converts back.
+struct InputSource
+{
+    jpeg_source_mgr pub;
+    const JpegInput* input;
+    const std::stop_token* stop;
+    // Bytes of the input handed to libjpeg so far.
+    std::uint64_t delivered;
+    // The input's bytes that libjpeg had used when the last row was decoded.
+    std::uint64_t usedAtLastRow;
+    bool rowsDone;
+    JOCTET buffer[ReadBufferBytes];
+};
+
+InputSource& sourceOf(j_decompress_ptr cinfo)
+{
+    return *reinterpret_cast<InputSource*>(cinfo->src);
+}
+
+// Up to ReadBufferBytes of the input from `delivered` on, pointed to by `bytes`; 0 at its end.
+std::size_t readInput(j_decompress_ptr cinfo, InputSource& source, const JOCTET*& bytes)
+{
+    const JpegInput& input = *source.input;
+    if (input.data != nullptr) {
+        const std::uint64_t left = input.size - std::min(input.size, source.delivered);
+        bytes = input.data + source.delivered;
+        return static_cast<std::size_t>(std::min<std::uint64_t>(left, ReadBufferBytes));
+    }
+    bytes = source.buffer;
+    for (;;) {
+        const ssize_t got = ::read(input.descriptor, source.buffer, ReadBufferBytes);
+        if (got >= 0) {
+            return static_cast<std::size_t>(got);
+        }
+        if (errno != EINTR) {
+            ERREXIT(cinfo, JERR_FILE_READ);
+        }
+    }
+}
+
+void startSource(j_decompress_ptr) {}
+
+boolean fillSource(j_decompress_ptr cinfo)
+{
+    InputSource& source = sourceOf(cinfo);
+    if (source.stop->stop_requested()) {
+        failWith(cinfo, "JPEG decoding stopped");
+    }
+    // libjpeg makes the component table when it reads the frame header.
+    if (cinfo->comp_info == nullptr && source.delivered >= MaxBytesBeforeFrame) {
+        failWith(cinfo, "No JPEG frame header in the first 16 MB of the file");
+    }
+    const JOCTET* bytes = nullptr;
+    std::size_t count = 0;
+    if (!source.rowsDone || source.delivered - source.usedAtLastRow < MaxBytesAfterRows) {
+        count = readInput(cinfo, source, bytes);
+    }
+    if (count == 0) {
+        // The end of the data, or as far as it is worth reading: an end marker lets libjpeg
+        // finish with what it has, as a cut file does.
+        if (source.delivered == 0) {
+            ERREXIT(cinfo, JERR_INPUT_EMPTY);
+        }
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        source.buffer[0] = 0xFF;
+        source.buffer[1] = JPEG_EOI;
+        bytes = source.buffer;
+        count = 2;
+    } else {
+        source.delivered += count;
+    }
+    source.pub.next_input_byte = bytes;
+    source.pub.bytes_in_buffer = count;
+    return TRUE;
+}
+
+void skipSource(j_decompress_ptr cinfo, long count)
+{
+    InputSource& source = sourceOf(cinfo);
+    while (count > static_cast<long>(source.pub.bytes_in_buffer)) {
+        count -= static_cast<long>(source.pub.bytes_in_buffer);
+        fillSource(cinfo);
+    }
+    if (count > 0) {
+        source.pub.next_input_byte += count;
+        source.pub.bytes_in_buffer -= static_cast<std::size_t>(count);
+    }
+}
+
+void endSource(j_decompress_ptr) {}
+
+// Marks the rows as all decoded, from which on the source reads at most MaxBytesAfterRows.
+void noteRowsDone(j_decompress_ptr cinfo)
+{
+    InputSource& source = sourceOf(cinfo);
+    source.rowsDone = true;
+    source.usedAtLastRow = source.delivered - source.pub.bytes_in_buffer;
+}
 
 // Sets libjpeg's output scale: the smallest of 1/8, 1/4 and 1/2 that keeps the longer side at
 // least `minimumLongerSide` pixels, or full size. The output colour settings must already be
@@ -157,18 +277,29 @@ constexpr int RowsPerRead = 8;
 // Arithmetic coding can spend less than a bit on a block, so it is not judged this way.
 constexpr std::uint64_t ProgressiveTrustBytes = std::uint64_t{128} << 20;
 
-bool holdsItsProgressivePicture(j_decompress_ptr cinfo, std::uint64_t fileSize)
+// The blocks of the whole picture at full size, over all components.
+std::uint64_t blocksOf(j_decompress_ptr cinfo)
 {
-    if (!cinfo->progressive_mode || cinfo->arith_code) {
-        return true;
-    }
     std::uint64_t blocks = 0;
     for (int c = 0; c < cinfo->num_components; ++c) {
         const jpeg_component_info& component = cinfo->comp_info[c];
         blocks += std::uint64_t{component.width_in_blocks} * component.height_in_blocks;
     }
-    const std::uint64_t coefficientBytes = blocks * DCTSIZE2 * sizeof(JCOEF);
-    return coefficientBytes <= ProgressiveTrustBytes || fileSize >= blocks / 8;
+    return blocks;
+}
+
+std::uint64_t coefficientBytesOf(std::uint64_t blocks)
+{
+    return blocks * DCTSIZE2 * sizeof(JCOEF);
+}
+
+bool holdsItsProgressivePicture(j_decompress_ptr cinfo, std::uint64_t fileSize)
+{
+    if (!cinfo->progressive_mode || cinfo->arith_code) {
+        return true;
+    }
+    const std::uint64_t blocks = blocksOf(cinfo);
+    return coefficientBytesOf(blocks) <= ProgressiveTrustBytes || fileSize >= blocks / 8;
 }
 
 // All libjpeg calls of one decode. It runs below the return point set by decompress(), so it
@@ -177,11 +308,6 @@ bool holdsItsProgressivePicture(j_decompress_ptr cinfo, std::uint64_t fileSize)
 bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecodeOptions& options,
                  JpegPicture& picture)
 {
-    if (input.file != nullptr) {
-        jpeg_stdio_src(cinfo, input.file);
-    } else {
-        jpeg_mem_src(cinfo, input.data, static_cast<unsigned long>(input.size));
-    }
     // The EXIF block comes in an APP1 marker, which libjpeg keeps during this same read.
     jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(cinfo, TRUE);
@@ -218,6 +344,10 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecod
     }
     if (!holdsItsProgressivePicture(cinfo, input.size)) {
         failWith(cinfo, "JPEG file too short for the progressive picture it declares");
+    }
+    if (jpeg_has_multiple_scans(cinfo) &&
+        coefficientBytesOf(blocksOf(cinfo)) > MaxJpegWholePictureBytes) {
+        failWith(cinfo, "JPEG picture too large to hold whole while its scans are read");
     }
     if (cinfo->output_components != (grey ? 1 : cmyk ? 4 : 3)) {
         failWith(cinfo, "Unexpected JPEG output format");
@@ -280,6 +410,7 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecod
             }
         }
     }
+    noteRowsDone(cinfo);
     jpeg_finish_decompress(cinfo);
     return true;
 }
@@ -292,6 +423,15 @@ bool decompress(const JpegInput& input, const JpegDecodeOptions& options, JpegPi
     jpeg_decompress_struct cinfo;
     ErrorManager errors;
     ProgressManager progress{};
+    // The source with its buffer lives on the heap: 64 KB is a lot for a worker's stack.
+    const auto source = std::make_unique<InputSource>();
+    source->pub.init_source = startSource;
+    source->pub.fill_input_buffer = fillSource;
+    source->pub.skip_input_data = skipSource;
+    source->pub.resync_to_restart = jpeg_resync_to_restart;
+    source->pub.term_source = endSource;
+    source->input = &input;
+    source->stop = &options.stop;
     cinfo.err = jpeg_std_error(&errors.pub);
     errors.pub.error_exit = exitOnError;
     errors.pub.emit_message = recordMessage;
@@ -307,8 +447,12 @@ bool decompress(const JpegInput& input, const JpegDecodeOptions& options, JpegPi
         return false;
     }
     jpeg_create_decompress(&cinfo);
-    cinfo.mem->max_memory_to_use = static_cast<long>(MaxJpegImageBytes);
+    // The coefficients a file with several scans needs are checked against
+    // MaxJpegWholePictureBytes before they are asked for. libjpeg has no backing store here, so
+    // this limit of its own makes it fail rather than take more, whatever it needs them for.
+    cinfo.mem->max_memory_to_use = static_cast<long>(MaxJpegWholePictureBytes + (64 << 20));
     cinfo.progress = &progress.pub;
+    cinfo.src = &source->pub;
     const bool decoded = readPicture(&cinfo, input, options, picture);
     jpeg_destroy_decompress(&cinfo);
     if (diagnostic != nullptr) {
@@ -340,18 +484,11 @@ std::optional<JpegPicture> decodeJpegFile(const std::string& path, std::string* 
     if (!opened.isRegularFile()) {
         return fail("Not a regular file");
     }
-    std::FILE* file = ::fdopen(opened.descriptor.get(), "rb");
-    if (file == nullptr) {
-        return fail(std::strerror(errno));
-    }
-    opened.descriptor.release(); // the stream closes it
     std::optional<JpegPicture> picture(std::in_place);
     JpegInput input;
-    input.file = file;
+    input.descriptor = opened.descriptor.get();
     input.size = static_cast<std::uint64_t>(opened.status.st_size);
-    const bool decoded = decompress(input, options, *picture, diagnostic);
-    std::fclose(file);
-    if (!decoded) {
+    if (!decompress(input, options, *picture, diagnostic)) {
         picture.reset();
     }
     return picture;

@@ -1106,6 +1106,41 @@ TEST_F(MainWindowTest, AChangeUsesThePreparedPictureAndAWaitHoldsNothingUp)
     EXPECT_TRUE(m_messages.empty());
 }
 
+// A picture whose preparation reads a file of gigabytes, here the first scan of a progressive
+// JPEG followed by 16 GB without a marker (a sparse file): Escape while the worker reads it ends
+// the program at once.
+TEST_F(MainWindowTest, EscapeWhileAHugeFileIsPreparedEndsTheProgramAtOnce)
+{
+    writeSolidBmp(pictures(QStringLiteral("a.bmp")), 8, 6, Qt::gray);
+    writeSolidBmp(pictures(QStringLiteral("c.bmp")), 8, 6, Qt::gray);
+    const std::string huge = QFile::encodeName(pictures(QStringLiteral("b.jpg"))).toStdString();
+    const RgbImage grey = TestPictures::makeImage(32, 16, [](int, int) {
+        return std::array{128, 128, 128};
+    });
+    ASSERT_TRUE(TestPictures::writeFile(
+        huge, TestPictures::firstScanOf(TestPictures::encodeJpeg(grey, {.progressive = true}))));
+    ASSERT_EQ(::truncate(huge.c_str(), off_t{16} << 30), 0);
+
+    PrepareGate gate;
+    auto window = makeWindow(m_pictures.path(), false);
+    window->setPrepareHookForTesting(gate.hook([](int) { return false; }));
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    ASSERT_TRUE(waitForHandOver(*window));
+    tick(*window); // the first picture is on screen; its neighbour b.jpg is prepared next
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gate.hasStarted(1); }, 10000));
+    QTest::qWait(300);
+    EXPECT_FALSE(window->preparer()->isIdle());
+
+    QElapsedTimer clock;
+    clock.start();
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_EQ(m_quitRequests, 1);
+    window.reset();
+    EXPECT_LT(clock.elapsed(), 500);
+    ::unlink(huge.c_str());
+}
+
 TEST_F(MainWindowTest, ClicksWhileAPictureLoadsMoveTheChangesTarget)
 {
     for (int i = 0; i < 6; ++i)

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <stop_token>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -281,4 +283,72 @@ TEST(JpegDecoder, CmykAndYcckFilesShowTheirInksAsRgb)
                        colours[patch], 8);
         }
     }
+}
+
+// Files that libjpeg would have to hold whole while it reads their scans: a sequential file with
+// one scan per component, an arithmetic-coded progressive file, and a progressive file long
+// enough (1 MB of zeros) to pass for its picture, each declaring 18000 x 18000. They are refused
+// from their headers, whatever their length, before the coefficients are asked for.
+TEST(JpegDecoder, WholePictureBuffersAreBoundedWhateverTheFilesLength)
+{
+    for (const char* name : {"scan-per-component-18000.jpg", "arithmetic-progressive-18000.jpg",
+                             "progressive-18000-zeros.jpg"}) {
+        SCOPED_TRACE(name);
+        const auto start = std::chrono::steady_clock::now();
+        std::string diagnostic;
+        EXPECT_FALSE(decodeJpegFile(std::string(LUMIVANE_SOURCE_DIR "/fuzz/corpus/slide/") + name,
+                                    &diagnostic, {.minimumLongerSide = 2048})
+                         .has_value());
+        EXPECT_NE(diagnostic.find("too large"), std::string::npos) << diagnostic;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    }
+}
+
+// Sparse files of gigabytes that hold a few bytes of JPEG: only as much is read as can matter,
+// and a stop request ends the reading at once wherever libjpeg is.
+TEST(JpegDecoder, HugeFilesAreReadOnlyAsFarAsTheyMatterAndStopAtOnce)
+{
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("lumivane-jpeg-sparse-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const auto sparse = [&](const std::string& name, const std::vector<std::uint8_t>& start) {
+        const std::string path = (dir / name).string();
+        EXPECT_TRUE(TestPictures::writeFile(path, start));
+        std::filesystem::resize_file(path, std::uintmax_t{4} << 30);
+        return path;
+    };
+    using Clock = std::chrono::steady_clock;
+    std::string diagnostic;
+
+    // A start of image and 4 GB without a marker: refused after the first 16 MB.
+    auto start = Clock::now();
+    EXPECT_FALSE(decodeJpegFile(sparse("no-frame.jpg", {0xFF, 0xD8}), &diagnostic).has_value());
+    EXPECT_NE(diagnostic.find("frame header"), std::string::npos) << diagnostic;
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+
+    // A whole picture without its end marker: shown, without reading the 4 GB that follow.
+    std::vector<std::uint8_t> picture = encodeJpeg(twoColours(32, 16));
+    picture.resize(picture.size() - 2);
+    start = Clock::now();
+    const std::optional<JpegPicture> shown =
+        decodeJpegFile(sparse("no-end.jpg", picture), &diagnostic);
+    ASSERT_TRUE(shown.has_value()) << diagnostic;
+    expectNear(pixelAt(shown->image, 0, 0), TopLeft, 12);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+
+    // The first scan of a progressive file, after which libjpeg looks through 4 GB for the next
+    // marker: a stop request made meanwhile ends the decode.
+    const std::string endless =
+        sparse("endless.jpg",
+               TestPictures::firstScanOf(encodeJpeg(twoColours(32, 16), {.progressive = true})));
+    std::stop_source stop;
+    start = Clock::now();
+    std::jthread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop.request_stop();
+    });
+    EXPECT_FALSE(decodeJpegFile(endless, &diagnostic, {.stop = stop.get_token()}).has_value());
+    EXPECT_EQ(diagnostic, "JPEG decoding stopped");
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(600));
+    std::filesystem::remove_all(dir);
 }

@@ -1,5 +1,6 @@
 #include "tests/support/testpictures.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -156,6 +157,25 @@ std::vector<std::uint8_t> encodeBmp(const RgbImage& image)
         out.resize(rowStart + stride, 0);
     }
     return out;
+}
+
+std::vector<std::uint8_t> firstScanOf(const std::vector<std::uint8_t>& progressiveJpeg)
+{
+    const std::vector<std::uint8_t>& file = progressiveJpeg;
+    const std::uint8_t startOfScan[] = {0xFF, 0xDA};
+    auto at = std::search(file.begin(), file.end(), std::begin(startOfScan), std::end(startOfScan));
+    if (file.end() - at < 4)
+        return {};
+    // Scan data follows the scan header and ends at the first marker that is neither a stuffed
+    // 0xFF nor a restart marker.
+    const std::ptrdiff_t headerLength = at[2] << 8 | at[3];
+    if (file.end() - at < 2 + headerLength)
+        return {};
+    for (at += 2 + headerLength; at + 1 < file.end(); ++at) {
+        if (at[0] == 0xFF && at[1] != 0x00 && (at[1] < 0xD0 || at[1] > 0xD7))
+            return {file.begin(), at};
+    }
+    return {};
 }
 
 bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes)

@@ -71,6 +71,10 @@ std::vector<std::uint8_t> exifOrientationBlock(int orientation, bool bigEndian =
 // padded to 4 bytes.
 std::vector<std::uint8_t> encodeBmp(const RgbImage& image);
 
+// A progressive JPEG cut right after the data of its first scan: libjpeg then looks for the next
+// marker in whatever follows. Empty when the file has no scan.
+std::vector<std::uint8_t> firstScanOf(const std::vector<std::uint8_t>& progressiveJpeg);
+
 // Writes the bytes to a file named by its raw bytes, which need not be valid UTF-8. Returns
 // whether every byte was written.
 bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);

@@ -225,7 +225,7 @@ void BM_StandUpright(benchmark::State& state)
             upright.pixels.resize(image.pixels.size());
             for (int y = 0; y < image.height; ++y) {
                 // Stored row y becomes upright column height - 1 - y, read top to bottom.
-                const std::uint8_t* in = image.row(y);
+                const std::uint8_t* in = image.row(y).pixels;
                 std::uint8_t* out = upright.pixels.data() + (image.height - 1 - y) * 3;
                 const std::size_t down = static_cast<std::size_t>(upright.width) * 3;
                 for (int x = 0; x < image.width; ++x, in += 3, out += down) {

@@ -64,6 +64,10 @@ SEEDS = {
                          compression=1, palette=FOUR),
     "rle8-early-end.bmp": info_bmp(8, 4, 8, [8, 2, 0, 0, 0, 5, 1, 2, 3, 1, 2, 0, 0, 2, 3, 1,
                                              4, 3], compression=1, palette=FOUR),
+    # One row of 2^28 pixels: a few data bytes, plain and run-length, for a row of 800 MB.
+    "mono-one-wide-row.bmp": info_bmp(1 << 28, 1, 1, [0xA5] * 8,
+                                      palette=[(0, 0, 0), (255, 255, 255)]),
+    "rle8-one-wide-row.bmp": info_bmp(1 << 28, 1, 8, [5, 1, 0, 1], compression=1, palette=GREY),
     "rle4.bmp": info_bmp(4, 3, 4, [5, 0x01, 0, 0, 0, 2, 2, 1, 0, 3, 0x32, 0x10, 0, 1],
                          compression=2, palette=FOUR),
 }

@@ -68,15 +68,14 @@ inline void putLastColour(std::uint8_t* out, const Palette& palette, unsigned in
     std::memcpy(out, palette.data() + index * 4, 3);
 }
 
-// Writes the pixels [from, to) of a row with the colours indexOf(position) gives. The last one
-// takes the exact copy, so nothing is written past it.
+// Writes the pixels [from, to) of a row, from `out` on, with the colours indexOf(position)
+// gives. The last one takes the exact copy, so nothing is written past it.
 template <typename IndexOf>
-inline void putPixels(std::uint8_t* row, std::int64_t from, std::int64_t to, const Palette& palette,
+inline void putPixels(std::uint8_t* out, std::int64_t from, std::int64_t to, const Palette& palette,
                       IndexOf indexOf)
 {
     if (from >= to)
         return;
-    std::uint8_t* out = row + from * 3;
     for (std::int64_t at = from; at + 1 < to; ++at, out += 3)
         putColour(out, palette, indexOf(at));
     putLastColour(out, palette, indexOf(to - 1));
@@ -140,8 +139,11 @@ void copyRows(const QdDibPicture& picture, const Palette& palette, RgbImage& ima
         const std::uint64_t pixelsInData =
             bitCount == 24 ? rowBytes / 3 : rowBytes * 8 / static_cast<std::uint64_t>(bitCount);
         const std::size_t count = static_cast<std::size_t>(std::min(width, pixelsInData));
+        if (count == 0)
+            continue;
         const std::uint8_t* in = picture.pixels.data() + offset;
-        std::uint8_t* out = image.writableRow(static_cast<int>(y));
+        // Only the pixels the data reaches are made: one wide row of a few bytes costs those.
+        std::uint8_t* out = image.writablePixels(static_cast<int>(y), 0, static_cast<int>(count));
         if (bitCount == 24)
             flipBgrRow(in, count, out);
         else
@@ -164,13 +166,21 @@ void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbIma
     std::size_t pos = 0;
     std::int64_t x = 0;
     std::int64_t line = 0; // stored line, 0 is the bottom row
-    // The picture row of the current line, made only when a pixel of it is drawn, so that the
-    // lines a stream skips or never reaches cost nothing.
-    std::uint8_t* row = nullptr;
-    const auto currentRow = [&] {
-        if (row == nullptr)
-            row = image.writableRow(static_cast<int>(height - 1 - line));
-        return row;
+    // The picture row of the current line, stored only from the first pixel drawn to the last,
+    // so that the lines a stream skips or never reaches, and the parts of a line it leaves
+    // unset, cost nothing.
+    StoredRow* row = nullptr;
+    const auto pixelsOf = [&](std::int64_t from, std::int64_t to) {
+        if (row == nullptr) {
+            row = &image.storedRows[static_cast<int>(height - 1 - line)];
+            // Room for all the line can still draw, so that it grows without moving: each byte
+            // left moves it at most 128 pixels on (a record of two bytes draws up to 255).
+            const std::uint64_t reach = std::min<std::uint64_t>(
+                static_cast<std::uint64_t>(width - from),
+                static_cast<std::uint64_t>(to - from) + std::uint64_t{size - pos} * 128);
+            row->bytes.reserve(static_cast<std::size_t>(reach) * 3);
+        }
+        return row->cover(static_cast<int>(from), static_cast<int>(to));
     };
 
     while (pos + 2 <= size && line < height) {
@@ -182,10 +192,11 @@ void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbIma
             if (x < end && fourBit) {
                 const unsigned pair[2] = {value >> 4, value & 0x0F};
                 const std::int64_t start = x;
-                putPixels(currentRow(), x, end, palette,
+                putPixels(pixelsOf(x, end), x, end, palette,
                           [&](std::int64_t at) { return pair[(at - start) & 1]; });
             } else if (x < end) {
-                putPixels(currentRow(), x, end, palette, [value](std::int64_t) { return value; });
+                putPixels(pixelsOf(x, end), x, end, palette,
+                          [value](std::int64_t) { return value; });
             }
             x += count;
             continue;
@@ -222,13 +233,13 @@ void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbIma
             const std::uint8_t* in = data + pos;
             const std::int64_t start = x;
             if (x < end && fourBit) {
-                putPixels(currentRow(), x, end, palette, [in, start](std::int64_t at) {
+                putPixels(pixelsOf(x, end), x, end, palette, [in, start](std::int64_t at) {
                     const std::int64_t i = at - start;
                     const unsigned byte = in[i / 2];
                     return i & 1 ? byte & 0x0F : byte >> 4;
                 });
             } else if (x < end) {
-                putPixels(currentRow(), x, end, palette,
+                putPixels(pixelsOf(x, end), x, end, palette,
                           [in, start](std::int64_t at) { return unsigned{in[at - start]}; });
             }
             if (present < bytes)
@@ -255,11 +266,15 @@ RgbImage handOverToRgb(const QdDibPicture& picture)
     const std::uint32_t compression = picture.header.compression;
     const bool runLength = compression == kBiRle8 || compression == kBiRle4;
     // Nothing ties a run-length picture's declared size to its data, and uncompressed data may
-    // end long before the last of the rows a few bytes declare. Such a picture's rows are made
-    // only as the data draws into them; the rest stay black without being stored.
+    // end long before the last of the pixels a few bytes declare, across rows or within one.
+    // Such a picture stores only the pixels the data draws; the rest stay black without being
+    // stored. A file that lacks no more than the padding of its last row is whole.
     const std::uint64_t stride = storedStride(picture);
-    const bool shortData = !runLength && (picture.pixels.size() + stride - 1) / stride <
-                                             static_cast<std::uint64_t>(picture.height);
+    const std::uint64_t lastRowBytes =
+        (static_cast<std::uint64_t>(picture.width) * picture.header.bitCount + 7) / 8;
+    const bool shortData =
+        !runLength && picture.pixels.size() <
+                          stride * static_cast<std::uint64_t>(picture.height - 1) + lastRowBytes;
     if (runLength || shortData) {
         RgbImage image = RgbImage::makeSparse(picture.width, picture.height);
         try {

@@ -11,7 +11,7 @@ struct QdDibPicture;
 //
 // Pixels the stored data does not reach (short data, indices beyond the colour table, pixels a
 // run-length stream leaves unset, run-length data in a top-down picture) come out black. A
-// run-length picture, and one whose data ends before its last row, comes in RgbImage's sparse
-// form: the black rows the data does not reach are not stored, so what they cost does not grow
-// with the size the header declares.
+// run-length picture, and one whose data ends before its last pixel, comes in RgbImage's sparse
+// form: the black pixels the data does not reach are not stored, whether in rows of their own
+// or at the ends of rows, so what they cost does not grow with the size the header declares.
 RgbImage handOverToRgb(const QdDibPicture& picture);

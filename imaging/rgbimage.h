@@ -29,22 +29,61 @@ template <typename T> struct UninitialisedAllocator : std::allocator<T>
 // Pixel bytes. resize() leaves new bytes undefined; assign(n, value) fills them.
 using PixelBuffer = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
 
+// The stored part of one row of a picture in the sparse form: the pixels from `first` on, three
+// bytes each. The rest of the row is black.
+struct StoredRow
+{
+    int first = 0;
+    std::vector<std::uint8_t> bytes;
+
+    int count() const { return static_cast<int>(bytes.size() / 3); }
+
+    // Makes the pixels [from, to) part of what is stored, black where they are new, and returns
+    // pixel `from`. The stored part grows to span everything asked for so far; that may throw
+    // std::bad_alloc.
+    std::uint8_t* cover(int from, int to)
+    {
+        if (bytes.empty()) {
+            first = from;
+            bytes.assign(static_cast<std::size_t>(to - from) * 3, 0);
+        } else {
+            if (from < first) {
+                bytes.insert(bytes.begin(), static_cast<std::size_t>(first - from) * 3, 0);
+                first = from;
+            }
+            if (to > first + count())
+                bytes.resize(static_cast<std::size_t>(to - first) * 3, 0);
+        }
+        return bytes.data() + static_cast<std::size_t>(from - first) * 3;
+    }
+};
+
+// What a picture holds of one row: `count` pixels from pixel `first` on, three bytes each, at
+// `pixels`. Every other pixel of the row is black; a row with nothing stored has count 0.
+struct RowPixels
+{
+    const std::uint8_t* pixels = nullptr;
+    int first = 0;
+    int count = 0;
+};
+
 // A decoded picture: 8 bits per channel, red, green, blue, rows top row first, no row padding.
 //
 // It comes in two forms. The dense form stores every row in `pixels`
-// (pixels.size() == width * height * 3). The sparse form stores only the rows that were written,
-// each on its own in `storedRows`; a row never written is all black and costs nothing. Run-length
-// bitmaps use the sparse form: a file of a few hundred bytes may declare a picture of hundreds of
-// megabytes whose rows are nearly all left black.
+// (pixels.size() == width * height * 3). The sparse form stores only what was written of each
+// row, from the row's first written pixel to its last, in `storedRows`; a row never written is
+// all black and costs nothing. Run-length bitmaps and bitmaps whose data ends early use the
+// sparse form: a file of a few bytes may declare hundreds of megabytes of pixels, in many rows
+// or in one, that it leaves nearly all black.
 struct RgbImage
 {
     int width = 0;
     int height = 0;
     PixelBuffer pixels;
     bool sparse = false;
-    std::unordered_map<int, std::vector<std::uint8_t>> storedRows; // by row, sparse form only
+    std::unordered_map<int, StoredRow> storedRows; // by row, sparse form only
 
-    // A width x height picture in the sparse form, all black, with no row stored.
+    // A width x height picture in the sparse form, all black, with nothing stored.
     static RgbImage makeSparse(int width, int height)
     {
         RgbImage image;
@@ -56,32 +95,35 @@ struct RgbImage
 
     bool isEmpty() const { return width <= 0 || height <= 0; }
 
-    // Row y (0 = top) of width * 3 bytes. Readers go through this rather than `pixels`, so
-    // that a picture may leave rows unstored: nullptr stands for a row that is all black.
-    const std::uint8_t* row(int y) const
+    // What row y (0 = top) holds. Readers go through this rather than `pixels`, so that a
+    // picture may leave pixels unstored.
+    RowPixels row(int y) const
     {
         if (sparse) {
             const auto stored = storedRows.find(y);
-            return stored == storedRows.end() ? nullptr : stored->second.data();
+            if (stored == storedRows.end() || stored->second.bytes.empty())
+                return {};
+            return {stored->second.bytes.data(), stored->second.first, stored->second.count()};
         }
-        return pixels.data() + static_cast<std::size_t>(y) * rowBytes();
+        return {pixels.data() + static_cast<std::size_t>(y) * rowBytes(), 0, width};
     }
 
-    // Row y for writing. In the sparse form the row is made, black, when it is first asked
-    // for; that may throw std::bad_alloc.
-    std::uint8_t* writableRow(int y)
+    // Pixels [from, to) of row y for writing, 0 <= from < to <= width; the result points at
+    // pixel `from`. In the sparse form they are made, black, when first asked for (see
+    // StoredRow::cover); that may throw std::bad_alloc.
+    std::uint8_t* writablePixels(int y, int from, int to)
     {
-        if (sparse) {
-            std::vector<std::uint8_t>& stored = storedRows[y];
-            if (stored.empty())
-                stored.assign(rowBytes(), 0);
-            return stored.data();
-        }
-        return pixels.data() + static_cast<std::size_t>(y) * rowBytes();
+        if (sparse)
+            return storedRows[y].cover(from, to);
+        return pixels.data() + static_cast<std::size_t>(y) * rowBytes() +
+               static_cast<std::size_t>(from) * 3;
     }
+
+    // The whole of row y for writing.
+    std::uint8_t* writableRow(int y) { return writablePixels(y, 0, width); }
 
     // True when the stored pixels agree with the size: the dense form holds every row, and
-    // every row the sparse form stores lies inside the picture and is a whole row.
+    // what the sparse form stores lies inside the picture in whole pixels.
     bool isWellFormed() const
     {
         if (isEmpty())
@@ -91,7 +133,8 @@ struct RgbImage
                    pixels.size();
         }
         for (const auto& [y, stored] : storedRows) {
-            if (y < 0 || y >= height || stored.size() != rowBytes())
+            if (y < 0 || y >= height || stored.first < 0 || stored.bytes.size() % 3 != 0 ||
+                std::int64_t{stored.first} + stored.count() > width)
                 return false;
         }
         return true;

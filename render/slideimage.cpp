@@ -318,6 +318,7 @@ SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& ge
     std::vector<float> sum(sourceStride);
     const auto mostTaps =
         static_cast<std::size_t>(*std::max_element(rows.count.begin(), rows.count.end()));
+    std::vector<RowPixels> tapRows(mostTaps);
     std::vector<const std::uint8_t*> sourceRows(mostTaps);
     std::vector<float> rowWeights(mostTaps);
 
@@ -336,16 +337,35 @@ SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& ge
     // is far cheaper than turning the decoded picture before scaling it.
     const RowPlacement rowPlacement = placeRows(orientation, targetWidth, targetHeight);
     for (int y = 0; y < targetHeight; ++y) {
-        // A row the picture does not store is black and adds nothing to the sums.
+        // Pixels the picture does not store are black and add nothing to the sums.
         int taps = 0;
+        bool wholeRows = true;
         for (int k = 0; k < rows.count[y]; ++k) {
-            if (const std::uint8_t* row = source.row(rows.first[y] + k)) {
-                sourceRows[static_cast<std::size_t>(taps)] = row;
-                rowWeights[static_cast<std::size_t>(taps)] = rows.weights[rows.offset[y] + k];
+            const RowPixels row = source.row(rows.first[y] + k);
+            if (row.count > 0) {
+                const auto tap = static_cast<std::size_t>(taps);
+                tapRows[tap] = row;
+                sourceRows[tap] = row.pixels;
+                rowWeights[tap] = rows.weights[rows.offset[y] + k];
+                wholeRows = wholeRows && row.first == 0 && row.count == source.width;
                 ++taps;
             }
         }
-        combineRows(sum.data(), sourceRows.data(), rowWeights.data(), taps, sourceStride);
+        if (wholeRows) {
+            combineRows(sum.data(), sourceRows.data(), rowWeights.data(), taps, sourceStride);
+        } else {
+            // Rows stored in part add up only what they hold, in the same order as above, so
+            // the sums come out exactly as if the rest had been stored black.
+            std::fill(sum.begin(), sum.end(), 0.0f);
+            for (int k = 0; k < taps; ++k) {
+                const RowPixels& row = tapRows[static_cast<std::size_t>(k)];
+                const float weight = rowWeights[static_cast<std::size_t>(k)];
+                float* out = sum.data() + static_cast<std::size_t>(row.first) * 3;
+                const std::size_t bytes = static_cast<std::size_t>(row.count) * 3;
+                for (std::size_t i = 0; i < bytes; ++i)
+                    out[i] += weight * static_cast<float>(row.pixels[i]);
+            }
+        }
         filterRow(sum.data(), columns, texture.data() + rowPlacement.start(y), rowPlacement.step);
     }
     return placement;

@@ -101,10 +101,11 @@ Bytes coreBmp(std::uint16_t width, std::uint16_t height, std::uint16_t bitCount,
 
 Rgb pixelAt(const RgbImage& image, int x, int y)
 {
-    const std::uint8_t* row = image.row(y);
-    if (row == nullptr)
+    const RowPixels row = image.row(y);
+    if (x < row.first || x >= row.first + row.count)
         return {0, 0, 0};
-    return {row[x * 3], row[x * 3 + 1], row[x * 3 + 2]};
+    const std::uint8_t* pixel = row.pixels + static_cast<std::size_t>(x - row.first) * 3;
+    return {pixel[0], pixel[1], pixel[2]};
 }
 
 RgbImage decode(const Bytes& file)
@@ -253,6 +254,28 @@ TEST(QdDib, ShortColourTablesAndMissingDataShowBlack)
         EXPECT_EQ(pixelAt(picture, 0, second), kWhite);
         EXPECT_EQ(pixelAt(picture, 1, second), kBlack);
         EXPECT_EQ(pixelAt(picture, 0, 7000000), kBlack);
+    }
+
+    // One row of 2^28 pixels (800 MB as RGB) from a few bytes, plain and run-length: only the
+    // pixels the data draws are stored.
+    InfoBmp plain{.width = 1 << 28,
+                  .height = 1,
+                  .bitCount = 1,
+                  .palette = {kBlack, kWhite},
+                  .pixels = Bytes(8, 0xA5)};
+    InfoBmp runs{.width = 1 << 28,
+                 .height = 1,
+                 .bitCount = 8,
+                 .compression = 1,
+                 .palette = kFourColours,
+                 .pixels = {5, 1, 0, 1}};
+    for (const auto& [bmp, drawn] : {std::pair{plain, 64}, std::pair{runs, 5}}) {
+        const RgbImage wide = decode(bmp.build());
+        ASSERT_EQ(wide.storedRows.size(), 1u);
+        EXPECT_EQ(wide.storedRows.at(0).count(), drawn);
+        EXPECT_EQ(pixelAt(wide, drawn - 1, 0), drawn == 64 ? kWhite : kFourColours[1]);
+        EXPECT_EQ(pixelAt(wide, drawn, 0), kBlack);
+        EXPECT_EQ(pixelAt(wide, (1 << 28) - 1, 0), kBlack);
     }
 }
 

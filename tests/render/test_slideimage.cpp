@@ -237,9 +237,9 @@ TEST(SlideTexture, ShrinkingAveragesCoveredPixelsWithWeightsThatSumToOne)
     }
 }
 
-// A picture that stores only some of its rows gives exactly the texture of the same picture with
-// the missing rows stored black, shrunk or enlarged; one that stores rows of the wrong size is
-// refused rather than read past their end.
+// A picture that stores only some of its rows, or parts of them, gives exactly the texture of the
+// same picture with the missing pixels stored black, shrunk or enlarged; one that stores rows of
+// the wrong size is refused rather than read past their end.
 TEST(SlideTexture, UnstoredRowsAreBlack)
 {
     SlideImage slide;
@@ -249,9 +249,13 @@ TEST(SlideTexture, UnstoredRowsAreBlack)
         RgbImage sparse = RgbImage::makeSparse(width, height);
         RgbImage dense = makeImage(width, height, [](int, int) { return Colour{0, 0, 0}; });
         for (int y = 0; y < height; y += 1 + y % 7) {
-            std::uint8_t* stored = sparse.writableRow(y);
-            for (int i = 0; i < width * 3; ++i)
-                stored[i] = dense.writableRow(y)[i] = static_cast<std::uint8_t>(y * 7 + i);
+            // Whole rows, and parts of rows that leave black at either end.
+            const int from = y % 3 == 0 ? 0 : y * 37 % (width / 2);
+            const int to = y % 3 == 0 ? width : width - y * 53 % (width / 2);
+            std::uint8_t* stored = sparse.writablePixels(y, from, to);
+            for (int i = from * 3; i < to * 3; ++i)
+                stored[i - from * 3] = dense.writableRow(y)[i] =
+                    static_cast<std::uint8_t>(y * 7 + i);
         }
         slide.prepareFromImage(sparse);
         sparseTexture.assign(slide.texturePixels(),
@@ -266,7 +270,7 @@ TEST(SlideTexture, UnstoredRowsAreBlack)
     EXPECT_EQ(texel(slide, 1023, 1023), (Colour{0, 0, 0}));
 
     RgbImage broken = RgbImage::makeSparse(4, 4);
-    broken.storedRows[2].assign(6, 0);
+    broken.storedRows[2].bytes.assign(15, 0);
     EXPECT_THROW(slide.prepareFromImage(broken), std::invalid_argument);
 }
 

@@ -2,6 +2,7 @@
 
 #include "imaging/qddib.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -21,10 +22,16 @@ void ByteReader::read(std::span<std::uint8_t> out)
         m_position += out.size();
         return;
     }
+    // A picture of hundreds of megabytes is read in chunks, so that a stop need not wait for
+    // all of it.
+    constexpr std::size_t Chunk = std::size_t{4} << 20;
     std::size_t done = 0;
     while (done < out.size()) {
-        const ssize_t got = ::pread(m_fileDescriptor, out.data() + done, out.size() - done,
-                                    static_cast<off_t>(m_position + done));
+        if (m_stop.stop_requested())
+            throw PictureWorkStopped();
+        const ssize_t got =
+            ::pread(m_fileDescriptor, out.data() + done, std::min(Chunk, out.size() - done),
+                    static_cast<off_t>(m_position + done));
         if (got < 0 && errno == EINTR)
             continue;
         // The file may have shrunk since its length was taken, or the device failed: either

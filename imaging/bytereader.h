@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <stop_token>
 
 // A forward reader over the bytes of one bitmap, either held in memory or read from an open
 // file. Every read is bounded by the data actually present (the span's size, or the file's real
@@ -27,6 +28,10 @@ public:
     std::uint32_t readU32();
     std::int32_t readI32() { return static_cast<std::int32_t>(readU32()); }
 
+    // From now on a read from the file checks `stop` before each chunk of 4 MB it reads, and
+    // throws PictureWorkStopped once a stop is requested.
+    void setStop(std::stop_token stop) { m_stop = std::move(stop); }
+
     // Moves to an absolute position. Like a stream seek it may move past the end; the next read
     // then fails.
     void seek(std::uint64_t position) { m_position = position; }
@@ -36,4 +41,5 @@ private:
     int m_fileDescriptor = -1;
     std::uint64_t m_length = 0;
     std::uint64_t m_position = 0;
+    std::stop_token m_stop;
 };

@@ -180,7 +180,8 @@ void readStoredPixels(ByteReader& reader, const FileHeader& fileHeader, QdDibPic
     // the file fails here, before anything is allocated for it.
     if (static_cast<std::uint64_t>(length) > reader.remaining())
         throw EStreamReadError();
-    picture.pixels = makePixelBuffer(static_cast<std::uint64_t>(length));
+    // The read fills the buffer whole, or fails.
+    picture.pixels = makeUnfilledPixelBuffer(static_cast<std::uint64_t>(length));
     reader.read(picture.pixels);
 }
 
@@ -318,7 +319,7 @@ QdDib::QdDib() : m_picture(std::make_unique<QdDibPicture>())
 
 QdDib::~QdDib() = default;
 
-void QdDib::loadFromFile(const std::string& path)
+void QdDib::loadFromFile(const std::string& path, std::stop_token stop)
 {
     const OpenedFile file = openWithoutWaiting(path);
     if (file.error != 0)
@@ -330,6 +331,7 @@ void QdDib::loadFromFile(const std::string& path)
                                      ? static_cast<std::uint64_t>(file.status.st_size)
                                      : 0;
     ByteReader reader(file.descriptor.get(), length);
+    reader.setStop(std::move(stop));
     m_picture = readPicture(reader);
 }
 
@@ -349,7 +351,7 @@ int QdDib::height() const
     return m_picture->height;
 }
 
-RgbImage QdDib::toRgbImage() const
+RgbImage QdDib::toRgbImage(std::stop_token stop) const
 {
-    return handOverToRgb(*m_picture);
+    return handOverToRgb(*m_picture, stop);
 }

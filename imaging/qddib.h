@@ -6,6 +6,7 @@
 #include <memory>
 #include <span>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 
 // Errors of the bitmap reader. Their what() texts are the exact messages the user sees.
@@ -69,7 +70,8 @@ public:
     QdDib& operator=(const QdDib&) = delete;
 
     // Opens the file (raw bytes path, as found on disk), reads it, and closes it on every path.
-    void loadFromFile(const std::string& path);
+    // Once `stop` is requested the reading ends with PictureWorkStopped.
+    void loadFromFile(const std::string& path, std::stop_token stop = {});
     // Reads one picture from the start of the given bytes (the stream's current position).
     void loadFromBytes(std::span<const std::uint8_t> data);
 
@@ -78,8 +80,8 @@ public:
 
     // The hand-over: the held picture as 8-bit RGB, upright (top row first). Decodes run-length
     // data and looks up palettes here; throws EQdDIBInvalidDIB when the bit count and the
-    // compression do not fit together.
-    RgbImage toRgbImage() const;
+    // compression do not fit together, and PictureWorkStopped once `stop` is requested.
+    RgbImage toRgbImage(std::stop_token stop = {}) const;
 
 private:
     std::unique_ptr<QdDibPicture> m_picture;

@@ -32,17 +32,34 @@ void reservePixelBuffer(PixelBuffer& buffer, std::size_t size)
         adviseHugePages(buffer.data(), size);
 }
 
-PixelBuffer makePixelBuffer(std::uint64_t size)
+namespace {
+
+PixelBuffer makeBuffer(std::uint64_t size, bool filled)
 {
     try {
         PixelBuffer buffer;
         reservePixelBuffer(buffer, static_cast<std::size_t>(size));
-        // The assignment fills the reserved buffer in place.
-        buffer.assign(static_cast<std::size_t>(size), 0);
+        // Both fill the reserved buffer in place; resize() leaves the bytes as they come.
+        if (filled)
+            buffer.assign(static_cast<std::size_t>(size), 0);
+        else
+            buffer.resize(static_cast<std::size_t>(size));
         return buffer;
     } catch (const std::bad_alloc&) {
         throw EOutOfResources(kCannotMakeViewOfFileMap);
     } catch (const std::length_error&) {
         throw EOutOfResources(kCannotMakeViewOfFileMap);
     }
+}
+
+} // namespace
+
+PixelBuffer makePixelBuffer(std::uint64_t size)
+{
+    return makeBuffer(size, true);
+}
+
+PixelBuffer makeUnfilledPixelBuffer(std::uint64_t size)
+{
+    return makeBuffer(size, false);
 }

@@ -13,6 +13,10 @@
 // 6000 x 4000 picture cost more than decoding it.
 PixelBuffer makePixelBuffer(std::uint64_t size);
 
+// The same without filling: for a buffer the caller overwrites whole straight away. Filling
+// 800 MB first would cost a second, and a second in which a stop could not be seen.
+PixelBuffer makeUnfilledPixelBuffer(std::uint64_t size);
+
 // Reserves `size` bytes for an empty buffer, advising huge pages as above, without touching
 // them. Throws std::bad_alloc when the memory cannot be had.
 void reservePixelBuffer(PixelBuffer& buffer, std::size_t size);

@@ -123,7 +123,8 @@ std::uint64_t storedStride(const QdDibPicture& picture)
 
 // Hands over uncompressed rows. Rows, or parts of rows, that the stored data does not reach stay
 // black.
-void copyRows(const QdDibPicture& picture, const Palette& palette, RgbImage& image)
+void copyRows(const QdDibPicture& picture, const Palette& palette, RgbImage& image,
+              const std::stop_token& stop)
 {
     const int bitCount = picture.header.bitCount;
     const std::uint64_t width = static_cast<std::uint64_t>(picture.width);
@@ -141,6 +142,8 @@ void copyRows(const QdDibPicture& picture, const Palette& palette, RgbImage& ima
         const std::size_t count = static_cast<std::size_t>(std::min(width, pixelsInData));
         if (count == 0)
             continue;
+        if (stop.stop_requested())
+            throw PictureWorkStopped();
         const std::uint8_t* in = picture.pixels.data() + offset;
         // Only the pixels the data reaches are made: one wide row of a few bytes costs those.
         std::uint8_t* out = image.writablePixels(static_cast<int>(y), 0, static_cast<int>(count));
@@ -156,7 +159,8 @@ void copyRows(const QdDibPicture& picture, const Palette& palette, RgbImage& ima
 // follow (delta), and by n >= 3 starts a literal run of n pixels padded to 16 bits. Lines go
 // from the bottom of the picture up. Pixels outside the picture are dropped, and decoding stops
 // where the data ends.
-void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbImage& image)
+void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbImage& image,
+                     const std::stop_token& stop)
 {
     const bool fourBit = picture.header.bitCount == 4;
     const std::uint8_t* data = picture.pixels.data();
@@ -183,7 +187,10 @@ void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbIma
         return row->cover(static_cast<int>(from), static_cast<int>(to));
     };
 
+    std::uint32_t records = 0;
     while (pos + 2 <= size && line < height) {
+        if (++records % 4096 == 0 && stop.stop_requested())
+            throw PictureWorkStopped();
         const unsigned count = data[pos];
         const unsigned value = data[pos + 1];
         pos += 2;
@@ -254,7 +261,7 @@ void decodeRunLength(const QdDibPicture& picture, const Palette& palette, RgbIma
 
 } // namespace
 
-RgbImage handOverToRgb(const QdDibPicture& picture)
+RgbImage handOverToRgb(const QdDibPicture& picture, const std::stop_token& stop)
 {
     checkPixelFormat(picture.header);
     const std::uint64_t pixelCount =
@@ -279,10 +286,10 @@ RgbImage handOverToRgb(const QdDibPicture& picture)
         RgbImage image = RgbImage::makeSparse(picture.width, picture.height);
         try {
             if (shortData)
-                copyRows(picture, palette, image);
+                copyRows(picture, palette, image, stop);
             // Run-length data has no top-down form; such a picture stays black.
             else if (!picture.isTopDown())
-                decodeRunLength(picture, palette, image);
+                decodeRunLength(picture, palette, image, stop);
         } catch (const std::bad_alloc&) {
             throw EOutOfResources(kCannotMakeViewOfFileMap);
         }
@@ -291,7 +298,8 @@ RgbImage handOverToRgb(const QdDibPicture& picture)
     RgbImage image;
     image.width = picture.width;
     image.height = picture.height;
-    image.pixels = makePixelBuffer(pixelCount * 3);
-    copyRows(picture, palette, image);
+    // The data reaches every pixel of every row here, so each is written below.
+    image.pixels = makeUnfilledPixelBuffer(pixelCount * 3);
+    copyRows(picture, palette, image, stop);
     return image;
 }

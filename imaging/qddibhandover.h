@@ -2,6 +2,8 @@
 
 #include "imaging/rgbimage.h"
 
+#include <stop_token>
+
 struct QdDibPicture;
 
 // Turns a loaded picture into 8-bit RGB, top row first: looks indexed pixels up in the colour
@@ -14,4 +16,6 @@ struct QdDibPicture;
 // run-length picture, and one whose data ends before its last pixel, comes in RgbImage's sparse
 // form: the black pixels the data does not reach are not stored, whether in rows of their own
 // or at the ends of rows, so what they cost does not grow with the size the header declares.
-RgbImage handOverToRgb(const QdDibPicture& picture);
+//
+// Once `stop` is requested the hand-over ends with PictureWorkStopped.
+RgbImage handOverToRgb(const QdDibPicture& picture, const std::stop_token& stop = {});

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <unordered_map>
 #include <vector>
 
@@ -24,6 +25,14 @@ template <typename T> struct UninitialisedAllocator : std::allocator<T>
     {
         ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
     }
+};
+
+// Thrown when work on a picture (reading, handing over, scaling) is given up because its stop
+// was requested: what it leaves is of no use, and nobody shows this error.
+class PictureWorkStopped : public std::runtime_error
+{
+public:
+    PictureWorkStopped() : std::runtime_error("Picture preparation stopped") {}
 };
 
 // Pixel bytes. resize() leaves new bytes undefined; assign(n, value) fills them.

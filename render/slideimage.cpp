@@ -275,7 +275,7 @@ SlidePlacement placeSlide(int width, int height)
 }
 
 SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& geometry,
-                                std::span<std::uint8_t> texture)
+                                std::span<std::uint8_t> texture, const std::stop_token& stop)
 {
     if (texture.size() != SlideImage::TextureBytes) {
         throw std::invalid_argument(
@@ -337,6 +337,8 @@ SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& ge
     // is far cheaper than turning the decoded picture before scaling it.
     const RowPlacement rowPlacement = placeRows(orientation, targetWidth, targetHeight);
     for (int y = 0; y < targetHeight; ++y) {
+        if (stop.stop_requested())
+            throw PictureWorkStopped();
         // Pixels the picture does not store are black and add nothing to the sums.
         int taps = 0;
         bool wholeRows = true;
@@ -381,12 +383,12 @@ void SlideImage::prepare(const std::string& openPath, std::stop_token stop)
     if (hasJpegExtension(openPath)) {
         std::string note;
         const std::optional<JpegPicture> picture = decodeJpegFile(
-            openPath, &note, {.minimumLongerSide = MinimumDecodedSide, .stop = std::move(stop)});
+            openPath, &note, {.minimumLongerSide = MinimumDecodedSide, .stop = stop});
         if (picture) {
             m_placement = drawSlideTexture(
                 picture->image,
                 {picture->width, picture->height, picture->reduction, picture->orientation},
-                m_texturePixels);
+                m_texturePixels, stop);
         } else {
             prepareFromImage(RgbImage{});
         }
@@ -397,14 +399,14 @@ void SlideImage::prepare(const std::string& openPath, std::stop_token stop)
     RgbImage picture;
     {
         QdDib reader;
-        reader.loadFromFile(openPath);
-        picture = reader.toRgbImage();
+        reader.loadFromFile(openPath, stop);
+        picture = reader.toRgbImage(stop);
     }
-    prepareFromImage(picture);
+    prepareFromImage(picture, stop);
     m_decoderNote.clear();
 }
 
-void SlideImage::prepareFromImage(const RgbImage& source)
+void SlideImage::prepareFromImage(const RgbImage& source, const std::stop_token& stop)
 {
-    m_placement = drawSlideTexture(source, m_texturePixels);
+    m_placement = drawSlideTexture(source, {source.width, source.height}, m_texturePixels, stop);
 }

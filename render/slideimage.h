@@ -41,11 +41,12 @@ public:
     // cannot be read is not an error and shows as an all-white square picture. Every other
     // name goes to the bitmap reader, whose exceptions pass through unchanged; the placement,
     // the texture and decoderNote() then keep their previous values. A stop requested through
-    // `stop` ends a JPEG's decoding early; what it leaves is of no use.
+    // `stop` ends the work early: a JPEG's decoding, or a bitmap's reading, hand-over or scaling
+    // with PictureWorkStopped; what it leaves is of no use.
     void prepare(const std::string& openPath, std::stop_token stop = {});
 
     // Makes an already decoded picture the texture (an empty one gives the white square).
-    void prepareFromImage(const RgbImage& source);
+    void prepareFromImage(const RgbImage& source, const std::stop_token& stop = {});
 
     const SlidePlacement& placement() const { return m_placement; }
     int imageWidth() const { return m_placement.imageWidth; }
@@ -97,9 +98,10 @@ struct SourceGeometry
 // Shrinking averages the covered source pixels with fractional weights; enlarging interpolates
 // linearly. `texture` must hold SlideImage::TextureBytes bytes, and the source's size must be the
 // one the geometry gives (std::invalid_argument otherwise). Allocates its working memory before
-// writing anything, so a failed allocation leaves `texture` untouched.
+// writing anything, so a failed allocation leaves `texture` untouched. Once `stop` is requested
+// it ends with PictureWorkStopped, leaving the texture part written.
 SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& geometry,
-                                std::span<std::uint8_t> texture);
+                                std::span<std::uint8_t> texture, const std::stop_token& stop = {});
 
 // The same for a picture decoded at its own size.
 SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> texture);

@@ -16,7 +16,9 @@
 #include <filesystem>
 #include <future>
 #include <new>
+#include <stop_token>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -412,6 +414,47 @@ TEST_F(SlideFiles, AJpegNameOnAFifoIsTheWhiteSquareWithoutWaiting)
     EXPECT_EQ(slide.placement(), WhiteSquare);
     EXPECT_TRUE(allWhite(slide));
     EXPECT_FALSE(slide.decoderNote().empty());
+}
+
+// A bitmap of 16384 x 16384 pixels (800 MB of data, in a sparse file) takes seconds to read,
+// hand over and scale; a stop requested meanwhile ends its preparation at once, at whichever
+// of those steps it is.
+TEST_F(SlideFiles, AStopEndsABitmapsPreparationAtOnce)
+{
+    const std::uint32_t side = 16384;
+    const std::uint64_t length = 54 + std::uint64_t{side} * side * 3;
+    std::vector<std::uint8_t> header(54, 0);
+    const auto put = [&](std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            header[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    };
+    header[0] = 'B';
+    header[1] = 'M';
+    put(2, static_cast<std::uint32_t>(length));
+    put(10, 54);
+    put(14, 40);
+    put(18, side);
+    put(22, side);
+    header[26] = 1;
+    header[28] = 24;
+    const std::string path = write("huge.bmp", header);
+    std::filesystem::resize_file(path, length);
+
+    SlideImage slide;
+    std::stop_source stop;
+    const auto start = std::chrono::steady_clock::now();
+    std::jthread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop.request_stop();
+    });
+    EXPECT_THROW(slide.prepare(path, stop.get_token()), PictureWorkStopped);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600));
+
+    // The hand-over and the scaling check it too.
+    QdDib small;
+    small.loadFromBytes(TestPictures::encodeBmp(quadrants(64, 48)));
+    EXPECT_THROW(small.toRgbImage(stop.get_token()), PictureWorkStopped);
+    EXPECT_THROW(slide.prepareFromImage(quadrants(64, 48), stop.get_token()), PictureWorkStopped);
 }
 
 TEST_F(SlideFiles, EveryOrientationTagStandsThePictureUpright)

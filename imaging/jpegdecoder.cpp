@@ -11,7 +11,6 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <new>
 
@@ -120,14 +119,14 @@ constexpr std::uint64_t MaxBytesAfterRows = std::uint64_t{1} << 20;
 // `pub` comes first, so that libjpeg's pointer converts back.
 struct InputSource
 {
-    jpeg_source_mgr pub;
-    const JpegInput* input;
-    const std::stop_token* stop;
+    jpeg_source_mgr pub{};
+    const JpegInput* input = nullptr;
+    const std::stop_token* stop = nullptr;
     // Bytes of the input handed to libjpeg so far.
-    std::uint64_t delivered;
+    std::uint64_t delivered = 0;
     // The input's bytes that libjpeg had used when the last row was decoded.
-    std::uint64_t usedAtLastRow;
-    bool rowsDone;
+    std::uint64_t usedAtLastRow = 0;
+    bool rowsDone = false;
     JOCTET buffer[ReadBufferBytes];
 };
 

@@ -31,10 +31,10 @@ FrameLog::~FrameLog()
         std::fclose(m_file);
 }
 
-void FrameLog::record(int picture, int cameraFrame)
+void FrameLog::record(int picture, int cameraFrame, int path)
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     const long long micros = static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
-    std::fprintf(m_file, "%lld %d %d\n", micros, picture, cameraFrame);
+    std::fprintf(m_file, "%lld %d %d %d\n", micros, picture, cameraFrame, path);
 }

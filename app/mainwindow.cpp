@@ -13,6 +13,7 @@
 #include "render/scenegeometry.h"
 #include "render/slideconstants.h"
 #include "render/slidesurface.h"
+#include "render/texturesize.h"
 #include "search/searchthread.h"
 
 #include <QApplication>
@@ -28,7 +29,15 @@
 
 #include <chrono>
 
+using namespace std::chrono_literals;
+
 namespace {
+
+// High quality: how long the UI thread may spend on one slice of a texture upload. Ahead of a
+// change a slice follows each frame; while a change waits for its texture, slices follow each
+// other with a return to the event loop in between.
+constexpr auto UploadAheadBudget = 4ms;
+constexpr auto UploadWaitingBudget = 8ms;
 
 // The file name part of a path: everything after its last "/".
 QString fileNamePart(const QString& path)
@@ -57,7 +66,8 @@ bool isPlainCKey(const QKeyEvent* key)
 
 } // namespace
 
-MainWindow::MainWindow(StartupOptions options) : m_music(std::move(options.music))
+MainWindow::MainWindow(StartupOptions options)
+    : m_show(options.show), m_music(std::move(options.music))
 {
     // Start-up, in the order the rest of the program relies on: settings, surface, music,
     // search folder, camera tables, search thread, and finally the place on the monitor.
@@ -174,7 +184,7 @@ void MainWindow::createSurface()
     // The OpenGL surface fills the window, beneath every other component. The components that
     // lie over it are native windows of their own, so that they stay above the surface.
     winId(); // the window's native window, created now if it does not exist yet
-    m_surface = new SlideSurface;
+    m_surface = new SlideSurface(m_show.quality);
     m_surfaceWidget = QWidget::createWindowContainer(m_surface, this);
     m_surfaceWidget->setObjectName(QStringLiteral("SlideWidget"));
     m_surfaceWidget->setAccessibleName(QStringLiteral("Lumivane"));
@@ -294,10 +304,21 @@ void MainWindow::handOver()
     openPaths.reserve(images.count());
     for (std::size_t i = 0; i < images.count(); ++i)
         openPaths.push_back(images.at(i).path);
-    m_preparer = std::make_unique<SlidePreparer>(std::move(openPaths), [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { pictureReady(); }, Qt::QueuedConnection);
-    });
+    // In high quality the texture follows the screen: as many texels as the held picture
+    // covers device pixels.
+    if (highQuality()) {
+        const qreal ratio = devicePixelRatioF();
+        m_textureLayout = {chooseTextureSize(int(width() * ratio), int(height() * ratio),
+                                             m_surface->maxTextureSize(), m_cameraPaths),
+                           true};
+    }
+    m_preparer = std::make_unique<SlidePreparer>(
+        std::move(openPaths),
+        [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { pictureReady(); }, Qt::QueuedConnection);
+        },
+        m_textureLayout);
     if (m_prepareHook)
         m_preparer->setWorkHookForTesting(m_prepareHook);
     m_handOverPending = true;
@@ -356,6 +377,8 @@ std::optional<PreparedSlide> MainWindow::takePicture()
 {
     if (m_synchronousChanges)
         return prepareOnUiThread();
+    if (highQuality() && !uploadPicture(m_currentIndex))
+        return std::nullopt;
     // The picture on screen goes back to the preparer when it is a neighbour of the new one.
     std::optional<PreparedSlide> picture = m_preparer->take(m_currentIndex, &m_shown);
     if (!picture) {
@@ -372,10 +395,30 @@ std::optional<PreparedSlide> MainWindow::takePicture()
     return picture;
 }
 
+bool MainWindow::uploadPicture(int index)
+{
+    // A picture that is not ready, or could not be read, is left to take().
+    const SlideImage* slide = m_preparer->peek(index);
+    if (slide == nullptr || m_surface->stageHighTexture(index, *slide, UploadWaitingBudget))
+        return true;
+    // The rest goes up after a return to the event loop, as soon as nothing else is waiting.
+    QMetaObject::invokeMethod(
+        this, [this] { pictureReady(); }, Qt::QueuedConnection);
+    return false;
+}
+
+void MainWindow::uploadAhead()
+{
+    const int count = int(m_imageList.unguarded().count());
+    const int next = (m_currentIndex + 1) % count;
+    if (const SlideImage* slide = m_preparer->peek(next))
+        m_surface->stageHighTexture(next, *slide, UploadAheadBudget);
+}
+
 PreparedSlide MainWindow::prepareOnUiThread()
 {
     showLoadingLine();
-    return prepareSlide(m_currentIndex, currentEntry().path);
+    return prepareSlide(m_currentIndex, currentEntry().path, {}, m_textureLayout);
 }
 
 const PathEntry& MainWindow::currentEntry() const
@@ -392,7 +435,10 @@ void MainWindow::showLoadingLine()
 
 void MainWindow::showPicture(PreparedSlide picture)
 {
-    m_surface->uploadTexture(picture.slide->texturePixels());
+    if (highQuality())
+        m_surface->showHighTexture(picture.index, *picture.slide);
+    else
+        m_surface->uploadTexture(picture.slide->texturePixels());
     m_shown = std::move(picture);
 }
 
@@ -426,7 +472,7 @@ void MainWindow::drawFrame()
                    m_shown.slide->texExtentS(), m_shown.slide->texExtentT());
     m_surface->presentFrame(m_cameraPaths.pose(m_frameCounter + 1, m_pathIndex), scene);
     if (m_frameLog)
-        m_frameLog->record(m_shown.index, m_frameCounter + 1);
+        m_frameLog->record(m_shown.index, m_frameCounter + 1, m_pathIndex);
 }
 
 void MainWindow::slideTick()
@@ -453,6 +499,9 @@ void MainWindow::slideTick()
         // The next picture is prepared once this frame is on screen.
         if (m_preparer)
             m_preparer->resume();
+        // In high quality its texture then goes up a slice at a time, ahead of the change.
+        if (m_preparer && highQuality())
+            uploadAhead();
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/applocations.h"
 #include "app/framelog.h"
+#include "app/showoptions.h"
 #include "music/musicplaylist.h"
 #include "render/camerapaths.h"
 #include "render/slideimage.h"
@@ -35,6 +36,8 @@ struct StartupOptions
     std::string folderArgument;
     // Plays music through SDL2_mixer; tests may pass their own playlist or none.
     std::unique_ptr<MusicPlaylist> music;
+    // The settings file's [SHOW] section and its command-line twins.
+    ShowOptions show;
 };
 
 // The one window of the program. It covers a monitor, shows the search screen while the search
@@ -53,6 +56,8 @@ public:
     void findFileTick();
     void slideTick();
     void musicTick();
+
+    const TextureLayout& textureLayout() const { return m_textureLayout; }
 
     // State the tests and the accessibility description read.
     int frameCounter() const { return m_frameCounter; }
@@ -119,6 +124,9 @@ private:
     void finishHandOver();
     void pictureReady();
     std::optional<PreparedSlide> takePicture();
+    bool highQuality() const { return m_show.quality == PictureQuality::High; }
+    bool uploadPicture(int index);
+    void uploadAhead();
     PreparedSlide prepareOnUiThread();
     const PathEntry& currentEntry() const;
     void showLoadingLine();
@@ -147,6 +155,9 @@ private:
     QTimer m_musicTimer;    // Timer_Mid
 
     AppLocations m_locations;
+    const ShowOptions m_show;
+    // The slide texture's shape, chosen at the hand-over (the design's unless QUALITY=HIGH).
+    TextureLayout m_textureLayout;
     std::string m_searchFolder;
     int m_monitorIndex = 0;
     int m_currentIndex = 0;

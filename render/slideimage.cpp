@@ -17,13 +17,15 @@
 namespace {
 
 constexpr int TextureSize = SlideImage::TextureSize;
-constexpr std::size_t TextureStride = std::size_t{TextureSize} * 3;
 
 // JPEGs are decoded at no less than twice the texture's size on their longer side, so that
 // every texel still averages at least two decoded pixels each way. The texture then differs
 // from one made from the full-size picture by well under one level per channel, while a
 // large photo is decoded at a half, a quarter or an eighth of its size.
-constexpr int MinimumDecodedSide = 2 * TextureSize;
+int minimumDecodedSide(int textureSize)
+{
+    return 2 * textureSize;
+}
 
 // The source pixels that make up each target pixel along one axis, with their weights. The
 // weights of one target pixel sum to 1, so a uniform picture keeps its exact colour.
@@ -204,10 +206,10 @@ struct RowPlacement
     std::ptrdiff_t start(int y) const { return first + advance * y; }
 };
 
-RowPlacement placeRows(int orientation, int width, int height)
+RowPlacement placeRows(int orientation, int width, int height, std::size_t textureStride)
 {
     const std::ptrdiff_t texel = 3;
-    const auto line = static_cast<std::ptrdiff_t>(TextureStride);
+    const auto line = static_cast<std::ptrdiff_t>(textureStride);
     const std::ptrdiff_t lastColumn = (width - 1) * texel;
     switch (orientation) {
     case 2: // mirrored left to right
@@ -275,12 +277,20 @@ SlidePlacement placeSlide(int width, int height)
 }
 
 SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& geometry,
-                                std::span<std::uint8_t> texture, const std::stop_token& stop)
+                                std::span<std::uint8_t> texture, const std::stop_token& stop,
+                                int textureSize)
 {
-    if (texture.size() != SlideImage::TextureBytes) {
-        throw std::invalid_argument(
-            "drawSlideTexture: the texture must hold 1024 x 1024 x 3 bytes");
+    if (textureSize < TextureSize || textureSize > 16 * TextureSize ||
+        textureSize % TextureSize != 0 || (textureSize & (textureSize - 1)) != 0) {
+        throw std::invalid_argument("drawSlideTexture: the texture size must be 1024 x 2^n");
     }
+    const std::size_t textureStride = std::size_t(textureSize) * 3;
+    if (texture.size() != textureStride * std::size_t(textureSize)) {
+        throw std::invalid_argument(
+            "drawSlideTexture: the texture must hold its size squared x 3 bytes");
+    }
+    // Texels per unit of the placement, which stays in 1024 units.
+    const int scale = textureSize / TextureSize;
     const bool empty = source.isEmpty();
     if (!empty && !source.isWellFormed()) {
         throw std::invalid_argument("drawSlideTexture: the picture has fewer pixels than its size");
@@ -302,8 +312,8 @@ SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& ge
     const SlidePlacement placement = empty    ? placeSlide(0, 0)
                                      : turned ? placeSlide(geometry.height, geometry.width)
                                               : placeSlide(geometry.width, geometry.height);
-    const int uprightWidth = empty ? 0 : placement.imageWidth;
-    const int uprightHeight = empty ? 0 : placement.imageHeight;
+    const int uprightWidth = empty ? 0 : placement.imageWidth * scale;
+    const int uprightHeight = empty ? 0 : placement.imageHeight * scale;
     if (uprightWidth == 0 || uprightHeight == 0) {
         std::fill(texture.begin(), texture.end(), std::uint8_t{255});
         return placement;
@@ -325,17 +335,18 @@ SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& ge
     // Texels right of or above the picture are white.
     const std::size_t pictureBytes = static_cast<std::size_t>(uprightWidth) * 3;
     for (int row = 0; row < uprightHeight; ++row) {
-        std::memset(texture.data() + row * TextureStride + pictureBytes, 255,
-                    TextureStride - pictureBytes);
+        std::memset(texture.data() + row * textureStride + pictureBytes, 255,
+                    textureStride - pictureBytes);
     }
-    std::memset(texture.data() + static_cast<std::size_t>(uprightHeight) * TextureStride, 255,
-                static_cast<std::size_t>(TextureSize - uprightHeight) * TextureStride);
+    std::memset(texture.data() + static_cast<std::size_t>(uprightHeight) * textureStride, 255,
+                static_cast<std::size_t>(textureSize - uprightHeight) * textureStride);
 
     // Each target row first combines its source rows at full width (contiguous memory, so the
     // per-pixel work vectorises), then scales that one row horizontally straight into its place
     // in the texture. Turning the picture costs nothing here but the order of the writes, which
     // is far cheaper than turning the decoded picture before scaling it.
-    const RowPlacement rowPlacement = placeRows(orientation, targetWidth, targetHeight);
+    const RowPlacement rowPlacement =
+        placeRows(orientation, targetWidth, targetHeight, textureStride);
     for (int y = 0; y < targetHeight; ++y) {
         if (stop.stop_requested())
             throw PictureWorkStopped();
@@ -378,17 +389,22 @@ SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> 
     return drawSlideTexture(source, {source.width, source.height}, texture);
 }
 
+// The texture's buffer is sized from the layout where it is declared, after it.
+SlideImage::SlideImage(const TextureLayout& layout) : m_layout(layout) {}
+
 void SlideImage::prepare(const std::string& openPath, std::stop_token stop)
 {
     if (hasJpegExtension(openPath)) {
         std::string note;
-        const std::optional<JpegPicture> picture = decodeJpegFile(
-            openPath, &note, {.minimumLongerSide = MinimumDecodedSide, .stop = stop});
+        const std::optional<JpegPicture> picture =
+            decodeJpegFile(openPath, &note,
+                           {.minimumLongerSide = minimumDecodedSide(m_layout.size), .stop = stop});
         if (picture) {
             m_placement = drawSlideTexture(
                 picture->image,
                 {picture->width, picture->height, picture->reduction, picture->orientation},
-                m_texturePixels, stop);
+                std::span(m_texturePixels).first(m_layout.levelOffset(1)), stop, m_layout.size);
+            finishLevels();
         } else {
             prepareFromImage(RgbImage{});
         }
@@ -408,5 +424,19 @@ void SlideImage::prepare(const std::string& openPath, std::stop_token stop)
 
 void SlideImage::prepareFromImage(const RgbImage& source, const std::stop_token& stop)
 {
-    m_placement = drawSlideTexture(source, {source.width, source.height}, m_texturePixels, stop);
+    m_placement = drawSlideTexture(source, {source.width, source.height},
+                                   std::span(m_texturePixels).first(m_layout.levelOffset(1)), stop,
+                                   m_layout.size);
+    finishLevels();
+}
+
+void SlideImage::finishLevels()
+{
+    // The design's texture has one level and keeps its white border.
+    if (!m_layout.mipmaps)
+        return;
+    const int scale = m_layout.size / TextureSize;
+    extendPictureEdges(m_texturePixels, m_layout.size, m_placement.imageWidth * scale,
+                       m_placement.imageHeight * scale);
+    buildMipLevels(m_texturePixels, m_layout);
 }

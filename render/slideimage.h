@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imaging/rgbimage.h"
+#include "render/mipchain.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +26,10 @@ struct SlidePlacement
 // store the 1024 x 1024 RGB texture image bottom row first, ready for glTexImage2D with
 // GL_UNPACK_ALIGNMENT 1. Holds no GL state and no globals, so it may run on any thread; one
 // object must not be used by two threads at once.
+//
+// The high quality mode asks for a larger texture with its mipmap levels (see TextureLayout):
+// the picture is scaled to the larger size at the same place, its edge texels are extended
+// over the texture's unused part, and the levels follow level 0 in the same buffer.
 class SlideImage
 {
 public:
@@ -33,6 +38,7 @@ public:
 
     // The texture starts all white with the placement of an empty picture (all zero).
     SlideImage() = default;
+    explicit SlideImage(const TextureLayout& layout);
     SlideImage(const SlideImage&) = delete;
     SlideImage& operator=(const SlideImage&) = delete;
 
@@ -55,15 +61,19 @@ public:
     float texExtentT() const { return m_placement.texExtentT; }
 
     // TextureBytes bytes: row r (0 = bottom) starts at byte r * 3072, three bytes R, G, B per
-    // texel, no padding.
+    // texel, no padding. With a layout of its own, layout().bytes() bytes: every level.
     const std::uint8_t* texturePixels() const { return m_texturePixels.data(); }
+    const TextureLayout& layout() const { return m_layout; }
 
     // The JPEG decoder's fatal error or first warning from the last prepare(), empty if there
     // was none or the picture was not a JPEG. The slideshow never shows it; developer tools do.
     const std::string& decoderNote() const { return m_decoderNote; }
 
 private:
-    std::vector<std::uint8_t> m_texturePixels = std::vector<std::uint8_t>(TextureBytes, 255);
+    void finishLevels();
+
+    TextureLayout m_layout;
+    std::vector<std::uint8_t> m_texturePixels = std::vector<std::uint8_t>(m_layout.bytes(), 255);
     SlidePlacement m_placement;
     std::string m_decoderNote;
 };
@@ -99,9 +109,12 @@ struct SourceGeometry
 // linearly. `texture` must hold SlideImage::TextureBytes bytes, and the source's size must be the
 // one the geometry gives (std::invalid_argument otherwise). Allocates its working memory before
 // writing anything, so a failed allocation leaves `texture` untouched. Once `stop` is requested
-// it ends with PictureWorkStopped, leaving the texture part written.
+// it ends with PictureWorkStopped, leaving the texture part written. A `textureSize` above 1024
+// (1024 times a power of two) scales the picture into a texture of that edge at the same place,
+// with proportionally more texels; the placement returned stays in 1024 units.
 SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& geometry,
-                                std::span<std::uint8_t> texture, const std::stop_token& stop = {});
+                                std::span<std::uint8_t> texture, const std::stop_token& stop = {},
+                                int textureSize = SlideImage::TextureSize);
 
 // The same for a picture decoded at its own size.
 SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> texture);

@@ -16,12 +16,13 @@ bool contains(const std::vector<int>& indices, int index)
 
 } // namespace
 
-PreparedSlide prepareSlide(int index, const std::string& openPath, std::stop_token stop)
+PreparedSlide prepareSlide(int index, const std::string& openPath, std::stop_token stop,
+                           const TextureLayout& layout)
 {
     PreparedSlide prepared;
     prepared.index = index;
     try {
-        auto slide = std::make_unique<SlideImage>();
+        auto slide = std::make_unique<SlideImage>(layout);
         slide->prepare(openPath, std::move(stop));
         prepared.slide = std::move(slide);
     } catch (...) {
@@ -32,8 +33,10 @@ PreparedSlide prepareSlide(int index, const std::string& openPath, std::stop_tok
     return prepared;
 }
 
-SlidePreparer::SlidePreparer(std::vector<std::string> openPaths, std::function<void()> onReady)
-    : m_paths(std::move(openPaths)), m_onReady(std::move(onReady)), m_worker([this] { run(); })
+SlidePreparer::SlidePreparer(std::vector<std::string> openPaths, std::function<void()> onReady,
+                             const TextureLayout& layout)
+    : m_paths(std::move(openPaths)), m_onReady(std::move(onReady)), m_layout(layout),
+      m_worker([this] { run(); })
 {}
 
 SlidePreparer::~SlidePreparer()
@@ -79,6 +82,15 @@ std::optional<PreparedSlide> SlidePreparer::take(int index, PreparedSlide* shown
             keepShownLocked(*shown);
     }
     return result;
+}
+
+const SlideImage* SlidePreparer::peek(int index) const
+{
+    // Only the UI thread's setCurrent() and take() remove finished pictures; the worker only
+    // adds them, so what is found here stays put until the caller's next call.
+    std::lock_guard lock(m_mutex);
+    const auto found = m_prepared.find(index);
+    return found == m_prepared.end() ? nullptr : found->second.slide.get();
 }
 
 void SlidePreparer::resume()
@@ -191,7 +203,7 @@ void SlidePreparer::run()
         PreparedSlide prepared;
         prepared.index = index;
         if (!stop.stop_requested())
-            prepared = prepareSlide(index, path, stop);
+            prepared = prepareSlide(index, path, stop, m_layout);
 
         lock.lock();
         m_making = -1;

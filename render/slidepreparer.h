@@ -26,7 +26,9 @@ struct PreparedSlide
 
 // Runs SlideImage's CPU half for the picture at `openPath`: the finished slide, or the bitmap
 // reader's error with its text unchanged, kept to be raised when the show reaches the picture.
-PreparedSlide prepareSlide(int index, const std::string& openPath, std::stop_token stop = {});
+// `layout` is the texture's shape (the design's by default).
+PreparedSlide prepareSlide(int index, const std::string& openPath, std::stop_token stop = {},
+                           const TextureLayout& layout = {});
 
 // Prepares the pictures the show is about to need on a worker thread of its own, so that a
 // change of picture only has to upload a finished texture. It runs SlideImage's CPU half
@@ -48,8 +50,9 @@ public:
 
     // `openPaths` are the pictures' paths as found on disk, in list order. `onReady` is called
     // on the worker thread each time a picture has been finished (or has failed); it must only
-    // hand the news over to the owner's thread.
-    explicit SlidePreparer(std::vector<std::string> openPaths, std::function<void()> onReady = {});
+    // hand the news over to the owner's thread. Every texture is made in `layout`.
+    explicit SlidePreparer(std::vector<std::string> openPaths, std::function<void()> onReady = {},
+                           const TextureLayout& layout = {});
     // Abandons the work in progress and waits for the worker to end.
     ~SlidePreparer();
     SlidePreparer(const SlidePreparer&) = delete;
@@ -66,6 +69,11 @@ public:
     // the next one after a step back), so that a change reads only one new file. The current
     // picture itself is never kept: a show of one picture reads its file again for every change.
     std::optional<PreparedSlide> take(int index, PreparedSlide* shown = nullptr);
+
+    // The finished picture for `index`, left in place, or null when it is not ready (or could
+    // not be read). Lets the window upload its texture ahead of the change. The pointer stays
+    // valid until the next setCurrent() or take().
+    const SlideImage* peek(int index) const;
 
     // The worker starts nothing new from a take() until this is called, so that it does not
     // compete with the frame that puts the picture on screen.
@@ -91,6 +99,7 @@ private:
 
     const std::vector<std::string> m_paths;
     const std::function<void()> m_onReady;
+    const TextureLayout m_layout;
     std::function<void(int, std::stop_token)> m_workHook;
 
     mutable std::mutex m_mutex;

@@ -1,5 +1,10 @@
 #include "render/slidesurface.h"
 
+#include "render/mipmappedtextures.h"
+#include "render/multisampletarget.h"
+#include "render/slideimage.h"
+#include "render/slidetexts.h"
+
 #include <QExposeEvent>
 #include <QFont>
 #include <QFontMetrics>
@@ -9,6 +14,9 @@
 #include <QPainter>
 
 #include <GL/gl.h>
+#include <GL/glext.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -27,7 +35,7 @@ void drawOpaqueText(QPainter& painter, const QString& text)
 
 } // namespace
 
-SlideSurface::SlideSurface()
+SlideSurface::SlideSurface(PictureQuality quality) : m_quality(quality)
 {
     setObjectName(QStringLiteral("SlideSurface"));
     setSurfaceType(QSurface::OpenGLSurface);
@@ -54,7 +62,30 @@ SlideSurface::Failure SlideSurface::createContext()
         return Failure::MakeCurrent;
     m_ready = true;
     SceneRenderer::applyFixedState();
+    if (m_quality == PictureQuality::High)
+        setUpHighQuality();
     return Failure::None;
+}
+
+void SlideSurface::setUpHighQuality()
+{
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    m_maxTextureSize = maxSize;
+    GLfloat anisotropy = 1.0f;
+    if (m_context->hasExtension(QByteArrayLiteral("GL_EXT_texture_filter_anisotropic")))
+        glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &anisotropy);
+    m_highTextures = std::make_unique<MipmappedTextures>(anisotropy);
+
+    if (m_context->format().samples() >= 2) {
+        m_antialiasing = Antialiasing::Visual;
+    } else if (MultisampleTarget::isAvailable()) {
+        m_antialiasing = Antialiasing::Framebuffer;
+        m_multisample = std::make_unique<MultisampleTarget>();
+    } else {
+        m_antialiasing = Antialiasing::None;
+        std::fprintf(stderr, "lumivane: %s\n", SlideTexts::noAntialiasing().c_str());
+    }
 }
 
 void SlideSurface::simulateFailureForTesting(Failure failure)
@@ -67,14 +98,29 @@ bool SlideSurface::makeCurrent()
     return m_ready && m_context->makeCurrent(this);
 }
 
+unsigned SlideSurface::drawnTexture() const
+{
+    return m_highTextures ? m_highTextures->current() : m_textureName;
+}
+
 void SlideSurface::render()
 {
     const qreal ratio = devicePixelRatio();
-    if (m_camera)
-        SceneRenderer::drawFrame(int(width() * ratio), int(height() * ratio), *m_camera, m_scene,
-                                 m_textureName);
-    else
+    const QSize pixels(int(width() * ratio), int(height() * ratio));
+    if (m_camera) {
+        // The scene goes into the multisampled target, which is then resolved into the
+        // framebuffer it would have been drawn into.
+        GLint frame = 0;
+        if (m_multisample)
+            glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &frame);
+        const bool resolve = m_multisample && m_multisample->bind(pixels);
+        SceneRenderer::drawFrame(pixels.width(), pixels.height(), *m_camera, m_scene,
+                                 drawnTexture());
+        if (resolve)
+            m_multisample->resolveInto(unsigned(frame));
+    } else {
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    }
     paintOverlays();
 }
 
@@ -154,14 +200,38 @@ void SlideSurface::uploadTexture(const std::uint8_t* pixels)
     m_textureCreated = true;
 }
 
+bool SlideSurface::stageHighTexture(int key, const SlideImage& slide,
+                                    std::chrono::microseconds budget)
+{
+    if (!m_highTextures || !makeCurrent())
+        return false;
+    return m_highTextures->stage(key, slide, budget);
+}
+
+void SlideSurface::showHighTexture(int key, const SlideImage& slide)
+{
+    if (!m_highTextures || !makeCurrent())
+        return;
+    if (!m_highTextures->useStaged(key))
+        m_highTextures->uploadNow(key, slide);
+    m_textureCreated = true;
+}
+
 void SlideSurface::releaseSurface()
 {
     if (m_context && m_ready) {
-        // The texture goes while its context is current, before the context itself.
-        if (m_textureCreated && m_context->makeCurrent(this))
-            SceneRenderer::deleteSlideTexture(m_textureName);
+        // The textures and the framebuffer object go while their context is current, before
+        // the context itself.
+        if (m_context->makeCurrent(this)) {
+            if (m_textureCreated && !m_highTextures)
+                SceneRenderer::deleteSlideTexture(m_textureName);
+            m_highTextures.reset();
+            m_multisample.reset();
+        }
         m_context->doneCurrent();
     }
+    m_highTextures.reset();
+    m_multisample.reset();
     m_textureCreated = false;
     m_ready = false;
     m_context.reset();

@@ -1,17 +1,23 @@
 #pragma once
 
 #include "render/camerapaths.h"
+#include "render/mipchain.h"
+#include "render/picturequality.h"
 #include "render/scenerenderer.h"
 
 #include <QImage>
 #include <QString>
 #include <QWindow>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 
+class MipmappedTextures;
+class MultisampleTarget;
 class QOpenGLContext;
+class SlideImage;
 
 // The window's OpenGL surface: a native child window with the program's one OpenGL context,
 // drawn into directly and presented by swapping its buffers, so that a frame is on screen when
@@ -21,13 +27,27 @@ class QOpenGLContext;
 //
 // The surface takes no input: mouse presses over it reach the window beneath, which handles
 // them, and the keyboard focus stays with the window's controls.
+//
+// In the high quality mode it draws with mipmapped slide textures that go up ahead of the
+// change (see MipmappedTextures) and with 4x multisampling: from the window's visual where it
+// has samples, otherwise through a multisampled framebuffer object resolved into the frame, and
+// where neither can be had without antialiasing, which it says once on stderr.
 class SlideSurface : public QWindow
 {
     Q_OBJECT
 
 public:
-    SlideSurface();
+    explicit SlideSurface(PictureQuality quality = PictureQuality::Design);
     ~SlideSurface() override;
+
+    // How the high quality mode's edges are smoothed.
+    enum class Antialiasing
+    {
+        None,
+        Visual,      // the window's visual has samples
+        Framebuffer, // a multisampled framebuffer object, resolved into the frame
+    };
+    Antialiasing antialiasing() const { return m_antialiasing; }
 
     enum class Failure
     {
@@ -51,8 +71,17 @@ public:
 
     // Replaces the slide texture with a 1024 x 1024 RGB image, bottom row first.
     void uploadTexture(const std::uint8_t* pixels);
-    unsigned textureName() const { return m_textureName; }
+    unsigned textureName() const { return drawnTexture(); }
     bool textureCreated() const { return m_textureCreated; }
+
+    // High quality only. The largest texture edge the driver takes (0 without a context).
+    int maxTextureSize() const { return m_maxTextureSize; }
+    // Uploads more of picture `key` into the second texture object within `budget`; true once
+    // it is all there.
+    bool stageHighTexture(int key, const SlideImage& slide, std::chrono::microseconds budget);
+    // Makes the staged picture `key` the slide texture if it is all there, otherwise uploads it
+    // at once.
+    void showHighTexture(int key, const SlideImage& slide);
 
     // Deletes the slide texture (when one was created) with the context current, then the
     // context itself. Called at shutdown; nothing is drawn afterwards.
@@ -73,7 +102,17 @@ private:
     void paintOverlays();
     void present();
 
+    void setUpHighQuality();
+    unsigned drawnTexture() const;
+
+    const PictureQuality m_quality;
     std::unique_ptr<QOpenGLContext> m_context;
+    // High quality only: the slide textures, and the multisampled target when the visual has
+    // no samples.
+    std::unique_ptr<MipmappedTextures> m_highTextures;
+    std::unique_ptr<MultisampleTarget> m_multisample;
+    Antialiasing m_antialiasing = Antialiasing::None;
+    int m_maxTextureSize = 0;
     bool m_ready = false;
     unsigned m_textureName = 0;
     bool m_textureCreated = false;

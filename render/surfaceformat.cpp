@@ -2,7 +2,7 @@
 
 #include <QSurfaceFormat>
 
-void setSlideshowSurfaceFormat(int screenDepth)
+void setSlideshowSurfaceFormat(int screenDepth, PictureQuality quality)
 {
     QSurfaceFormat format;
     format.setRenderableType(QSurfaceFormat::OpenGL);
@@ -17,5 +17,7 @@ void setSlideshowSurfaceFormat(int screenDepth)
     format.setAlphaBufferSize(0);
     format.setDepthBufferSize(32);
     format.setStencilBufferSize(0);
+    if (quality == PictureQuality::High)
+        format.setSamples(4);
     QSurfaceFormat::setDefaultFormat(format);
 }

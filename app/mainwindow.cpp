@@ -307,8 +307,7 @@ void MainWindow::handOver()
     // In high quality the texture follows the screen: as many texels as the held picture
     // covers device pixels.
     if (highQuality()) {
-        const qreal ratio = devicePixelRatioF();
-        m_textureLayout = {chooseTextureSize(int(width() * ratio), int(height() * ratio),
+        m_textureLayout = {chooseTextureSize(width(), height(), devicePixelRatioF(),
                                              m_surface->maxTextureSize(), m_cameraPaths),
                            true};
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 int TextureLayout::levelCount() const
 {
@@ -66,4 +67,45 @@ void buildMipLevels(std::span<std::uint8_t> chain, const TextureLayout& layout)
             }
         }
     }
+}
+
+namespace {
+
+void sharpenLevel(std::uint8_t* level, int edge, float amount, std::vector<std::uint8_t>& copy)
+{
+    const std::size_t stride = std::size_t(edge) * 3;
+    copy.assign(level, level + stride * std::size_t(edge));
+    // value = centre + amount * (centre - mean), with mean = (1-2-1 x 1-2-1) / 16; rows and
+    // columns beyond the edge repeat the edge.
+    for (int y = 0; y < edge; ++y) {
+        const std::uint8_t* above = copy.data() + std::size_t(std::max(y - 1, 0)) * stride;
+        const std::uint8_t* row = copy.data() + std::size_t(y) * stride;
+        const std::uint8_t* below = copy.data() + std::size_t(std::min(y + 1, edge - 1)) * stride;
+        std::uint8_t* out = level + std::size_t(y) * stride;
+        for (int x = 0; x < edge; ++x) {
+            const std::size_t left = std::size_t(std::max(x - 1, 0)) * 3;
+            const std::size_t centre = std::size_t(x) * 3;
+            const std::size_t right = std::size_t(std::min(x + 1, edge - 1)) * 3;
+            for (std::size_t c = 0; c < 3; ++c) {
+                const int sum = above[left + c] + 2 * above[centre + c] + above[right + c] +
+                                2 * (row[left + c] + 2 * row[centre + c] + row[right + c]) +
+                                below[left + c] + 2 * below[centre + c] + below[right + c];
+                const float value =
+                    float(row[centre + c]) + amount * (float(row[centre + c]) - float(sum) / 16.0f);
+                out[centre + c] = static_cast<std::uint8_t>(std::clamp(int(value + 0.5f), 0, 255));
+            }
+        }
+    }
+}
+
+} // namespace
+
+void sharpenLevels(std::span<std::uint8_t> chain, const TextureLayout& layout, float amount)
+{
+    if (chain.size() < layout.bytes())
+        throw std::invalid_argument("sharpenLevels: the chain is smaller than its layout");
+    std::vector<std::uint8_t> copy;
+    for (int level = 0; level < layout.levelCount(); ++level)
+        sharpenLevel(chain.data() + layout.levelOffset(level), layout.levelSize(level), amount,
+                     copy);
 }

@@ -37,3 +37,11 @@ void extendPictureEdges(std::span<std::uint8_t> image, int size, int pictureWidt
 // Fills levels 1.. of `chain` (laid out as `layout` says) from level 0: each texel of a level is
 // the rounded mean of the 2 x 2 texels it covers in the level above.
 void buildMipLevels(std::span<std::uint8_t> chain, const TextureLayout& layout);
+
+// Sharpens every level of `chain` in place with an unsharp mask of strength `amount`: each texel
+// moves away from the weighted mean of its 3 x 3 neighbourhood (1-2-1 weights) by `amount` times
+// its distance from it. It makes up for the softening of the two resamplings a texel goes
+// through, the area average that makes it and the linear filtering that draws it, so that a
+// picture seen at about one texel per pixel keeps its fine detail. A uniform area, such as a
+// level made from one-pixel stripes, stays as it is.
+void sharpenLevels(std::span<std::uint8_t> chain, const TextureLayout& layout, float amount);

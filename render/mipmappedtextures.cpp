@@ -2,10 +2,13 @@
 
 #include "render/slideimage.h"
 
+#include <QOpenGLContext>
+
 #include <GL/gl.h>
 #include <GL/glext.h>
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 namespace {
@@ -17,6 +20,21 @@ constexpr std::size_t SliceBytes = 1024 * 1024;
 constexpr float MostAnisotropy = 8.0f;
 
 } // namespace
+
+float MipmappedTextures::anisotropyOffered()
+{
+    QOpenGLContext* context = QOpenGLContext::currentContext();
+    if (context == nullptr ||
+        !context->hasExtension(QByteArrayLiteral("GL_EXT_texture_filter_anisotropic")))
+        return 1.0f;
+    const auto* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    const std::string name = renderer != nullptr ? renderer : "";
+    if (name.find("llvmpipe") != std::string::npos || name.find("softpipe") != std::string::npos)
+        return 1.0f;
+    GLfloat most = 1.0f;
+    glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &most);
+    return most;
+}
 
 MipmappedTextures::MipmappedTextures(float anisotropy)
     : m_anisotropy(std::clamp(anisotropy, 1.0f, MostAnisotropy))

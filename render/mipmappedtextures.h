@@ -19,6 +19,13 @@ class MipmappedTextures
 public:
     // `anisotropy` is the most the driver offers, or 1 without the extension; up to 8 is used.
     explicit MipmappedTextures(float anisotropy);
+
+    // The anisotropy to ask of the current context's driver: the most it offers through
+    // GL_EXT_texture_filter_anisotropic, or 1 without the extension. Mesa's software
+    // rasterisers offer it, but their anisotropic filter softens even a picture seen head-on
+    // (half the detail of plain trilinear filtering) and lets fine stripes shimmer again; they
+    // get plain trilinear filtering.
+    static float anisotropyOffered();
     ~MipmappedTextures();
     MipmappedTextures(const MipmappedTextures&) = delete;
     MipmappedTextures& operator=(const MipmappedTextures&) = delete;

@@ -27,6 +27,13 @@ int minimumDecodedSide(int textureSize)
     return 2 * textureSize;
 }
 
+// The high quality mode's texture is drawn at one to two texels per pixel where the picture is
+// held, through an area average and linear (or trilinear) filtering, which together soften it
+// more than a picture scaled straight to the screen. A mild unsharp mask on every level keeps
+// its fine detail (about two thirds of the ideal's high-frequency energy instead of under a
+// half), without the ringing of a stronger one.
+constexpr float HighQualitySharpening = 0.5f;
+
 // The source pixels that make up each target pixel along one axis, with their weights. The
 // weights of one target pixel sum to 1, so a uniform picture keeps its exact colour.
 struct AxisFilter
@@ -439,4 +446,5 @@ void SlideImage::finishLevels()
     extendPictureEdges(m_texturePixels, m_layout.size, m_placement.imageWidth * scale,
                        m_placement.imageHeight * scale);
     buildMipLevels(m_texturePixels, m_layout);
+    sharpenLevels(m_texturePixels, m_layout, HighQualitySharpening);
 }

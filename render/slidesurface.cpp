@@ -72,10 +72,7 @@ void SlideSurface::setUpHighQuality()
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
     m_maxTextureSize = maxSize;
-    GLfloat anisotropy = 1.0f;
-    if (m_context->hasExtension(QByteArrayLiteral("GL_EXT_texture_filter_anisotropic")))
-        glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &anisotropy);
-    m_highTextures = std::make_unique<MipmappedTextures>(anisotropy);
+    m_highTextures = std::make_unique<MipmappedTextures>(MipmappedTextures::anisotropyOffered());
 
     if (m_context->format().samples() >= 2) {
         m_antialiasing = Antialiasing::Visual;

@@ -82,9 +82,11 @@ double heldPixelsPerUnit(int pixelWidth, int pixelHeight, const CameraPaths& pat
     return most;
 }
 
-int chooseTextureSize(int pixelWidth, int pixelHeight, int maxTextureSize,
+int chooseTextureSize(int width, int height, double devicePixelRatio, int maxTextureSize,
                       const CameraPaths& paths)
 {
+    const int pixelWidth = int(width * devicePixelRatio);
+    const int pixelHeight = int(height * devicePixelRatio);
     const int largest = std::max(SmallestSize, std::min(LargestSize, maxTextureSize));
     // One texel per pixel: the picture spans 1024 units, so an edge of T gives T / 1024 texels
     // per unit. A hair of tolerance keeps an exact fit from rounding up to the next size.

@@ -1,10 +1,13 @@
 #include "tools/framerender.h"
 
 #include "render/camerapaths.h"
+#include "render/mipmappedtextures.h"
+#include "render/multisampletarget.h"
 #include "render/scenegeometry.h"
 #include "render/scenerenderer.h"
 #include "render/slideimage.h"
 #include "render/surfaceformat.h"
+#include "render/texturesize.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -13,19 +16,51 @@
 #include <QOpenGLFramebufferObject>
 #include <QScreen>
 
+#include <GL/gl.h>
+
 #include <cstdio>
 #include <exception>
+#include <memory>
 
-int runFrame(int argc, char** argv, const std::string& picture, const FrameRequest& request,
-             const std::string& outputPath)
+namespace {
+
+bool prepare(SlideImage& slide, const std::string& picture)
 {
-    SlideImage slide;
     try {
         slide.prepare(picture);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
-        return 1;
+        return false;
     }
+    return true;
+}
+
+// The high quality mode's texture: the edge the window would choose for a screen of the
+// frame's size, with every level, filtered as the window filters it.
+std::unique_ptr<MipmappedTextures> uploadHighTexture(const FrameRequest& request,
+                                                     std::unique_ptr<SlideImage>& slide,
+                                                     const std::string& picture)
+{
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    const int size = chooseTextureSize(request.width, request.height, 1.0, maxSize, CameraPaths());
+    slide = std::make_unique<SlideImage>(TextureLayout{size, true});
+    if (!prepare(*slide, picture))
+        return nullptr;
+    auto textures = std::make_unique<MipmappedTextures>(MipmappedTextures::anisotropyOffered());
+    textures->uploadNow(0, *slide);
+    return textures;
+}
+
+} // namespace
+
+int runFrame(int argc, char** argv, const std::string& picture, const FrameRequest& request,
+             const std::string& outputPath)
+{
+    const bool high = request.quality == PictureQuality::High;
+    auto slide = std::make_unique<SlideImage>();
+    if (!high && !prepare(*slide, picture))
+        return 1;
 
     QGuiApplication app(argc, argv);
     setSlideshowSurfaceFormat(
@@ -38,28 +73,44 @@ int runFrame(int argc, char** argv, const std::string& picture, const FrameReque
         std::fprintf(stderr, "lumivane-slide: no OpenGL context\n");
         return 1;
     }
-    QOpenGLFramebufferObject target(request.width, request.height, QOpenGLFramebufferObject::Depth);
+    // The high quality mode draws with 4x multisampling; the image is read resolved.
+    QOpenGLFramebufferObjectFormat format;
+    format.setAttachment(QOpenGLFramebufferObject::Depth);
+    if (high)
+        format.setSamples(MultisampleTarget::Samples);
+    QOpenGLFramebufferObject target(request.width, request.height, format);
     if (!target.isValid() || !target.bind()) {
         std::fprintf(stderr, "lumivane-slide: cannot render %dx%d offscreen\n", request.width,
                      request.height);
         return 1;
     }
     SceneRenderer::applyFixedState();
-    const unsigned texture = SceneRenderer::uploadSlideTexture(0, false, slide.texturePixels());
+    std::unique_ptr<MipmappedTextures> highTextures;
+    if (high) {
+        highTextures = uploadHighTexture(request, slide, picture);
+        if (!highTextures)
+            return 1;
+    }
+    const unsigned texture = high ? highTextures->current()
+                                  : SceneRenderer::uploadSlideTexture(0, false,
+                                                                      slide->texturePixels());
     const CameraPaths paths;
-    SceneRenderer::drawFrame(
-        request.width, request.height, paths.pose(request.frame, request.path),
-        buildScene(slide.imageWidth(), slide.imageHeight(), slide.texExtentS(), slide.texExtentT()),
-        texture);
+    SceneRenderer::drawFrame(request.width, request.height, paths.pose(request.frame, request.path),
+                             buildScene(slide->imageWidth(), slide->imageHeight(),
+                                        slide->texExtentS(), slide->texExtentT()),
+                             texture);
     const QImage frame = target.toImage().convertToFormat(QImage::Format_RGB888);
-    SceneRenderer::deleteSlideTexture(texture);
+    if (high)
+        highTextures.reset();
+    else
+        SceneRenderer::deleteSlideTexture(texture);
     target.release();
     context.doneCurrent();
     if (!frame.save(QString::fromLocal8Bit(outputPath.c_str()))) {
         std::fprintf(stderr, "lumivane-slide: cannot write %s\n", outputPath.c_str());
         return 1;
     }
-    std::printf("%d %d %g %g\n", slide.imageWidth(), slide.imageHeight(),
-                double(slide.texExtentS()), double(slide.texExtentT()));
+    std::printf("%d %d %g %g\n", slide->imageWidth(), slide->imageHeight(),
+                double(slide->texExtentS()), double(slide->texExtentT()));
     return 0;
 }

@@ -10,6 +10,8 @@
 // the same drawing code as the window, and writes it as an image file (PNG, PPM, ... by the
 // file's extension): --frame PICTURE PATH FRAME WIDTHxHEIGHT OUT.png, with PATH 0..5 and FRAME
 // 1..150. It needs an OpenGL context, so a display (for example Xvfb) must be reachable.
+// --quality=high before --frame draws the frame as QUALITY=HIGH would on a screen of that size:
+// the texture edge the window would choose, with its mipmap levels, and 4x multisampling.
 
 #include "render/slideconstants.h"
 #include "render/slideimage.h"
@@ -27,7 +29,8 @@
 namespace {
 
 const char* const Usage = "usage: lumivane-slide PICTURE OUT.ppm\n"
-                          "       lumivane-slide --frame PICTURE PATH FRAME WIDTHxHEIGHT OUT.png\n";
+                          "       lumivane-slide [--quality=design|high] --frame PICTURE PATH FRAME "
+                          "WIDTHxHEIGHT OUT.png\n";
 
 // What the tool is asked to do. Each mode has its own run function below.
 enum class Mode
@@ -56,6 +59,15 @@ std::optional<int> parseInt(const char* text)
 
 std::optional<Options> parseArguments(int argc, char** argv)
 {
+    PictureQuality quality = PictureQuality::Design;
+    if (argc == 8 && std::strncmp(argv[1], "--quality=", 10) == 0) {
+        if (std::strcmp(argv[1] + 10, "high") == 0)
+            quality = PictureQuality::High;
+        else if (std::strcmp(argv[1] + 10, "design") != 0)
+            return std::nullopt;
+        ++argv;
+        --argc;
+    }
     if (argc == 7 && std::strcmp(argv[1], "--frame") == 0) {
         Options options;
         options.mode = Mode::Frame;
@@ -71,7 +83,7 @@ std::optional<Options> parseArguments(int argc, char** argv)
         if (!width || !height || *path < 0 || *path >= PathCount || *frame < 1 ||
             *frame > SlideFrames || *width < 1 || *height < 1 || *width > 8192 || *height > 8192)
             return std::nullopt;
-        options.frame = {*path, *frame, *width, *height};
+        options.frame = {*path, *frame, *width, *height, quality};
         options.output = argv[6];
         return options;
     }

@@ -10,6 +10,7 @@
 #include "render/slideconstants.h"
 #include "render/slidesurface.h"
 #include "render/surfaceformat.h"
+#include "render/texturesize.h"
 #include "tests/support/testpictures.h"
 
 #include <QApplication>
@@ -172,6 +173,7 @@ protected:
     {
         Messages::setPresenterForTesting({});
         SlideSurface::simulateFailureForTesting(SlideSurface::Failure::None);
+        setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth());
     }
 
     // A window searching folder, with the test's own program folder. Without a music device the
@@ -191,6 +193,7 @@ protected:
         StartupOptions options;
         options.locations = AppLocations::besideProgram(programFolder);
         options.folderArgument = folderArgument;
+        options.show = m_show;
         if (music)
             options.music = std::make_unique<MusicPlaylist>(std::move(music));
         auto window = std::make_unique<MainWindow>(std::move(options));
@@ -248,6 +251,8 @@ protected:
     QTemporaryDir m_pictures;
     std::vector<Recorded> m_messages;
     int m_quitRequests = 0;
+    // The [SHOW] options the next window is made with.
+    ShowOptions m_show;
 };
 
 TEST_F(MainWindowTest, StartsBorderlessOverTheScreenWithTheSearchScreenCentred)
@@ -643,6 +648,49 @@ TEST_F(MainWindowTest, FrameAtTheHoldPointShowsThePictureUprightInItsFrame)
     EXPECT_LT(shade.blue(), 200) << shadow.x() << "," << shadow.y();
 }
 
+// QUALITY=HIGH shows the picture upright in its frame at the hold point, from a mipmapped texture
+// that follows the window's size, and Escape ends the program: once with a visual that asks for
+// samples (which the display may grant), once with a visual without any, where a multisampled
+// framebuffer object takes its place.
+TEST_F(MainWindowTest, HighQualityShowsThePictureAndEndsOnEscape)
+{
+    writeBmp(pictures(QStringLiteral("pic.bmp")), 160, 120,
+             [](int, int y) { return y < 60 ? QColor(255, 0, 0) : QColor(0, 255, 0); });
+    m_show.quality = PictureQuality::High;
+    for (const bool visualSamples : {true, false}) {
+        SCOPED_TRACE(visualSamples ? "visual asked for samples" : "visual without samples");
+        setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth(),
+                                  visualSamples ? PictureQuality::High : PictureQuality::Design);
+        auto window = startSlideshow(m_pictures.path());
+        const SlideSurface& surface = *window->slideSurface();
+        if (visualSamples)
+            EXPECT_NE(surface.antialiasing(), SlideSurface::Antialiasing::None);
+        else
+            EXPECT_EQ(surface.antialiasing(), SlideSurface::Antialiasing::Framebuffer);
+        EXPECT_EQ(window->textureLayout(),
+                  (TextureLayout{chooseTextureSize(window->width(), window->height(),
+                                                   window->devicePixelRatioF(),
+                                                   surface.maxTextureSize(), CameraPaths()),
+                                 true}));
+        EXPECT_NE(surface.textureName(), 0u);
+
+        for (int i = 0; i < 100; ++i) // draws camera frames 1..100
+            tick(*window);
+        const QImage frame = window->slideSurface()->grabFrame();
+        auto at = [&](double x, double y) {
+            return frame.pixelColor(project(x, y, 0, 1000, frame.width(), frame.height()).toPoint());
+        };
+        EXPECT_EQ(at(0, 200), QColor(255, 0, 0));
+        EXPECT_EQ(at(400, -300), QColor(0, 255, 0));
+        EXPECT_EQ(at(0, 394), QColor(255, 255, 255)); // top bar
+        EXPECT_EQ(at(-545, 0), QColor(0, 0, 255));    // background beside the frame
+
+        const int quits = m_quitRequests;
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+        EXPECT_EQ(m_quitRequests, quits + 1);
+    }
+}
+
 TEST_F(MainWindowTest, MouseButtonsSkipStepBackAndPause)
 {
     for (int i = 0; i < 5; ++i)
@@ -1009,6 +1057,8 @@ TEST_F(MainWindowTest, FrameLogRecordsEachPresentedFrame)
     qputenv("LUMIVANE_FRAME_LOG", QFile::encodeName(logPath));
     auto window = startSlideshow(m_pictures.path(), false);
     qunsetenv("LUMIVANE_FRAME_LOG");
+    window->setPathChooserForTesting([] { return 4; });
+    const QString firstPath = QString::number(window->pathIndex());
     for (int i = 0; i < 3; ++i)
         tick(*window);
     QTest::mouseClick(window->slideWidget(), Qt::LeftButton);
@@ -1023,13 +1073,14 @@ TEST_F(MainWindowTest, FrameLogRecordsEachPresentedFrame)
     qint64 previous = 0;
     for (const QString& line : lines) {
         const QStringList fields = line.split(u' ');
-        ASSERT_EQ(fields.size(), 3) << line.toStdString();
+        ASSERT_EQ(fields.size(), 4) << line.toStdString();
         EXPECT_GE(fields[0].toLongLong(), previous);
         previous = fields[0].toLongLong();
-        frames << fields[1] + u' ' + fields[2];
+        frames << fields[1] + u' ' + fields[2] + u' ' + fields[3];
     }
-    EXPECT_EQ(frames, (QStringList{QStringLiteral("0 1"), QStringLiteral("0 2"),
-                                   QStringLiteral("0 3"), QStringLiteral("1 1")}));
+    EXPECT_EQ(frames, (QStringList{QStringLiteral("0 1 ") + firstPath,
+                                   QStringLiteral("0 2 ") + firstPath,
+                                   QStringLiteral("0 3 ") + firstPath, QStringLiteral("1 1 4")}));
 }
 
 // Holds the preparer's work on chosen pictures until released (or abandoned), and records on

@@ -1,4 +1,6 @@
+#include "app/commandline.h"
 #include "app/settings.h"
+#include "app/showoptions.h"
 
 #include <QDir>
 #include <QFile>
@@ -154,4 +156,38 @@ TEST_F(SettingsFileTest, StopsReadingAfterTheFirstMegabytes)
     while (big.size() < 5 * 1024 * 1024)
         big += filler;
     EXPECT_EQ(readMonitorSetting(write(big + "MONITOR=1\n")), 0);
+}
+
+// [SHOW] QUALITY: the file's value in any case, the command line's twin that wins, a bad value in
+// the file that keeps the default with one line naming the file, the key and the value, and a bad
+// value on the command line that ends the program with a one-line message.
+TEST_F(SettingsFileTest, QualityFromTheFileAndTheCommandLine)
+{
+    std::vector<std::string> complaints;
+    EXPECT_EQ(readShowOptions(path("none.ini"), {}, complaints).quality, PictureQuality::Design);
+
+    std::string ini = write("[DEF]\nQUALITY=HIGH\n[show]\nquality = \"high\"\nQUALITY=DESIGN\n");
+    EXPECT_EQ(readShowOptions(ini, {}, complaints).quality, PictureQuality::High);
+    EXPECT_TRUE(complaints.empty());
+
+    CommandLine line = parseCommandLine({"--quality=design", "photos"});
+    ASSERT_EQ(line.action, CommandLine::Action::Run);
+    EXPECT_EQ(line.folder, "photos");
+    EXPECT_EQ(readShowOptions(ini, line.show, complaints).quality, PictureQuality::Design);
+    line = parseCommandLine({"--quality=HIGH"});
+    EXPECT_EQ(readShowOptions(path("none.ini"), line.show, complaints).quality,
+              PictureQuality::High);
+
+    ini = write("[SHOW]\nQUALITY=ultra\x1b\n");
+    EXPECT_EQ(readShowOptions(ini, {}, complaints).quality, PictureQuality::Design);
+    ASSERT_EQ(complaints.size(), 1u);
+    EXPECT_EQ(complaints[0], ini + ": [SHOW] QUALITY=ultra? is not DESIGN or HIGH; DESIGN is used");
+
+    for (const std::string bad : {"--quality=ultra", "--quality", "--quality=", "--Quality=high"}) {
+        line = parseCommandLine({bad});
+        EXPECT_EQ(line.action, CommandLine::Action::Fail) << bad;
+        EXPECT_EQ(line.error.find('\n'), std::string::npos);
+    }
+    EXPECT_EQ(parseCommandLine({"--quality=ultra"}).error,
+              "invalid value 'ultra' for --quality (use design or high; see 'lumivane --help')");
 }

@@ -1,0 +1,148 @@
+#include "render/camerapaths.h"
+#include "render/mipchain.h"
+#include "render/slideimage.h"
+#include "render/texturesize.h"
+#include "tests/support/testpictures.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+// The texel (x, y) of level `level`, counted from the bottom-left.
+std::array<int, 3> texel(const SlideImage& slide, int level, int x, int y)
+{
+    const TextureLayout& layout = slide.layout();
+    const std::uint8_t* p = slide.texturePixels() + layout.levelOffset(level) +
+                            (std::size_t(y) * std::size_t(layout.levelSize(level)) + x) * 3;
+    return {p[0], p[1], p[2]};
+}
+
+} // namespace
+
+// One texel per device pixel where the picture is held: the screens of the table, the same
+// screens at other device pixel ratios, and the driver's limit.
+TEST(HighQualityTextureSize, FollowsTheDevicePixelsOfTheWindow)
+{
+    const CameraPaths paths;
+    struct Case
+    {
+        int width;
+        int height;
+        double ratio;
+        int maxTexture;
+        int expected;
+    };
+    const Case cases[] = {
+        {1920, 1080, 1.0, 16384, 1024}, {2560, 1440, 1.0, 16384, 2048},
+        {3840, 2160, 1.0, 16384, 2048}, {5120, 2880, 1.0, 16384, 4096},
+        {1920, 1080, 2.0, 16384, 2048}, {2560, 1440, 1.5, 16384, 2048},
+        {2560, 1440, 2.0, 16384, 4096}, {1280, 720, 1.0, 16384, 1024},
+        {7680, 4320, 1.0, 16384, 4096}, {5120, 2880, 1.0, 2048, 2048},
+        {3840, 2160, 1.0, 512, 1024},   {1080, 1920, 1.0, 16384, 2048},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(chooseTextureSize(c.width, c.height, c.ratio, c.maxTexture, paths), c.expected)
+            << c.width << "x" << c.height << " at " << c.ratio << ", limit " << c.maxTexture;
+    // The held picture at 1920 x 1080 covers 958 of its 1024 units' width.
+    EXPECT_NEAR(heldPixelsPerUnit(1920, 1080, paths) * 1024, 958, 1);
+}
+
+// A 4 x 4 picture's levels: each texel the rounded mean of the four above it.
+TEST(HighQualityMipChain, EachLevelIsTheRoundedMeanOfTheOneAbove)
+{
+    const TextureLayout layout{4, true};
+    ASSERT_EQ(layout.levelCount(), 3);
+    EXPECT_EQ(layout.levelOffset(1), 48u);
+    EXPECT_EQ(layout.levelOffset(2), 60u);
+    EXPECT_EQ(layout.bytes(), 63u);
+    EXPECT_EQ((TextureLayout{1024, true}.levelCount()), 11);
+    EXPECT_EQ((TextureLayout{1024, false}.bytes()), SlideImage::TextureBytes);
+
+    std::vector<std::uint8_t> chain(layout.bytes(), 7);
+    // Level 0: red runs 0, 10, 20, ... 150 texel by texel; green is 255 in the left half and 0
+    // in the right; blue 1 except one texel of 2.
+    for (int i = 0; i < 16; ++i) {
+        chain[std::size_t(i) * 3] = std::uint8_t(i * 10);
+        chain[std::size_t(i) * 3 + 1] = i % 4 < 2 ? 255 : 0;
+        chain[std::size_t(i) * 3 + 2] = i == 5 ? 2 : 1;
+    }
+    buildMipLevels(chain, layout);
+    // Level 1, bottom row first: texels (0,0) from 0,10,40,50; (1,0) from 20,30,60,70; ...
+    const std::vector<std::uint8_t> level1(chain.begin() + 48, chain.begin() + 60);
+    EXPECT_EQ(level1, (std::vector<std::uint8_t>{25, 255, 1, 45, 0, 1, 105, 255, 1, 125, 0, 1}));
+    // Red (0 + 10 + 40 + 50) / 4 = 25; blue (1 + 2 + 1 + 1) / 4 = 1.25 rounds to 1.
+    const std::vector<std::uint8_t> level2(chain.begin() + 60, chain.end());
+    EXPECT_EQ(level2, (std::vector<std::uint8_t>{75, 128, 1}));
+}
+
+// The picture's last column and top row are repeated over the rest of the image; an empty
+// picture leaves it alone.
+TEST(HighQualityMipChain, EdgeExtensionRepeatsTheLastColumnAndTheTopRow)
+{
+    constexpr int Size = 8;
+    std::vector<std::uint8_t> image(Size * Size * 3, 255);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x)
+            for (int c = 0; c < 3; ++c)
+                image[std::size_t((y * Size + x) * 3 + c)] = std::uint8_t(10 * y + x + c);
+    std::vector<std::uint8_t> untouched = image;
+    extendPictureEdges(untouched, Size, 0, 3);
+    EXPECT_EQ(untouched, image);
+
+    extendPictureEdges(image, Size, 5, 3);
+    const auto at = [&](int x, int y, int c) { return image[std::size_t((y * Size + x) * 3 + c)]; };
+    for (int y = 0; y < Size; ++y) {
+        for (int x = 0; x < Size; ++x) {
+            const int fromY = std::min(y, 2);
+            const int fromX = std::min(x, 4);
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(at(x, y, c), 10 * fromY + fromX + c) << x << "," << y;
+        }
+    }
+}
+
+// A high quality texture shows the same picture in the same place with four times the texels
+// of the design's at 2048, and no white from the texture's unused part reaches any level: a
+// picture without green keeps every texel of every level free of it. A uniform picture keeps
+// its exact colour on every level, sharpening included.
+TEST(HighQualitySlide, SamePlaceMoreTexelsAndNoWhiteAtAnyLevel)
+{
+    const RgbImage picture = TestPictures::makeImage(400, 300, [](int, int y) {
+        return y < 150 ? std::array{200, 0, 40} : std::array{20, 0, 180};
+    });
+    SlideImage design;
+    design.prepareFromImage(picture);
+    SlideImage high(TextureLayout{2048, true});
+    high.prepareFromImage(picture);
+    EXPECT_EQ(high.placement(), design.placement());
+    ASSERT_EQ(design.imageHeight(), 768);
+
+    // The upper half of the picture (red) lies above texture row 384 of 768 in design units.
+    EXPECT_EQ(texel(high, 0, 1000, 2 * 600), (std::array{200, 0, 40}));
+    EXPECT_EQ(texel(high, 0, 1000, 2 * 100), (std::array{20, 0, 180}));
+    EXPECT_EQ(texel(design, 0, 500, 600), (std::array{200, 0, 40}));
+
+    const TextureLayout& layout = high.layout();
+    ASSERT_EQ(layout.levelCount(), 12);
+    for (int level = 0; level < layout.levelCount(); ++level) {
+        const std::size_t begin = layout.levelOffset(level);
+        const std::size_t end = layout.levelOffset(level + 1);
+        for (std::size_t i = begin + 1; i < end; i += 3)
+            ASSERT_EQ(high.texturePixels()[i], 0) << "level " << level << " byte " << i - begin;
+    }
+    // Above the picture, the top row repeats: red, not white.
+    EXPECT_EQ(texel(high, 0, 10, 2040), (std::array{200, 0, 40}));
+
+    SlideImage uniform(TextureLayout{1024, true});
+    uniform.prepareFromImage(
+        TestPictures::makeImage(64, 64, [](int, int) { return std::array{90, 140, 33}; }));
+    for (int level = 0; level < uniform.layout().levelCount(); ++level) {
+        const int edge = uniform.layout().levelSize(level);
+        EXPECT_EQ(texel(uniform, level, edge - 1, edge - 1), (std::array{90, 140, 33}));
+        EXPECT_EQ(texel(uniform, level, 0, 0), (std::array{90, 140, 33}));
+    }
+}

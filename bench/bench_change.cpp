@@ -12,6 +12,9 @@
 // and, for 24 MP, how long the window takes to close while the first picture is being prepared.
 // Run it under a display of the size to measure:
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_change [CHANGES]
+// With --quality=high the show runs in the high quality mode, and with --only=24 only the
+// 24 MP pictures are shown: for example the high quality mode's change at 3840 x 2160,
+//   xvfb-run -a -s "-screen 0 3840x2160x24" build/bench/bench_change 6 --quality=high --only=24
 #include "app/mainwindow.h"
 #include "app/messages.h"
 #include "render/surfaceformat.h"
@@ -134,6 +137,8 @@ struct RunResult
     long peakKb = 0;
 };
 
+PictureQuality g_quality = PictureQuality::Design;
+
 RunResult runShow(TimingApplication& app, const QString& folder, bool synchronous, int changes)
 {
     RunResult result;
@@ -147,6 +152,7 @@ RunResult runShow(TimingApplication& app, const QString& folder, bool synchronou
         options.locations =
             AppLocations::besideProgram(QFile::encodeName(appDir.path()).toStdString());
         options.folderArgument = QFile::encodeName(folder).toStdString();
+        options.show.quality = g_quality;
         MainWindow window(std::move(options));
         qunsetenv("LUMIVANE_FRAME_LOG");
         window.setSynchronousChangesForBenchmark(synchronous);
@@ -171,12 +177,16 @@ RunResult runShow(TimingApplication& app, const QString& folder, bool synchronou
     std::vector<long long> times;
     std::vector<int> pictures;
     std::ifstream log(QFile::encodeName(logPath).toStdString());
-    long long time = 0;
-    int picture = 0;
-    int frame = 0;
-    while (log >> time >> picture >> frame) {
-        times.push_back(time);
-        pictures.push_back(picture);
+    std::string line;
+    while (std::getline(log, line)) {
+        // Time, picture, camera frame and whatever columns follow.
+        std::istringstream fields(line);
+        long long time = 0;
+        int picture = 0;
+        if (fields >> time >> picture) {
+            times.push_back(time);
+            pictures.push_back(picture);
+        }
     }
     std::vector<double> intervals;
     for (std::size_t i = 1; i < times.size(); ++i) {
@@ -247,9 +257,19 @@ void print(const char* size, const char* kind, const RunResult& r)
 int main(int argc, char** argv)
 {
     TimingApplication app(argc, argv);
-    const int changes = argc > 1 ? std::max(5, std::atoi(argv[1])) : 6;
+    int changes = 6;
+    int only = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--quality=high")
+            g_quality = PictureQuality::High;
+        else if (argument.rfind("--only=", 0) == 0)
+            only = std::atoi(argument.c_str() + 7);
+        else
+            changes = std::max(5, std::atoi(argv[i]));
+    }
     QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
-    setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth());
+    setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth(), g_quality);
     Messages::setPresenterForTesting([](Messages::Kind, const QString& text) {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     });
@@ -263,13 +283,17 @@ int main(int argc, char** argv)
     const Size sizes[] = {{1632, 1224, "2 MP"}, {4000, 3000, "12 MP"}, {6000, 4000, "24 MP"}};
 
     const QSize screen = QGuiApplication::primaryScreen()->size();
-    std::printf("screen %dx%d, %d changes per run, load average at start %s\n", screen.width(),
-                screen.height(), changes, loadAverage().c_str());
+    std::printf("screen %dx%d, %s quality, %d changes per run, load average at start %s\n",
+                screen.width(), screen.height(),
+                g_quality == PictureQuality::High ? "high" : "design", changes,
+                loadAverage().c_str());
     std::printf("size   change median    worst at change     late/changes  UI busy: change    "
                 "other frames     peak\n");
     std::printf("                         median [max]                      median [max]     "
                 "median [max]\n");
     for (const Size& size : sizes) {
+        if (only > 0 && (size.width * size.height + 500000) / 1000000 != only)
+            continue;
         QTemporaryDir folder;
         const std::vector<std::uint8_t> jpeg = encodePhotoLike(size.width, size.height);
         for (int i = 0; i < 6; ++i) {

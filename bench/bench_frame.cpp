@@ -2,10 +2,11 @@
 // that changes slide (upload of a prepared 12-megapixel JPEG, then the frame; bench_change
 // compares the whole change with the old one that decoded inside the tick).
 // Run it under a display of the size to measure, for example:
-//   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_frame
+//   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_frame [--quality=high]
 #include "app/mainwindow.h"
 #include "app/messages.h"
 #include "render/slideconstants.h"
+#include "render/slidesurface.h"
 #include "render/surfaceformat.h"
 
 #include <QApplication>
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -53,8 +55,11 @@ double median(std::vector<double> values)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    const PictureQuality quality = argc > 1 && std::strcmp(argv[1], "--quality=high") == 0
+                                       ? PictureQuality::High
+                                       : PictureQuality::Design;
     QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
-    setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth());
+    setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth(), quality);
     Messages::setPresenterForTesting([](Messages::Kind, const QString& text) {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     });
@@ -67,6 +72,7 @@ int main(int argc, char** argv)
     StartupOptions options;
     options.locations = AppLocations::besideProgram(QFile::encodeName(appDir.path()).toStdString());
     options.folderArgument = QFile::encodeName(pictures.path()).toStdString();
+    options.show.quality = quality;
     MainWindow window(std::move(options));
     window.show();
     if (!QTest::qWaitForWindowExposed(&window) ||
@@ -100,7 +106,12 @@ int main(int argc, char** argv)
             window.slideTick();
     }
     const QSize size = window.size();
-    std::printf("window %dx%d, software GL\n", size.width(), size.height());
+    const SlideSurface::Antialiasing antialiasing = window.slideSurface()->antialiasing();
+    std::printf("window %dx%d, software GL, %s quality, antialiasing: %s\n", size.width(),
+                size.height(), quality == PictureQuality::High ? "high" : "design",
+                antialiasing == SlideSurface::Antialiasing::Visual        ? "multisampled visual"
+                : antialiasing == SlideSurface::Antialiasing::Framebuffer ? "multisampled FBO"
+                                                                          : "none");
     std::printf("frame drawn and presented: median %.2f ms over %zu frames\n", median(frames),
                 frames.size());
     std::printf("tick that changes slide (prepared 12 MP JPEG): median %.1f ms over %zu changes\n",

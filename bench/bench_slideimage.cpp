@@ -152,6 +152,25 @@ double threadCpuSeconds()
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
+// The worker's CPU half in the high quality mode against the design's, on the same file: range 0
+// the picture size, range 1 the texture edge with its levels (0 for the design's texture). The
+// time shown is the worker thread's CPU time.
+void BM_PrepareHighQuality(benchmark::State& state)
+{
+    const int index = static_cast<int>(state.range(0));
+    const int size = static_cast<int>(state.range(1));
+    const std::string path = pictures().file(index);
+    SlideImage slide(size > 0 ? TextureLayout{size, true} : TextureLayout{});
+    for (auto _ : state) {
+        const double start = threadCpuSeconds();
+        slide.prepare(path);
+        benchmark::DoNotOptimize(slide.texturePixels());
+        state.SetIterationTime(threadCpuSeconds() - start);
+    }
+    state.SetLabel(std::string(Sizes[index].label) +
+                   (size > 0 ? ", high quality T=" + std::to_string(size) : ", design"));
+}
+
 // Runs `djpeg -outfile /dev/null FILE` and returns the CPU time (user + system) it took, or
 // nullopt when it could not be run or failed.
 std::optional<double> djpegCpuSeconds(const std::string& path)
@@ -267,3 +286,8 @@ BENCHMARK(BM_PrepareFromFile)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrepareAgainstDjpeg)->DenseRange(0, 2)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StandUpright)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PreparePortraitFromFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrepareHighQuality)
+    ->Args({2, 0})
+    ->Args({2, 2048})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);

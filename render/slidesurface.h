@@ -103,6 +103,7 @@ private:
     void present();
 
     void setUpHighQuality();
+    void applyFixedState();
     unsigned drawnTexture() const;
 
     const PictureQuality m_quality;

@@ -38,6 +38,18 @@ bool probeDisplay(XcbConnection& probe)
     return probe != nullptr && xcb_connection_has_error(probe.get()) == 0;
 }
 
+// A Wayland session names its compositor in WAYLAND_DISPLAY, and an explicit QT_QPA_PLATFORM
+// (offscreen, wayland, ...) is Qt's to honour. Either way Qt connects without the X probe.
+bool startsWithoutX()
+{
+    for (const char* name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0')
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -69,7 +81,7 @@ int main(int argc, char** argv)
     options.folderArgument = commandLine.folder;
 
     XcbConnection probe;
-    if (!probeDisplay(probe)) {
+    if (!startsWithoutX() && !probeDisplay(probe)) {
         std::fprintf(stderr,
                      "lumivane: cannot open a display. Lumivane is a desktop program: start it "
                      "from a desktop session (the DISPLAY variable names the X server).\n");

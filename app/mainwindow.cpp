@@ -184,9 +184,8 @@ void MainWindow::createSurface()
     // Over a child window of its own (X), the components stay above it only as native windows.
     // A surface drawn off screen is a plain widget, beneath them like any other.
     if (!m_surface->drawsOffScreen()) {
-        for (QWidget* above :
-             {static_cast<QWidget*>(m_closeButton), static_cast<QWidget*>(m_panel),
-              static_cast<QWidget*>(m_pageBox)})
+        for (QWidget* above : {static_cast<QWidget*>(m_closeButton), static_cast<QWidget*>(m_panel),
+                               static_cast<QWidget*>(m_pageBox)})
             above->setAttribute(Qt::WA_NativeWindow);
     }
 

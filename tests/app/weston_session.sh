@@ -21,7 +21,8 @@ if ! command -v weston >/dev/null; then
     exit 77
 fi
 if [ "$keyboard" = yes ] && [ -z "${LUMIVANE_WESTON_X:-}" ]; then
-    LUMIVANE_WESTON_X=1 exec xvfb-run -a -s "-screen 0 ${size}x24" "$0" --keyboard --size "$size" "$@"
+    LUMIVANE_WESTON_X=1 exec xvfb-run -a -s "-screen 0 ${size}x24" \
+        "$0" --keyboard --size "$size" "$@"
 fi
 
 runtime=$(mktemp -d) # private (0700), as XDG_RUNTIME_DIR must be

@@ -25,6 +25,9 @@ packages=(
     # The Debian package (dpkg-shlibdeps), its checks, and a look at the installed program's
     # screen (ImageMagick) and keyboard (xdotool).
     dpkg-dev desktop-file-utils appstream imagemagick xdotool
+    # Native Wayland: Qt's Wayland platform plugin, and a compositor (weston, headless or nested
+    # in the virtual X display) with its screenshooter for the Wayland tests.
+    qt6-wayland weston
 )
 
 missing=()

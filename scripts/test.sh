@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds Lumivane and runs every test: the whole suite under a virtual X display, the unit tests
+# Builds Lumivane and runs every test: the whole suite under a virtual X display (its Wayland
+# tests start weston compositors of their own, headless or nested in that display), the unit tests
 # again under AddressSanitizer + UndefinedBehaviorSanitizer, the search thread's and the picture
 # preparer's tests under ThreadSanitizer, a short fuzzing run of the bitmap reader and of the
 # whole picture path, and the Debian package: built, inspected, installed, and the installed

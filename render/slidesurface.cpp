@@ -237,13 +237,21 @@ void SlideSurface::paintView(QPainter& painter, const QRect& area)
 QImage SlideSurface::readFrame()
 {
     // Read as 0xAARRGGBB words; the frame has no alpha channel, so every pixel reads opaque.
+    // OpenGL hands the bottom row first; Mesa can hand the top row first instead, which saves
+    // turning the image over afterwards.
     const int w = int(width() * devicePixelRatio());
     const int h = int(height() * devicePixelRatio());
     QImage image(w, h, QImage::Format_RGB32);
+    const bool topRowFirst = m_context->hasExtension(QByteArrayLiteral("GL_MESA_pack_invert"));
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    if (topRowFirst)
+        glPixelStorei(GL_PACK_INVERT_MESA, GL_TRUE);
     glReadBuffer(m_offScreen ? GL_COLOR_ATTACHMENT0 : GL_BACK);
     glReadPixels(0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, image.bits());
-    image.mirror();
+    if (topRowFirst)
+        glPixelStorei(GL_PACK_INVERT_MESA, GL_FALSE);
+    else
+        image.mirror();
     return image;
 }
 

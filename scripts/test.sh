@@ -119,7 +119,7 @@ package_control() {
     grep -q '^ Section: graphics$' <<<"$info" || { echo "section is not graphics"; return 1; }
     # Computed from the shared libraries, plus the font and the MIDI patches.
     for dependency in libqt6widgets6 libsdl2-mixer-2.0-0 libjpeg62-turbo fonts-ipafont-gothic \
-        freepats qt6-qpa-plugins; do
+        freepats qt6-qpa-plugins qt6-wayland; do
         grep -q "^ Depends:.*\b$dependency\b" <<<"$info" ||
             { echo "Depends lacks $dependency"; return 1; }
     done

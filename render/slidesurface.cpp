@@ -79,6 +79,7 @@ QWidget* SlideSurface::embedIn(QWidget* parent)
     if (!m_offScreen)
         return QWidget::createWindowContainer(this, parent);
     auto* view = new SlideFrameView(*this, parent);
+    // The view owns the surface, as a window container owns its window.
     QObject::setParent(view);
     m_view = view;
     return view;
@@ -182,6 +183,7 @@ void SlideSurface::paintOverlays()
     // QPainter's OpenGL engine switches depth testing and texturing off when it ends; put the
     // slideshow's fixed state back for the next frame.
     SceneRenderer::applyFixedState();
+    // The frame is read back from the off-screen framebuffer, whatever the painter left bound.
     if (m_framebuffer)
         m_framebuffer->bind();
 }

@@ -78,12 +78,18 @@ fi
 echo "$mode: the picture is on the output ($picture of it) and the window covers the panel"
 [ "$mode" = escape ] || exit 0
 
-# The compositor's X window has the keyboard; the compositor hands the key to the focused window.
+# The compositor's X window takes the key, and the compositor hands it to the focused window. A
+# key that arrives before the compositor has taken in the X focus is lost, so it is pressed
+# again while the program runs.
 window=$(xdotool search --class weston | head -n 1)
-xdotool windowfocus --sync "$window" key Escape
-for _ in $(seq 100); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
+for _ in $(seq 5); do
+    xdotool windowfocus --sync "$window"
+    sleep 0.3
+    xdotool key Escape
+    for _ in $(seq 20); do
+        kill -0 "$pid" 2>/dev/null || break 2
+        sleep 0.1
+    done
 done
 if kill -0 "$pid" 2>/dev/null; then
     echo "Escape did not end the program"

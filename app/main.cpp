@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QScreen>
 
+#include <wayland-client-core.h>
 #include <xcb/xcb.h>
 
 #include <cstdio>
@@ -36,6 +37,32 @@ bool probeDisplay(XcbConnection& probe)
         return false;
     probe.reset(xcb_connect(nullptr, nullptr));
     return probe != nullptr && xcb_connection_has_error(probe.get()) == 0;
+}
+
+// An explicit QT_QPA_PLATFORM (offscreen, wayland, ...) is Qt's to honour.
+bool platformChosen()
+{
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    return platform != nullptr && *platform != '\0';
+}
+
+// A Wayland session names its compositor in WAYLAND_DISPLAY, and Qt then connects to the
+// compositor rather than to an X server, so X is not asked. The compositor is asked instead: a
+// name with no compositor behind it (left over from another session) goes on to the X probe and
+// its message rather than to an abort inside Qt. A connection handed over in WAYLAND_SOCKET can
+// be used only once, so it is left to Qt.
+bool reachesWaylandCompositor()
+{
+    if (const char* socket = std::getenv("WAYLAND_SOCKET"); socket != nullptr && *socket != '\0')
+        return true;
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    if (name == nullptr || *name == '\0')
+        return false;
+    wl_display* display = wl_display_connect(nullptr);
+    if (display == nullptr)
+        return false;
+    wl_display_disconnect(display);
+    return true;
 }
 
 } // namespace
@@ -69,7 +96,7 @@ int main(int argc, char** argv)
     options.folderArgument = commandLine.folder;
 
     XcbConnection probe;
-    if (!probeDisplay(probe)) {
+    if (!platformChosen() && !reachesWaylandCompositor() && !probeDisplay(probe)) {
         std::fprintf(stderr,
                      "lumivane: cannot open a display. Lumivane is a desktop program: start it "
                      "from a desktop session (the DISPLAY variable names the X server).\n");

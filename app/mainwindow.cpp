@@ -175,15 +175,19 @@ void MainWindow::createSurface()
     // lie over it are native windows of their own, so that they stay above the surface.
     winId(); // the window's native window, created now if it does not exist yet
     m_surface = new SlideSurface;
-    m_surfaceWidget = QWidget::createWindowContainer(m_surface, this);
+    m_surfaceWidget = m_surface->embedIn(this);
     m_surfaceWidget->setObjectName(QStringLiteral("SlideWidget"));
     m_surfaceWidget->setAccessibleName(QStringLiteral("Lumivane"));
     m_surfaceWidget->setFocusPolicy(Qt::NoFocus);
     m_surfaceWidget->setGeometry(rect());
     m_surfaceWidget->lower();
-    for (QWidget* above : {static_cast<QWidget*>(m_closeButton), static_cast<QWidget*>(m_panel),
-                           static_cast<QWidget*>(m_pageBox)})
-        above->setAttribute(Qt::WA_NativeWindow);
+    // Over a child window of its own (X), the components stay above it only as native windows.
+    // A surface drawn off screen is a plain widget, beneath them like any other.
+    if (!m_surface->drawsOffScreen()) {
+        for (QWidget* above : {static_cast<QWidget*>(m_closeButton), static_cast<QWidget*>(m_panel),
+                               static_cast<QWidget*>(m_pageBox)})
+            above->setAttribute(Qt::WA_NativeWindow);
+    }
 
     // A failure is reported and start-up goes on; the window then shows its blue background.
     switch (m_surface->createContext()) {
@@ -232,8 +236,28 @@ void MainWindow::chooseSearchFolder(const std::string& argument)
 void MainWindow::placeOnMonitor()
 {
     const QList<QScreen*> screens = QGuiApplication::screens();
-    if (m_monitorIndex >= 0 && m_monitorIndex < screens.size())
-        setGeometry(screens.at(m_monitorIndex)->geometry());
+    if (m_monitorIndex >= 0 && m_monitorIndex < screens.size()) {
+        QScreen* monitor = screens.at(m_monitorIndex);
+        if (clientPlacesWindows()) {
+            setGeometry(monitor->geometry());
+        } else {
+            // Wayland lets no client place its window: the window asks to be full screen on the
+            // monitor's output, and the compositor puts it there.
+            setScreen(monitor);
+            resize(monitor->size());
+            setWindowState(windowState() | Qt::WindowFullScreen);
+        }
+    }
+    placeComponents();
+}
+
+bool MainWindow::clientPlacesWindows()
+{
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+void MainWindow::placeComponents()
+{
     const WindowLayout layout = computeLayout(width(), height());
     m_closeButton->move(layout.closeButton);
     m_pageBox->move(layout.pageBox);
@@ -245,6 +269,9 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     if (m_surfaceWidget)
         m_surfaceWidget->setGeometry(rect());
+    // The size a compositor gives the window may differ from the one asked for.
+    if (!clientPlacesWindows() && m_closeButton)
+        placeComponents();
 }
 
 // ---------------------------------------------------------------------------------------------

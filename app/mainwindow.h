@@ -114,6 +114,9 @@ private:
     void startMusic();
     void chooseSearchFolder(const std::string& argument);
     void placeOnMonitor();
+    void placeComponents();
+    // Whether the display lets the program place its window (X) or its compositor does (Wayland).
+    static bool clientPlacesWindows();
 
     void handOver();
     void finishHandOver();

@@ -4,15 +4,25 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
 #include <QOpenGLPaintDevice>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QWidget>
 
 #include <GL/gl.h>
 
 namespace {
 
 const QColor kBlue(0, 0, 255);
+
+// Qt's Wayland platform plugins are "wayland", "wayland-egl", "wayland-brcm"...
+bool onWayland()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
 
 SlideSurface::Failure simulatedFailure = SlideSurface::Failure::None;
 
@@ -27,7 +37,29 @@ void drawOpaqueText(QPainter& painter, const QString& text)
 
 } // namespace
 
-SlideSurface::SlideSurface()
+// Shows the frames the surface draws off screen. It lies in the window like any other widget,
+// beneath the window's controls, and owns the surface.
+class SlideFrameView : public QWidget
+{
+public:
+    SlideFrameView(SlideSurface& surface, QWidget* parent) : QWidget(parent), m_surface(surface)
+    {
+        // The frame covers every pixel: there is no background to fill first.
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QPainter painter(this);
+        m_surface.paintView(painter, event->rect());
+    }
+
+private:
+    SlideSurface& m_surface;
+};
+
+SlideSurface::SlideSurface() : m_offScreen(onWayland())
 {
     setObjectName(QStringLiteral("SlideSurface"));
     setSurfaceType(QSurface::OpenGLSurface);
@@ -42,15 +74,33 @@ SlideSurface::~SlideSurface()
     releaseSurface();
 }
 
+QWidget* SlideSurface::embedIn(QWidget* parent)
+{
+    if (!m_offScreen)
+        return QWidget::createWindowContainer(this, parent);
+    auto* view = new SlideFrameView(*this, parent);
+    // The view owns the surface, as a window container owns its window.
+    QObject::setParent(view);
+    m_view = view;
+    return view;
+}
+
 SlideSurface::Failure SlideSurface::createContext()
 {
-    // The native window must exist before a context can be made current on it.
-    create();
+    if (m_offScreen) {
+        m_offscreenSurface = std::make_unique<QOffscreenSurface>();
+        m_offscreenSurface->setFormat(requestedFormat());
+        m_offscreenSurface->create();
+    } else {
+        // The native window must exist before a context can be made current on it.
+        create();
+    }
     m_context = std::make_unique<QOpenGLContext>();
     m_context->setFormat(requestedFormat());
     if (simulatedFailure == Failure::CreateContext || !m_context->create())
         return Failure::CreateContext;
-    if (simulatedFailure == Failure::MakeCurrent || !m_context->makeCurrent(this))
+    QSurface* target = m_offScreen ? static_cast<QSurface*>(m_offscreenSurface.get()) : this;
+    if (simulatedFailure == Failure::MakeCurrent || !m_context->makeCurrent(target))
         return Failure::MakeCurrent;
     m_ready = true;
     SceneRenderer::applyFixedState();
@@ -64,7 +114,32 @@ void SlideSurface::simulateFailureForTesting(Failure failure)
 
 bool SlideSurface::makeCurrent()
 {
-    return m_ready && m_context->makeCurrent(this);
+    if (!m_ready)
+        return false;
+    if (m_offScreen)
+        return m_context->makeCurrent(m_offscreenSurface.get());
+    return m_context->makeCurrent(this);
+}
+
+bool SlideSurface::bindFramebuffer()
+{
+    // The surface takes the view's size, and the framebuffer the surface's size in device
+    // pixels. No alpha channel: the frame is opaque, as on a window of its own.
+    if (m_view && size() != m_view->size())
+        resize(m_view->size());
+    const QSize pixels(int(width() * devicePixelRatio()), int(height() * devicePixelRatio()));
+    if (pixels.isEmpty())
+        return false;
+    if (!m_framebuffer || m_framebuffer->size() != pixels) {
+        m_framebuffer.reset();
+        m_framebuffer = std::make_unique<QOpenGLFramebufferObject>(
+            pixels, QOpenGLFramebufferObject::Depth, GLenum(GL_TEXTURE_2D), GLenum(GL_RGB8));
+        if (!m_framebuffer->isValid()) {
+            m_framebuffer.reset();
+            return false;
+        }
+    }
+    return m_framebuffer->bind();
 }
 
 void SlideSurface::render()
@@ -108,16 +183,78 @@ void SlideSurface::paintOverlays()
     // QPainter's OpenGL engine switches depth testing and texturing off when it ends; put the
     // slideshow's fixed state back for the next frame.
     SceneRenderer::applyFixedState();
+    // The frame is read back from the off-screen framebuffer, whatever the painter left bound.
+    if (m_framebuffer)
+        m_framebuffer->bind();
 }
 
 void SlideSurface::present()
 {
-    // Drawn and swapped now, not at the next turn of the event loop: the frame is on screen
-    // when this returns. An unexposed surface has nothing to show.
+    // Drawn and shown now, not at the next turn of the event loop: the frame is on screen when
+    // this returns. An unexposed surface has nothing to show. On Wayland a hidden window is
+    // not drawn at all: its compositor takes no frames from it, and the show must neither wait
+    // for one nor draw for nobody.
+    if (m_offScreen) {
+        if (viewExposed() && renderOffScreen())
+            m_view->repaint();
+        return;
+    }
     if (!isExposed() || !makeCurrent())
         return;
     render();
     m_context->swapBuffers(this);
+}
+
+bool SlideSurface::viewExposed() const
+{
+    if (m_view == nullptr || !m_view->isVisible())
+        return false;
+    const QWindow* window = m_view->window()->windowHandle();
+    return window != nullptr && window->isExposed();
+}
+
+bool SlideSurface::renderOffScreen()
+{
+    if (!makeCurrent() || !bindFramebuffer())
+        return false;
+    render();
+    m_frame = readFrame();
+    return true;
+}
+
+void SlideSurface::paintView(QPainter& painter, const QRect& area)
+{
+    // The first frame, and the first after a resize, is drawn when the view is painted.
+    const qreal ratio = devicePixelRatio();
+    const QSize pixels(int(m_view->width() * ratio), int(m_view->height() * ratio));
+    if (m_frame.size() != pixels && !renderOffScreen()) {
+        painter.fillRect(area, kBlue);
+        return;
+    }
+    m_frame.setDevicePixelRatio(ratio);
+    painter.drawImage(QPointF(area.topLeft()), m_frame,
+                      QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
+}
+
+QImage SlideSurface::readFrame()
+{
+    // Read as 0xAARRGGBB words; the frame has no alpha channel, so every pixel reads opaque.
+    // OpenGL hands the bottom row first; Mesa can hand the top row first instead, which saves
+    // turning the image over afterwards.
+    const int w = int(width() * devicePixelRatio());
+    const int h = int(height() * devicePixelRatio());
+    QImage image(w, h, QImage::Format_RGB32);
+    const bool topRowFirst = m_context->hasExtension(QByteArrayLiteral("GL_MESA_pack_invert"));
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    if (topRowFirst)
+        glPixelStorei(GL_PACK_INVERT_MESA, GL_TRUE);
+    glReadBuffer(m_offScreen ? GL_COLOR_ATTACHMENT0 : GL_BACK);
+    glReadPixels(0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, image.bits());
+    if (topRowFirst)
+        glPixelStorei(GL_PACK_INVERT_MESA, GL_FALSE);
+    else
+        image.mirror();
+    return image;
 }
 
 void SlideSurface::exposeEvent(QExposeEvent*)
@@ -157,26 +294,27 @@ void SlideSurface::uploadTexture(const std::uint8_t* pixels)
 void SlideSurface::releaseSurface()
 {
     if (m_context && m_ready) {
-        // The texture goes while its context is current, before the context itself.
-        if (m_textureCreated && m_context->makeCurrent(this))
-            SceneRenderer::deleteSlideTexture(m_textureName);
+        // The texture and the framebuffer go while their context is current, before the
+        // context itself.
+        if ((m_textureCreated || m_framebuffer) && makeCurrent()) {
+            if (m_textureCreated)
+                SceneRenderer::deleteSlideTexture(m_textureName);
+            m_framebuffer.reset();
+        }
         m_context->doneCurrent();
     }
     m_textureCreated = false;
     m_ready = false;
+    m_framebuffer.reset();
     m_context.reset();
+    m_offscreenSurface.reset();
+    m_frame = QImage();
 }
 
 QImage SlideSurface::grabFrame()
 {
-    if (!makeCurrent())
+    if (!makeCurrent() || (m_offScreen && !bindFramebuffer()))
         return {};
     render();
-    const int w = int(width() * devicePixelRatio());
-    const int h = int(height() * devicePixelRatio());
-    QImage image(w, h, QImage::Format_RGBA8888);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glReadBuffer(GL_BACK);
-    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
-    return image.mirrored().convertToFormat(QImage::Format_RGB32);
+    return readFrame();
 }

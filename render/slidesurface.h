@@ -11,13 +11,24 @@
 #include <memory>
 #include <optional>
 
+class QOffscreenSurface;
 class QOpenGLContext;
+class QOpenGLFramebufferObject;
+class QPainter;
+class QWidget;
+class SlideFrameView;
 
-// The window's OpenGL surface: a native child window with the program's one OpenGL context,
-// drawn into directly and presented by swapping its buffers, so that a frame is on screen when
-// presentFrame() returns. It owns the slide texture, draws the frames the slide cycle hands it,
-// and paints the status line and the pause marker over the last frame; what is painted over a
-// frame stays until the next frame is presented.
+// The window's OpenGL surface, with the program's one OpenGL context. It owns the slide texture,
+// draws the frames the slide cycle hands it, and paints the status line and the pause marker
+// over the last frame; what is painted over a frame stays until the next frame is presented.
+// A frame is on screen when presentFrame() returns.
+//
+// On X the surface is a native child window, drawn into directly and presented by swapping its
+// buffers; the window's controls are native windows stacked above it. On Wayland a native child
+// window is a subsurface, and Qt draws the controls of the window into the window's own buffer,
+// beneath every subsurface, so they would vanish under the scene. There the frames are drawn
+// into an off-screen framebuffer instead, read back, and shown by a plain widget that lies
+// beneath the controls like any other.
 //
 // The surface takes no input: mouse presses over it reach the window beneath, which handles
 // them, and the keyboard focus stays with the window's controls.
@@ -28,6 +39,14 @@ class SlideSurface : public QWindow
 public:
     SlideSurface();
     ~SlideSurface() override;
+
+    // Places the surface in parent and returns the widget that holds it there (and owns it):
+    // the container of the child window, or the widget that shows the off-screen frames. Called
+    // once, before createContext().
+    QWidget* embedIn(QWidget* parent);
+    // Whether the frames are drawn off screen and shown by a plain widget (Wayland) rather than
+    // by a child window of their own (X).
+    bool drawsOffScreen() const { return m_offScreen; }
 
     enum class Failure
     {
@@ -68,12 +87,26 @@ protected:
     void exposeEvent(QExposeEvent* event) override;
 
 private:
+    friend class SlideFrameView;
+
     bool makeCurrent();
+    bool bindFramebuffer();
     void render();
     void paintOverlays();
     void present();
+    QImage readFrame();
+    bool renderOffScreen();
+    bool viewExposed() const;
+    void paintView(QPainter& painter, const QRect& area);
 
+    const bool m_offScreen;
     std::unique_ptr<QOpenGLContext> m_context;
+    // Off screen only: the context's surface, the framebuffer drawn into, the widget showing
+    // the frames, and the last frame read back.
+    std::unique_ptr<QOffscreenSurface> m_offscreenSurface;
+    std::unique_ptr<QOpenGLFramebufferObject> m_framebuffer;
+    QWidget* m_view = nullptr;
+    QImage m_frame;
     bool m_ready = false;
     unsigned m_textureName = 0;
     bool m_textureCreated = false;

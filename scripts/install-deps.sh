@@ -8,7 +8,7 @@ packages=(
     # Toolchain and build.
     build-essential cmake ninja-build pkg-config git
     # Window, controls, timers and the OpenGL widget.
-    qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libxcb1-dev
+    qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libxcb1-dev libwayland-dev
     # OpenGL 1.1 + GLU, with Mesa's software renderer for machines without a GPU.
     libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
     # JPEG decoding; djpeg is the yardstick of the slide benchmark. libexif reads the orientation
@@ -25,6 +25,9 @@ packages=(
     # The Debian package (dpkg-shlibdeps), its checks, and a look at the installed program's
     # screen (ImageMagick) and keyboard (xdotool).
     dpkg-dev desktop-file-utils appstream imagemagick xdotool
+    # Native Wayland: Qt's Wayland platform plugin, and a compositor (weston, headless or nested
+    # in the virtual X display) with its screenshooter for the Wayland tests.
+    qt6-wayland weston
 )
 
 missing=()

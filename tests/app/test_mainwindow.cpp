@@ -1,5 +1,6 @@
-// The real window under an X display: start-up, the search screen, the hand-over, the slide
-// cycle, the frames it draws and the controls.
+// The real window under an X display (and, for the cases that hold on both, under Wayland):
+// start-up, the search screen, the hand-over, the slide cycle, the frames it draws and the
+// controls.
 #include "app/layout.h"
 #include "app/mainwindow.h"
 #include "app/messages.h"
@@ -641,6 +642,31 @@ TEST_F(MainWindowTest, FrameAtTheHoldPointShowsThePictureUprightInItsFrame)
     const QPoint shadow = project(-700, -590, -300, 1000, w, h).toPoint();
     const QColor shade = frame.pixelColor(shadow);
     EXPECT_LT(shade.blue(), 200) << shadow.x() << "," << shadow.y();
+}
+
+// On Wayland the compositor places the window: full screen on the chosen monitor's output. The
+// scene is drawn off screen and shown beneath the controls, so the window's own picture holds
+// both: the picture at the centre, the close button's own pixels where it lies.
+TEST_F(MainWindowTest, OnWaylandTheWindowIsFullScreenWithTheSceneBeneathTheControls)
+{
+    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        GTEST_SKIP() << "a Wayland session only";
+    writeSolidBmp(pictures(QStringLiteral("pic.bmp")), 160, 120, QColor(255, 0, 255));
+    auto window = startSlideshow(m_pictures.path());
+    QScreen* screen = QGuiApplication::screens().at(0);
+    EXPECT_TRUE(window->isFullScreen());
+    EXPECT_EQ(window->screen(), screen);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->size() == screen->size(); }));
+    for (int i = 0; i < 100; ++i) // the hold point: the picture faces the camera
+        tick(*window);
+
+    const QImage shot = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shot.pixelColor(shot.rect().center()), QColor(255, 0, 255));
+    auto* close = window->findChild<QPushButton*>(QStringLiteral("B_Close"));
+    ASSERT_TRUE(close->isVisible());
+    EXPECT_EQ(shot.copy(close->geometry()),
+              close->grab().toImage().convertToFormat(QImage::Format_RGB32));
+    EXPECT_TRUE(m_messages.empty());
 }
 
 TEST_F(MainWindowTest, MouseButtonsSkipStepBackAndPause)

@@ -57,7 +57,8 @@ bool isPlainCKey(const QKeyEvent* key)
 
 } // namespace
 
-MainWindow::MainWindow(StartupOptions options) : m_music(std::move(options.music))
+MainWindow::MainWindow(StartupOptions options)
+    : m_show(options.show), m_music(std::move(options.music))
 {
     // Start-up, in the order the rest of the program relies on: settings, surface, music,
     // search folder, camera tables, search thread, and finally the place on the monitor.
@@ -84,8 +85,6 @@ MainWindow::MainWindow(StartupOptions options) : m_music(std::move(options.music
         m_searchThread = std::make_unique<SearchThread>(m_imageList, m_searchFolder);
     });
     placeOnMonitor();
-    m_currentIndex = 0;
-    m_frameCounter = 0;
 
     // The timers start only now that everything they drive exists. The message boxes of a
     // surface that could not be set up run an event loop of their own, and a tick then must not
@@ -106,7 +105,7 @@ MainWindow::~MainWindow()
         m_searchThread.reset();
     }
     m_findFileTimer.stop();
-    m_slideTimer.stop();
+    stopFrames();
     m_musicTimer.stop();
     m_surface->releaseSurface();
     qApp->removeEventFilter(this);
@@ -161,7 +160,7 @@ void MainWindow::buildComponents()
     connect(&m_findFileTimer, &QTimer::timeout, this, &MainWindow::findFileTick);
 
     m_slideTimer.setObjectName(QStringLiteral("Timer_Slide"));
-    m_slideTimer.setInterval(30);
+    m_slideTimer.setInterval(SlideCycle(1, SlideMotion::Frames, m_show.seconds).frameInterval());
     connect(&m_slideTimer, &QTimer::timeout, this, &MainWindow::slideTick);
 
     m_musicTimer.setObjectName(QStringLiteral("Timer_Mid"));
@@ -201,6 +200,9 @@ void MainWindow::createSurface()
     // without it the window shows its own blue and takes the mouse presses itself.
     if (!m_surface->isSurfaceReady())
         m_surfaceWidget->hide();
+    m_pacer = new FramePacer(m_surface, this);
+    connect(m_pacer, &FramePacer::frameDue, this, &MainWindow::slideTick);
+    connect(m_surface, &SlideSurface::exposeChanged, this, &MainWindow::surfaceExposeChanged);
 }
 
 void MainWindow::startMusic()
@@ -287,6 +289,7 @@ void MainWindow::handOver()
         return;
     }
     m_slideshowRunning = true;
+    m_cycle = std::make_unique<SlideCycle>(int(images.count()), m_show.motion, m_show.seconds);
     // The first picture is prepared off the UI thread like every other. The hand-over finishes
     // when it is ready; meanwhile the status line says what is loading and the window keeps
     // answering.
@@ -319,7 +322,7 @@ void MainWindow::finishHandOver()
         showPicture(std::move(*first));
     m_pageBox->setPlainText(pageText(currentEntry(), 10));
     m_closeButton->show();
-    m_slideTimer.start();
+    startFrames();
     enableKeyPreview();
 }
 
@@ -331,7 +334,7 @@ void MainWindow::pictureReady()
     });
     // A change that waits for its picture completes as soon as the picture is ready, not one
     // timer interval later. A paused show completes it when it resumes.
-    if (m_changePending && m_slideTimer.isActive())
+    if (changePending() && !m_cycle->paused())
         slideTick();
 }
 
@@ -345,25 +348,32 @@ QString MainWindow::pageText(const PathEntry& entry, int margin) const
     const QString path = fitPathToWidth(
         visibleName(entry.display), [this](const QString& t) { return textWidth(t); },
         m_pageBox->width() - margin);
-    return path + QStringLiteral("\r\n") + QString::number(m_currentIndex + 1) + u'/' +
+    return path + QStringLiteral("\r\n") + QString::number(m_cycle->position() + 1) + u'/' +
            QString::number(m_imageList.unguarded().count());
 }
 
 // ---------------------------------------------------------------------------------------------
 // Slide cycle
 
+int MainWindow::listIndex(int position) const
+{
+    // The play order: the pictures are played in the order of the sorted list.
+    return position;
+}
+
 std::optional<PreparedSlide> MainWindow::takePicture()
 {
     if (m_synchronousChanges)
         return prepareOnUiThread();
     // The picture on screen goes back to the preparer when it is a neighbour of the new one.
-    std::optional<PreparedSlide> picture = m_preparer->take(m_currentIndex, &m_shown);
+    const int index = listIndex(m_cycle->position());
+    std::optional<PreparedSlide> picture = m_preparer->take(index, &m_shown);
     if (!picture) {
         // Not ready yet: the worker makes it before anything else. The status line says what is
         // loading; the UI thread goes on with its events meanwhile.
-        m_preparer->setCurrent(m_currentIndex, false);
-        if (m_loadingShown != m_currentIndex) {
-            m_loadingShown = m_currentIndex;
+        m_preparer->setCurrent(index, false);
+        if (m_loadingShown != index) {
+            m_loadingShown = index;
             showLoadingLine();
         }
         return picture;
@@ -375,12 +385,12 @@ std::optional<PreparedSlide> MainWindow::takePicture()
 PreparedSlide MainWindow::prepareOnUiThread()
 {
     showLoadingLine();
-    return prepareSlide(m_currentIndex, currentEntry().path);
+    return prepareSlide(listIndex(m_cycle->position()), currentEntry().path);
 }
 
 const PathEntry& MainWindow::currentEntry() const
 {
-    return m_imageList.unguarded().at(std::size_t(m_currentIndex));
+    return m_imageList.unguarded().at(std::size_t(listIndex(m_cycle->position())));
 }
 
 void MainWindow::showLoadingLine()
@@ -408,11 +418,14 @@ bool MainWindow::finishChange()
     std::optional<PreparedSlide> picture = takePicture();
     if (!picture)
         return false;
-    m_changePending = false;
+    m_cycle->changeDone();
     // An error ends the tick here: the previous picture stays, and is drawn again from the
     // first camera frame on the next ticks.
-    if (picture->error)
+    if (picture->error) {
+        if (m_cycle->motion() == SlideMotion::Smooth)
+            m_pacer->requestNext();
         std::rethrow_exception(picture->error);
+    }
     showPicture(std::move(*picture));
     m_pathIndex = drawPathIndex();
     m_pageBox->setPlainText(pageText(currentEntry(), 8));
@@ -424,36 +437,70 @@ void MainWindow::drawFrame()
     const SceneRenderer::Scene scene =
         buildScene(m_shown.slide->imageWidth(), m_shown.slide->imageHeight(),
                    m_shown.slide->texExtentS(), m_shown.slide->texExtentT());
-    m_surface->presentFrame(m_cameraPaths.pose(m_frameCounter + 1, m_pathIndex), scene);
-    if (m_frameLog)
-        m_frameLog->record(m_shown.index, m_frameCounter + 1);
+    const double position = m_cycle->tablePosition();
+    m_surface->presentFrame(m_cameraPaths.pose(position, m_pathIndex), scene);
+    m_cycle->frameShown();
+    if (!m_frameLog)
+        return;
+    if (m_cycle->motion() == SlideMotion::Frames)
+        m_frameLog->record(m_shown.index, int(position), m_pathIndex);
+    else
+        m_frameLog->recordPosition(m_shown.index, position, m_pathIndex);
 }
 
 void MainWindow::slideTick()
 {
     runGuarded(this, [this] {
-        if (m_frameCounter >= SlideFrames) {
-            // The change of picture. Clicks while it waits for its picture move its target by
-            // the same rules, and the latest target is the one shown.
-            m_frameCounter = 0;
-            ++m_currentIndex;
-            if (m_currentIndex >= int(m_imageList.unguarded().count()))
-                m_currentIndex = 0;
-            m_changePending = true;
+        if (!m_cycle || m_cycle->paused())
+            return;
+        const bool smooth = m_cycle->motion() == SlideMotion::Smooth;
+        // Smooth motion draws nothing while the surface is hidden (a screen lock, another
+        // workspace); it goes on when the surface is shown again.
+        if (smooth && m_surface->isSurfaceReady() && !m_surface->isExposed()) {
+            m_pacer->stop();
+            return;
         }
         // Until the picture is ready no frame is drawn; the status line stays on screen.
-        if (m_changePending && !finishChange())
+        if (m_cycle->beginTick() && !finishChange()) {
+            m_pacer->stop();
             return;
+        }
         // Switching the timer off and on around the frame restarts its interval, so the next
-        // frame comes no sooner than 30 ms after this one is on screen.
+        // frame comes no sooner than one interval after this one is on screen.
         m_slideTimer.stop();
         drawFrame();
-        m_slideTimer.start();
-        ++m_frameCounter;
+        if (smooth)
+            m_pacer->requestNext();
+        else
+            m_slideTimer.start();
         // The next picture is prepared once this frame is on screen.
         if (m_preparer)
             m_preparer->resume();
     });
+}
+
+void MainWindow::startFrames()
+{
+    // Starting the frames when they already run changes nothing; in particular the slide timer
+    // does not restart its interval.
+    if (m_cycle->motion() == SlideMotion::Smooth)
+        m_pacer->start();
+    else if (!m_slideTimer.isActive())
+        m_slideTimer.start();
+}
+
+void MainWindow::stopFrames()
+{
+    m_slideTimer.stop();
+    if (m_pacer)
+        m_pacer->stop();
+}
+
+void MainWindow::surfaceExposeChanged()
+{
+    if (m_cycle && m_cycle->motion() == SlideMotion::Smooth && !m_cycle->paused() &&
+        !m_handOverPending && m_surface->isExposed())
+        startFrames();
 }
 
 void MainWindow::musicTick()
@@ -480,7 +527,7 @@ void MainWindow::stopSteps()
         m_searchThread->requestStop();
         m_searchThread.reset();
     } else {
-        m_slideTimer.stop();
+        stopFrames();
     }
     requestQuit();
 }
@@ -551,14 +598,6 @@ void MainWindow::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
-void MainWindow::resumeSlideTimer()
-{
-    // Enabling the timer when it already runs changes nothing; in particular it does not
-    // restart its interval.
-    if (!m_slideTimer.isActive())
-        m_slideTimer.start();
-}
-
 void MainWindow::mousePressEvent(QMouseEvent* event)
 {
     runGuarded(this, [this, event] {
@@ -568,22 +607,19 @@ void MainWindow::mousePressEvent(QMouseEvent* event)
             return;
         switch (event->button()) {
         case Qt::LeftButton:
-            m_frameCounter = SlideFrames;
-            resumeSlideTimer();
+            m_cycle->next();
+            startFrames();
             break;
         case Qt::RightButton:
-            m_frameCounter = SlideFrames;
-            m_currentIndex -= 2;
-            if (m_currentIndex < -1)
-                m_currentIndex = int(m_imageList.unguarded().count()) - 2;
-            resumeSlideTimer();
+            m_cycle->previous();
+            startFrames();
             break;
         case Qt::MiddleButton:
-            if (m_slideTimer.isActive()) {
-                m_slideTimer.stop();
+            if (m_cycle->togglePause()) {
+                stopFrames();
                 m_surface->showPauseMarker();
             } else {
-                m_slideTimer.start();
+                startFrames();
             }
             break;
         default:

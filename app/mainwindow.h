@@ -3,7 +3,10 @@
 #include "app/applocations.h"
 #include "app/framelog.h"
 #include "music/musicplaylist.h"
+#include "app/showoptions.h"
 #include "render/camerapaths.h"
+#include "render/framepacer.h"
+#include "render/slidecycle.h"
 #include "render/slideimage.h"
 #include "render/slidepreparer.h"
 #include "search/guardedlist.h"
@@ -35,12 +38,15 @@ struct StartupOptions
     std::string folderArgument;
     // Plays music through SDL2_mixer; tests may pass their own playlist or none.
     std::unique_ptr<MusicPlaylist> music;
+    // The [SHOW] settings, with the command line's over the file's.
+    ShowOptions show;
 };
 
 // The one window of the program. It covers a monitor, shows the search screen while the search
-// thread collects the pictures, then runs the slideshow: one frame every 30 ms, the next picture
-// every 150 frames. It orchestrates; the search, the decoding, the camera paths, the scene and
-// the music live in classes of their own.
+// thread collects the pictures, then runs the slideshow: by default one frame every 30 ms and the
+// next picture every 150 frames, or with smooth motion one frame per refresh of the display. It
+// orchestrates; the slide cycle, the search, the decoding, the camera paths, the scene and the
+// music live in classes of their own.
 class MainWindow : public QWidget
 {
     Q_OBJECT
@@ -55,8 +61,9 @@ public:
     void musicTick();
 
     // State the tests and the accessibility description read.
-    int frameCounter() const { return m_frameCounter; }
-    int currentIndex() const { return m_currentIndex; }
+    int frameCounter() const { return m_cycle ? m_cycle->frameCounter() : 0; }
+    // The play position (see SlideCycle::position()).
+    int currentIndex() const { return m_cycle ? m_cycle->position() : 0; }
     int pathIndex() const { return m_pathIndex; }
     bool slideshowRunning() const { return m_slideshowRunning; }
     int monitorIndex() const { return m_monitorIndex; }
@@ -65,7 +72,11 @@ public:
     // The search has ended and the first picture is still being prepared.
     bool handOverPending() const { return m_handOverPending; }
     // A change of picture waits for its picture to be prepared.
-    bool changePending() const { return m_changePending; }
+    bool changePending() const { return m_cycle && m_cycle->changePending(); }
+    // The slide cycle; null until the search has been handed over.
+    const SlideCycle* slideCycle() const { return m_cycle.get(); }
+    const FramePacer* framePacer() const { return m_pacer; }
+    const ShowOptions& showOptions() const { return m_show; }
     const QTimer& findFileTimer() const { return m_findFileTimer; }
     const QTimer& slideTimer() const { return m_slideTimer; }
     const QTimer& musicTimer() const { return m_musicTimer; }
@@ -118,6 +129,7 @@ private:
     void handOver();
     void finishHandOver();
     void pictureReady();
+    int listIndex(int position) const;
     std::optional<PreparedSlide> takePicture();
     PreparedSlide prepareOnUiThread();
     const PathEntry& currentEntry() const;
@@ -129,8 +141,11 @@ private:
     int textWidth(const QString& text) const;
     int drawPathIndex();
 
+    void startFrames();
+    void stopFrames();
+    void surfaceExposeChanged();
+
     void stopSteps();
-    void resumeSlideTimer();
     void closeClicked();
     void requestQuit();
     void enableKeyPreview();
@@ -145,18 +160,17 @@ private:
     QTimer m_findFileTimer; // Timer_FindFile
     QTimer m_slideTimer;    // Timer_Slide
     QTimer m_musicTimer;    // Timer_Mid
+    FramePacer* m_pacer = nullptr; // smooth motion's frames, in place of Timer_Slide
 
     AppLocations m_locations;
     std::string m_searchFolder;
+    ShowOptions m_show;
     int m_monitorIndex = 0;
-    int m_currentIndex = 0;
-    int m_frameCounter = 0;
     int m_pathIndex = 0;
     bool m_slideshowRunning = false;
     bool m_keyPreview = false;
     bool m_stopping = false;
     bool m_handOverPending = false;
-    bool m_changePending = false;
     bool m_synchronousChanges = false;
     // The picture whose "Loading" status line is on screen, or -1.
     int m_loadingShown = -1;
@@ -169,6 +183,7 @@ private:
     std::function<int()> m_pathChooser;
     std::function<void(int, std::stop_token)> m_prepareHook;
     CameraPaths m_cameraPaths;
+    std::unique_ptr<SlideCycle> m_cycle;
     // The picture on screen and its list index (-1 before the first one).
     PreparedSlide m_shown{-1, std::make_unique<SlideImage>(), {}};
     GuardedList m_imageList;

@@ -10,6 +10,9 @@
 
 #include <GL/gl.h>
 
+#include <array>
+#include <chrono>
+
 namespace {
 
 const QColor kBlue(0, 0, 255);
@@ -123,6 +126,39 @@ void SlideSurface::present()
 void SlideSurface::exposeEvent(QExposeEvent*)
 {
     present();
+    emit exposeChanged();
+}
+
+bool SlideSurface::event(QEvent* event)
+{
+    if (event->type() == QEvent::UpdateRequest) {
+        emit frameRequested();
+        return true;
+    }
+    return QWindow::event(event);
+}
+
+bool SlideSurface::swapWaitsForRefresh(double refreshRate)
+{
+    if (m_swapWaits)
+        return *m_swapWaits;
+    if (!isExposed() || !makeCurrent())
+        return false;
+    // Frames swapped back to back come one refresh apart when the swap waits, and as fast as
+    // they are drawn when it does not. The first swaps may go through at once while the
+    // driver's queue fills, so only the last ones count.
+    constexpr int Swaps = 6;
+    constexpr int Counted = 3;
+    std::array<std::chrono::steady_clock::time_point, Swaps> done{};
+    for (auto& at : done) {
+        render();
+        m_context->swapBuffers(this);
+        glFinish();
+        at = std::chrono::steady_clock::now();
+    }
+    const std::chrono::duration<double> average = (done[Swaps - 1] - done[Swaps - 1 - Counted]) / Counted;
+    m_swapWaits = average.count() >= 0.75 / refreshRate;
+    return *m_swapWaits;
 }
 
 void SlideSurface::presentFrame(const CameraPose& camera, const SceneRenderer::Scene& scene)

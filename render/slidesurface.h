@@ -64,8 +64,20 @@ public:
     QString statusLine() const { return m_statusLine; }
     bool pauseMarkerShown() const { return m_pauseMarker; }
 
+    // Whether presenting a frame waits for the display's vertical blank at `refreshRate` Hz.
+    // Found out once, from a few frames of what the surface shows swapped back to back, and
+    // remembered; false while the surface cannot draw.
+    bool swapWaitsForRefresh(double refreshRate);
+
+signals:
+    // The window system asks for the next frame (after QWindow::requestUpdate()).
+    void frameRequested();
+    // The surface has been exposed or hidden (isExposed() says which).
+    void exposeChanged();
+
 protected:
     void exposeEvent(QExposeEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     bool makeCurrent();
@@ -81,4 +93,5 @@ private:
     SceneRenderer::Scene m_scene{};
     QString m_statusLine;
     bool m_pauseMarker = false;
+    std::optional<bool> m_swapWaits;
 };

@@ -1011,6 +1011,8 @@ TEST_F(MainWindowTest, FrameLogRecordsEachPresentedFrame)
     qunsetenv("LUMIVANE_FRAME_LOG");
     for (int i = 0; i < 3; ++i)
         tick(*window);
+    const QString firstPath = QString::number(window->pathIndex());
+    window->setPathChooserForTesting([] { return 4; });
     QTest::mouseClick(window->slideWidget(), Qt::LeftButton);
     tick(*window);
     window.reset();
@@ -1023,13 +1025,14 @@ TEST_F(MainWindowTest, FrameLogRecordsEachPresentedFrame)
     qint64 previous = 0;
     for (const QString& line : lines) {
         const QStringList fields = line.split(u' ');
-        ASSERT_EQ(fields.size(), 3) << line.toStdString();
+        ASSERT_EQ(fields.size(), 4) << line.toStdString();
         EXPECT_GE(fields[0].toLongLong(), previous);
         previous = fields[0].toLongLong();
-        frames << fields[1] + u' ' + fields[2];
+        frames << fields.mid(1).join(u' ');
     }
-    EXPECT_EQ(frames, (QStringList{QStringLiteral("0 1"), QStringLiteral("0 2"),
-                                   QStringLiteral("0 3"), QStringLiteral("1 1")}));
+    EXPECT_EQ(frames, (QStringList{QStringLiteral("0 1 ") + firstPath,
+                                   QStringLiteral("0 2 ") + firstPath,
+                                   QStringLiteral("0 3 ") + firstPath, QStringLiteral("1 1 4")}));
 }
 
 // Holds the preparer's work on chosen pictures until released (or abandoned), and records on

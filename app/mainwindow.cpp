@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/errorguard.h"
+#include "app/keycontrol.h"
 #include "app/layout.h"
 #include "app/messages.h"
 #include "app/pagebox.h"
@@ -21,7 +22,6 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
@@ -34,25 +34,6 @@ namespace {
 QString fileNamePart(const QString& path)
 {
     return path.mid(path.lastIndexOf(u'/') + 1);
-}
-
-// Whether the focused control takes typed characters, in which case a plain C is its text and
-// not the buttons' accelerator.
-bool takesTypedText(const QWidget* widget)
-{
-    if (const auto* line = qobject_cast<const QLineEdit*>(widget))
-        return !line->isReadOnly();
-    if (const auto* text = qobject_cast<const QPlainTextEdit*>(widget))
-        return !text->isReadOnly();
-    return false;
-}
-
-// The buttons' accelerator without Alt: the C key in either case, so with or without Shift (as
-// Caps Lock may report it), but not with Ctrl or Meta, which belong to other commands.
-bool isPlainCKey(const QKeyEvent* key)
-{
-    return key->key() == Qt::Key_C &&
-           (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
 }
 
 } // namespace
@@ -108,7 +89,6 @@ MainWindow::~MainWindow()
     stopFrames();
     m_musicTimer.stop();
     m_surface->releaseSurface();
-    qApp->removeEventFilter(this);
 }
 
 void MainWindow::buildComponents()
@@ -135,6 +115,8 @@ void MainWindow::buildComponents()
     m_panel = new SearchPanel(this);
     connect(m_panel->cancelButton(), &QPushButton::clicked, this,
             [this] { runGuarded(this, [this] { stopSteps(); }); });
+    m_keys = new KeyControl(this, {m_panel->cancelButton(), m_closeButton},
+                            [this] { runGuarded(this, [this] { stopSteps(); }); });
 
     // The buttons' accelerator Alt+C presses whichever of the two is visible and enabled, at
     // once. (A button's own mnemonic would click only after its pressed look has been shown,
@@ -143,7 +125,7 @@ void MainWindow::buildComponents()
     m_panel->cancelButton()->setShortcut(QKeySequence());
     auto* altC = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_C), this);
     altC->setContext(Qt::WindowShortcut);
-    connect(altC, &QShortcut::activated, this, [this] { pressVisibleButton(); });
+    connect(altC, &QShortcut::activated, this, [this] { m_keys->pressVisibleButton(); });
     // The cancel button: Escape clicks it while it is visible and enabled. A shortcut of a
     // hidden or disabled widget does not fire, which gives exactly that rule.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_panel->cancelButton());
@@ -323,7 +305,7 @@ void MainWindow::finishHandOver()
     m_pageBox->setPlainText(pageText(currentEntry(), 10));
     m_closeButton->show();
     startFrames();
-    enableKeyPreview();
+    m_keys->enablePreview();
 }
 
 void MainWindow::pictureReady()
@@ -547,55 +529,11 @@ void MainWindow::closeClicked()
     requestQuit();
 }
 
-void MainWindow::enableKeyPreview()
-{
-    if (m_keyPreview)
-        return;
-    m_keyPreview = true;
-    qApp->installEventFilter(this);
-}
-
-bool MainWindow::pressVisibleButton()
-{
-    for (QPushButton* button : {m_panel->cancelButton(), m_closeButton}) {
-        if (button->isVisible() && button->isEnabled()) {
-            button->click();
-            return true;
-        }
-    }
-    return false;
-}
-
-bool MainWindow::eventFilter(QObject* watched, QEvent* event)
-{
-    // Key preview: once the slideshow runs, the window sees every key of its own controls first.
-    if (m_keyPreview && event->type() == QEvent::KeyPress) {
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget != nullptr && widget->window() == this) {
-            auto* key = static_cast<QKeyEvent*>(event);
-            if (key->key() == Qt::Key_Escape) {
-                runGuarded(this, [this] { stopSteps(); });
-                return true;
-            }
-            if (isPlainCKey(key) && !takesTypedText(QApplication::focusWidget()) &&
-                pressVisibleButton())
-                return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
 void MainWindow::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape) {
-        runGuarded(this, [this] { stopSteps(); });
-        return;
-    }
-    // The buttons' accelerator without Alt: reached only when the focused control did not take
-    // the key as text.
-    if (isPlainCKey(event) && !takesTypedText(QApplication::focusWidget()) && pressVisibleButton())
-        return;
-    QWidget::keyPressEvent(event);
+    // Escape and the accelerator's buttons run their steps guarded, like every other handler.
+    if (!m_keys->handleKey(event))
+        QWidget::keyPressEvent(event);
 }
 
 void MainWindow::mousePressEvent(QMouseEvent* event)

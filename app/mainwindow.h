@@ -21,6 +21,7 @@
 #include <random>
 #include <string>
 
+class KeyControl;
 class PageBox;
 class SearchPanel;
 class QPushButton;
@@ -117,7 +118,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildComponents();
@@ -148,13 +148,12 @@ private:
     void stopSteps();
     void closeClicked();
     void requestQuit();
-    void enableKeyPreview();
-    bool pressVisibleButton();
 
     // Components, named as the window's parts are named everywhere else in the project.
     QPushButton* m_closeButton = nullptr; // B_Close
     SearchPanel* m_panel = nullptr;       // Panel1, the search screen
     PageBox* m_pageBox = nullptr;         // E_Page
+    KeyControl* m_keys = nullptr;         // Escape and the buttons' accelerator
     SlideSurface* m_surface = nullptr;    // the OpenGL surface, owned by its container
     QWidget* m_surfaceWidget = nullptr;
     QTimer m_findFileTimer; // Timer_FindFile
@@ -168,7 +167,6 @@ private:
     int m_monitorIndex = 0;
     int m_pathIndex = 0;
     bool m_slideshowRunning = false;
-    bool m_keyPreview = false;
     bool m_stopping = false;
     bool m_handOverPending = false;
     bool m_synchronousChanges = false;

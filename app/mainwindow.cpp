@@ -384,7 +384,9 @@ void MainWindow::showLoadingLine()
 
 void MainWindow::showPicture(PreparedSlide picture)
 {
-    m_surface->uploadTexture(picture.slide->texturePixels());
+    // Smooth motion has usually put the texture up ahead already.
+    if (!m_surface->useStagedTexture(picture.index))
+        m_surface->uploadTexture(picture.slide->texturePixels());
     m_shown = std::move(picture);
 }
 
@@ -451,14 +453,29 @@ void MainWindow::slideTick()
         // frame comes no sooner than one interval after this one is on screen.
         m_slideTimer.stop();
         drawFrame();
-        if (smooth)
+        if (smooth) {
             m_pacer->requestNext();
-        else
+            stageNextPicture();
+        } else {
             m_slideTimer.start();
+        }
         // The next picture is prepared once this frame is on screen.
         if (m_preparer)
             m_preparer->resume();
     });
+}
+
+void MainWindow::stageNextPicture()
+{
+    // The next picture's texture goes up a slice per frame while this slide runs, so that the
+    // change of picture costs no more than any other frame. A change to another picture (a
+    // click back) uploads its texture at the change as before.
+    constexpr int RowsPerFrame = 64;
+    if (!m_preparer || m_synchronousChanges)
+        return;
+    const int next = listIndex((m_cycle->position() + 1) % m_cycle->count());
+    if (const SlideImage* picture = m_preparer->peek(next))
+        m_surface->stageTexture(next, picture->texturePixels(), RowsPerFrame);
 }
 
 void MainWindow::startFrames()

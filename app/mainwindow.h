@@ -141,6 +141,7 @@ private:
     int textWidth(const QString& text) const;
     int drawPathIndex();
 
+    void stageNextPicture();
     void startFrames();
     void stopFrames();
     void surfaceExposeChanged();

@@ -10,8 +10,10 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
+#include <utility>
 
 namespace {
 
@@ -190,14 +192,51 @@ void SlideSurface::uploadTexture(const std::uint8_t* pixels)
     m_textureCreated = true;
 }
 
+bool SlideSurface::stageTexture(int key, const std::uint8_t* pixels, int rows)
+{
+    constexpr int TextureRows = 1024;
+    if (!makeCurrent())
+        return false;
+    if (key != m_stagedKey) {
+        m_stagedKey = key;
+        m_stagedRows = 0;
+    }
+    if (m_stagedName == 0)
+        m_stagedName = SceneRenderer::createSlideTexture();
+    rows = std::min(rows, TextureRows - m_stagedRows);
+    if (rows > 0)
+        SceneRenderer::uploadSlideRows(m_stagedName, pixels, m_stagedRows, rows);
+    m_stagedRows += rows;
+    return m_stagedRows == TextureRows;
+}
+
+bool SlideSurface::useStagedTexture(int key)
+{
+    if (key != m_stagedKey || m_stagedRows != 1024 || !makeCurrent())
+        return false;
+    if (m_textureCreated)
+        SceneRenderer::deleteSlideTexture(m_textureName);
+    m_textureName = std::exchange(m_stagedName, 0);
+    m_textureCreated = true;
+    m_stagedKey = -1;
+    m_stagedRows = 0;
+    return true;
+}
+
 void SlideSurface::releaseSurface()
 {
     if (m_context && m_ready) {
-        // The texture goes while its context is current, before the context itself.
-        if (m_textureCreated && m_context->makeCurrent(this))
-            SceneRenderer::deleteSlideTexture(m_textureName);
+        // The textures go while their context is current, before the context itself.
+        if (m_context->makeCurrent(this)) {
+            if (m_textureCreated)
+                SceneRenderer::deleteSlideTexture(m_textureName);
+            if (m_stagedName != 0)
+                SceneRenderer::deleteSlideTexture(m_stagedName);
+        }
         m_context->doneCurrent();
     }
+    m_stagedName = 0;
+    m_stagedKey = -1;
     m_textureCreated = false;
     m_ready = false;
     m_context.reset();

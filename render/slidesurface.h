@@ -52,6 +52,14 @@ public:
     // Replaces the slide texture with a 1024 x 1024 RGB image, bottom row first.
     void uploadTexture(const std::uint8_t* pixels);
     unsigned textureName() const { return m_textureName; }
+
+    // The upload ahead for smooth motion: the texture of picture `key` goes up into a second
+    // texture object, `rows` rows per call, while the slide texture is still drawn. A new key
+    // starts over. Returns whether the staged texture is complete.
+    bool stageTexture(int key, const std::uint8_t* pixels, int rows);
+    // Makes the complete staged texture of picture `key` the slide texture, deleting the old
+    // one. Returns false, changing nothing, when there is none.
+    bool useStagedTexture(int key);
     bool textureCreated() const { return m_textureCreated; }
 
     // Deletes the slide texture (when one was created) with the context current, then the
@@ -94,4 +102,7 @@ private:
     QString m_statusLine;
     bool m_pauseMarker = false;
     std::optional<bool> m_swapWaits;
+    unsigned m_stagedName = 0;
+    int m_stagedKey = -1;
+    int m_stagedRows = 0;
 };

@@ -191,6 +191,7 @@ protected:
         StartupOptions options;
         options.locations = AppLocations::besideProgram(programFolder);
         options.folderArgument = folderArgument;
+        options.show = m_show;
         if (music)
             options.music = std::make_unique<MusicPlaylist>(std::move(music));
         auto window = std::make_unique<MainWindow>(std::move(options));
@@ -246,6 +247,8 @@ protected:
 
     QTemporaryDir m_appDir;
     QTemporaryDir m_pictures;
+    // The [SHOW] options the next window is made with.
+    ShowOptions m_show;
     std::vector<Recorded> m_messages;
     int m_quitRequests = 0;
 };
@@ -1033,6 +1036,64 @@ TEST_F(MainWindowTest, FrameLogRecordsEachPresentedFrame)
     EXPECT_EQ(frames, (QStringList{QStringLiteral("0 1 ") + firstPath,
                                    QStringLiteral("0 2 ") + firstPath,
                                    QStringLiteral("0 3 ") + firstPath, QStringLiteral("1 1 4")}));
+}
+
+TEST_F(MainWindowTest, SmoothMotionDrawsAtTheRefreshChangesOnTimeAndEndsOnEscape)
+{
+    writeSolidBmp(pictures(QStringLiteral("a.bmp")), 8, 6, Qt::gray);
+    writeBmp(pictures(QStringLiteral("b.bmp")), 160, 120,
+             [](int x, int y) { return QColor(x, y * 2, (x + y) % 256); });
+    m_show.motion = SlideMotion::Smooth;
+    m_show.seconds = 2;
+    auto window = makeWindow(m_pictures.path());
+    ASSERT_TRUE(waitForHandOver(*window));
+    EXPECT_FALSE(window->slideTimer().isActive());
+    EXPECT_TRUE(window->framePacer()->isActive());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->frameCounter() > 0; }, 5000));
+
+    // Frames at about the screen's refresh, and the next picture after about 2 s.
+    QElapsedTimer clock;
+    clock.start();
+    int frames = 0;
+    int last = window->frameCounter();
+    while (window->currentIndex() == 0 && clock.elapsed() < 5000) {
+        QTest::qWait(5);
+        const int now = window->frameCounter();
+        frames += now >= last ? now - last : now;
+        last = now;
+    }
+    const double seconds = double(clock.elapsed()) / 1000;
+    EXPECT_EQ(window->currentIndex(), 1);
+    EXPECT_NEAR(seconds, 2.0, 0.4);
+    const double rate = window->framePacer()->refreshRate();
+    EXPECT_GT(frames / seconds, 0.7 * rate);
+    EXPECT_LT(frames / seconds, 1.1 * rate);
+
+    // Paused, nothing is drawn. The second picture's texture, put up in slices ahead of the
+    // change, holds its texels exactly.
+    QTest::mouseClick(window->slideWidget(), Qt::MiddleButton);
+    const int paused = window->frameCounter();
+    QTest::qWait(100);
+    EXPECT_EQ(window->frameCounter(), paused);
+    SlideSurface* surface = window->slideSurface();
+    ASSERT_TRUE(surface->context()->makeCurrent(surface));
+    glBindTexture(GL_TEXTURE_2D, surface->textureName());
+    std::vector<unsigned char> texels(1024 * 1024 * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+    EXPECT_TRUE(std::equal(texels.begin(), texels.end(), window->slideImage().texturePixels()));
+
+    // Escape ends the show at once.
+    QTest::mouseClick(window->slideWidget(), Qt::MiddleButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->frameCounter() > paused; }, 1000));
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_EQ(m_quitRequests, 1);
+    EXPECT_FALSE(window->framePacer()->isActive());
+    const int ended = window->frameCounter();
+    QTest::qWait(100);
+    EXPECT_EQ(window->frameCounter(), ended);
+    EXPECT_TRUE(m_messages.empty());
 }
 
 // Holds the preparer's work on chosen pictures until released (or abandoned), and records on

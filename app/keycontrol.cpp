@@ -34,8 +34,7 @@ bool isPlainCKey(const QKeyEvent* key)
 KeyControl::KeyControl(QWidget* window, std::vector<QPushButton*> buttons,
                        std::function<void()> stop)
     : QObject(window), m_window(window), m_buttons(std::move(buttons)), m_stop(std::move(stop))
-{
-}
+{}
 
 KeyControl::~KeyControl()
 {
@@ -58,8 +57,7 @@ bool KeyControl::handleKey(const QKeyEvent* key)
     }
     // The buttons' accelerator without Alt: reached only when the focused control did not take
     // the key as text.
-    return isPlainCKey(key) && !takesTypedText(QApplication::focusWidget()) &&
-           pressVisibleButton();
+    return isPlainCKey(key) && !takesTypedText(QApplication::focusWidget()) && pressVisibleButton();
 }
 
 bool KeyControl::pressVisibleButton()

@@ -2,8 +2,8 @@
 
 #include "app/applocations.h"
 #include "app/framelog.h"
-#include "music/musicplaylist.h"
 #include "app/showoptions.h"
+#include "music/musicplaylist.h"
 #include "render/camerapaths.h"
 #include "render/framepacer.h"
 #include "render/slidecycle.h"
@@ -157,9 +157,9 @@ private:
     KeyControl* m_keys = nullptr;         // Escape and the buttons' accelerator
     SlideSurface* m_surface = nullptr;    // the OpenGL surface, owned by its container
     QWidget* m_surfaceWidget = nullptr;
-    QTimer m_findFileTimer; // Timer_FindFile
-    QTimer m_slideTimer;    // Timer_Slide
-    QTimer m_musicTimer;    // Timer_Mid
+    QTimer m_findFileTimer;        // Timer_FindFile
+    QTimer m_slideTimer;           // Timer_Slide
+    QTimer m_musicTimer;           // Timer_Mid
     FramePacer* m_pacer = nullptr; // smooth motion's frames, in place of Timer_Slide
 
     AppLocations m_locations;

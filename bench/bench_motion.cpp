@@ -216,7 +216,8 @@ int main(int argc, char** argv)
                 loadAverage().c_str());
     std::printf("motion  interval   worst      at change         worst/ late/frames  position "
                 "dev.   CPU     pacing\n");
-    std::printf("        median                median [max]      median             all [change]\n");
+    std::printf(
+        "        median                median [max]      median             all [change]\n");
     const Result frames = runShow(folder.path(), SlideMotion::Frames, changes);
     print("FRAMES", frames);
     std::fflush(stdout);

@@ -6,8 +6,7 @@
 
 #include <cmath>
 
-FramePacer::FramePacer(SlideSurface* surface, QObject* parent)
-    : QObject(parent), m_surface(surface)
+FramePacer::FramePacer(SlideSurface* surface, QObject* parent) : QObject(parent), m_surface(surface)
 {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -60,8 +59,8 @@ void FramePacer::requestNext()
         m_surface->requestUpdate();
         return;
     }
-    const auto period =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1 / refreshRate()));
+    const auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(1 / refreshRate()));
     const Clock::time_point now = Clock::now();
     m_deadline += period;
     // A frame that ran over a whole period starts a new beat rather than hurrying to catch up.

@@ -13,13 +13,11 @@ constexpr std::chrono::milliseconds MaxLatencySample{50};
 } // namespace
 
 SlideCycle::SlideCycle(int count, Motion motion, double seconds, Now now)
-    : m_count(std::max(count, 1)),
-      m_motion(motion),
-      m_seconds(std::clamp(std::isfinite(seconds) ? seconds : DefaultSeconds, MinSeconds,
-                           MaxSeconds)),
+    : m_count(std::max(count, 1)), m_motion(motion),
+      m_seconds(
+          std::clamp(std::isfinite(seconds) ? seconds : DefaultSeconds, MinSeconds, MaxSeconds)),
       m_now(std::move(now))
-{
-}
+{}
 
 int SlideCycle::frameInterval() const
 {

@@ -158,7 +158,8 @@ bool SlideSurface::swapWaitsForRefresh(double refreshRate)
         glFinish();
         at = std::chrono::steady_clock::now();
     }
-    const std::chrono::duration<double> average = (done[Swaps - 1] - done[Swaps - 1 - Counted]) / Counted;
+    const std::chrono::duration<double> average =
+        (done[Swaps - 1] - done[Swaps - 1 - Counted]) / Counted;
     m_swapWaits = average.count() >= 0.75 / refreshRate;
     return *m_swapWaits;
 }

@@ -1033,9 +1033,9 @@ TEST_F(MainWindowTest, FrameLogRecordsEachPresentedFrame)
         previous = fields[0].toLongLong();
         frames << fields.mid(1).join(u' ');
     }
-    EXPECT_EQ(frames, (QStringList{QStringLiteral("0 1 ") + firstPath,
-                                   QStringLiteral("0 2 ") + firstPath,
-                                   QStringLiteral("0 3 ") + firstPath, QStringLiteral("1 1 4")}));
+    EXPECT_EQ(frames,
+              (QStringList{QStringLiteral("0 1 ") + firstPath, QStringLiteral("0 2 ") + firstPath,
+                           QStringLiteral("0 3 ") + firstPath, QStringLiteral("1 1 4")}));
 }
 
 TEST_F(MainWindowTest, SmoothMotionDrawsAtTheRefreshChangesOnTimeAndEndsOnEscape)

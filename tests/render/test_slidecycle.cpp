@@ -206,9 +206,9 @@ TEST(SlideCycle, TimePerPictureAtItsLimits)
         double kept;
         int interval;
     };
-    for (const Case c : {Case{1, 1, 7}, Case{3600, 3600, 24000}, Case{0.2, 1, 7},
-                         Case{1e9, 3600, 24000},
-                         Case{std::numeric_limits<double>::quiet_NaN(), 4.5, 30}}) {
+    for (const Case c :
+         {Case{1, 1, 7}, Case{3600, 3600, 24000}, Case{0.2, 1, 7}, Case{1e9, 3600, 24000},
+          Case{std::numeric_limits<double>::quiet_NaN(), 4.5, 30}}) {
         SCOPED_TRACE(c.asked);
         EXPECT_EQ(SlideCycle(2, Motion::Frames, c.asked, clock.now()).frameInterval(), c.interval);
         SlideCycle smooth(2, Motion::Smooth, c.asked, clock.now());

@@ -80,13 +80,13 @@ MainWindow::~MainWindow()
     // Shutdown: the worker threads first: the preparer abandons the picture it is making, and
     // nothing writes to the picture list any more. Then the timers; then the surface, with the
     // texture deleted while the context is current.
-    m_preparer.reset();
+    m_pictures.stop();
     if (m_searchThread) {
         m_searchThread->requestStop();
         m_searchThread.reset();
     }
     m_findFileTimer.stop();
-    stopFrames();
+    m_pacer->stop();
     m_musicTimer.stop();
     m_surface->releaseSurface();
 }
@@ -141,10 +141,6 @@ void MainWindow::buildComponents()
     m_findFileTimer.setInterval(30);
     connect(&m_findFileTimer, &QTimer::timeout, this, &MainWindow::findFileTick);
 
-    m_slideTimer.setObjectName(QStringLiteral("Timer_Slide"));
-    m_slideTimer.setInterval(SlideCycle(1, SlideMotion::Frames, m_show.seconds).frameInterval());
-    connect(&m_slideTimer, &QTimer::timeout, this, &MainWindow::slideTick);
-
     m_musicTimer.setObjectName(QStringLiteral("Timer_Mid"));
     m_musicTimer.setInterval(1000);
     connect(&m_musicTimer, &QTimer::timeout, this, &MainWindow::musicTick);
@@ -182,9 +178,10 @@ void MainWindow::createSurface()
     // without it the window shows its own blue and takes the mouse presses itself.
     if (!m_surface->isSurfaceReady())
         m_surfaceWidget->hide();
-    m_pacer = new FramePacer(m_surface, this);
+    // The slide timer, or smooth motion's frames at the display's refresh.
+    m_pacer = new FramePacer(m_surface, m_show.motion,
+                             SlideCycle(1, m_show.motion, m_show.seconds).frameInterval(), this);
     connect(m_pacer, &FramePacer::frameDue, this, &MainWindow::slideTick);
-    connect(m_surface, &SlideSurface::exposeChanged, this, &MainWindow::surfaceExposeChanged);
 }
 
 void MainWindow::startMusic()
@@ -279,12 +276,13 @@ void MainWindow::handOver()
     openPaths.reserve(images.count());
     for (std::size_t i = 0; i < images.count(); ++i)
         openPaths.push_back(images.at(i).path);
-    m_preparer = std::make_unique<SlidePreparer>(std::move(openPaths), [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { pictureReady(); }, Qt::QueuedConnection);
-    });
-    if (m_prepareHook)
-        m_preparer->setWorkHookForTesting(m_prepareHook);
+    m_pictures.start(
+        m_surface, std::move(openPaths),
+        [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { pictureReady(); }, Qt::QueuedConnection);
+        },
+        m_prepareHook);
     m_handOverPending = true;
     finishHandOver();
 }
@@ -301,10 +299,10 @@ void MainWindow::finishHandOver()
     if (first->error)
         runGuarded(this, [&first] { std::rethrow_exception(first->error); });
     else
-        showPicture(std::move(*first));
+        m_pictures.show(std::move(*first));
     m_pageBox->setPlainText(pageText(currentEntry(), 10));
     m_closeButton->show();
-    startFrames();
+    m_pacer->start();
     m_keys->enablePreview();
 }
 
@@ -343,36 +341,37 @@ int MainWindow::listIndex(int position) const
     return position;
 }
 
-std::optional<PreparedSlide> MainWindow::takePicture()
+int MainWindow::currentPicture() const
 {
-    if (m_synchronousChanges)
-        return prepareOnUiThread();
-    // The picture on screen goes back to the preparer when it is a neighbour of the new one.
-    const int index = listIndex(m_cycle->position());
-    std::optional<PreparedSlide> picture = m_preparer->take(index, &m_shown);
-    if (!picture) {
-        // Not ready yet: the worker makes it before anything else. The status line says what is
-        // loading; the UI thread goes on with its events meanwhile.
-        m_preparer->setCurrent(index, false);
-        if (m_loadingShown != index) {
-            m_loadingShown = index;
-            showLoadingLine();
-        }
-        return picture;
-    }
-    m_loadingShown = -1;
-    return picture;
+    return m_cycle ? listIndex(m_cycle->position()) : 0;
 }
 
-PreparedSlide MainWindow::prepareOnUiThread()
+int MainWindow::nextPicture() const
 {
-    showLoadingLine();
-    return prepareSlide(listIndex(m_cycle->position()), currentEntry().path);
+    // A step forward from the picture on screen, after the last the first.
+    return listIndex((m_cycle->position() + 1) % m_cycle->count());
+}
+
+std::optional<PreparedSlide> MainWindow::takePicture()
+{
+    const int index = currentPicture();
+    if (m_pictures.synchronous())
+        showLoadingLine();
+    std::optional<PreparedSlide> picture = m_pictures.take(index);
+    // Not ready yet: the status line says what is loading; the UI thread goes on with its
+    // events meanwhile.
+    if (!picture && m_loadingShown != index) {
+        m_loadingShown = index;
+        showLoadingLine();
+    }
+    if (picture)
+        m_loadingShown = -1;
+    return picture;
 }
 
 const PathEntry& MainWindow::currentEntry() const
 {
-    return m_imageList.unguarded().at(std::size_t(listIndex(m_cycle->position())));
+    return m_imageList.unguarded().at(std::size_t(currentPicture()));
 }
 
 void MainWindow::showLoadingLine()
@@ -380,14 +379,6 @@ void MainWindow::showLoadingLine()
     m_surface->showStatusLine(QStringLiteral("Now File(") +
                               visibleName(fileNamePart(currentEntry().display)) +
                               QStringLiteral(") Loading"));
-}
-
-void MainWindow::showPicture(PreparedSlide picture)
-{
-    // Smooth motion has usually put the texture up ahead already.
-    if (!m_surface->useStagedTexture(picture.index))
-        m_surface->uploadTexture(picture.slide->texturePixels());
-    m_shown = std::move(picture);
 }
 
 int MainWindow::drawPathIndex()
@@ -406,11 +397,10 @@ bool MainWindow::finishChange()
     // An error ends the tick here: the previous picture stays, and is drawn again from the
     // first camera frame on the next ticks.
     if (picture->error) {
-        if (m_cycle->motion() == SlideMotion::Smooth)
-            m_pacer->requestNext();
+        m_pacer->frameSkipped();
         std::rethrow_exception(picture->error);
     }
-    showPicture(std::move(*picture));
+    m_pictures.show(std::move(*picture));
     m_pathIndex = drawPathIndex();
     m_pageBox->setPlainText(pageText(currentEntry(), 8));
     return true;
@@ -418,18 +408,19 @@ bool MainWindow::finishChange()
 
 void MainWindow::drawFrame()
 {
+    const PreparedSlide& shown = m_pictures.shown();
     const SceneRenderer::Scene scene =
-        buildScene(m_shown.slide->imageWidth(), m_shown.slide->imageHeight(),
-                   m_shown.slide->texExtentS(), m_shown.slide->texExtentT());
+        buildScene(shown.slide->imageWidth(), shown.slide->imageHeight(), shown.slide->texExtentS(),
+                   shown.slide->texExtentT());
     const double position = m_cycle->tablePosition();
     m_surface->presentFrame(m_cameraPaths.pose(position, m_pathIndex), scene);
     m_cycle->frameShown();
     if (!m_frameLog)
         return;
     if (m_cycle->motion() == SlideMotion::Frames)
-        m_frameLog->record(m_shown.index, int(position), m_pathIndex);
+        m_frameLog->record(shown.index, int(position), m_pathIndex);
     else
-        m_frameLog->recordPosition(m_shown.index, position, m_pathIndex);
+        m_frameLog->recordPosition(shown.index, position, m_pathIndex);
 }
 
 void MainWindow::slideTick()
@@ -437,69 +428,20 @@ void MainWindow::slideTick()
     runGuarded(this, [this] {
         if (!m_cycle || m_cycle->paused())
             return;
-        const bool smooth = m_cycle->motion() == SlideMotion::Smooth;
-        // Smooth motion draws nothing while the surface is hidden (a screen lock, another
-        // workspace); it goes on when the surface is shown again.
-        if (smooth && m_surface->isSurfaceReady() && !m_surface->isExposed()) {
-            m_pacer->stop();
-            return;
-        }
         // Until the picture is ready no frame is drawn; the status line stays on screen.
         if (m_cycle->beginTick() && !finishChange()) {
-            m_pacer->stop();
+            m_pacer->waitForPicture();
             return;
         }
-        // Switching the timer off and on around the frame restarts its interval, so the next
-        // frame comes no sooner than one interval after this one is on screen.
-        m_slideTimer.stop();
         drawFrame();
-        if (smooth) {
-            m_pacer->requestNext();
-            stageNextPicture();
-        } else {
-            m_slideTimer.start();
-        }
+        m_pacer->frameDone();
+        // Smooth motion puts the next picture's texture up a slice per frame while this slide
+        // runs, so that the change costs no more than any other frame.
+        if (m_cycle->motion() == SlideMotion::Smooth)
+            m_pictures.stageAhead(nextPicture());
         // The next picture is prepared once this frame is on screen.
-        if (m_preparer)
-            m_preparer->resume();
+        m_pictures.resume();
     });
-}
-
-void MainWindow::stageNextPicture()
-{
-    // The next picture's texture goes up a slice per frame while this slide runs, so that the
-    // change of picture costs no more than any other frame. A change to another picture (a
-    // click back) uploads its texture at the change as before.
-    constexpr int RowsPerFrame = 64;
-    if (!m_preparer || m_synchronousChanges)
-        return;
-    const int next = listIndex((m_cycle->position() + 1) % m_cycle->count());
-    if (const SlideImage* picture = m_preparer->peek(next))
-        m_surface->stageTexture(next, picture->texturePixels(), RowsPerFrame);
-}
-
-void MainWindow::startFrames()
-{
-    // Starting the frames when they already run changes nothing; in particular the slide timer
-    // does not restart its interval.
-    if (m_cycle->motion() == SlideMotion::Smooth)
-        m_pacer->start();
-    else if (!m_slideTimer.isActive())
-        m_slideTimer.start();
-}
-
-void MainWindow::stopFrames()
-{
-    m_slideTimer.stop();
-    if (m_pacer)
-        m_pacer->stop();
-}
-
-void MainWindow::surfaceExposeChanged()
-{
-    if (m_cycle && m_cycle->motion() == SlideMotion::Smooth && !m_cycle->paused() &&
-        !m_handOverPending && m_surface->isExposed())
-        startFrames();
 }
 
 void MainWindow::musicTick()
@@ -526,7 +468,7 @@ void MainWindow::stopSteps()
         m_searchThread->requestStop();
         m_searchThread.reset();
     } else {
-        stopFrames();
+        m_pacer->stop();
     }
     requestQuit();
 }
@@ -563,18 +505,18 @@ void MainWindow::mousePressEvent(QMouseEvent* event)
         switch (event->button()) {
         case Qt::LeftButton:
             m_cycle->next();
-            startFrames();
+            m_pacer->start();
             break;
         case Qt::RightButton:
             m_cycle->previous();
-            startFrames();
+            m_pacer->start();
             break;
         case Qt::MiddleButton:
             if (m_cycle->togglePause()) {
-                stopFrames();
+                m_pacer->stop();
                 m_surface->showPauseMarker();
             } else {
-                startFrames();
+                m_pacer->start();
             }
             break;
         default:

@@ -3,6 +3,7 @@
 #include "app/applocations.h"
 #include "app/framelog.h"
 #include "app/showoptions.h"
+#include "app/slidepictures.h"
 #include "music/musicplaylist.h"
 #include "render/camerapaths.h"
 #include "render/framepacer.h"
@@ -65,6 +66,8 @@ public:
     int frameCounter() const { return m_cycle ? m_cycle->frameCounter() : 0; }
     // The play position (see SlideCycle::position()).
     int currentIndex() const { return m_cycle ? m_cycle->position() : 0; }
+    // The list index of the picture at the current position.
+    int currentPicture() const;
     int pathIndex() const { return m_pathIndex; }
     bool slideshowRunning() const { return m_slideshowRunning; }
     int monitorIndex() const { return m_monitorIndex; }
@@ -79,14 +82,14 @@ public:
     const FramePacer* framePacer() const { return m_pacer; }
     const ShowOptions& showOptions() const { return m_show; }
     const QTimer& findFileTimer() const { return m_findFileTimer; }
-    const QTimer& slideTimer() const { return m_slideTimer; }
+    const QTimer& slideTimer() const { return m_pacer->slideTimer(); }
     const QTimer& musicTimer() const { return m_musicTimer; }
     // The next music file is being opened in the background.
     bool musicOpening() const { return m_music && m_music->opening(); }
     // The picture on screen; before the first one, an empty white slide.
-    const SlideImage& slideImage() const { return *m_shown.slide; }
+    const SlideImage& slideImage() const { return *m_pictures.shown().slide; }
     // Prepares the pictures off the UI thread; null until the search has been handed over.
-    SlidePreparer* preparer() const { return m_preparer.get(); }
+    SlidePreparer* preparer() const { return m_pictures.preparer(); }
     const CameraPaths& cameraPaths() const { return m_cameraPaths; }
     SlideSurface* slideSurface() const { return m_surface; }
     // The widget that holds the surface in the window; presses over it are the window's.
@@ -102,7 +105,7 @@ public:
     // Benchmark only: each change decodes and scales its picture on the UI thread, inside the
     // tick, as the show did before it had a preparer, so that the two can be compared in one run.
     // Set before the hand-over.
-    void setSynchronousChangesForBenchmark(bool on) { m_synchronousChanges = on; }
+    void setSynchronousChangesForBenchmark(bool on) { m_pictures.setSynchronous(on); }
 
     // Lets tests choose the next camera paths; the program draws them at random.
     void setPathChooserForTesting(std::function<int()> chooser)
@@ -130,21 +133,15 @@ private:
     void finishHandOver();
     void pictureReady();
     int listIndex(int position) const;
+    int nextPicture() const;
     std::optional<PreparedSlide> takePicture();
-    PreparedSlide prepareOnUiThread();
     const PathEntry& currentEntry() const;
     void showLoadingLine();
-    void showPicture(PreparedSlide picture);
     bool finishChange();
     void drawFrame();
     QString pageText(const PathEntry& entry, int margin) const;
     int textWidth(const QString& text) const;
     int drawPathIndex();
-
-    void stageNextPicture();
-    void startFrames();
-    void stopFrames();
-    void surfaceExposeChanged();
 
     void stopSteps();
     void closeClicked();
@@ -158,9 +155,8 @@ private:
     SlideSurface* m_surface = nullptr;    // the OpenGL surface, owned by its container
     QWidget* m_surfaceWidget = nullptr;
     QTimer m_findFileTimer;        // Timer_FindFile
-    QTimer m_slideTimer;           // Timer_Slide
     QTimer m_musicTimer;           // Timer_Mid
-    FramePacer* m_pacer = nullptr; // smooth motion's frames, in place of Timer_Slide
+    FramePacer* m_pacer = nullptr; // Timer_Slide, or smooth motion's frames
 
     AppLocations m_locations;
     std::string m_searchFolder;
@@ -170,7 +166,6 @@ private:
     bool m_slideshowRunning = false;
     bool m_stopping = false;
     bool m_handOverPending = false;
-    bool m_synchronousChanges = false;
     // The picture whose "Loading" status line is on screen, or -1.
     int m_loadingShown = -1;
 
@@ -183,10 +178,9 @@ private:
     std::function<void(int, std::stop_token)> m_prepareHook;
     CameraPaths m_cameraPaths;
     std::unique_ptr<SlideCycle> m_cycle;
-    // The picture on screen and its list index (-1 before the first one).
-    PreparedSlide m_shown{-1, std::make_unique<SlideImage>(), {}};
+    // The prepared pictures and the one on screen.
+    SlidePictures m_pictures;
     GuardedList m_imageList;
     std::unique_ptr<SearchThread> m_searchThread;
-    std::unique_ptr<SlidePreparer> m_preparer;
     std::unique_ptr<FrameLog> m_frameLog = FrameLog::fromEnvironment();
 };

@@ -36,8 +36,11 @@ bool SlideCycle::beginTick()
         m_changeRequested = false;
         m_frameCounter = 0;
         ++m_position;
-        if (m_position >= m_count)
+        if (m_position >= m_count) {
             m_position = 0;
+            if (m_roundHandler)
+                m_roundHandler(+1);
+        }
         m_changePending = true;
         m_clockRunning = false;
     }
@@ -104,8 +107,11 @@ void SlideCycle::previous()
     // The change adds 1 before it takes its picture, so stepping back lowers the position by 2.
     // From the first picture that wraps to the last, and with one picture to the same one.
     m_position -= 2;
-    if (m_position < -1)
+    if (m_position < -1) {
         m_position = m_count - 2;
+        if (m_roundHandler)
+            m_roundHandler(-1);
+    }
     next();
 }
 

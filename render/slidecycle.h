@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <utility>
 
 // The slide cycle of the show: which play position is on screen, how far its slide has run, the
 // change of picture that is due or waits for its picture, pause, and what the mouse buttons do
@@ -74,6 +75,11 @@ public:
     bool togglePause();
     bool paused() const { return m_paused; }
 
+    // Called with +1 when a change wraps from the last position to the first, and with -1 when
+    // a right click wraps from the first back to the last: a play order that draws a new round
+    // each time moves to its next or previous round there.
+    void setRoundHandler(std::function<void(int)> handler) { m_roundHandler = std::move(handler); }
+
     // The position on screen, or the one the pending or requested change counts from.
     int position() const { return m_position; }
     // Frames drawn of the slide; in Frames, SlideFrames or more means a change is due.
@@ -90,6 +96,7 @@ private:
     const Motion m_motion;
     const double m_seconds;
     const Now m_now;
+    std::function<void(int)> m_roundHandler;
 
     int m_position = 0;
     int m_frameCounter = 0;

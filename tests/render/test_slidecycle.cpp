@@ -105,17 +105,21 @@ TEST(SlideCycle, MouseButtonsFollowTheShowsRulesInBothMotions)
         SCOPED_TRACE(motion == Motion::Frames ? "frames" : "smooth");
         SteppedClock clock;
         SlideCycle cycle(5, motion, SlideCycle::DefaultSeconds, clock.now());
+        std::vector<int> rounds;
+        cycle.setRoundHandler([&](int step) { rounds.push_back(step); });
         tick(cycle, clock);
 
         // Right on the first of five: the last comes next, at the next tick, from entry 1.
         cycle.previous();
         EXPECT_EQ(cycle.position(), 3);
+        EXPECT_EQ(rounds, std::vector<int>{-1});
         EXPECT_EQ(tick(cycle, clock), 1.0);
         EXPECT_EQ(cycle.position(), 4);
         // Left on the last: the first.
         cycle.next();
         tick(cycle, clock);
         EXPECT_EQ(cycle.position(), 0);
+        EXPECT_EQ(rounds, (std::vector<int>{-1, +1}));
         // Right on the second: -1 until the change, which shows the first.
         cycle.next();
         tick(cycle, clock);
@@ -123,6 +127,7 @@ TEST(SlideCycle, MouseButtonsFollowTheShowsRulesInBothMotions)
         EXPECT_EQ(cycle.position(), -1);
         tick(cycle, clock);
         EXPECT_EQ(cycle.position(), 0);
+        EXPECT_EQ(rounds.size(), 2u);
 
         // Clicks while the change waits for its picture move its target, one step per tick.
         cycle.next();

@@ -133,10 +133,8 @@ void SlideSurface::exposeEvent(QExposeEvent*)
 
 bool SlideSurface::event(QEvent* event)
 {
-    if (event->type() == QEvent::UpdateRequest) {
+    if (event->type() == QEvent::UpdateRequest)
         emit frameRequested();
-        return true;
-    }
     return QWindow::event(event);
 }
 

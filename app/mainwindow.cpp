@@ -426,7 +426,8 @@ void MainWindow::drawFrame()
 void MainWindow::slideTick()
 {
     runGuarded(this, [this] {
-        if (!m_cycle || m_cycle->paused())
+        // Nothing is drawn while paused, nor once the program is ending.
+        if (!m_cycle || m_cycle->paused() || m_stopping)
             return;
         // Until the picture is ready no frame is drawn; the status line stays on screen.
         if (m_cycle->beginTick() && !finishChange()) {

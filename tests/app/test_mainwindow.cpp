@@ -1084,9 +1084,19 @@ TEST_F(MainWindowTest, SmoothMotionDrawsAtTheRefreshChangesOnTimeAndEndsOnEscape
     glBindTexture(GL_TEXTURE_2D, 0);
     EXPECT_TRUE(std::equal(texels.begin(), texels.end(), window->slideImage().texturePixels()));
 
-    // Escape ends the show at once.
     QTest::mouseClick(window->slideWidget(), Qt::MiddleButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->frameCounter() > paused; }, 1000));
+
+    // A hidden window draws nothing; shown again, the show goes on.
+    window->hide();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !surface->isExposed(); }, 2000));
+    const int hidden = window->frameCounter();
+    QTest::qWait(100);
+    EXPECT_EQ(window->frameCounter(), hidden);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->frameCounter() > hidden + 3; }, 2000));
+
+    // Escape ends the show at once.
     QTest::keyClick(window.get(), Qt::Key_Escape);
     EXPECT_EQ(m_quitRequests, 1);
     EXPECT_FALSE(window->framePacer()->isActive());

@@ -146,9 +146,10 @@ bool SlideSurface::swapWaitsForRefresh(double refreshRate)
         return false;
     // Frames swapped back to back come one refresh apart when the swap waits, and as fast as
     // they are drawn when it does not. The first swaps may go through at once while the
-    // driver's queue fills, so only the last ones count.
-    constexpr int Swaps = 6;
-    constexpr int Counted = 3;
+    // driver's queue fills, so only the last ones count, and the shortest of them decides: a
+    // busy machine can make a swap late, but not early.
+    constexpr int Swaps = 7;
+    constexpr int Counted = 4;
     std::array<std::chrono::steady_clock::time_point, Swaps> done{};
     for (auto& at : done) {
         render();
@@ -156,9 +157,10 @@ bool SlideSurface::swapWaitsForRefresh(double refreshRate)
         glFinish();
         at = std::chrono::steady_clock::now();
     }
-    const std::chrono::duration<double> average =
-        (done[Swaps - 1] - done[Swaps - 1 - Counted]) / Counted;
-    m_swapWaits = average.count() >= 0.75 / refreshRate;
+    std::chrono::duration<double> shortest = done[Swaps - 1] - done[Swaps - 2];
+    for (int i = Swaps - Counted; i < Swaps; ++i)
+        shortest = std::min<std::chrono::duration<double>>(shortest, done[i] - done[i - 1]);
+    m_swapWaits = shortest.count() >= 0.75 / refreshRate;
     return *m_swapWaits;
 }
 

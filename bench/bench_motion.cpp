@@ -4,7 +4,10 @@
 // (LUMIVANE_FRAME_LOG: the time each frame was on screen and its camera position) it reports per
 // motion:
 //   - the median frame interval, the worst interval anywhere and the worst around a change (the
-//     two frames before it to the two after it), and the intervals over 1.5 x the median;
+//     interval that ends with the change's frame and the two after it), against the same
+//     measure in the middle of each slide, where nothing changes (so that what the change costs
+//     stands apart from what other load on the machine costs), and the intervals over 1.5 x the
+//     median;
 //   - the camera position against the clock: the largest deviation, in table entries, of the
 //     logged position from the ideal one for the frame's time, measured from the slide's first
 //     frame (one entry per SECONDS / 150 for FRAMES; entries 1..150 spread over SECONDS for
@@ -87,6 +90,7 @@ struct Result
 {
     std::vector<double> intervals;
     std::vector<double> worstAtChange;
+    std::vector<double> worstMidSlide;
     double deviation = 0;
     double deviationAtChange = 0;
     double cpuShare = 0;
@@ -161,7 +165,7 @@ Result runShow(const QString& folder, SlideMotion motion, int changes)
             slideStart = frames[i].micros;
             ++result.changes;
             double worst = 0;
-            for (std::size_t k = i - 1; k <= i + 2 && k < frames.size(); ++k)
+            for (std::size_t k = i; k <= i + 2 && k < frames.size(); ++k)
                 worst = std::max(worst, double(frames[k].micros - frames[k - 1].micros) / 1000);
             result.worstAtChange.push_back(worst);
         }
@@ -174,6 +178,19 @@ Result runShow(const QString& folder, SlideMotion motion, int changes)
         if (nearChange[i])
             result.deviationAtChange = std::max(result.deviationAtChange, deviation);
     }
+    // The same three intervals halfway between two changes.
+    std::vector<std::size_t> changeAt;
+    for (std::size_t i = begin; i < frames.size(); ++i) {
+        if (frames[i].picture != frames[i - 1].picture)
+            changeAt.push_back(i);
+    }
+    for (std::size_t c = 1; c < changeAt.size(); ++c) {
+        const std::size_t i = (changeAt[c - 1] + changeAt[c]) / 2;
+        double worst = 0;
+        for (std::size_t k = i; k <= i + 2; ++k)
+            worst = std::max(worst, double(frames[k].micros - frames[k - 1].micros) / 1000);
+        result.worstMidSlide.push_back(worst);
+    }
     const double middle = median(result.intervals);
     for (const double interval : result.intervals)
         result.late += interval > 1.5 * middle;
@@ -182,11 +199,12 @@ Result runShow(const QString& folder, SlideMotion motion, int changes)
 
 void print(const char* name, const Result& r)
 {
-    std::printf("%-7s %6.1f ms  %6.1f ms  %6.1f ms [%6.1f]  %4.2f  %3d / %-4zu  %7.2f [%5.2f]  "
-                "%5.1f %%  %s\n",
+    std::printf("%-7s %6.1f ms  %6.1f ms  %6.1f ms [%6.1f]  %6.1f ms [%6.1f]  %4.2f  %3d / %-4zu  "
+                "%7.2f [%5.2f]  %5.1f %%  %s\n",
                 name, median(r.intervals), maximum(r.intervals), median(r.worstAtChange),
-                maximum(r.worstAtChange), maximum(r.worstAtChange) / median(r.intervals), r.late,
-                r.intervals.size(), r.deviation, r.deviationAtChange, 100 * r.cpuShare,
+                maximum(r.worstAtChange), median(r.worstMidSlide), maximum(r.worstMidSlide),
+                maximum(r.worstAtChange) / median(r.intervals), r.late, r.intervals.size(),
+                r.deviation, r.deviationAtChange, 100 * r.cpuShare,
                 r.followsSwaps ? "swap" : "timer");
 }
 
@@ -214,10 +232,10 @@ int main(int argc, char** argv)
                 "average at start %s\n",
                 screen->size().width(), screen->size().height(), screen->refreshRate(), changes,
                 loadAverage().c_str());
-    std::printf("motion  interval   worst      at change         worst/ late/frames  position "
-                "dev.   CPU     pacing\n");
-    std::printf(
-        "        median                median [max]      median             all [change]\n");
+    std::printf("motion  interval   worst      at change         mid-slide         change max/ "
+                "late/frames  position dev.   CPU     pacing\n");
+    std::printf("        median                median [max]      median [max]      median      "
+                "             all [change]\n");
     const Result frames = runShow(folder.path(), SlideMotion::Frames, changes);
     print("FRAMES", frames);
     std::fflush(stdout);

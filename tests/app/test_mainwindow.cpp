@@ -1064,9 +1064,11 @@ TEST_F(MainWindowTest, SmoothMotionDrawsAtTheRefreshChangesOnTimeAndEndsOnEscape
     }
     const double seconds = double(clock.elapsed()) / 1000;
     EXPECT_EQ(window->currentIndex(), 1);
-    EXPECT_NEAR(seconds, 2.0, 0.4);
+    // (A busy machine may make frames late, never early.)
+    EXPECT_GT(seconds, 1.8);
+    EXPECT_LT(seconds, 2.6);
     const double rate = window->framePacer()->refreshRate();
-    EXPECT_GT(frames / seconds, 0.7 * rate);
+    EXPECT_GT(frames / seconds, 0.5 * rate);
     EXPECT_LT(frames / seconds, 1.1 * rate);
 
     // Paused, nothing is drawn. The second picture's texture, put up in slices ahead of the

@@ -52,6 +52,7 @@ public:
     // Replaces the slide texture with a 1024 x 1024 RGB image, bottom row first.
     void uploadTexture(const std::uint8_t* pixels);
     unsigned textureName() const { return m_textureName; }
+    bool textureCreated() const { return m_textureCreated; }
 
     // The upload ahead for smooth motion: the texture of picture `key` goes up into a second
     // texture object, `rows` rows per call, while the slide texture is still drawn. A new key
@@ -60,7 +61,6 @@ public:
     // Makes the complete staged texture of picture `key` the slide texture, deleting the old
     // one. Returns false, changing nothing, when there is none.
     bool useStagedTexture(int key);
-    bool textureCreated() const { return m_textureCreated; }
 
     // Deletes the slide texture (when one was created) with the context current, then the
     // context itself. Called at shutdown; nothing is drawn afterwards.

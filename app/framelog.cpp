@@ -31,10 +31,19 @@ FrameLog::~FrameLog()
         std::fclose(m_file);
 }
 
-void FrameLog::record(int picture, int cameraFrame)
+long long FrameLog::nowMicros()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long micros = static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
-    std::fprintf(m_file, "%lld %d %d\n", micros, picture, cameraFrame);
+    return static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
+}
+
+void FrameLog::record(int picture, int cameraFrame, int path)
+{
+    std::fprintf(m_file, "%lld %d %d %d\n", nowMicros(), picture, cameraFrame, path);
+}
+
+void FrameLog::recordPosition(int picture, double tablePosition, int path)
+{
+    std::fprintf(m_file, "%lld %d %.2f %d\n", nowMicros(), picture, tablePosition, path);
 }

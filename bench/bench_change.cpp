@@ -174,7 +174,8 @@ RunResult runShow(TimingApplication& app, const QString& folder, bool synchronou
     long long time = 0;
     int picture = 0;
     int frame = 0;
-    while (log >> time >> picture >> frame) {
+    int path = 0;
+    while (log >> time >> picture >> frame >> path) {
         times.push_back(time);
         pictures.push_back(picture);
     }

@@ -81,6 +81,15 @@ std::optional<PreparedSlide> SlidePreparer::take(int index, PreparedSlide* shown
     return result;
 }
 
+const SlideImage* SlidePreparer::peek(int index) const
+{
+    // Only the UI thread's setCurrent() and take() remove finished pictures; the worker only
+    // adds them, so what is found here stays put until the caller's next call.
+    std::lock_guard lock(m_mutex);
+    const auto found = m_prepared.find(index);
+    return found == m_prepared.end() ? nullptr : found->second.slide.get();
+}
+
 void SlidePreparer::resume()
 {
     {

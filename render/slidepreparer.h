@@ -67,6 +67,11 @@ public:
     // picture itself is never kept: a show of one picture reads its file again for every change.
     std::optional<PreparedSlide> take(int index, PreparedSlide* shown = nullptr);
 
+    // The finished picture for `index`, left in place, or null when it is not ready (or could
+    // not be read). Lets the window upload its texture ahead of the change. The pointer stays
+    // valid until the next setCurrent() or take().
+    const SlideImage* peek(int index) const;
+
     // The worker starts nothing new from a take() until this is called, so that it does not
     // compete with the frame that puts the picture on screen.
     void resume();

@@ -14,6 +14,11 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <utility>
+
 namespace {
 
 const QColor kBlue(0, 0, 255);
@@ -234,6 +239,9 @@ void SlideSurface::paintView(QPainter& painter, const QRect& area)
     m_frame.setDevicePixelRatio(ratio);
     painter.drawImage(QPointF(area.topLeft()), m_frame,
                       QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
+    // The view is painted when its window is exposed again: frames that stopped while it was
+    // hidden may go on.
+    emit exposeChanged();
 }
 
 QImage SlideSurface::readFrame()
@@ -260,6 +268,43 @@ QImage SlideSurface::readFrame()
 void SlideSurface::exposeEvent(QExposeEvent*)
 {
     present();
+    emit exposeChanged();
+}
+
+bool SlideSurface::event(QEvent* event)
+{
+    if (event->type() == QEvent::UpdateRequest)
+        emit frameRequested();
+    return QWindow::event(event);
+}
+
+bool SlideSurface::swapWaitsForRefresh(double refreshRate)
+{
+    if (m_swapWaits)
+        return *m_swapWaits;
+    // Off-screen frames are never swapped: a timer paces them.
+    if (m_offScreen)
+        return false;
+    if (!isExposed() || !makeCurrent())
+        return false;
+    // Frames swapped back to back come one refresh apart when the swap waits, and as fast as
+    // they are drawn when it does not. The first swaps may go through at once while the
+    // driver's queue fills, so only the last ones count, and the shortest of them decides: a
+    // busy machine can make a swap late, but not early.
+    constexpr int Swaps = 7;
+    constexpr int Counted = 4;
+    std::array<std::chrono::steady_clock::time_point, Swaps> done{};
+    for (auto& at : done) {
+        render();
+        m_context->swapBuffers(this);
+        glFinish();
+        at = std::chrono::steady_clock::now();
+    }
+    std::chrono::duration<double> shortest = done[Swaps - 1] - done[Swaps - 2];
+    for (int i = Swaps - Counted; i < Swaps; ++i)
+        shortest = std::min<std::chrono::duration<double>>(shortest, done[i] - done[i - 1]);
+    m_swapWaits = shortest.count() >= 0.75 / refreshRate;
+    return *m_swapWaits;
 }
 
 void SlideSurface::presentFrame(const CameraPose& camera, const SceneRenderer::Scene& scene)
@@ -291,18 +336,53 @@ void SlideSurface::uploadTexture(const std::uint8_t* pixels)
     m_textureCreated = true;
 }
 
+bool SlideSurface::stageTexture(int key, const std::uint8_t* pixels, int rows)
+{
+    constexpr int TextureRows = 1024;
+    if (!makeCurrent())
+        return false;
+    if (key != m_stagedKey) {
+        m_stagedKey = key;
+        m_stagedRows = 0;
+    }
+    if (m_stagedName == 0)
+        m_stagedName = SceneRenderer::createSlideTexture();
+    rows = std::min(rows, TextureRows - m_stagedRows);
+    if (rows > 0)
+        SceneRenderer::uploadSlideRows(m_stagedName, pixels, m_stagedRows, rows);
+    m_stagedRows += rows;
+    return m_stagedRows == TextureRows;
+}
+
+bool SlideSurface::useStagedTexture(int key)
+{
+    if (key != m_stagedKey || m_stagedRows != 1024 || !makeCurrent())
+        return false;
+    if (m_textureCreated)
+        SceneRenderer::deleteSlideTexture(m_textureName);
+    m_textureName = std::exchange(m_stagedName, 0);
+    m_textureCreated = true;
+    m_stagedKey = -1;
+    m_stagedRows = 0;
+    return true;
+}
+
 void SlideSurface::releaseSurface()
 {
     if (m_context && m_ready) {
-        // The texture and the framebuffer go while their context is current, before the
+        // The textures and the framebuffer go while their context is current, before the
         // context itself.
-        if ((m_textureCreated || m_framebuffer) && makeCurrent()) {
+        if ((m_textureCreated || m_stagedName != 0 || m_framebuffer) && makeCurrent()) {
             if (m_textureCreated)
                 SceneRenderer::deleteSlideTexture(m_textureName);
+            if (m_stagedName != 0)
+                SceneRenderer::deleteSlideTexture(m_stagedName);
             m_framebuffer.reset();
         }
         m_context->doneCurrent();
     }
+    m_stagedName = 0;
+    m_stagedKey = -1;
     m_textureCreated = false;
     m_ready = false;
     m_framebuffer.reset();

@@ -47,6 +47,9 @@ public:
     // Whether the frames are drawn off screen and shown by a plain widget (Wayland) rather than
     // by a child window of their own (X).
     bool drawsOffScreen() const { return m_offScreen; }
+    // Whether the frames drawn now reach the screen: the child window is exposed (X), or the
+    // widget showing the off-screen frames is visible in an exposed window (Wayland).
+    bool showsFrames() const { return m_offScreen ? viewExposed() : isExposed(); }
 
     enum class Failure
     {
@@ -73,6 +76,14 @@ public:
     unsigned textureName() const { return m_textureName; }
     bool textureCreated() const { return m_textureCreated; }
 
+    // The upload ahead for smooth motion: the texture of picture `key` goes up into a second
+    // texture object, `rows` rows per call, while the slide texture is still drawn. A new key
+    // starts over. Returns whether the staged texture is complete.
+    bool stageTexture(int key, const std::uint8_t* pixels, int rows);
+    // Makes the complete staged texture of picture `key` the slide texture, deleting the old
+    // one. Returns false, changing nothing, when there is none.
+    bool useStagedTexture(int key);
+
     // Deletes the slide texture (when one was created) with the context current, then the
     // context itself. Called at shutdown; nothing is drawn afterwards.
     void releaseSurface();
@@ -83,8 +94,20 @@ public:
     QString statusLine() const { return m_statusLine; }
     bool pauseMarkerShown() const { return m_pauseMarker; }
 
+    // Whether presenting a frame waits for the display's vertical blank at `refreshRate` Hz.
+    // Found out once, from a few frames of what the surface shows swapped back to back, and
+    // remembered; false while the surface cannot draw.
+    bool swapWaitsForRefresh(double refreshRate);
+
+signals:
+    // The window system asks for the next frame (after QWindow::requestUpdate()).
+    void frameRequested();
+    // The surface has been exposed or hidden (showsFrames() says which).
+    void exposeChanged();
+
 protected:
     void exposeEvent(QExposeEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     friend class SlideFrameView;
@@ -114,4 +137,8 @@ private:
     SceneRenderer::Scene m_scene{};
     QString m_statusLine;
     bool m_pauseMarker = false;
+    std::optional<bool> m_swapWaits;
+    unsigned m_stagedName = 0;
+    int m_stagedKey = -1;
+    int m_stagedRows = 0;
 };

@@ -192,6 +192,7 @@ protected:
         StartupOptions options;
         options.locations = AppLocations::besideProgram(programFolder);
         options.folderArgument = folderArgument;
+        options.show = m_show;
         if (music)
             options.music = std::make_unique<MusicPlaylist>(std::move(music));
         auto window = std::make_unique<MainWindow>(std::move(options));
@@ -247,6 +248,8 @@ protected:
 
     QTemporaryDir m_appDir;
     QTemporaryDir m_pictures;
+    // The [SHOW] options the next window is made with.
+    ShowOptions m_show;
     std::vector<Recorded> m_messages;
     int m_quitRequests = 0;
 };
@@ -1037,6 +1040,8 @@ TEST_F(MainWindowTest, FrameLogRecordsEachPresentedFrame)
     qunsetenv("LUMIVANE_FRAME_LOG");
     for (int i = 0; i < 3; ++i)
         tick(*window);
+    const QString firstPath = QString::number(window->pathIndex());
+    window->setPathChooserForTesting([] { return 4; });
     QTest::mouseClick(window->slideWidget(), Qt::LeftButton);
     tick(*window);
     window.reset();
@@ -1049,13 +1054,84 @@ TEST_F(MainWindowTest, FrameLogRecordsEachPresentedFrame)
     qint64 previous = 0;
     for (const QString& line : lines) {
         const QStringList fields = line.split(u' ');
-        ASSERT_EQ(fields.size(), 3) << line.toStdString();
+        ASSERT_EQ(fields.size(), 4) << line.toStdString();
         EXPECT_GE(fields[0].toLongLong(), previous);
         previous = fields[0].toLongLong();
-        frames << fields[1] + u' ' + fields[2];
+        frames << fields.mid(1).join(u' ');
     }
-    EXPECT_EQ(frames, (QStringList{QStringLiteral("0 1"), QStringLiteral("0 2"),
-                                   QStringLiteral("0 3"), QStringLiteral("1 1")}));
+    EXPECT_EQ(frames,
+              (QStringList{QStringLiteral("0 1 ") + firstPath, QStringLiteral("0 2 ") + firstPath,
+                           QStringLiteral("0 3 ") + firstPath, QStringLiteral("1 1 4")}));
+}
+
+TEST_F(MainWindowTest, SmoothMotionDrawsAtTheRefreshChangesOnTimeAndEndsOnEscape)
+{
+    writeSolidBmp(pictures(QStringLiteral("a.bmp")), 8, 6, Qt::gray);
+    writeBmp(pictures(QStringLiteral("b.bmp")), 160, 120,
+             [](int x, int y) { return QColor(x, y * 2, (x + y) % 256); });
+    m_show.motion = SlideMotion::Smooth;
+    m_show.seconds = 2;
+    auto window = makeWindow(m_pictures.path());
+    ASSERT_TRUE(waitForHandOver(*window));
+    EXPECT_FALSE(window->slideTimer().isActive());
+    EXPECT_TRUE(window->framePacer()->isActive());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->frameCounter() > 0; }, 5000));
+
+    // Frames at about the screen's refresh, and the next picture after about 2 s.
+    QElapsedTimer clock;
+    clock.start();
+    int frames = 0;
+    int last = window->frameCounter();
+    while (window->currentIndex() == 0 && clock.elapsed() < 5000) {
+        QTest::qWait(5);
+        const int now = window->frameCounter();
+        frames += now >= last ? now - last : now;
+        last = now;
+    }
+    const double seconds = double(clock.elapsed()) / 1000;
+    EXPECT_EQ(window->currentIndex(), 1);
+    // (A busy machine may make frames late, never early.)
+    EXPECT_GT(seconds, 1.8);
+    EXPECT_LT(seconds, 2.6);
+    const double rate = window->framePacer()->refreshRate();
+    EXPECT_GT(frames / seconds, 0.5 * rate);
+    EXPECT_LT(frames / seconds, 1.1 * rate);
+
+    // Paused, nothing is drawn. The second picture's texture, put up in slices ahead of the
+    // change, holds its texels exactly.
+    QTest::mouseClick(window->slideWidget(), Qt::MiddleButton);
+    const int paused = window->frameCounter();
+    QTest::qWait(100);
+    EXPECT_EQ(window->frameCounter(), paused);
+    SlideSurface* surface = window->slideSurface();
+    ASSERT_TRUE(surface->context()->makeCurrent(surface));
+    glBindTexture(GL_TEXTURE_2D, surface->textureName());
+    std::vector<unsigned char> texels(1024 * 1024 * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+    EXPECT_TRUE(std::equal(texels.begin(), texels.end(), window->slideImage().texturePixels()));
+
+    QTest::mouseClick(window->slideWidget(), Qt::MiddleButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->frameCounter() > paused; }, 1000));
+
+    // A hidden window draws nothing; shown again, the show goes on.
+    window->hide();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !surface->isExposed(); }, 2000));
+    const int hidden = window->frameCounter();
+    QTest::qWait(100);
+    EXPECT_EQ(window->frameCounter(), hidden);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->frameCounter() > hidden + 3; }, 2000));
+
+    // Escape ends the show at once.
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_EQ(m_quitRequests, 1);
+    EXPECT_FALSE(window->framePacer()->isActive());
+    const int ended = window->frameCounter();
+    QTest::qWait(100);
+    EXPECT_EQ(window->frameCounter(), ended);
+    EXPECT_TRUE(m_messages.empty());
 }
 
 // Holds the preparer's work on chosen pictures until released (or abandoned), and records on

@@ -108,7 +108,8 @@ package_contents() {
     for path in ./usr/bin/lumivane ./usr/share/applications/org.example.lumivane.desktop \
         ./usr/share/icons/hicolor/scalable/apps/org.example.lumivane.svg \
         ./usr/share/metainfo/org.example.lumivane.metainfo.xml \
-        ./usr/share/man/man1/lumivane.1.gz ./usr/share/doc/lumivane/README.md; do
+        ./usr/share/man/man1/lumivane.1.gz ./usr/share/doc/lumivane/README.md \
+        ./usr/share/doc/lumivane/LICENSE ./usr/share/doc/lumivane/copyright; do
         grep -q " $path\$" <<<"$listing" || { echo "missing from the package: $path"; return 1; }
     done
 }

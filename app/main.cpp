@@ -1,25 +1,17 @@
 #include "app/applocations.h"
 #include "app/commandline.h"
 #include "app/mainwindow.h"
+#include "app/xserverconnection.h"
 #include "render/surfaceformat.h"
 
 #include <QApplication>
 #include <QFont>
 #include <QScreen>
 
-#include <xcb/xcb.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 namespace {
-
-struct XcbDisconnect
-{
-    void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
-};
-using XcbConnection = std::unique_ptr<xcb_connection_t, XcbDisconnect>;
 
 // Qt aborts when it cannot reach a display. Find out first, so that the user gets a plain
 // message instead of a crash. The probe's connection is handed back and must stay open until Qt
@@ -34,8 +26,8 @@ bool probeDisplay(XcbConnection& probe)
     const char* x11 = std::getenv("DISPLAY");
     if (x11 == nullptr || *x11 == '\0')
         return false;
-    probe.reset(xcb_connect(nullptr, nullptr));
-    return probe != nullptr && xcb_connection_has_error(probe.get()) == 0;
+    probe = connectToXServer();
+    return probe != nullptr;
 }
 
 } // namespace

@@ -20,8 +20,9 @@ packages=(
     fonts-ipafont-gothic
     # Tests, benchmarks, fuzzing.
     googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-    # A display for GUI tests; xset and xwininfo for the start-up test on a resetting X server.
-    xvfb xauth x11-xserver-utils x11-utils
+    # A display for GUI tests; xset and xwininfo for the start-up test on a resetting X server,
+    # and strace, which slows that server down to make the race certain.
+    xvfb xauth x11-xserver-utils x11-utils strace
     # The Debian package (dpkg-shlibdeps), its checks, and a look at the installed program's
     # screen (ImageMagick) and keyboard (xdotool).
     dpkg-dev desktop-file-utils appstream imagemagick xdotool

@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 
+#include "app/translation.h"
+
 #ifndef LUMIVANE_VERSION
 #error "LUMIVANE_VERSION is the project's version"
 #endif
@@ -42,10 +44,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
         } else if (argument == "--version") {
             return CommandLine{CommandLine::Action::ShowVersion, {}, {}};
         } else {
-            return CommandLine{CommandLine::Action::Fail,
-                               {},
-                               "unknown option '" + printable(argument) +
-                                   "' (see 'lumivane --help')"};
+            return CommandLine{
+                CommandLine::Action::Fail,
+                {},
+                Console::fill(Console::tr("unknown option '%1' (see 'lumivane --help')"),
+                              {printable(argument)})};
         }
     }
     return result;

@@ -1,6 +1,7 @@
 #include "app/applocations.h"
 #include "app/commandline.h"
 #include "app/mainwindow.h"
+#include "app/translation.h"
 #include "app/xserverconnection.h"
 #include "render/surfaceformat.h"
 
@@ -34,6 +35,8 @@ bool probeDisplay(XcbConnection& probe)
 
 int main(int argc, char** argv)
 {
+    // Loaded first: even a mistyped option is answered in the user's language.
+    Translation translation(userTextLanguage());
     // The arguments are bytes: a folder name need not be valid UTF-8.
     const CommandLine commandLine =
         parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
@@ -62,9 +65,12 @@ int main(int argc, char** argv)
 
     XcbConnection probe;
     if (!probeDisplay(probe)) {
-        std::fprintf(stderr,
-                     "lumivane: cannot open a display. Lumivane is a desktop program: start it "
-                     "from a desktop session (the DISPLAY variable names the X server).\n");
+        std::fprintf(
+            stderr, "lumivane: %s\n",
+            Console::tr("cannot open a display. Lumivane is a desktop program: start it "
+                        "from a desktop session (the DISPLAY variable names the X server).")
+                .toStdString()
+                .c_str());
         return 1;
     }
     // Qt gets the program's name only: the arguments were read above, and a folder such as
@@ -73,6 +79,7 @@ int main(int argc, char** argv)
     char* qtArgv[] = {argc > 0 ? argv[0] : const_cast<char*>("lumivane"), nullptr};
     QApplication app(qtArgc, qtArgv);
     probe.reset(); // Qt holds its own connection now.
+    translation.install();
     QApplication::setApplicationName(QStringLiteral("Lumivane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Lumivane"));
     // The window's font family keeps its design name; IPA P Gothic draws it on Linux.

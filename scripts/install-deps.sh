@@ -24,8 +24,11 @@ packages=(
     # and strace, which slows that server down to make the race certain.
     xvfb xauth x11-xserver-utils x11-utils strace
     # The Debian package (dpkg-shlibdeps), its checks, and a look at the installed program's
-    # screen (ImageMagick) and keyboard (xdotool).
+    # screen (ImageMagick), keyboard (xdotool) and texts (the accessibility bus, read from Python).
     dpkg-dev desktop-file-utils appstream imagemagick xdotool
+    dbus-daemon at-spi2-core gir1.2-atspi-2.0 python3-gi
+    # English texts: Qt Linguist's lupdate and lrelease through CMake.
+    qt6-tools-dev qt6-l10n-tools
 )
 
 missing=()

@@ -143,6 +143,8 @@ if deb=$("$root/scripts/package.sh" "$package_build" | tail -n 1) && [ -f "$deb"
     check "installed lumivane --version" installed_version
     check "installed program shows the Pictures folder and ends on Escape" \
         "$root/tests/app/installed_slideshow.sh" /usr/bin/lumivane
+    check "installed program speaks English outside Japanese locales" \
+        "$root/tests/app/installed_languages.sh" /usr/bin/lumivane
     check "desktop entry (desktop-file-validate)" \
         desktop-file-validate /usr/share/applications/org.example.lumivane.desktop
     check "metainfo (appstreamcli validate)" \

@@ -40,7 +40,7 @@ holds_socket() {
 # and only then sees the program's connection, so the race is rare. On a busy machine it notices
 # late, and the program's connection is accepted just before the reset drops it. That is made
 # certain here: while the client and the program start, every wait of the server for work is
-# delayed by 0.1 s, long enough for the program to connect first.
+# delayed by 0.1 s, which is mostly long enough for the program to connect first.
 slow_server() {
     strace -qq -o /dev/null -p "$server" -e trace=epoll_wait \
         -e inject=epoll_wait:delay_enter=100000 &

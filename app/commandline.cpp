@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 
 #include "app/showoptions.h"
+#include "app/translation.h"
 
 #ifndef LUMIVANE_VERSION
 #error "LUMIVANE_VERSION is the project's version"
@@ -77,7 +78,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
                 return failure(ShowTexts::badOptionValue(*setting, value));
             result.show.push_back({std::string(setting->key), value});
         } else {
-            return failure("unknown option '" + printable(argument) + "' (see 'lumivane --help')");
+            return failure(Console::fill(
+                Console::tr("unknown option '%1' (see 'lumivane --help')"), {printable(argument)}));
         }
     }
     return result;

@@ -1,5 +1,7 @@
 #include "app/framelog.h"
 
+#include "app/translation.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,8 +14,10 @@ std::unique_ptr<FrameLog> FrameLog::fromEnvironment()
         return nullptr;
     auto log = std::make_unique<FrameLog>(path);
     if (!log->isOpen()) {
-        std::fprintf(stderr, "lumivane: cannot open the frame log %s: %s\n", path,
-                     std::strerror(errno));
+        const std::string reason = std::strerror(errno);
+        std::fprintf(
+            stderr, "lumivane: %s\n",
+            Console::fill(Console::tr("cannot open the frame log %1: %2"), {path, reason}).c_str());
         return nullptr;
     }
     return log;

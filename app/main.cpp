@@ -2,6 +2,8 @@
 #include "app/commandline.h"
 #include "app/mainwindow.h"
 #include "app/showoptions.h"
+#include "app/translation.h"
+#include "app/xserverconnection.h"
 #include "render/surfaceformat.h"
 
 #include <QApplication>
@@ -9,19 +11,11 @@
 #include <QScreen>
 
 #include <wayland-client-core.h>
-#include <xcb/xcb.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 namespace {
-
-struct XcbDisconnect
-{
-    void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
-};
-using XcbConnection = std::unique_ptr<xcb_connection_t, XcbDisconnect>;
 
 // Qt aborts when it cannot reach a display. Find out first, so that the user gets a plain
 // message instead of a crash. The probe's connection is handed back and must stay open until Qt
@@ -29,15 +23,11 @@ using XcbConnection = std::unique_ptr<xcb_connection_t, XcbDisconnect>;
 // its last client leaves, and Qt's own connection could land in that reset.
 bool probeDisplay(XcbConnection& probe)
 {
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform != nullptr && *platform != '\0')
-        return true; // An explicit choice (offscreen, wayland, ...) is Qt's to honour.
-    // Wayland desktops run X programs through their X server as well, so DISPLAY is the test.
     const char* x11 = std::getenv("DISPLAY");
     if (x11 == nullptr || *x11 == '\0')
         return false;
-    probe.reset(xcb_connect(nullptr, nullptr));
-    return probe != nullptr && xcb_connection_has_error(probe.get()) == 0;
+    probe = connectToXServer();
+    return probe != nullptr;
 }
 
 // An explicit QT_QPA_PLATFORM (offscreen, wayland, ...) is Qt's to honour.
@@ -70,6 +60,8 @@ bool reachesWaylandCompositor()
 
 int main(int argc, char** argv)
 {
+    // Loaded first: even a mistyped option is answered in the user's language.
+    Translation translation(userTextLanguage());
     // The arguments are bytes: a folder name need not be valid UTF-8.
     const CommandLine commandLine =
         parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
@@ -102,9 +94,12 @@ int main(int argc, char** argv)
 
     XcbConnection probe;
     if (!platformChosen() && !reachesWaylandCompositor() && !probeDisplay(probe)) {
-        std::fprintf(stderr,
-                     "lumivane: cannot open a display. Lumivane is a desktop program: start it "
-                     "from a desktop session (the DISPLAY variable names the X server).\n");
+        std::fprintf(
+            stderr, "lumivane: %s\n",
+            Console::tr("cannot open a display. Lumivane is a desktop program: start it "
+                        "from a desktop session (the DISPLAY variable names the X server).")
+                .toStdString()
+                .c_str());
         return 1;
     }
     // Qt gets the program's name only: the arguments were read above, and a folder such as
@@ -113,6 +108,7 @@ int main(int argc, char** argv)
     char* qtArgv[] = {argc > 0 ? argv[0] : const_cast<char*>("lumivane"), nullptr};
     QApplication app(qtArgc, qtArgv);
     probe.reset(); // Qt holds its own connection now.
+    translation.install();
     QApplication::setApplicationName(QStringLiteral("Lumivane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Lumivane"));
     // The window's font family keeps its design name; IPA P Gothic draws it on Linux.

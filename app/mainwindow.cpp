@@ -104,7 +104,7 @@ void MainWindow::buildComponents()
     setFont(windowFont(11));
     setFocusPolicy(Qt::StrongFocus);
 
-    m_closeButton = new QPushButton(QStringLiteral("終了(&C)"), this);
+    m_closeButton = new QPushButton(tr("終了(&C)"), this);
     m_closeButton->setObjectName(QStringLiteral("B_Close"));
     m_closeButton->resize(CloseButtonSize);
     m_closeButton->setFont(windowFont(11));
@@ -290,7 +290,7 @@ void MainWindow::handOver()
 
     const SortedStringList& images = m_imageList.unguarded();
     if (images.count() < 1) {
-        Messages::showPlain(this, QStringLiteral("画像ファイルがありません"));
+        Messages::showPlain(this, tr("画像ファイルがありません"));
         requestQuit();
         return;
     }
@@ -403,9 +403,8 @@ const PathEntry& MainWindow::currentEntry() const
 
 void MainWindow::showLoadingLine()
 {
-    m_surface->showStatusLine(QStringLiteral("Now File(") +
-                              visibleName(fileNamePart(currentEntry().display)) +
-                              QStringLiteral(") Loading"));
+    m_surface->showStatusLine(
+        tr("Now File(%1) Loading").arg(visibleName(fileNamePart(currentEntry().display))));
 }
 
 int MainWindow::drawPathIndex()

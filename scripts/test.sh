@@ -113,7 +113,8 @@ package_contents() {
     for path in ./usr/bin/lumivane ./usr/share/applications/org.example.lumivane.desktop \
         ./usr/share/icons/hicolor/scalable/apps/org.example.lumivane.svg \
         ./usr/share/metainfo/org.example.lumivane.metainfo.xml \
-        ./usr/share/man/man1/lumivane.1.gz ./usr/share/doc/lumivane/README.md; do
+        ./usr/share/man/man1/lumivane.1.gz ./usr/share/doc/lumivane/README.md \
+        ./usr/share/doc/lumivane/LICENSE ./usr/share/doc/lumivane/copyright; do
         grep -q " $path\$" <<<"$listing" || { echo "missing from the package: $path"; return 1; }
     done
 }
@@ -147,6 +148,8 @@ if deb=$("$root/scripts/package.sh" "$package_build" | tail -n 1) && [ -f "$deb"
     check "installed lumivane --version" installed_version
     check "installed program shows the Pictures folder and ends on Escape" \
         "$root/tests/app/installed_slideshow.sh" /usr/bin/lumivane
+    check "installed program speaks English outside Japanese locales" \
+        "$root/tests/app/installed_languages.sh" /usr/bin/lumivane
     check "desktop entry (desktop-file-validate)" \
         desktop-file-validate /usr/share/applications/org.example.lumivane.desktop
     check "metainfo (appstreamcli validate)" \

@@ -5,6 +5,8 @@
 #include "app/mainwindow.h"
 #include "app/messages.h"
 #include "app/pathfit.h"
+#include "app/searchpanel.h"
+#include "app/translation.h"
 #include "music/musicdevice.h"
 #include "music/musicdeviceerror.h"
 #include "music/musicplaylist.h"
@@ -460,6 +462,52 @@ TEST_F(MainWindowTest, EmptyFolderSaysSoAndEnds)
     EXPECT_FALSE(window->slideTimer().isActive());
     EXPECT_FALSE(window->findChild<QPushButton*>(QStringLiteral("B_Close"))->isVisible());
     EXPECT_FALSE(window->findChild<QFrame*>(QStringLiteral("Panel1"))->isVisible());
+}
+
+// Run by CTest under LANG=en_US.UTF-8, ja_JP.UTF-8 and C.UTF-8, with the language it must give.
+TEST_F(MainWindowTest, TextsInTheUsersLanguage)
+{
+    const QByteArray expected = qgetenv("LUMIVANE_EXPECTED_LANGUAGE");
+    if (expected.isEmpty())
+        GTEST_SKIP() << "run with LUMIVANE_EXPECTED_LANGUAGE set";
+    const bool english = expected == "English";
+    // As the program does it: the language from the environment, then the application's.
+    Translation translation(userTextLanguage());
+    translation.install();
+    const auto text = [english](const char* en, const char* ja) {
+        return QString::fromUtf8(english ? en : ja);
+    };
+
+    auto window = makeWindow(m_pictures.path(), false);
+    EXPECT_EQ(window->findChild<QPushButton*>(QStringLiteral("B_Close"))->text(),
+              text("&Close", "終了(&C)"));
+    EXPECT_EQ(window->findChild<QPlainTextEdit*>(QStringLiteral("E_Page"))->accessibleName(),
+              text("Page", "ページ"));
+    SearchPanel panel(nullptr);
+    EXPECT_EQ(panel.cancelButton()->text(), text("&Cancel search", "検索中止(&C)"));
+    EXPECT_EQ(panel.statusLabel()->text(), text("Searching the folder for picture files.",
+                                                "フォルダ内の画像ファイルを探しています。"));
+    EXPECT_EQ(panel.pathBox()->accessibleName(), text("File being searched", "検索中のファイル"));
+    panel.showStopping();
+    EXPECT_EQ(panel.statusLabel()->text(),
+              text("Stopping the file search", "ファイル検索の中止処理をしています"));
+    EXPECT_EQ(panel.cancelButton()->text(), text("Stopping", "中止処理中"));
+    // The plain libraries' Japanese error texts, here one around a file name.
+    EXPECT_EQ(Messages::translatedErrorText(
+                  QStringLiteral("ファイル \"/p/a%1.bmp\". No such file は開けません")),
+              text("Cannot open file \"/p/a%1.bmp\". No such file",
+                   "ファイル \"/p/a%1.bmp\". No such file は開けません"));
+
+    window->show();
+    ASSERT_TRUE(waitForHandOver(*window));
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0].text, text("No picture files found", "画像ファイルがありません"));
+
+    writeSolidBmp(pictures(QStringLiteral("only.bmp")), 8, 8, Qt::red);
+    window = makeWindow(m_pictures.path());
+    ASSERT_TRUE(waitForHandOver(*window));
+    EXPECT_EQ(window->slideSurface()->statusLine(),
+              text("Loading file (only.bmp)", "Now File(only.bmp) Loading"));
 }
 
 TEST_F(MainWindowTest, StatusLineIsOnScreenBeforeThePictureIsRead)

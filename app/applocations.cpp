@@ -1,5 +1,7 @@
 #include "app/applocations.h"
 
+#include "app/translation.h"
+
 #include <QFile>
 #include <QStandardPaths>
 
@@ -41,8 +43,9 @@ std::string homeFolder()
     if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
         found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/')
         return found->pw_dir;
-    throw AppLocations::Error("cannot find the home folder: HOME is not set and the user has no "
-                              "entry in the password database");
+    throw AppLocations::Error(Console::tr("cannot find the home folder: HOME is not set and the "
+                                          "user has no entry in the password database")
+                                  .toStdString());
 }
 
 // An XDG base folder: the variable's value when it is an absolute path (relative values are
@@ -97,7 +100,7 @@ std::string canonicalFolder(const std::string& folder)
 AppLocations AppLocations::besideProgram(const std::string& programFolder)
 {
     if (programFolder.empty())
-        throw Error("the program's own folder is unknown");
+        throw Error(Console::tr("the program's own folder is unknown").toStdString());
     AppLocations locations;
     locations.m_layout = Layout::ProgramFolder;
     const std::string folder = withTrailingSlash(programFolder);
@@ -124,7 +127,7 @@ AppLocations AppLocations::forProgram(const std::string& programFolder,
                                       const std::string& installedBinFolder)
 {
     if (programFolder.empty())
-        throw Error("the program's own folder is unknown");
+        throw Error(Console::tr("the program's own folder is unknown").toStdString());
     // The running executable's folder comes resolved from the kernel; the install folder is
     // resolved too, so that a link such as /bin -> usr/bin does not hide the match.
     const bool installed = !installedBinFolder.empty() &&
@@ -141,8 +144,9 @@ std::string folderOfExecutable(const std::string& executablePath)
 {
     const std::size_t slash = executablePath.rfind('/');
     if (executablePath.empty() || executablePath.front() != '/' || slash == std::string::npos)
-        throw AppLocations::Error("the program's own folder is unknown (its path is \"" +
-                                  executablePath + "\")");
+        throw AppLocations::Error(
+            Console::fill(Console::tr("the program's own folder is unknown (its path is \"%1\")"),
+                          {executablePath}));
     return executablePath.substr(0, slash + 1);
 }
 
@@ -152,9 +156,9 @@ std::string runningProgramFolder()
     for (;;) {
         const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
         if (length < 0)
-            throw AppLocations::Error(std::string("cannot find the program's own folder: "
-                                                  "/proc/self/exe: ") +
-                                      std::strerror(errno));
+            throw AppLocations::Error(
+                Console::fill(Console::tr("cannot find the program's own folder: %1: %2"),
+                              {"/proc/self/exe", std::strerror(errno)}));
         if (std::size_t(length) < buffer.size())
             return folderOfExecutable(std::string(buffer.data(), std::size_t(length)));
         // The path filled the buffer and may have been cut: try again with more room.

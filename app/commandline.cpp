@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 
 #include "app/showoptions.h"
+#include "app/translation.h"
 
 #ifndef LUMIVANE_VERSION
 #error "LUMIVANE_VERSION is the project's version"
@@ -66,7 +67,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
         } else if (argument == "--version") {
             return CommandLine{CommandLine::Action::ShowVersion, {}, {}, {}};
         } else if (const ShowSetting* setting = showSettingOf(argument)) {
-            // "--formats=all": a [SHOW] key's twin. A bad value ends the program like an
+            // "--motion=smooth": a [SHOW] key's twin. A bad value ends the program like an
             // unknown option; a later twin of the same key wins.
             const std::size_t equals = argument.find('=');
             if (equals == std::string::npos)
@@ -77,7 +78,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
                 return failure(ShowTexts::badOptionValue(*setting, value));
             result.show.push_back({std::string(setting->key), value});
         } else {
-            return failure("unknown option '" + printable(argument) + "' (see 'lumivane --help')");
+            return failure(Console::fill(
+                Console::tr("unknown option '%1' (see 'lumivane --help')"), {printable(argument)}));
         }
     }
     return result;
@@ -85,7 +87,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
 
 std::string usageText()
 {
-    return R"(Usage: lumivane [--quality=design|high] [--] [FOLDER]
+    return R"(Usage: lumivane [--motion=frames|smooth] [--seconds=N] [--quality=design|high]
+                [--] [FOLDER]
        lumivane --help | --version
 
 Full-screen 3D slideshow of the JPEG and BMP pictures in FOLDER and all of its
@@ -107,6 +110,8 @@ Files (installed program; a program run from its own folder keeps them there):
       [DEF]
       MONITOR=0        zero-based index of the monitor to cover
       [SHOW]
+      MOTION=FRAMES    FRAMES or SMOOTH, as --motion below
+      SECONDS=4.5      the time per picture, as --seconds below
       QUALITY=DESIGN   DESIGN or HIGH, as --quality below
       A bad value is reported on stderr and the default used; an option given on
       the command line wins over the file.
@@ -120,6 +125,13 @@ Environment:
   XDG_CONFIG_HOME, XDG_DATA_HOME, HOME   where the files above are looked for
 
 Options:
+  --motion=frames      move the camera one step per frame of a timer of
+                       SECONDS x 1000 / 150 ms (30 ms at the default; the default)
+  --motion=smooth      move the camera along the clock, one frame per refresh of
+                       the display
+  --seconds=N          show each picture for about N seconds, a decimal number
+                       from 1 to 3600 (default 4.5; with --motion=frames the
+                       drawing time of the 150 frames comes on top)
   --quality=design     draw the pictures as Lumivane always has (the default)
   --quality=high       draw them sharp on large screens: textures that follow the
                        screen's resolution (up to 4096 x 4096), mipmaps against

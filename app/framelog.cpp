@@ -1,5 +1,7 @@
 #include "app/framelog.h"
 
+#include "app/translation.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,8 +14,10 @@ std::unique_ptr<FrameLog> FrameLog::fromEnvironment()
         return nullptr;
     auto log = std::make_unique<FrameLog>(path);
     if (!log->isOpen()) {
-        std::fprintf(stderr, "lumivane: cannot open the frame log %s: %s\n", path,
-                     std::strerror(errno));
+        const std::string reason = std::strerror(errno);
+        std::fprintf(
+            stderr, "lumivane: %s\n",
+            Console::fill(Console::tr("cannot open the frame log %1: %2"), {path, reason}).c_str());
         return nullptr;
     }
     return log;
@@ -31,10 +35,19 @@ FrameLog::~FrameLog()
         std::fclose(m_file);
 }
 
-void FrameLog::record(int picture, int cameraFrame, int path)
+long long FrameLog::nowMicros()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long micros = static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
-    std::fprintf(m_file, "%lld %d %d %d\n", micros, picture, cameraFrame, path);
+    return static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
+}
+
+void FrameLog::record(int picture, int cameraFrame, int path)
+{
+    std::fprintf(m_file, "%lld %d %d %d\n", nowMicros(), picture, cameraFrame, path);
+}
+
+void FrameLog::recordPosition(int picture, double tablePosition, int path)
+{
+    std::fprintf(m_file, "%lld %d %.2f %d\n", nowMicros(), picture, tablePosition, path);
 }

@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/errorguard.h"
+#include "app/keycontrol.h"
 #include "app/layout.h"
 #include "app/messages.h"
 #include "app/pagebox.h"
@@ -22,46 +23,18 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
 
 #include <chrono>
 
-using namespace std::chrono_literals;
-
 namespace {
-
-// High quality: how long the UI thread may spend on one slice of a texture upload. Ahead of a
-// change a slice follows each frame; while a change waits for its texture, slices follow each
-// other with a return to the event loop in between.
-constexpr auto UploadAheadBudget = 4ms;
-constexpr auto UploadWaitingBudget = 8ms;
 
 // The file name part of a path: everything after its last "/".
 QString fileNamePart(const QString& path)
 {
     return path.mid(path.lastIndexOf(u'/') + 1);
-}
-
-// Whether the focused control takes typed characters, in which case a plain C is its text and
-// not the buttons' accelerator.
-bool takesTypedText(const QWidget* widget)
-{
-    if (const auto* line = qobject_cast<const QLineEdit*>(widget))
-        return !line->isReadOnly();
-    if (const auto* text = qobject_cast<const QPlainTextEdit*>(widget))
-        return !text->isReadOnly();
-    return false;
-}
-
-// The buttons' accelerator without Alt: the C key in either case, so with or without Shift (as
-// Caps Lock may report it), but not with Ctrl or Meta, which belong to other commands.
-bool isPlainCKey(const QKeyEvent* key)
-{
-    return key->key() == Qt::Key_C &&
-           (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
 }
 
 } // namespace
@@ -94,8 +67,6 @@ MainWindow::MainWindow(StartupOptions options)
         m_searchThread = std::make_unique<SearchThread>(m_imageList, m_searchFolder);
     });
     placeOnMonitor();
-    m_currentIndex = 0;
-    m_frameCounter = 0;
 
     // The timers start only now that everything they drive exists. The message boxes of a
     // surface that could not be set up run an event loop of their own, and a tick then must not
@@ -110,16 +81,15 @@ MainWindow::~MainWindow()
     // Shutdown: the worker threads first: the preparer abandons the picture it is making, and
     // nothing writes to the picture list any more. Then the timers; then the surface, with the
     // texture deleted while the context is current.
-    m_preparer.reset();
+    m_pictures.stop();
     if (m_searchThread) {
         m_searchThread->requestStop();
         m_searchThread.reset();
     }
     m_findFileTimer.stop();
-    m_slideTimer.stop();
+    m_pacer->stop();
     m_musicTimer.stop();
     m_surface->releaseSurface();
-    qApp->removeEventFilter(this);
 }
 
 void MainWindow::buildComponents()
@@ -135,7 +105,7 @@ void MainWindow::buildComponents()
     setFont(windowFont(11));
     setFocusPolicy(Qt::StrongFocus);
 
-    m_closeButton = new QPushButton(QStringLiteral("終了(&C)"), this);
+    m_closeButton = new QPushButton(tr("終了(&C)"), this);
     m_closeButton->setObjectName(QStringLiteral("B_Close"));
     m_closeButton->resize(CloseButtonSize);
     m_closeButton->setFont(windowFont(11));
@@ -146,6 +116,8 @@ void MainWindow::buildComponents()
     m_panel = new SearchPanel(this);
     connect(m_panel->cancelButton(), &QPushButton::clicked, this,
             [this] { runGuarded(this, [this] { stopSteps(); }); });
+    m_keys = new KeyControl(this, {m_panel->cancelButton(), m_closeButton},
+                            [this] { runGuarded(this, [this] { stopSteps(); }); });
 
     // The buttons' accelerator Alt+C presses whichever of the two is visible and enabled, at
     // once. (A button's own mnemonic would click only after its pressed look has been shown,
@@ -154,7 +126,7 @@ void MainWindow::buildComponents()
     m_panel->cancelButton()->setShortcut(QKeySequence());
     auto* altC = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_C), this);
     altC->setContext(Qt::WindowShortcut);
-    connect(altC, &QShortcut::activated, this, [this] { pressVisibleButton(); });
+    connect(altC, &QShortcut::activated, this, [this] { m_keys->pressVisibleButton(); });
     // The cancel button: Escape clicks it while it is visible and enabled. A shortcut of a
     // hidden or disabled widget does not fire, which gives exactly that rule.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_panel->cancelButton());
@@ -170,10 +142,6 @@ void MainWindow::buildComponents()
     m_findFileTimer.setInterval(30);
     connect(&m_findFileTimer, &QTimer::timeout, this, &MainWindow::findFileTick);
 
-    m_slideTimer.setObjectName(QStringLiteral("Timer_Slide"));
-    m_slideTimer.setInterval(30);
-    connect(&m_slideTimer, &QTimer::timeout, this, &MainWindow::slideTick);
-
     m_musicTimer.setObjectName(QStringLiteral("Timer_Mid"));
     m_musicTimer.setInterval(1000);
     connect(&m_musicTimer, &QTimer::timeout, this, &MainWindow::musicTick);
@@ -185,15 +153,19 @@ void MainWindow::createSurface()
     // lie over it are native windows of their own, so that they stay above the surface.
     winId(); // the window's native window, created now if it does not exist yet
     m_surface = new SlideSurface(m_show.quality);
-    m_surfaceWidget = QWidget::createWindowContainer(m_surface, this);
+    m_surfaceWidget = m_surface->embedIn(this);
     m_surfaceWidget->setObjectName(QStringLiteral("SlideWidget"));
     m_surfaceWidget->setAccessibleName(QStringLiteral("Lumivane"));
     m_surfaceWidget->setFocusPolicy(Qt::NoFocus);
     m_surfaceWidget->setGeometry(rect());
     m_surfaceWidget->lower();
-    for (QWidget* above : {static_cast<QWidget*>(m_closeButton), static_cast<QWidget*>(m_panel),
-                           static_cast<QWidget*>(m_pageBox)})
-        above->setAttribute(Qt::WA_NativeWindow);
+    // Over a child window of its own (X), the components stay above it only as native windows.
+    // A surface drawn off screen is a plain widget, beneath them like any other.
+    if (!m_surface->drawsOffScreen()) {
+        for (QWidget* above : {static_cast<QWidget*>(m_closeButton), static_cast<QWidget*>(m_panel),
+                               static_cast<QWidget*>(m_pageBox)})
+            above->setAttribute(Qt::WA_NativeWindow);
+    }
 
     // A failure is reported and start-up goes on; the window then shows its blue background.
     switch (m_surface->createContext()) {
@@ -211,6 +183,10 @@ void MainWindow::createSurface()
     // without it the window shows its own blue and takes the mouse presses itself.
     if (!m_surface->isSurfaceReady())
         m_surfaceWidget->hide();
+    // The slide timer, or smooth motion's frames at the display's refresh.
+    m_pacer = new FramePacer(m_surface, m_show.motion,
+                             SlideCycle(1, m_show.motion, m_show.seconds).frameInterval(), this);
+    connect(m_pacer, &FramePacer::frameDue, this, &MainWindow::slideTick);
 }
 
 void MainWindow::startMusic()
@@ -242,8 +218,28 @@ void MainWindow::chooseSearchFolder(const std::string& argument)
 void MainWindow::placeOnMonitor()
 {
     const QList<QScreen*> screens = QGuiApplication::screens();
-    if (m_monitorIndex >= 0 && m_monitorIndex < screens.size())
-        setGeometry(screens.at(m_monitorIndex)->geometry());
+    if (m_monitorIndex >= 0 && m_monitorIndex < screens.size()) {
+        QScreen* monitor = screens.at(m_monitorIndex);
+        if (clientPlacesWindows()) {
+            setGeometry(monitor->geometry());
+        } else {
+            // Wayland lets no client place its window: the window asks to be full screen on the
+            // monitor's output, and the compositor puts it there.
+            setScreen(monitor);
+            resize(monitor->size());
+            setWindowState(windowState() | Qt::WindowFullScreen);
+        }
+    }
+    placeComponents();
+}
+
+bool MainWindow::clientPlacesWindows()
+{
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+void MainWindow::placeComponents()
+{
     const WindowLayout layout = computeLayout(width(), height());
     m_closeButton->move(layout.closeButton);
     m_pageBox->move(layout.pageBox);
@@ -255,6 +251,9 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     if (m_surfaceWidget)
         m_surfaceWidget->setGeometry(rect());
+    // The size a compositor gives the window may differ from the one asked for.
+    if (!clientPlacesWindows() && m_closeButton)
+        placeComponents();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -292,11 +291,12 @@ void MainWindow::handOver()
 
     const SortedStringList& images = m_imageList.unguarded();
     if (images.count() < 1) {
-        Messages::showPlain(this, QStringLiteral("画像ファイルがありません"));
+        Messages::showPlain(this, tr("画像ファイルがありません"));
         requestQuit();
         return;
     }
     m_slideshowRunning = true;
+    m_cycle = std::make_unique<SlideCycle>(int(images.count()), m_show.motion, m_show.seconds);
     // The first picture is prepared off the UI thread like every other. The hand-over finishes
     // when it is ready; meanwhile the status line says what is loading and the window keeps
     // answering.
@@ -306,20 +306,18 @@ void MainWindow::handOver()
         openPaths.push_back(images.at(i).path);
     // In high quality the texture follows the screen: as many texels as the held picture
     // covers device pixels.
-    if (highQuality()) {
-        m_textureLayout = {chooseTextureSize(width(), height(), devicePixelRatioF(),
-                                             m_surface->maxTextureSize(), m_cameraPaths),
-                           true};
-    }
-    m_preparer = std::make_unique<SlidePreparer>(
-        std::move(openPaths),
+    TextureLayout layout;
+    if (m_show.quality == PictureQuality::High)
+        layout = {chooseTextureSize(width(), height(), devicePixelRatioF(),
+                                    m_surface->maxTextureSize(), m_cameraPaths),
+                  true};
+    m_pictures.start(
+        m_surface, std::move(openPaths),
         [this] {
             QMetaObject::invokeMethod(
                 this, [this] { pictureReady(); }, Qt::QueuedConnection);
         },
-        m_textureLayout);
-    if (m_prepareHook)
-        m_preparer->setWorkHookForTesting(m_prepareHook);
+        m_prepareHook, layout);
     m_handOverPending = true;
     finishHandOver();
 }
@@ -336,11 +334,11 @@ void MainWindow::finishHandOver()
     if (first->error)
         runGuarded(this, [&first] { std::rethrow_exception(first->error); });
     else
-        showPicture(std::move(*first));
+        m_pictures.show(std::move(*first));
     m_pageBox->setPlainText(pageText(currentEntry(), 10));
     m_closeButton->show();
-    m_slideTimer.start();
-    enableKeyPreview();
+    m_pacer->start();
+    m_keys->enablePreview();
 }
 
 void MainWindow::pictureReady()
@@ -351,7 +349,7 @@ void MainWindow::pictureReady()
     });
     // A change that waits for its picture completes as soon as the picture is ready, not one
     // timer interval later. A paused show completes it when it resumes.
-    if (m_changePending && m_slideTimer.isActive())
+    if (changePending() && !m_cycle->paused())
         slideTick();
 }
 
@@ -365,80 +363,56 @@ QString MainWindow::pageText(const PathEntry& entry, int margin) const
     const QString path = fitPathToWidth(
         visibleName(entry.display), [this](const QString& t) { return textWidth(t); },
         m_pageBox->width() - margin);
-    return path + QStringLiteral("\r\n") + QString::number(m_currentIndex + 1) + u'/' +
+    return path + QStringLiteral("\r\n") + QString::number(m_cycle->position() + 1) + u'/' +
            QString::number(m_imageList.unguarded().count());
 }
 
 // ---------------------------------------------------------------------------------------------
 // Slide cycle
 
+int MainWindow::listIndex(int position) const
+{
+    // The play order: the pictures are played in the order of the sorted list.
+    return position;
+}
+
+int MainWindow::currentPicture() const
+{
+    return m_cycle ? listIndex(m_cycle->position()) : 0;
+}
+
+int MainWindow::nextPicture() const
+{
+    // A step forward from the picture on screen, after the last the first.
+    return listIndex((m_cycle->position() + 1) % m_cycle->count());
+}
+
 std::optional<PreparedSlide> MainWindow::takePicture()
 {
-    if (m_synchronousChanges)
-        return prepareOnUiThread();
-    if (highQuality() && !uploadPicture(m_currentIndex))
-        return std::nullopt;
-    // The picture on screen goes back to the preparer when it is a neighbour of the new one.
-    std::optional<PreparedSlide> picture = m_preparer->take(m_currentIndex, &m_shown);
-    if (!picture) {
-        // Not ready yet: the worker makes it before anything else. The status line says what is
-        // loading; the UI thread goes on with its events meanwhile.
-        m_preparer->setCurrent(m_currentIndex, false);
-        if (m_loadingShown != m_currentIndex) {
-            m_loadingShown = m_currentIndex;
-            showLoadingLine();
-        }
-        return picture;
+    const int index = currentPicture();
+    if (m_pictures.synchronous())
+        showLoadingLine();
+    std::optional<PreparedSlide> picture = m_pictures.take(index);
+    // Not ready yet: the status line says what is loading; the UI thread goes on with its
+    // events meanwhile.
+    if (!picture && !m_pictures.uploadPending() && m_loadingShown != index) {
+        m_loadingShown = index;
+        showLoadingLine();
     }
-    m_loadingShown = -1;
+    if (picture)
+        m_loadingShown = -1;
     return picture;
-}
-
-bool MainWindow::uploadPicture(int index)
-{
-    // A picture that is not ready, or could not be read, is left to take().
-    const SlideImage* slide = m_preparer->peek(index);
-    if (slide == nullptr || m_surface->stageHighTexture(index, *slide, UploadWaitingBudget))
-        return true;
-    // The rest goes up after a return to the event loop, as soon as nothing else is waiting.
-    QMetaObject::invokeMethod(
-        this, [this] { pictureReady(); }, Qt::QueuedConnection);
-    return false;
-}
-
-void MainWindow::uploadAhead()
-{
-    const int count = int(m_imageList.unguarded().count());
-    const int next = (m_currentIndex + 1) % count;
-    if (const SlideImage* slide = m_preparer->peek(next))
-        m_surface->stageHighTexture(next, *slide, UploadAheadBudget);
-}
-
-PreparedSlide MainWindow::prepareOnUiThread()
-{
-    showLoadingLine();
-    return prepareSlide(m_currentIndex, currentEntry().path, {}, m_textureLayout);
 }
 
 const PathEntry& MainWindow::currentEntry() const
 {
-    return m_imageList.unguarded().at(std::size_t(m_currentIndex));
+    return m_imageList.unguarded().at(std::size_t(currentPicture()));
 }
 
 void MainWindow::showLoadingLine()
 {
-    m_surface->showStatusLine(QStringLiteral("Now File(") +
-                              visibleName(fileNamePart(currentEntry().display)) +
-                              QStringLiteral(") Loading"));
-}
-
-void MainWindow::showPicture(PreparedSlide picture)
-{
-    if (highQuality())
-        m_surface->showHighTexture(picture.index, *picture.slide);
-    else
-        m_surface->uploadTexture(picture.slide->texturePixels());
-    m_shown = std::move(picture);
+    m_surface->showStatusLine(
+        tr("Now File(%1) Loading").arg(visibleName(fileNamePart(currentEntry().display))));
 }
 
 int MainWindow::drawPathIndex()
@@ -453,12 +427,14 @@ bool MainWindow::finishChange()
     std::optional<PreparedSlide> picture = takePicture();
     if (!picture)
         return false;
-    m_changePending = false;
+    m_cycle->changeDone();
     // An error ends the tick here: the previous picture stays, and is drawn again from the
     // first camera frame on the next ticks.
-    if (picture->error)
+    if (picture->error) {
+        m_pacer->frameSkipped();
         std::rethrow_exception(picture->error);
-    showPicture(std::move(*picture));
+    }
+    m_pictures.show(std::move(*picture));
     m_pathIndex = drawPathIndex();
     m_pageBox->setPlainText(pageText(currentEntry(), 8));
     return true;
@@ -466,41 +442,40 @@ bool MainWindow::finishChange()
 
 void MainWindow::drawFrame()
 {
+    const PreparedSlide& shown = m_pictures.shown();
     const SceneRenderer::Scene scene =
-        buildScene(m_shown.slide->imageWidth(), m_shown.slide->imageHeight(),
-                   m_shown.slide->texExtentS(), m_shown.slide->texExtentT());
-    m_surface->presentFrame(m_cameraPaths.pose(m_frameCounter + 1, m_pathIndex), scene);
-    if (m_frameLog)
-        m_frameLog->record(m_shown.index, m_frameCounter + 1, m_pathIndex);
+        buildScene(shown.slide->imageWidth(), shown.slide->imageHeight(), shown.slide->texExtentS(),
+                   shown.slide->texExtentT());
+    const double position = m_cycle->tablePosition();
+    m_surface->presentFrame(m_cameraPaths.pose(position, m_pathIndex), scene);
+    m_cycle->frameShown();
+    if (!m_frameLog)
+        return;
+    if (m_cycle->motion() == SlideMotion::Frames)
+        m_frameLog->record(shown.index, int(position), m_pathIndex);
+    else
+        m_frameLog->recordPosition(shown.index, position, m_pathIndex);
 }
 
 void MainWindow::slideTick()
 {
     runGuarded(this, [this] {
-        if (m_frameCounter >= SlideFrames) {
-            // The change of picture. Clicks while it waits for its picture move its target by
-            // the same rules, and the latest target is the one shown.
-            m_frameCounter = 0;
-            ++m_currentIndex;
-            if (m_currentIndex >= int(m_imageList.unguarded().count()))
-                m_currentIndex = 0;
-            m_changePending = true;
-        }
-        // Until the picture is ready no frame is drawn; the status line stays on screen.
-        if (m_changePending && !finishChange())
+        // Nothing is drawn while paused, nor once the program is ending.
+        if (!m_cycle || m_cycle->paused() || m_stopping)
             return;
-        // Switching the timer off and on around the frame restarts its interval, so the next
-        // frame comes no sooner than 30 ms after this one is on screen.
-        m_slideTimer.stop();
+        // Until the picture is ready no frame is drawn; the status line stays on screen.
+        if (m_cycle->beginTick() && !finishChange()) {
+            m_pacer->waitForPicture();
+            return;
+        }
         drawFrame();
-        m_slideTimer.start();
-        ++m_frameCounter;
+        m_pacer->frameDone();
+        // Smooth motion and high quality put the next picture's texture up a slice per frame
+        // while this slide runs, so that the change costs no more than any other frame.
+        if (m_cycle->motion() == SlideMotion::Smooth || m_show.quality == PictureQuality::High)
+            m_pictures.stageAhead(nextPicture());
         // The next picture is prepared once this frame is on screen.
-        if (m_preparer)
-            m_preparer->resume();
-        // In high quality its texture then goes up a slice at a time, ahead of the change.
-        if (m_preparer && highQuality())
-            uploadAhead();
+        m_pictures.resume();
     });
 }
 
@@ -528,7 +503,7 @@ void MainWindow::stopSteps()
         m_searchThread->requestStop();
         m_searchThread.reset();
     } else {
-        m_slideTimer.stop();
+        m_pacer->stop();
     }
     requestQuit();
 }
@@ -548,63 +523,11 @@ void MainWindow::closeClicked()
     requestQuit();
 }
 
-void MainWindow::enableKeyPreview()
-{
-    if (m_keyPreview)
-        return;
-    m_keyPreview = true;
-    qApp->installEventFilter(this);
-}
-
-bool MainWindow::pressVisibleButton()
-{
-    for (QPushButton* button : {m_panel->cancelButton(), m_closeButton}) {
-        if (button->isVisible() && button->isEnabled()) {
-            button->click();
-            return true;
-        }
-    }
-    return false;
-}
-
-bool MainWindow::eventFilter(QObject* watched, QEvent* event)
-{
-    // Key preview: once the slideshow runs, the window sees every key of its own controls first.
-    if (m_keyPreview && event->type() == QEvent::KeyPress) {
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget != nullptr && widget->window() == this) {
-            auto* key = static_cast<QKeyEvent*>(event);
-            if (key->key() == Qt::Key_Escape) {
-                runGuarded(this, [this] { stopSteps(); });
-                return true;
-            }
-            if (isPlainCKey(key) && !takesTypedText(QApplication::focusWidget()) &&
-                pressVisibleButton())
-                return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
 void MainWindow::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape) {
-        runGuarded(this, [this] { stopSteps(); });
-        return;
-    }
-    // The buttons' accelerator without Alt: reached only when the focused control did not take
-    // the key as text.
-    if (isPlainCKey(event) && !takesTypedText(QApplication::focusWidget()) && pressVisibleButton())
-        return;
-    QWidget::keyPressEvent(event);
-}
-
-void MainWindow::resumeSlideTimer()
-{
-    // Enabling the timer when it already runs changes nothing; in particular it does not
-    // restart its interval.
-    if (!m_slideTimer.isActive())
-        m_slideTimer.start();
+    // Escape and the accelerator's buttons run their steps guarded, like every other handler.
+    if (!m_keys->handleKey(event))
+        QWidget::keyPressEvent(event);
 }
 
 void MainWindow::mousePressEvent(QMouseEvent* event)
@@ -616,22 +539,19 @@ void MainWindow::mousePressEvent(QMouseEvent* event)
             return;
         switch (event->button()) {
         case Qt::LeftButton:
-            m_frameCounter = SlideFrames;
-            resumeSlideTimer();
+            m_cycle->next();
+            m_pacer->start();
             break;
         case Qt::RightButton:
-            m_frameCounter = SlideFrames;
-            m_currentIndex -= 2;
-            if (m_currentIndex < -1)
-                m_currentIndex = int(m_imageList.unguarded().count()) - 2;
-            resumeSlideTimer();
+            m_cycle->previous();
+            m_pacer->start();
             break;
         case Qt::MiddleButton:
-            if (m_slideTimer.isActive()) {
-                m_slideTimer.stop();
+            if (m_cycle->togglePause()) {
+                m_pacer->stop();
                 m_surface->showPauseMarker();
             } else {
-                m_slideTimer.start();
+                m_pacer->start();
             }
             break;
         default:

@@ -3,8 +3,11 @@
 #include "app/applocations.h"
 #include "app/framelog.h"
 #include "app/showoptions.h"
+#include "app/slidepictures.h"
 #include "music/musicplaylist.h"
 #include "render/camerapaths.h"
+#include "render/framepacer.h"
+#include "render/slidecycle.h"
 #include "render/slideimage.h"
 #include "render/slidepreparer.h"
 #include "search/guardedlist.h"
@@ -19,6 +22,7 @@
 #include <random>
 #include <string>
 
+class KeyControl;
 class PageBox;
 class SearchPanel;
 class QPushButton;
@@ -36,14 +40,15 @@ struct StartupOptions
     std::string folderArgument;
     // Plays music through SDL2_mixer; tests may pass their own playlist or none.
     std::unique_ptr<MusicPlaylist> music;
-    // The settings file's [SHOW] section and its command-line twins.
+    // The [SHOW] settings, with the command line's over the file's.
     ShowOptions show;
 };
 
 // The one window of the program. It covers a monitor, shows the search screen while the search
-// thread collects the pictures, then runs the slideshow: one frame every 30 ms, the next picture
-// every 150 frames. It orchestrates; the search, the decoding, the camera paths, the scene and
-// the music live in classes of their own.
+// thread collects the pictures, then runs the slideshow: by default one frame every 30 ms and the
+// next picture every 150 frames, or with smooth motion one frame per refresh of the display. It
+// orchestrates; the slide cycle, the search, the decoding, the camera paths, the scene and the
+// music live in classes of their own.
 class MainWindow : public QWidget
 {
     Q_OBJECT
@@ -57,11 +62,15 @@ public:
     void slideTick();
     void musicTick();
 
-    const TextureLayout& textureLayout() const { return m_textureLayout; }
+    // The slide texture's shape, chosen at the hand-over (the design's unless QUALITY=HIGH).
+    const TextureLayout& textureLayout() const { return m_pictures.layout(); }
 
     // State the tests and the accessibility description read.
-    int frameCounter() const { return m_frameCounter; }
-    int currentIndex() const { return m_currentIndex; }
+    int frameCounter() const { return m_cycle ? m_cycle->frameCounter() : 0; }
+    // The play position (see SlideCycle::position()).
+    int currentIndex() const { return m_cycle ? m_cycle->position() : 0; }
+    // The list index of the picture at the current position.
+    int currentPicture() const;
     int pathIndex() const { return m_pathIndex; }
     bool slideshowRunning() const { return m_slideshowRunning; }
     int monitorIndex() const { return m_monitorIndex; }
@@ -70,16 +79,20 @@ public:
     // The search has ended and the first picture is still being prepared.
     bool handOverPending() const { return m_handOverPending; }
     // A change of picture waits for its picture to be prepared.
-    bool changePending() const { return m_changePending; }
+    bool changePending() const { return m_cycle && m_cycle->changePending(); }
+    // The slide cycle; null until the search has been handed over.
+    const SlideCycle* slideCycle() const { return m_cycle.get(); }
+    const FramePacer* framePacer() const { return m_pacer; }
+    const ShowOptions& showOptions() const { return m_show; }
     const QTimer& findFileTimer() const { return m_findFileTimer; }
-    const QTimer& slideTimer() const { return m_slideTimer; }
+    const QTimer& slideTimer() const { return m_pacer->slideTimer(); }
     const QTimer& musicTimer() const { return m_musicTimer; }
     // The next music file is being opened in the background.
     bool musicOpening() const { return m_music && m_music->opening(); }
     // The picture on screen; before the first one, an empty white slide.
-    const SlideImage& slideImage() const { return *m_shown.slide; }
+    const SlideImage& slideImage() const { return *m_pictures.shown().slide; }
     // Prepares the pictures off the UI thread; null until the search has been handed over.
-    SlidePreparer* preparer() const { return m_preparer.get(); }
+    SlidePreparer* preparer() const { return m_pictures.preparer(); }
     const CameraPaths& cameraPaths() const { return m_cameraPaths; }
     SlideSurface* slideSurface() const { return m_surface; }
     // The widget that holds the surface in the window; presses over it are the window's.
@@ -95,7 +108,7 @@ public:
     // Benchmark only: each change decodes and scales its picture on the UI thread, inside the
     // tick, as the show did before it had a preparer, so that the two can be compared in one run.
     // Set before the hand-over.
-    void setSynchronousChangesForBenchmark(bool on) { m_synchronousChanges = on; }
+    void setSynchronousChangesForBenchmark(bool on) { m_pictures.setSynchronous(on); }
 
     // Lets tests choose the next camera paths; the program draws them at random.
     void setPathChooserForTesting(std::function<int()> chooser)
@@ -111,7 +124,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildComponents();
@@ -119,18 +131,18 @@ private:
     void startMusic();
     void chooseSearchFolder(const std::string& argument);
     void placeOnMonitor();
+    void placeComponents();
+    // Whether the display lets the program place its window (X) or its compositor does (Wayland).
+    static bool clientPlacesWindows();
 
     void handOver();
     void finishHandOver();
     void pictureReady();
+    int listIndex(int position) const;
+    int nextPicture() const;
     std::optional<PreparedSlide> takePicture();
-    bool highQuality() const { return m_show.quality == PictureQuality::High; }
-    bool uploadPicture(int index);
-    void uploadAhead();
-    PreparedSlide prepareOnUiThread();
     const PathEntry& currentEntry() const;
     void showLoadingLine();
-    void showPicture(PreparedSlide picture);
     bool finishChange();
     void drawFrame();
     QString pageText(const PathEntry& entry, int margin) const;
@@ -138,37 +150,28 @@ private:
     int drawPathIndex();
 
     void stopSteps();
-    void resumeSlideTimer();
     void closeClicked();
     void requestQuit();
-    void enableKeyPreview();
-    bool pressVisibleButton();
 
     // Components, named as the window's parts are named everywhere else in the project.
     QPushButton* m_closeButton = nullptr; // B_Close
     SearchPanel* m_panel = nullptr;       // Panel1, the search screen
     PageBox* m_pageBox = nullptr;         // E_Page
+    KeyControl* m_keys = nullptr;         // Escape and the buttons' accelerator
     SlideSurface* m_surface = nullptr;    // the OpenGL surface, owned by its container
     QWidget* m_surfaceWidget = nullptr;
-    QTimer m_findFileTimer; // Timer_FindFile
-    QTimer m_slideTimer;    // Timer_Slide
-    QTimer m_musicTimer;    // Timer_Mid
+    QTimer m_findFileTimer;        // Timer_FindFile
+    QTimer m_musicTimer;           // Timer_Mid
+    FramePacer* m_pacer = nullptr; // Timer_Slide, or smooth motion's frames
 
     AppLocations m_locations;
-    const ShowOptions m_show;
-    // The slide texture's shape, chosen at the hand-over (the design's unless QUALITY=HIGH).
-    TextureLayout m_textureLayout;
     std::string m_searchFolder;
+    ShowOptions m_show;
     int m_monitorIndex = 0;
-    int m_currentIndex = 0;
-    int m_frameCounter = 0;
     int m_pathIndex = 0;
     bool m_slideshowRunning = false;
-    bool m_keyPreview = false;
     bool m_stopping = false;
     bool m_handOverPending = false;
-    bool m_changePending = false;
-    bool m_synchronousChanges = false;
     // The picture whose "Loading" status line is on screen, or -1.
     int m_loadingShown = -1;
 
@@ -180,10 +183,10 @@ private:
     std::function<int()> m_pathChooser;
     std::function<void(int, std::stop_token)> m_prepareHook;
     CameraPaths m_cameraPaths;
-    // The picture on screen and its list index (-1 before the first one).
-    PreparedSlide m_shown{-1, std::make_unique<SlideImage>(), {}};
+    std::unique_ptr<SlideCycle> m_cycle;
+    // The prepared pictures and the one on screen.
+    SlidePictures m_pictures;
     GuardedList m_imageList;
     std::unique_ptr<SearchThread> m_searchThread;
-    std::unique_ptr<SlidePreparer> m_preparer;
     std::unique_ptr<FrameLog> m_frameLog = FrameLog::fromEnvironment();
 };

@@ -1,6 +1,8 @@
 #include "app/messages.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 namespace Messages {
 namespace {
@@ -24,7 +26,40 @@ void present(QWidget* parent, Kind kind, const QString& text)
     box.exec();
 }
 
+// The error texts that the picture readers, the search and the music raise in Japanese and the
+// error box shows in the user's language: whole texts, and texts around a file name or a reason.
+constexpr const char* kFixedErrorTexts[] = {
+    QT_TRANSLATE_NOOP("ErrorBox", "原因不明のエラー"),
+    QT_TRANSLATE_NOOP("ErrorBox", "ストリームからの読み込みエラー"),
+};
+
+QString translate(const char* sourceText)
+{
+    return QCoreApplication::translate("ErrorBox", sourceText);
+}
+
 } // namespace
+
+QString translatedErrorText(const QString& errorText)
+{
+    for (const char* text : kFixedErrorTexts) {
+        if (errorText == QString::fromUtf8(text))
+            return translate(text);
+    }
+    static const QRegularExpression openError(
+        QStringLiteral("^ファイル \"(.*)\"\\. (.*) は開けません$"),
+        QRegularExpression::DotMatchesEverythingOption);
+    if (const QRegularExpressionMatch match = openError.match(errorText); match.hasMatch()) {
+        return QCoreApplication::translate("ErrorBox", "ファイル \"%1\". %2 は開けません")
+            .arg(match.captured(1), match.captured(2));
+    }
+    const QString threadError = QStringLiteral("スレッド作成エラー：");
+    if (errorText.startsWith(threadError)) {
+        return QCoreApplication::translate("ErrorBox", "スレッド作成エラー：%1")
+            .arg(errorText.mid(threadError.size()));
+    }
+    return errorText;
+}
 
 QString errorBoxText(const QString& errorText)
 {
@@ -40,7 +75,7 @@ void showPlain(QWidget* parent, const QString& text)
 
 void showError(QWidget* parent, const QString& errorText)
 {
-    present(parent, Kind::Error, errorBoxText(errorText));
+    present(parent, Kind::Error, errorBoxText(translatedErrorText(errorText)));
 }
 
 void setPresenterForTesting(Presenter presenter)

@@ -22,6 +22,12 @@ enum class Kind
 // above that of the full stop itself (so "...エラー" gains one and "...(24Bit)" does not).
 QString errorBoxText(const QString& errorText);
 
+// An error text in the user's language. The plain libraries raise their errors in Japanese, the
+// program's own language; the English translation knows those texts, including the ones around
+// a file name or a reason. Any other text (the bitmap reader's, the audio library's) stays as
+// it is.
+QString translatedErrorText(const QString& errorText);
+
 void showPlain(QWidget* parent, const QString& text);
 void showError(QWidget* parent, const QString& errorText);
 

@@ -9,7 +9,7 @@
 PageBox::PageBox(QWidget* parent) : QPlainTextEdit(parent)
 {
     setObjectName(QStringLiteral("E_Page"));
-    setAccessibleName(QStringLiteral("ページ"));
+    setAccessibleName(tr("ページ"));
     resize(PageBoxSize);
     setReadOnly(true);
     setFrameShape(QFrame::NoFrame);

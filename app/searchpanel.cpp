@@ -46,9 +46,8 @@ SearchPanel::SearchPanel(QWidget* parent) : QFrame(parent)
     m_splash->setPixmap(QPixmap(QStringLiteral(":/lumivane/splash.bmp")));
     m_splash->setAccessibleName(QStringLiteral("Lumivane"));
 
-    m_statusLabel =
-        makeCaption(this, "Label1", QStringLiteral("フォルダ内の画像ファイルを探しています。"),
-                    QPoint(8, 4), 16);
+    m_statusLabel = makeCaption(this, "Label1", tr("フォルダ内の画像ファイルを探しています。"),
+                                QPoint(8, 4), 16);
     m_productLabel = makeCaption(this, "Label2", QStringLiteral("Lumivane"), QPoint(104, 148), 35);
     m_webLabel = makeCaption(this, "Label3", kWebAddress, QPoint(280, 236), 16);
 
@@ -57,14 +56,14 @@ SearchPanel::SearchPanel(QWidget* parent) : QFrame(parent)
     m_pathBox->setGeometry(4, 24, 462, 19);
     m_pathBox->setFont(windowFont(11));
     m_pathBox->setAttribute(Qt::WA_InputMethodEnabled, false);
-    m_pathBox->setAccessibleName(QStringLiteral("検索中のファイル"));
+    m_pathBox->setAccessibleName(tr("検索中のファイル"));
     QPalette pathPalette = m_pathBox->palette();
     pathPalette.setColor(QPalette::Text, Qt::black);
     pathPalette.setColor(QPalette::Base, Qt::white);
     m_pathBox->setPalette(pathPalette);
 
     // White text needs a darker face than the platform's default grey to stay readable.
-    m_cancelButton = new QPushButton(QStringLiteral("検索中止(&C)"), this);
+    m_cancelButton = new QPushButton(tr("検索中止(&C)"), this);
     m_cancelButton->setObjectName(QStringLiteral("B_Search_Cancel"));
     m_cancelButton->setGeometry(140, 68, 159, 25);
     m_cancelButton->setFont(windowFont(13));
@@ -78,9 +77,9 @@ SearchPanel::SearchPanel(QWidget* parent) : QFrame(parent)
 
 void SearchPanel::showStopping()
 {
-    m_statusLabel->setText(QStringLiteral("ファイル検索の中止処理をしています"));
+    m_statusLabel->setText(tr("ファイル検索の中止処理をしています"));
     m_statusLabel->adjustSize();
-    m_cancelButton->setText(QStringLiteral("中止処理中"));
+    m_cancelButton->setText(tr("中止処理中"));
     m_cancelButton->setEnabled(false);
     m_statusLabel->update();
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -32,7 +34,34 @@ bool choose(std::string_view value, std::initializer_list<std::pair<std::string_
     return false;
 }
 
-constexpr std::array<ShowSetting, 1> Settings{{
+// A decimal number such as "4.5" or "10": digits with at most one point, no sign, no exponent,
+// read the same in every locale.
+bool parseDecimal(std::string_view text, double& number)
+{
+    const bool wellFormed = !text.empty() && text.front() != '.' && text.back() != '.' &&
+                            std::count(text.begin(), text.end(), '.') <= 1 &&
+                            std::all_of(text.begin(), text.end(),
+                                        [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
+    if (!wellFormed)
+        return false;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+constexpr std::array<ShowSetting, 3> Settings{{
+    {"MOTION", "FRAMES or SMOOTH", "FRAMES",
+     [](ShowOptions& options, std::string_view value) {
+         return choose(value, {{"FRAMES", SlideMotion::Frames}, {"SMOOTH", SlideMotion::Smooth}},
+                       options.motion);
+     }},
+    {"SECONDS", "a number from 1 to 3600", "4.5",
+     [](ShowOptions& options, std::string_view value) {
+         double seconds = 0;
+         if (!parseDecimal(value, seconds) || seconds < 1 || seconds > 3600)
+             return false;
+         options.seconds = seconds;
+         return true;
+     }},
     {"QUALITY", "DESIGN or HIGH", "DESIGN",
      [](ShowOptions& options, std::string_view value) {
          return choose(value, {{"DESIGN", PictureQuality::Design}, {"HIGH", PictureQuality::High}},
@@ -110,8 +139,8 @@ std::string badFileValue(const std::string& iniPath, const ShowSetting& setting,
 
 std::string badOptionValue(const ShowSetting& setting, std::string_view value)
 {
-    return "invalid value '" + printable(value) + "' for --" + lowerCase(setting.key) +
-           " (use " + lowerCase(setting.allowed) + "; see 'lumivane --help')";
+    return "invalid value '" + printable(value) + "' for --" + lowerCase(setting.key) + " (use " +
+           lowerCase(setting.allowed) + "; see 'lumivane --help')";
 }
 
 std::string optionWithoutValue(const ShowSetting& setting)

@@ -2,6 +2,7 @@
 
 #include "app/settings.h"
 #include "render/picturequality.h"
+#include "render/slideconstants.h"
 
 #include <span>
 #include <string>
@@ -9,10 +10,15 @@
 #include <vector>
 
 // The show's own options: section [SHOW] of lumivane.ini, each key with a command-line twin
-// ("QUALITY" and "--quality") that wins over the file. Read once at start-up and handed to the
+// ("MOTION" and "--motion") that wins over the file. Read once at start-up and handed to the
 // window. Without any of them the show is the one of the [DEF]-only program.
 struct ShowOptions
 {
+    // MOTION=FRAMES|SMOOTH: one camera entry per frame of the slide timer, or along the clock
+    // at the display's refresh.
+    SlideMotion motion = SlideMotion::Frames;
+    // SECONDS=1..3600: the time each picture is shown, a decimal number.
+    double seconds = 4.5;
     // QUALITY=DESIGN|HIGH: the slide texture and the drawing of the scene.
     PictureQuality quality = PictureQuality::Design;
 
@@ -25,7 +31,7 @@ struct ShowSetting
     // The key in the file, in capitals; the command line's twin is "--" and the key in small
     // letters.
     std::string_view key;
-    // The values allowed, as the messages and the help name them: "DESIGN or HIGH".
+    // The values allowed, as the messages and the help name them: "FRAMES or SMOOTH".
     std::string_view allowed;
     // The default, as the file would spell it.
     std::string_view fallback;
@@ -55,6 +61,6 @@ std::string badFileValue(const std::string& iniPath, const ShowSetting& setting,
                          std::string_view value);
 // A bad value on the command line.
 std::string badOptionValue(const ShowSetting& setting, std::string_view value);
-// "--quality" without "=" and a value.
+// "--motion" without "=" and a value.
 std::string optionWithoutValue(const ShowSetting& setting);
 } // namespace ShowTexts

@@ -177,16 +177,13 @@ RunResult runShow(TimingApplication& app, const QString& folder, bool synchronou
     std::vector<long long> times;
     std::vector<int> pictures;
     std::ifstream log(QFile::encodeName(logPath).toStdString());
-    std::string line;
-    while (std::getline(log, line)) {
-        // Time, picture, camera frame and whatever columns follow.
-        std::istringstream fields(line);
-        long long time = 0;
-        int picture = 0;
-        if (fields >> time >> picture) {
-            times.push_back(time);
-            pictures.push_back(picture);
-        }
+    long long time = 0;
+    int picture = 0;
+    int frame = 0;
+    int path = 0;
+    while (log >> time >> picture >> frame >> path) {
+        times.push_back(time);
+        pictures.push_back(picture);
     }
     std::vector<double> intervals;
     for (std::size_t i = 1; i < times.size(); ++i) {

@@ -141,3 +141,18 @@ CameraPose CameraPaths::pose(int frame, int path) const
     return {m_eyeX[f][p],    m_eyeY[f][p],    m_eyeZ[f][p],
             m_centerX[f][p], m_centerY[f][p], m_centerZ[f][p]};
 }
+
+CameraPose CameraPaths::pose(double position, int path) const
+{
+    if (!(position >= 1 && position <= SlideFrames))
+        throw std::out_of_range("camera position out of range");
+    const int below = int(position);
+    const auto t = static_cast<float>(position - below);
+    const CameraPose a = pose(below, path);
+    if (t == 0)
+        return a;
+    const CameraPose b = pose(below + 1, path);
+    const auto mix = [t](float from, float to) { return from + (to - from) * t; };
+    return {mix(a.eyeX, b.eyeX),       mix(a.eyeY, b.eyeY),       mix(a.eyeZ, b.eyeZ),
+            mix(a.centerX, b.centerX), mix(a.centerY, b.centerY), mix(a.centerZ, b.centerZ)};
+}

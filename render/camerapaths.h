@@ -29,6 +29,11 @@ public:
     // any other frame or path.
     CameraPose pose(int frame, int path) const;
 
+    // The pose at a fractional table position 1..SlideFrames of a path: eye and centre each
+    // interpolated linearly between the two entries around it. A whole position is that entry's
+    // pose exactly. Throws std::out_of_range outside 1..SlideFrames or for a bad path.
+    CameraPose pose(double position, int path) const;
+
 private:
     using Table = std::array<std::array<float, PathCount>, SlideFrames>;
 

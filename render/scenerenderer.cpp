@@ -31,6 +31,27 @@ unsigned uploadSlideTexture(unsigned previousName, bool previousCreated, const s
     return name;
 }
 
+unsigned createSlideTexture()
+{
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 1024, 1024, 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    return name;
+}
+
+void uploadSlideRows(unsigned name, const std::uint8_t* pixels, int firstRow, int rows)
+{
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, firstRow, 1024, rows, GL_RGB, GL_UNSIGNED_BYTE,
+                    pixels + std::size_t(firstRow) * 1024 * 3);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
 void deleteSlideTexture(unsigned name)
 {
     GLuint texture = name;

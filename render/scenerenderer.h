@@ -24,6 +24,14 @@ unsigned uploadSlideTexture(unsigned previousName, bool previousCreated,
 
 void deleteSlideTexture(unsigned name);
 
+// Makes a slide texture object of 1024 x 1024 RGB texels, as uploadSlideTexture() does, without
+// filling it; uploadSlideRows() fills it in slices. Leaves texture object 0 bound.
+unsigned createSlideTexture();
+
+// Uploads `rows` rows of a 1024 x 1024 RGB image (bottom row first), from row `firstRow` on,
+// into the texture `name`. Leaves texture object 0 bound.
+void uploadSlideRows(unsigned name, const std::uint8_t* pixels, int firstRow, int rows);
+
 // Draws one frame: viewport and perspective from the surface size, the camera, the clear, and
 // the eight polygons of the scene with the slide texture bound for the picture only. Ends with
 // glFlush; presenting the frame is the caller's job.

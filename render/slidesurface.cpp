@@ -9,20 +9,36 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
 #include <QOpenGLPaintDevice>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QWidget>
 
 #include <GL/gl.h>
 #include <GL/glext.h>
 
 #include <cstdio>
 
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <utility>
+
 namespace {
 
 const QColor kBlue(0, 0, 255);
 
+// Qt's Wayland platform plugins are "wayland", "wayland-egl", "wayland-brcm"...
+bool onWayland()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 SlideSurface::Failure simulatedFailure = SlideSurface::Failure::None;
+bool simulatedNoMultisampling = false;
 
 // Text drawn straight onto the surface: the window's font, white, on an opaque blue background.
 void drawOpaqueText(QPainter& painter, const QString& text)
@@ -35,7 +51,30 @@ void drawOpaqueText(QPainter& painter, const QString& text)
 
 } // namespace
 
-SlideSurface::SlideSurface(PictureQuality quality) : m_quality(quality)
+// Shows the frames the surface draws off screen. It lies in the window like any other widget,
+// beneath the window's controls, and owns the surface.
+class SlideFrameView : public QWidget
+{
+public:
+    SlideFrameView(SlideSurface& surface, QWidget* parent) : QWidget(parent), m_surface(surface)
+    {
+        // The frame covers every pixel: there is no background to fill first.
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QPainter painter(this);
+        m_surface.paintView(painter, event->rect());
+    }
+
+private:
+    SlideSurface& m_surface;
+};
+
+SlideSurface::SlideSurface(PictureQuality quality)
+    : m_quality(quality), m_offScreen(onWayland())
 {
     setObjectName(QStringLiteral("SlideSurface"));
     setSurfaceType(QSurface::OpenGLSurface);
@@ -50,15 +89,33 @@ SlideSurface::~SlideSurface()
     releaseSurface();
 }
 
+QWidget* SlideSurface::embedIn(QWidget* parent)
+{
+    if (!m_offScreen)
+        return QWidget::createWindowContainer(this, parent);
+    auto* view = new SlideFrameView(*this, parent);
+    // The view owns the surface, as a window container owns its window.
+    QObject::setParent(view);
+    m_view = view;
+    return view;
+}
+
 SlideSurface::Failure SlideSurface::createContext()
 {
-    // The native window must exist before a context can be made current on it.
-    create();
+    if (m_offScreen) {
+        m_offscreenSurface = std::make_unique<QOffscreenSurface>();
+        m_offscreenSurface->setFormat(requestedFormat());
+        m_offscreenSurface->create();
+    } else {
+        // The native window must exist before a context can be made current on it.
+        create();
+    }
     m_context = std::make_unique<QOpenGLContext>();
     m_context->setFormat(requestedFormat());
     if (simulatedFailure == Failure::CreateContext || !m_context->create())
         return Failure::CreateContext;
-    if (simulatedFailure == Failure::MakeCurrent || !m_context->makeCurrent(this))
+    QSurface* target = m_offScreen ? static_cast<QSurface*>(m_offscreenSurface.get()) : this;
+    if (simulatedFailure == Failure::MakeCurrent || !m_context->makeCurrent(target))
         return Failure::MakeCurrent;
     m_ready = true;
     if (m_quality == PictureQuality::High)
@@ -83,9 +140,11 @@ void SlideSurface::setUpHighQuality()
     m_maxTextureSize = maxSize;
     m_highTextures = std::make_unique<MipmappedTextures>(MipmappedTextures::anisotropyOffered());
 
-    if (m_context->format().samples() >= 2) {
+    // Off screen (Wayland) the frame goes into a framebuffer object of its own, never into the
+    // surface's samples.
+    if (!simulatedNoMultisampling && !m_offScreen && m_context->format().samples() >= 2) {
         m_antialiasing = Antialiasing::Visual;
-    } else if (MultisampleTarget::isAvailable()) {
+    } else if (!simulatedNoMultisampling && MultisampleTarget::isAvailable()) {
         m_antialiasing = Antialiasing::Framebuffer;
         m_multisample = std::make_unique<MultisampleTarget>();
     } else {
@@ -99,9 +158,39 @@ void SlideSurface::simulateFailureForTesting(Failure failure)
     simulatedFailure = failure;
 }
 
+void SlideSurface::simulateNoMultisamplingForTesting(bool simulate)
+{
+    simulatedNoMultisampling = simulate;
+}
+
 bool SlideSurface::makeCurrent()
 {
-    return m_ready && m_context->makeCurrent(this);
+    if (!m_ready)
+        return false;
+    if (m_offScreen)
+        return m_context->makeCurrent(m_offscreenSurface.get());
+    return m_context->makeCurrent(this);
+}
+
+bool SlideSurface::bindFramebuffer()
+{
+    // The surface takes the view's size, and the framebuffer the surface's size in device
+    // pixels. No alpha channel: the frame is opaque, as on a window of its own.
+    if (m_view && size() != m_view->size())
+        resize(m_view->size());
+    const QSize pixels(int(width() * devicePixelRatio()), int(height() * devicePixelRatio()));
+    if (pixels.isEmpty())
+        return false;
+    if (!m_framebuffer || m_framebuffer->size() != pixels) {
+        m_framebuffer.reset();
+        m_framebuffer = std::make_unique<QOpenGLFramebufferObject>(
+            pixels, QOpenGLFramebufferObject::Depth, GLenum(GL_TEXTURE_2D), GLenum(GL_RGB8));
+        if (!m_framebuffer->isValid()) {
+            m_framebuffer.reset();
+            return false;
+        }
+    }
+    return m_framebuffer->bind();
 }
 
 unsigned SlideSurface::drawnTexture() const
@@ -160,21 +249,123 @@ void SlideSurface::paintOverlays()
     // QPainter's OpenGL engine switches depth testing and texturing off when it ends; put the
     // slideshow's fixed state back for the next frame.
     applyFixedState();
+    // The frame is read back from the off-screen framebuffer, whatever the painter left bound.
+    if (m_framebuffer)
+        m_framebuffer->bind();
 }
 
 void SlideSurface::present()
 {
-    // Drawn and swapped now, not at the next turn of the event loop: the frame is on screen
-    // when this returns. An unexposed surface has nothing to show.
+    // Drawn and shown now, not at the next turn of the event loop: the frame is on screen when
+    // this returns. An unexposed surface has nothing to show. On Wayland a hidden window is
+    // not drawn at all: its compositor takes no frames from it, and the show must neither wait
+    // for one nor draw for nobody.
+    if (m_offScreen) {
+        if (viewExposed() && renderOffScreen())
+            m_view->repaint();
+        return;
+    }
     if (!isExposed() || !makeCurrent())
         return;
     render();
     m_context->swapBuffers(this);
 }
 
+bool SlideSurface::viewExposed() const
+{
+    if (m_view == nullptr || !m_view->isVisible())
+        return false;
+    const QWindow* window = m_view->window()->windowHandle();
+    return window != nullptr && window->isExposed();
+}
+
+bool SlideSurface::renderOffScreen()
+{
+    if (!makeCurrent() || !bindFramebuffer())
+        return false;
+    render();
+    m_frame = readFrame();
+    return true;
+}
+
+void SlideSurface::paintView(QPainter& painter, const QRect& area)
+{
+    // The first frame, and the first after a resize, is drawn when the view is painted.
+    const qreal ratio = devicePixelRatio();
+    const QSize pixels(int(m_view->width() * ratio), int(m_view->height() * ratio));
+    if (m_frame.size() != pixels && !renderOffScreen()) {
+        painter.fillRect(area, kBlue);
+        return;
+    }
+    m_frame.setDevicePixelRatio(ratio);
+    painter.drawImage(QPointF(area.topLeft()), m_frame,
+                      QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
+    // The view is painted when its window is exposed again: frames that stopped while it was
+    // hidden may go on.
+    emit exposeChanged();
+}
+
+QImage SlideSurface::readFrame()
+{
+    // Read as 0xAARRGGBB words; the frame has no alpha channel, so every pixel reads opaque.
+    // OpenGL hands the bottom row first; Mesa can hand the top row first instead, which saves
+    // turning the image over afterwards.
+    const int w = int(width() * devicePixelRatio());
+    const int h = int(height() * devicePixelRatio());
+    QImage image(w, h, QImage::Format_RGB32);
+    const bool topRowFirst = m_context->hasExtension(QByteArrayLiteral("GL_MESA_pack_invert"));
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    if (topRowFirst)
+        glPixelStorei(GL_PACK_INVERT_MESA, GL_TRUE);
+    glReadBuffer(m_offScreen ? GL_COLOR_ATTACHMENT0 : GL_BACK);
+    glReadPixels(0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, image.bits());
+    if (topRowFirst)
+        glPixelStorei(GL_PACK_INVERT_MESA, GL_FALSE);
+    else
+        image.mirror();
+    return image;
+}
+
 void SlideSurface::exposeEvent(QExposeEvent*)
 {
     present();
+    emit exposeChanged();
+}
+
+bool SlideSurface::event(QEvent* event)
+{
+    if (event->type() == QEvent::UpdateRequest)
+        emit frameRequested();
+    return QWindow::event(event);
+}
+
+bool SlideSurface::swapWaitsForRefresh(double refreshRate)
+{
+    if (m_swapWaits)
+        return *m_swapWaits;
+    // Off-screen frames are never swapped: a timer paces them.
+    if (m_offScreen)
+        return false;
+    if (!isExposed() || !makeCurrent())
+        return false;
+    // Frames swapped back to back come one refresh apart when the swap waits, and as fast as
+    // they are drawn when it does not. The first swaps may go through at once while the
+    // driver's queue fills, so only the last ones count, and the shortest of them decides: a
+    // busy machine can make a swap late, but not early.
+    constexpr int Swaps = 7;
+    constexpr int Counted = 4;
+    std::array<std::chrono::steady_clock::time_point, Swaps> done{};
+    for (auto& at : done) {
+        render();
+        m_context->swapBuffers(this);
+        glFinish();
+        at = std::chrono::steady_clock::now();
+    }
+    std::chrono::duration<double> shortest = done[Swaps - 1] - done[Swaps - 2];
+    for (int i = Swaps - Counted; i < Swaps; ++i)
+        shortest = std::min<std::chrono::duration<double>>(shortest, done[i] - done[i - 1]);
+    m_swapWaits = shortest.count() >= 0.75 / refreshRate;
+    return *m_swapWaits;
 }
 
 void SlideSurface::presentFrame(const CameraPose& camera, const SceneRenderer::Scene& scene)
@@ -223,36 +414,69 @@ void SlideSurface::showHighTexture(int key, const SlideImage& slide)
     m_textureCreated = true;
 }
 
+bool SlideSurface::stageTexture(int key, const std::uint8_t* pixels, int rows)
+{
+    constexpr int TextureRows = 1024;
+    if (!makeCurrent())
+        return false;
+    if (key != m_stagedKey) {
+        m_stagedKey = key;
+        m_stagedRows = 0;
+    }
+    if (m_stagedName == 0)
+        m_stagedName = SceneRenderer::createSlideTexture();
+    rows = std::min(rows, TextureRows - m_stagedRows);
+    if (rows > 0)
+        SceneRenderer::uploadSlideRows(m_stagedName, pixels, m_stagedRows, rows);
+    m_stagedRows += rows;
+    return m_stagedRows == TextureRows;
+}
+
+bool SlideSurface::useStagedTexture(int key)
+{
+    if (key != m_stagedKey || m_stagedRows != 1024 || !makeCurrent())
+        return false;
+    if (m_textureCreated)
+        SceneRenderer::deleteSlideTexture(m_textureName);
+    m_textureName = std::exchange(m_stagedName, 0);
+    m_textureCreated = true;
+    m_stagedKey = -1;
+    m_stagedRows = 0;
+    return true;
+}
+
 void SlideSurface::releaseSurface()
 {
     if (m_context && m_ready) {
-        // The textures and the framebuffer object go while their context is current, before
-        // the context itself.
-        if (m_context->makeCurrent(this)) {
+        // The textures and the framebuffers go while their context is current, before the
+        // context itself.
+        if (makeCurrent()) {
             if (m_textureCreated && !m_highTextures)
                 SceneRenderer::deleteSlideTexture(m_textureName);
+            if (m_stagedName != 0)
+                SceneRenderer::deleteSlideTexture(m_stagedName);
             m_highTextures.reset();
             m_multisample.reset();
+            m_framebuffer.reset();
         }
         m_context->doneCurrent();
     }
     m_highTextures.reset();
     m_multisample.reset();
+    m_stagedName = 0;
+    m_stagedKey = -1;
     m_textureCreated = false;
     m_ready = false;
+    m_framebuffer.reset();
     m_context.reset();
+    m_offscreenSurface.reset();
+    m_frame = QImage();
 }
 
 QImage SlideSurface::grabFrame()
 {
-    if (!makeCurrent())
+    if (!makeCurrent() || (m_offScreen && !bindFramebuffer()))
         return {};
     render();
-    const int w = int(width() * devicePixelRatio());
-    const int h = int(height() * devicePixelRatio());
-    QImage image(w, h, QImage::Format_RGBA8888);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glReadBuffer(GL_BACK);
-    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
-    return image.mirrored().convertToFormat(QImage::Format_RGB32);
+    return readFrame();
 }

@@ -16,14 +16,25 @@
 
 class MipmappedTextures;
 class MultisampleTarget;
+class QOffscreenSurface;
 class QOpenGLContext;
+class QOpenGLFramebufferObject;
+class QPainter;
+class QWidget;
+class SlideFrameView;
 class SlideImage;
 
-// The window's OpenGL surface: a native child window with the program's one OpenGL context,
-// drawn into directly and presented by swapping its buffers, so that a frame is on screen when
-// presentFrame() returns. It owns the slide texture, draws the frames the slide cycle hands it,
-// and paints the status line and the pause marker over the last frame; what is painted over a
-// frame stays until the next frame is presented.
+// The window's OpenGL surface, with the program's one OpenGL context. It owns the slide texture,
+// draws the frames the slide cycle hands it, and paints the status line and the pause marker
+// over the last frame; what is painted over a frame stays until the next frame is presented.
+// A frame is on screen when presentFrame() returns.
+//
+// On X the surface is a native child window, drawn into directly and presented by swapping its
+// buffers; the window's controls are native windows stacked above it. On Wayland a native child
+// window is a subsurface, and Qt draws the controls of the window into the window's own buffer,
+// beneath every subsurface, so they would vanish under the scene. There the frames are drawn
+// into an off-screen framebuffer instead, read back, and shown by a plain widget that lies
+// beneath the controls like any other.
 //
 // The surface takes no input: mouse presses over it reach the window beneath, which handles
 // them, and the keyboard focus stays with the window's controls.
@@ -48,6 +59,19 @@ public:
         Framebuffer, // a multisampled framebuffer object, resolved into the frame
     };
     Antialiasing antialiasing() const { return m_antialiasing; }
+    // Makes every later createContext() in the high quality mode find no multisampling, as on a
+    // display that offers none; tests and benchmarks use it to see the mode without it.
+    static void simulateNoMultisamplingForTesting(bool simulate);
+    // Places the surface in parent and returns the widget that holds it there (and owns it):
+    // the container of the child window, or the widget that shows the off-screen frames. Called
+    // once, before createContext().
+    QWidget* embedIn(QWidget* parent);
+    // Whether the frames are drawn off screen and shown by a plain widget (Wayland) rather than
+    // by a child window of their own (X).
+    bool drawsOffScreen() const { return m_offScreen; }
+    // Whether the frames drawn now reach the screen: the child window is exposed (X), or the
+    // widget showing the off-screen frames is visible in an exposed window (Wayland).
+    bool showsFrames() const { return m_offScreen ? viewExposed() : isExposed(); }
 
     enum class Failure
     {
@@ -82,6 +106,13 @@ public:
     // Makes the staged picture `key` the slide texture if it is all there, otherwise uploads it
     // at once.
     void showHighTexture(int key, const SlideImage& slide);
+    // The upload ahead for smooth motion: the texture of picture `key` goes up into a second
+    // texture object, `rows` rows per call, while the slide texture is still drawn. A new key
+    // starts over. Returns whether the staged texture is complete.
+    bool stageTexture(int key, const std::uint8_t* pixels, int rows);
+    // Makes the complete staged texture of picture `key` the slide texture, deleting the old
+    // one. Returns false, changing nothing, when there is none.
+    bool useStagedTexture(int key);
 
     // Deletes the slide texture (when one was created) with the context current, then the
     // context itself. Called at shutdown; nothing is drawn afterwards.
@@ -93,14 +124,33 @@ public:
     QString statusLine() const { return m_statusLine; }
     bool pauseMarkerShown() const { return m_pauseMarker; }
 
+    // Whether presenting a frame waits for the display's vertical blank at `refreshRate` Hz.
+    // Found out once, from a few frames of what the surface shows swapped back to back, and
+    // remembered; false while the surface cannot draw.
+    bool swapWaitsForRefresh(double refreshRate);
+
+signals:
+    // The window system asks for the next frame (after QWindow::requestUpdate()).
+    void frameRequested();
+    // The surface has been exposed or hidden (showsFrames() says which).
+    void exposeChanged();
+
 protected:
     void exposeEvent(QExposeEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
+    friend class SlideFrameView;
+
     bool makeCurrent();
+    bool bindFramebuffer();
     void render();
     void paintOverlays();
     void present();
+    QImage readFrame();
+    bool renderOffScreen();
+    bool viewExposed() const;
+    void paintView(QPainter& painter, const QRect& area);
 
     void setUpHighQuality();
     void applyFixedState();
@@ -114,6 +164,13 @@ private:
     std::unique_ptr<MultisampleTarget> m_multisample;
     Antialiasing m_antialiasing = Antialiasing::None;
     int m_maxTextureSize = 0;
+    const bool m_offScreen;
+    // Off screen only: the context's surface, the framebuffer drawn into, the widget showing
+    // the frames, and the last frame read back.
+    std::unique_ptr<QOffscreenSurface> m_offscreenSurface;
+    std::unique_ptr<QOpenGLFramebufferObject> m_framebuffer;
+    QWidget* m_view = nullptr;
+    QImage m_frame;
     bool m_ready = false;
     unsigned m_textureName = 0;
     bool m_textureCreated = false;
@@ -121,4 +178,8 @@ private:
     SceneRenderer::Scene m_scene{};
     QString m_statusLine;
     bool m_pauseMarker = false;
+    std::optional<bool> m_swapWaits;
+    unsigned m_stagedName = 0;
+    int m_stagedKey = -1;
+    int m_stagedRows = 0;
 };

@@ -8,7 +8,7 @@ packages=(
     # Toolchain and build.
     build-essential cmake ninja-build pkg-config git
     # Window, controls, timers and the OpenGL widget.
-    qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libxcb1-dev
+    qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libxcb1-dev libwayland-dev
     # OpenGL 1.1 + GLU, with Mesa's software renderer for machines without a GPU.
     libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
     # JPEG decoding; djpeg is the yardstick of the slide benchmark. libexif reads the orientation
@@ -20,11 +20,18 @@ packages=(
     fonts-ipafont-gothic
     # Tests, benchmarks, fuzzing.
     googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-    # A display for GUI tests; xset and xwininfo for the start-up test on a resetting X server.
-    xvfb xauth x11-xserver-utils x11-utils
+    # A display for GUI tests; xset and xwininfo for the start-up test on a resetting X server,
+    # and strace, which slows that server down to make the race certain.
+    xvfb xauth x11-xserver-utils x11-utils strace
     # The Debian package (dpkg-shlibdeps), its checks, and a look at the installed program's
-    # screen (ImageMagick) and keyboard (xdotool).
+    # screen (ImageMagick), keyboard (xdotool) and texts (the accessibility bus, read from Python).
     dpkg-dev desktop-file-utils appstream imagemagick xdotool
+    # Native Wayland: Qt's Wayland platform plugin, and a compositor (weston, headless or nested
+    # in the virtual X display) with its screenshooter for the Wayland tests.
+    qt6-wayland weston
+    dbus-daemon at-spi2-core gir1.2-atspi-2.0 python3-gi
+    # English texts: Qt Linguist's lupdate and lrelease through CMake.
+    qt6-tools-dev qt6-l10n-tools
 )
 
 missing=()

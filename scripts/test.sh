@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds Lumivane and runs every test: the whole suite under a virtual X display, the unit tests
+# Builds Lumivane and runs every test: the whole suite under a virtual X display (its Wayland
+# tests start weston compositors of their own, headless or nested in that display), the unit tests
 # again under AddressSanitizer + UndefinedBehaviorSanitizer, the search thread's and the picture
 # preparer's tests under ThreadSanitizer, a short fuzzing run of the bitmap reader and of the
 # whole picture path, and the Debian package: built, inspected, installed, and the installed
@@ -53,6 +54,10 @@ echo "== Build with ThreadSanitizer (search thread and picture preparer tests)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_TSAN=ON \
     -DLUMIVANE_WERROR=ON >/dev/null
 cmake --build build-tsan -j"$jobs" --target test_searchthread test_slidepreparer
+
+# The tests run on displays of their own (Xvfb, weston), even when this script is started from a
+# Wayland desktop, where Qt would otherwise choose the desktop's compositor.
+unset WAYLAND_DISPLAY WAYLAND_SOCKET
 
 echo "== Tests"
 run_ctest xvfb-run -a -s "-screen 0 1024x768x24" \
@@ -108,7 +113,8 @@ package_contents() {
     for path in ./usr/bin/lumivane ./usr/share/applications/org.example.lumivane.desktop \
         ./usr/share/icons/hicolor/scalable/apps/org.example.lumivane.svg \
         ./usr/share/metainfo/org.example.lumivane.metainfo.xml \
-        ./usr/share/man/man1/lumivane.1.gz ./usr/share/doc/lumivane/README.md; do
+        ./usr/share/man/man1/lumivane.1.gz ./usr/share/doc/lumivane/README.md \
+        ./usr/share/doc/lumivane/LICENSE ./usr/share/doc/lumivane/copyright; do
         grep -q " $path\$" <<<"$listing" || { echo "missing from the package: $path"; return 1; }
     done
 }
@@ -118,7 +124,7 @@ package_control() {
     grep -q '^ Section: graphics$' <<<"$info" || { echo "section is not graphics"; return 1; }
     # Computed from the shared libraries, plus the font and the MIDI patches.
     for dependency in libqt6widgets6 libsdl2-mixer-2.0-0 libjpeg62-turbo fonts-ipafont-gothic \
-        freepats qt6-qpa-plugins; do
+        freepats qt6-qpa-plugins qt6-wayland; do
         grep -q "^ Depends:.*\b$dependency\b" <<<"$info" ||
             { echo "Depends lacks $dependency"; return 1; }
     done
@@ -142,6 +148,8 @@ if deb=$("$root/scripts/package.sh" "$package_build" | tail -n 1) && [ -f "$deb"
     check "installed lumivane --version" installed_version
     check "installed program shows the Pictures folder and ends on Escape" \
         "$root/tests/app/installed_slideshow.sh" /usr/bin/lumivane
+    check "installed program speaks English outside Japanese locales" \
+        "$root/tests/app/installed_languages.sh" /usr/bin/lumivane
     check "desktop entry (desktop-file-validate)" \
         desktop-file-validate /usr/share/applications/org.example.lumivane.desktop
     check "metainfo (appstreamcli validate)" \

@@ -25,7 +25,7 @@ convert -size 240x320 xc:'#ff00ff' BMP3:"$scratch/home/Pictures/two.bmp"
 
 export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data
 export SDL_AUDIODRIVER=dummy
-unset QT_QPA_PLATFORM
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 cd "$scratch/elsewhere"
 "$program" >"$scratch/out" 2>&1 &
 pid=$!

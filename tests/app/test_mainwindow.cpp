@@ -1,9 +1,12 @@
-// The real window under an X display: start-up, the search screen, the hand-over, the slide
-// cycle, the frames it draws and the controls.
+// The real window under an X display (and, for the cases that hold on both, under Wayland):
+// start-up, the search screen, the hand-over, the slide cycle, the frames it draws and the
+// controls.
 #include "app/layout.h"
 #include "app/mainwindow.h"
 #include "app/messages.h"
 #include "app/pathfit.h"
+#include "app/searchpanel.h"
+#include "app/translation.h"
 #include "music/musicdevice.h"
 #include "music/musicdeviceerror.h"
 #include "music/musicplaylist.h"
@@ -249,10 +252,10 @@ protected:
 
     QTemporaryDir m_appDir;
     QTemporaryDir m_pictures;
-    std::vector<Recorded> m_messages;
-    int m_quitRequests = 0;
     // The [SHOW] options the next window is made with.
     ShowOptions m_show;
+    std::vector<Recorded> m_messages;
+    int m_quitRequests = 0;
 };
 
 TEST_F(MainWindowTest, StartsBorderlessOverTheScreenWithTheSearchScreenCentred)
@@ -463,6 +466,52 @@ TEST_F(MainWindowTest, EmptyFolderSaysSoAndEnds)
     EXPECT_FALSE(window->findChild<QFrame*>(QStringLiteral("Panel1"))->isVisible());
 }
 
+// Run by CTest under LANG=en_US.UTF-8, ja_JP.UTF-8 and C.UTF-8, with the language it must give.
+TEST_F(MainWindowTest, TextsInTheUsersLanguage)
+{
+    const QByteArray expected = qgetenv("LUMIVANE_EXPECTED_LANGUAGE");
+    if (expected.isEmpty())
+        GTEST_SKIP() << "run with LUMIVANE_EXPECTED_LANGUAGE set";
+    const bool english = expected == "English";
+    // As the program does it: the language from the environment, then the application's.
+    Translation translation(userTextLanguage());
+    translation.install();
+    const auto text = [english](const char* en, const char* ja) {
+        return QString::fromUtf8(english ? en : ja);
+    };
+
+    auto window = makeWindow(m_pictures.path(), false);
+    EXPECT_EQ(window->findChild<QPushButton*>(QStringLiteral("B_Close"))->text(),
+              text("&Close", "終了(&C)"));
+    EXPECT_EQ(window->findChild<QPlainTextEdit*>(QStringLiteral("E_Page"))->accessibleName(),
+              text("Page", "ページ"));
+    SearchPanel panel(nullptr);
+    EXPECT_EQ(panel.cancelButton()->text(), text("&Cancel search", "検索中止(&C)"));
+    EXPECT_EQ(panel.statusLabel()->text(), text("Searching the folder for picture files.",
+                                                "フォルダ内の画像ファイルを探しています。"));
+    EXPECT_EQ(panel.pathBox()->accessibleName(), text("File being searched", "検索中のファイル"));
+    panel.showStopping();
+    EXPECT_EQ(panel.statusLabel()->text(),
+              text("Stopping the file search", "ファイル検索の中止処理をしています"));
+    EXPECT_EQ(panel.cancelButton()->text(), text("Stopping", "中止処理中"));
+    // The plain libraries' Japanese error texts, here one around a file name.
+    EXPECT_EQ(Messages::translatedErrorText(
+                  QStringLiteral("ファイル \"/p/a%1.bmp\". No such file は開けません")),
+              text("Cannot open file \"/p/a%1.bmp\". No such file",
+                   "ファイル \"/p/a%1.bmp\". No such file は開けません"));
+
+    window->show();
+    ASSERT_TRUE(waitForHandOver(*window));
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0].text, text("No picture files found", "画像ファイルがありません"));
+
+    writeSolidBmp(pictures(QStringLiteral("only.bmp")), 8, 8, Qt::red);
+    window = makeWindow(m_pictures.path());
+    ASSERT_TRUE(waitForHandOver(*window));
+    EXPECT_EQ(window->slideSurface()->statusLine(),
+              text("Loading file (only.bmp)", "Now File(only.bmp) Loading"));
+}
+
 TEST_F(MainWindowTest, StatusLineIsOnScreenBeforeThePictureIsRead)
 {
     writeSolidBmp(pictures(QStringLiteral("only.bmp")), 32, 32, Qt::red);
@@ -649,24 +698,32 @@ TEST_F(MainWindowTest, FrameAtTheHoldPointShowsThePictureUprightInItsFrame)
 }
 
 // QUALITY=HIGH shows the picture upright in its frame at the hold point, from a mipmapped texture
-// that follows the window's size, and Escape ends the program: once with a visual that asks for
-// samples (which the display may grant), once with a visual without any, where a multisampled
-// framebuffer object takes its place.
+// that follows the window's size, and Escape ends the program: with a visual that asks for
+// samples (which the display may grant), with a visual without any, where a multisampled
+// framebuffer object takes its place, and where neither can be had.
 TEST_F(MainWindowTest, HighQualityShowsThePictureAndEndsOnEscape)
 {
     writeBmp(pictures(QStringLiteral("pic.bmp")), 160, 120,
              [](int, int y) { return y < 60 ? QColor(255, 0, 0) : QColor(0, 255, 0); });
     m_show.quality = PictureQuality::High;
-    for (const bool visualSamples : {true, false}) {
-        SCOPED_TRACE(visualSamples ? "visual asked for samples" : "visual without samples");
+    enum Display { VisualSamples, NoVisualSamples, NoMultisampling };
+    for (const Display display : {VisualSamples, NoVisualSamples, NoMultisampling}) {
+        SCOPED_TRACE(display == VisualSamples     ? "visual asked for samples"
+                     : display == NoVisualSamples ? "visual without samples"
+                                                  : "no multisampling");
         setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth(),
-                                  visualSamples ? PictureQuality::High : PictureQuality::Design);
+                                  display == VisualSamples ? PictureQuality::High
+                                                           : PictureQuality::Design);
+        SlideSurface::simulateNoMultisamplingForTesting(display == NoMultisampling);
         auto window = startSlideshow(m_pictures.path());
+        SlideSurface::simulateNoMultisamplingForTesting(false);
         const SlideSurface& surface = *window->slideSurface();
-        if (visualSamples)
+        if (display == VisualSamples)
             EXPECT_NE(surface.antialiasing(), SlideSurface::Antialiasing::None);
         else
-            EXPECT_EQ(surface.antialiasing(), SlideSurface::Antialiasing::Framebuffer);
+            EXPECT_EQ(surface.antialiasing(), display == NoVisualSamples
+                                                  ? SlideSurface::Antialiasing::Framebuffer
+                                                  : SlideSurface::Antialiasing::None);
         EXPECT_EQ(window->textureLayout(),
                   (TextureLayout{chooseTextureSize(window->width(), window->height(),
                                                    window->devicePixelRatioF(),
@@ -689,6 +746,31 @@ TEST_F(MainWindowTest, HighQualityShowsThePictureAndEndsOnEscape)
         QTest::keyClick(window.get(), Qt::Key_Escape);
         EXPECT_EQ(m_quitRequests, quits + 1);
     }
+}
+
+// On Wayland the compositor places the window: full screen on the chosen monitor's output. The
+// scene is drawn off screen and shown beneath the controls, so the window's own picture holds
+// both: the picture at the centre, the close button's own pixels where it lies.
+TEST_F(MainWindowTest, OnWaylandTheWindowIsFullScreenWithTheSceneBeneathTheControls)
+{
+    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        GTEST_SKIP() << "a Wayland session only";
+    writeSolidBmp(pictures(QStringLiteral("pic.bmp")), 160, 120, QColor(255, 0, 255));
+    auto window = startSlideshow(m_pictures.path());
+    QScreen* screen = QGuiApplication::screens().at(0);
+    EXPECT_TRUE(window->isFullScreen());
+    EXPECT_EQ(window->screen(), screen);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->size() == screen->size(); }));
+    for (int i = 0; i < 100; ++i) // the hold point: the picture faces the camera
+        tick(*window);
+
+    const QImage shot = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shot.pixelColor(shot.rect().center()), QColor(255, 0, 255));
+    auto* close = window->findChild<QPushButton*>(QStringLiteral("B_Close"));
+    ASSERT_TRUE(close->isVisible());
+    EXPECT_EQ(shot.copy(close->geometry()),
+              close->grab().toImage().convertToFormat(QImage::Format_RGB32));
+    EXPECT_TRUE(m_messages.empty());
 }
 
 TEST_F(MainWindowTest, MouseButtonsSkipStepBackAndPause)
@@ -1057,10 +1139,10 @@ TEST_F(MainWindowTest, FrameLogRecordsEachPresentedFrame)
     qputenv("LUMIVANE_FRAME_LOG", QFile::encodeName(logPath));
     auto window = startSlideshow(m_pictures.path(), false);
     qunsetenv("LUMIVANE_FRAME_LOG");
-    window->setPathChooserForTesting([] { return 4; });
-    const QString firstPath = QString::number(window->pathIndex());
     for (int i = 0; i < 3; ++i)
         tick(*window);
+    const QString firstPath = QString::number(window->pathIndex());
+    window->setPathChooserForTesting([] { return 4; });
     QTest::mouseClick(window->slideWidget(), Qt::LeftButton);
     tick(*window);
     window.reset();
@@ -1076,11 +1158,81 @@ TEST_F(MainWindowTest, FrameLogRecordsEachPresentedFrame)
         ASSERT_EQ(fields.size(), 4) << line.toStdString();
         EXPECT_GE(fields[0].toLongLong(), previous);
         previous = fields[0].toLongLong();
-        frames << fields[1] + u' ' + fields[2] + u' ' + fields[3];
+        frames << fields.mid(1).join(u' ');
     }
-    EXPECT_EQ(frames, (QStringList{QStringLiteral("0 1 ") + firstPath,
-                                   QStringLiteral("0 2 ") + firstPath,
-                                   QStringLiteral("0 3 ") + firstPath, QStringLiteral("1 1 4")}));
+    EXPECT_EQ(frames,
+              (QStringList{QStringLiteral("0 1 ") + firstPath, QStringLiteral("0 2 ") + firstPath,
+                           QStringLiteral("0 3 ") + firstPath, QStringLiteral("1 1 4")}));
+}
+
+TEST_F(MainWindowTest, SmoothMotionDrawsAtTheRefreshChangesOnTimeAndEndsOnEscape)
+{
+    writeSolidBmp(pictures(QStringLiteral("a.bmp")), 8, 6, Qt::gray);
+    writeBmp(pictures(QStringLiteral("b.bmp")), 160, 120,
+             [](int x, int y) { return QColor(x, y * 2, (x + y) % 256); });
+    m_show.motion = SlideMotion::Smooth;
+    m_show.seconds = 2;
+    auto window = makeWindow(m_pictures.path());
+    ASSERT_TRUE(waitForHandOver(*window));
+    EXPECT_FALSE(window->slideTimer().isActive());
+    EXPECT_TRUE(window->framePacer()->isActive());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->frameCounter() > 0; }, 5000));
+
+    // Frames at about the screen's refresh, and the next picture after about 2 s.
+    QElapsedTimer clock;
+    clock.start();
+    int frames = 0;
+    int last = window->frameCounter();
+    while (window->currentIndex() == 0 && clock.elapsed() < 5000) {
+        QTest::qWait(5);
+        const int now = window->frameCounter();
+        frames += now >= last ? now - last : now;
+        last = now;
+    }
+    const double seconds = double(clock.elapsed()) / 1000;
+    EXPECT_EQ(window->currentIndex(), 1);
+    // (A busy machine may make frames late, never early.)
+    EXPECT_GT(seconds, 1.8);
+    EXPECT_LT(seconds, 2.6);
+    const double rate = window->framePacer()->refreshRate();
+    EXPECT_GT(frames / seconds, 0.5 * rate);
+    EXPECT_LT(frames / seconds, 1.1 * rate);
+
+    // Paused, nothing is drawn. The second picture's texture, put up in slices ahead of the
+    // change, holds its texels exactly.
+    QTest::mouseClick(window->slideWidget(), Qt::MiddleButton);
+    const int paused = window->frameCounter();
+    QTest::qWait(100);
+    EXPECT_EQ(window->frameCounter(), paused);
+    SlideSurface* surface = window->slideSurface();
+    ASSERT_TRUE(surface->context()->makeCurrent(surface));
+    glBindTexture(GL_TEXTURE_2D, surface->textureName());
+    std::vector<unsigned char> texels(1024 * 1024 * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+    EXPECT_TRUE(std::equal(texels.begin(), texels.end(), window->slideImage().texturePixels()));
+
+    QTest::mouseClick(window->slideWidget(), Qt::MiddleButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->frameCounter() > paused; }, 1000));
+
+    // A hidden window draws nothing; shown again, the show goes on.
+    window->hide();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !surface->isExposed(); }, 2000));
+    const int hidden = window->frameCounter();
+    QTest::qWait(100);
+    EXPECT_EQ(window->frameCounter(), hidden);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->frameCounter() > hidden + 3; }, 2000));
+
+    // Escape ends the show at once.
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_EQ(m_quitRequests, 1);
+    EXPECT_FALSE(window->framePacer()->isActive());
+    const int ended = window->frameCounter();
+    QTest::qWait(100);
+    EXPECT_EQ(window->frameCounter(), ended);
+    EXPECT_TRUE(m_messages.empty());
 }
 
 // Holds the preparer's work on chosen pictures until released (or abandoned), and records on

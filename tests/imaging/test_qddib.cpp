@@ -422,6 +422,35 @@ TEST(QdDib, RunLength4DecodesEveryRecordKind)
             EXPECT_EQ(pixelAt(image, x, y), expected[y][x]) << x << "," << y;
 }
 
+TEST(QdDib, RunsThatEndExactlyAtTheEndOfTheDataAreDrawnWhole)
+{
+    // Each stream draws red, green, blue, white... in some order, and its last record, a literal
+    // or a run, ends with the data itself: no end of line, no end of bitmap, no byte to spare.
+    const struct
+    {
+        std::uint16_t bitCount;
+        Bytes pixels;
+        Rgb expected[4];
+    } cases[] = {
+        {8, {0, 4, 3, 2, 1, 0}, {kWhite, kBlue, kGreen, kRed}},
+        {8, {0, 3, 1, 2, 3, 0, 1, 0}, {kGreen, kBlue, kWhite, kRed}},
+        {4, {0, 4, 0x32, 0x10}, {kWhite, kBlue, kGreen, kRed}},
+        {4, {0, 3, 0x32, 0x10, 1, 0x00}, {kWhite, kBlue, kGreen, kRed}},
+    };
+    for (const auto& c : cases) {
+        InfoBmp bmp{.width = 4,
+                    .height = 1,
+                    .bitCount = c.bitCount,
+                    .compression = c.bitCount == 8 ? 1u : 2u,
+                    .palette = kFourColours,
+                    .pixels = c.pixels};
+        const RgbImage image = decode(bmp.build());
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(pixelAt(image, x, 0), c.expected[x])
+                << "RLE" << c.bitCount << " stream of " << c.pixels.size() << " bytes, x " << x;
+    }
+}
+
 TEST(QdDib, RunLengthEdgeCasesStayInsideThePicture)
 {
     // A top-down run-length file has no defined form and shows black.

@@ -131,3 +131,17 @@ TEST_F(CameraPathsTest, RefusesFramesAndPathsOutsideTheTables)
     EXPECT_THROW(m_paths.pose(1, 6), std::out_of_range);
     EXPECT_NO_THROW(m_paths.pose(150, 5));
 }
+
+TEST_F(CameraPathsTest, FractionalPositionsInterpolateEyeAndCentreSeparately)
+{
+    for (int path = 0; path < PathCount; ++path) {
+        const CameraPose a = m_paths.pose(37, path);
+        const CameraPose b = m_paths.pose(38, path);
+        const CameraPose mid = m_paths.pose(37.5, path);
+        EXPECT_FLOAT_EQ(mid.eyeZ, (a.eyeZ + b.eyeZ) / 2) << path;
+        EXPECT_FLOAT_EQ(mid.centerX, (a.centerX + b.centerX) / 2) << path;
+        EXPECT_EQ(m_paths.pose(150.0, path).eyeZ, m_paths.pose(150, path).eyeZ);
+    }
+    EXPECT_THROW(m_paths.pose(150.01, 0), std::out_of_range);
+    EXPECT_THROW(m_paths.pose(0.99, 0), std::out_of_range);
+}

@@ -239,6 +239,45 @@ TEST(SlideTexture, ShrinkingAveragesCoveredPixelsWithWeightsThatSumToOne)
     }
 }
 
+// Weights worked out by hand, at ratios where source pixels are only partly covered: a wrong
+// weight still keeps a checkerboard grey and a uniform picture uniform, but not these values.
+TEST(SlideTexture, PartlyCoveredPixelsWeighByTheirCoveredPart)
+{
+    SlideImage slide;
+    // 1536 x 3 onto 1024 x 2: three source pixels onto two texels each way. Red steps 0, 90,
+    // 180 along a row, green down a column. A texel covers one pixel whole (2/3 of its area)
+    // and half of the next (1/3): 2/3 x 0 + 1/3 x 90 = 30, then 1/3 x 90 + 2/3 x 180 = 150.
+    slide.prepareFromImage(makeImage(1536, 3, [](int x, int y) {
+        return Colour{x % 3 * 90, y * 90, 0};
+    }));
+    ASSERT_EQ(slide.placement(), placeSlide(1536, 3));
+    ASSERT_EQ(slide.imageHeight(), 2);
+    int wrong = 0;
+    for (int column = 0; column < 1024; ++column) {
+        // Texture row 1 is the picture's top.
+        wrong += texel(slide, column, 1) != Colour{column % 2 ? 150 : 30, 30, 0};
+        wrong += texel(slide, column, 0) != Colour{column % 2 ? 150 : 30, 150, 0};
+    }
+    EXPECT_EQ(wrong, 0);
+
+    // 1000 x 500 onto 1024 x 512, enlarging: texel i interpolates at source position
+    // (i + 0.5) x 1000 / 1024 - 0.5 between its two neighbours. Red is 200 in odd columns.
+    slide.prepareFromImage(makeImage(1000, 500, [](int x, int) {
+        return Colour{x % 2 * 200, 0, 0};
+    }));
+    ASSERT_EQ(slide.imageWidth(), 1024);
+    const std::pair<int, int> columns[] = {
+        {0, 0},      // -0.0117: before the first centre, the first pixel
+        {1, 193},    // 0.9648: 0.0352 x 0 + 0.9648 x 200
+        {2, 12},     // 1.9414: 0.0586 x 200 + 0.9414 x 0
+        {100, 71},   // 97.6445: 0.3555 x 200 + 0.6445 x 0
+        {512, 2},    // 499.9883: 0.0117 x 200 + 0.9883 x 0
+        {1023, 200}, // 999.0117: past the last centre, the last pixel
+    };
+    for (const auto& [column, red] : columns)
+        EXPECT_EQ(texel(slide, column, 300)[0], red) << "column " << column;
+}
+
 // A picture that stores only some of its rows, or parts of them, gives exactly the texture of the
 // same picture with the missing pixels stored black, shrunk or enlarged; one that stores rows of
 // the wrong size is refused rather than read past their end.

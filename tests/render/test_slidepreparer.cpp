@@ -115,6 +115,10 @@ TEST(SlidePreparer, PreparesWhatTheShowNeedsNextAndHoldsAtMostTwo)
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(log.started(), (std::vector<int>{0, 1}));
     preparer.resume();
+    // A look at a finished picture, while the worker makes the next, leaves it in place.
+    ASSERT_NE(preparer.peek(1), nullptr);
+    EXPECT_EQ(preparer.peek(1)->imageWidth(), Pictures::widthOf(1));
+    EXPECT_EQ(preparer.peek(4), nullptr);
     ASSERT_TRUE(waitUntil([&] { return preparer.isIdle(); }));
     EXPECT_EQ(log.started(), (std::vector<int>{0, 1, 5}));
     EXPECT_EQ(preparer.preparedIndices(), (std::vector<int>{1, 5}));
@@ -124,6 +128,7 @@ TEST(SlidePreparer, PreparesWhatTheShowNeedsNextAndHoldsAtMostTwo)
     std::optional<PreparedSlide> second = preparer.take(1, &*first);
     ASSERT_TRUE(second && second->slide);
     EXPECT_FALSE(first->slide);
+    EXPECT_EQ(preparer.peek(1), nullptr);
     preparer.resume();
     ASSERT_TRUE(waitUntil([&] { return preparer.isIdle(); }));
     EXPECT_EQ(log.started(), (std::vector<int>{0, 1, 5, 2}));

@@ -249,6 +249,39 @@ TEST(SearchThread, LeavesOutPathsTooLongToOpen)
     }
 }
 
+TEST(SearchThread, TakesAPathExactlyAtTheLimitAndNotOneByteOver)
+{
+    ScratchTree tree;
+    // The longest path that open() takes: one byte less than PATH_MAX, which counts the NUL.
+    const std::size_t limit = PATH_MAX - 1;
+    const std::size_t nameLength = 100;
+    std::string folder = tree.root();
+    int parent = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Folders of 150 bytes, then one that leaves exactly nameLength bytes for a file name.
+    while (folder.size() < limit) {
+        const std::size_t left = limit - nameLength - folder.size() - 1;
+        const std::string name(left > 200 ? 150 : left, 'd');
+        ASSERT_EQ(mkdirat(parent, name.c_str(), 0755), 0);
+        const int child = openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(parent);
+        parent = child;
+        folder += name + "/";
+        if (left <= 200)
+            break;
+    }
+    ASSERT_EQ(folder.size() + nameLength, limit);
+    const std::string atLimit = std::string(nameLength - 4, 'a') + ".jpg";
+    const std::string oneOver = std::string(nameLength - 3, 'b') + ".jpg";
+    for (const std::string& name : {atLimit, oneOver})
+        close(openat(parent, name.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    close(parent);
+
+    const auto entries = searchAll(tree.root());
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].path, folder + atLimit);
+    EXPECT_EQ(access(entries[0].path.c_str(), R_OK), 0);
+}
+
 TEST(SearchThread, DoesNotGoIntoTheKernelsPseudoFileSystems)
 {
     ScratchTree tree;

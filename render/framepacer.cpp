@@ -1,0 +1,130 @@
+#include "render/framepacer.h"
+
+#include "render/slidesurface.h"
+
+#include <QScreen>
+
+#include <cmath>
+
+FramePacer::FramePacer(SlideSurface* surface, SlideMotion motion, int frameInterval,
+                       QObject* parent)
+    : QObject(parent), m_surface(surface), m_motion(motion)
+{
+    m_slideTimer.setObjectName(QStringLiteral("Timer_Slide"));
+    m_slideTimer.setInterval(frameInterval);
+    connect(&m_slideTimer, &QTimer::timeout, this, &FramePacer::frameDue);
+
+    m_refreshTimer.setSingleShot(true);
+    m_refreshTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &FramePacer::smoothFrameDue);
+    connect(m_surface, &SlideSurface::frameRequested, this, [this] {
+        if (m_followsSwaps.value_or(false))
+            smoothFrameDue();
+    });
+    connect(m_surface, &SlideSurface::exposeChanged, this, &FramePacer::exposeChanged);
+}
+
+double FramePacer::refreshRate() const
+{
+    const QScreen* screen = m_surface->screen();
+    const double rate = screen ? screen->refreshRate() : 0;
+    // Some X servers report nothing, or nonsense; 60 Hz is the common display.
+    return rate >= 20 && rate <= 500 ? rate : 60;
+}
+
+bool FramePacer::isActive() const
+{
+    return m_motion == SlideMotion::Frames ? m_slideTimer.isActive() : m_active;
+}
+
+void FramePacer::activate()
+{
+    if (m_active)
+        return;
+    if (!m_followsSwaps && m_surface->isSurfaceReady() && m_surface->showsFrames())
+        m_followsSwaps = m_surface->swapWaitsForRefresh(refreshRate());
+    m_active = true;
+    m_deadline = Clock::now();
+}
+
+void FramePacer::start()
+{
+    if (m_motion == SlideMotion::Frames) {
+        if (!m_slideTimer.isActive())
+            m_slideTimer.start();
+        return;
+    }
+    if (m_active)
+        return;
+    activate();
+    m_refreshTimer.start(0);
+}
+
+void FramePacer::stop()
+{
+    m_slideTimer.stop();
+    m_refreshTimer.stop();
+    m_active = false;
+    m_stalled = false;
+}
+
+void FramePacer::frameDone()
+{
+    if (m_motion == SlideMotion::Frames) {
+        // Restarting the timer restarts its interval from the frame on screen.
+        m_slideTimer.start();
+        return;
+    }
+    activate();
+    scheduleNext();
+}
+
+void FramePacer::frameSkipped()
+{
+    if (m_motion == SlideMotion::Smooth) {
+        activate();
+        scheduleNext();
+    }
+}
+
+void FramePacer::waitForPicture()
+{
+    if (m_motion == SlideMotion::Smooth)
+        stop();
+}
+
+void FramePacer::scheduleNext()
+{
+    if (m_followsSwaps.value_or(false)) {
+        m_surface->requestUpdate();
+        return;
+    }
+    const auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(1 / refreshRate()));
+    const Clock::time_point now = Clock::now();
+    m_deadline += period;
+    // A frame that ran over a whole period starts a new beat rather than hurrying to catch up.
+    if (m_deadline + period < now)
+        m_deadline = now;
+    const auto wait = std::chrono::duration<double, std::milli>(m_deadline - now).count();
+    m_refreshTimer.start(wait > 0 ? int(std::lround(wait)) : 0);
+}
+
+void FramePacer::smoothFrameDue()
+{
+    if (!m_active)
+        return;
+    // A hidden surface is asked for nothing; the frames go on when it is shown again.
+    m_stalled = m_surface->isSurfaceReady() && !m_surface->showsFrames();
+    if (!m_stalled)
+        emit frameDue();
+}
+
+void FramePacer::exposeChanged()
+{
+    if (m_active && m_stalled && m_surface->showsFrames()) {
+        m_stalled = false;
+        m_deadline = Clock::now();
+        m_refreshTimer.start(0);
+    }
+}

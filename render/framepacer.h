@@ -1,0 +1,77 @@
+#pragma once
+
+#include "render/slideconstants.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <optional>
+
+class SlideSurface;
+
+// Asks for the show's frames (frameDue()), in either motion.
+//
+// Frames: the slide timer, Timer_Slide, restarted once each frame is on screen, so that the next
+// frame comes no sooner than one interval later; it runs on while a change waits for its
+// picture.
+//
+// Smooth: one frame per refresh of the display. Where presenting a frame waits for the display's
+// vertical blank, the next frame is asked of the window system (QWindow::requestUpdate) as soon
+// as one is done, and the swap keeps the beat. Where it does not wait (a virtual or remote X
+// server), a precise timer keeps it, aimed at fixed deadlines one refresh period apart so that
+// millisecond rounding does not add up. Which of the two applies is found out from the surface
+// when the frames first start. Nothing is asked for while the surface is hidden; the frames go
+// on when it is shown again.
+class FramePacer : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `frameInterval` is the slide timer's, in ms.
+    FramePacer(SlideSurface* surface, SlideMotion motion, int frameInterval,
+               QObject* parent = nullptr);
+
+    SlideMotion motion() const { return m_motion; }
+
+    // Frames are due from now on (the first at once in smooth motion). Nothing changes when they
+    // already are; in particular the slide timer's interval does not restart.
+    void start();
+    // No more frames are due.
+    void stop();
+    bool isActive() const;
+    // A frame is on screen: the next one is due one interval or one refresh later.
+    void frameDone();
+    // A tick drew no frame (the change's picture could not be read) and the show goes on.
+    void frameSkipped();
+    // A change waits for its picture: smooth motion asks for no frames until frameDone().
+    void waitForPicture();
+
+    const QTimer& slideTimer() const { return m_slideTimer; }
+    // The display's refresh rate in Hz, 60 where the screen does not say.
+    double refreshRate() const;
+    // Whether smooth frames follow the swaps (true) or the timer (false); unknown before they
+    // start.
+    std::optional<bool> followsSwaps() const { return m_followsSwaps; }
+
+signals:
+    void frameDue();
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void activate();
+    void scheduleNext();
+    void smoothFrameDue();
+    void exposeChanged();
+
+    SlideSurface* m_surface;
+    const SlideMotion m_motion;
+    QTimer m_slideTimer;   // Timer_Slide, frames motion
+    QTimer m_refreshTimer; // smooth motion where the swap does not wait
+    bool m_active = false;
+    // A smooth frame fell due while the surface was hidden.
+    bool m_stalled = false;
+    std::optional<bool> m_followsSwaps;
+    Clock::time_point m_deadline{};
+};

@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# The real program as a native Wayland client of weston, started three ways: with
+# QT_QPA_PLATFORM=wayland and no X display; as a Wayland desktop session starts programs
+# (WAYLAND_DISPLAY, XDG_SESSION_TYPE=wayland, no QT_QPA_PLATFORM, and a DISPLAY whose X server
+# does not exist, so that asking X would fail); with MONITOR=1 on a compositor with two outputs;
+# and once more on a compositor with a keyboard. Each time the slideshow of a picture must be on
+# the (chosen) output within a few seconds, with the window covering that output (weston's panel
+# hidden there, and still shown on the other output); with the keyboard, Escape must end the
+# program with status 0. Exits 77 (skipped) where weston is not installed.
+# Usage: wayland_slideshow.sh PROGRAM
+set -uo pipefail
+program=$1
+mode=${2:-}
+here=$(cd "$(dirname "$0")" && pwd)
+
+if [ -z "$mode" ]; then
+    command -v weston >/dev/null || { echo "weston is not installed: skipped"; exit 77; }
+    status=0
+    for run in native session; do
+        "$here/weston_session.sh" "$0" "$program" "$run" || status=1
+    done
+    "$here/weston_session.sh" --size 1280x480 "$0" "$program" second-output || status=1
+    "$here/weston_session.sh" --keyboard "$0" "$program" escape || status=1
+    exit $status
+fi
+
+scratch=$(mktemp -d)
+pid=
+nested=
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null
+    [ -n "$nested" ] && kill "$nested" 2>/dev/null
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+mkdir -p "$scratch/pictures" "$scratch/shots"
+# Magenta appears nowhere else on the output, so seeing it means the picture is on screen.
+convert -size 640x480 xc:'#ff00ff' "$scratch/pictures/a.jpg"
+export SDL_AUDIODRIVER=dummy
+# The part of the screenshot that the window must cover, and the part it must leave alone.
+covered=
+other=
+case $mode in
+native | escape)
+    env -u DISPLAY QT_QPA_PLATFORM=wayland "$program" "$scratch/pictures" >"$scratch/out" 2>&1 &
+    ;;
+session)
+    env -u QT_QPA_PLATFORM DISPLAY=:97 XDG_SESSION_TYPE=wayland \
+        "$program" "$scratch/pictures" >"$scratch/out" 2>&1 &
+    ;;
+second-output)
+    # A nested weston with two 640 x 480 outputs side by side, and a copy of the program with a
+    # settings file beside it choosing monitor 1.
+    weston --backend=wayland-backend.so --use-pixman --output-count=2 --width=640 --height=480 \
+        --socket=lumivane-nested --no-config --debug --log="$scratch/nested.log" 2>/dev/null &
+    nested=$!
+    for _ in $(seq 100); do
+        [ -S "$XDG_RUNTIME_DIR/lumivane-nested" ] && break
+        sleep 0.1
+    done
+    sleep 0.5
+    export WAYLAND_DISPLAY=lumivane-nested
+    mkdir -p "$scratch/app"
+    cp "$program" "$scratch/app/lumivane"
+    printf '[DEF]\nMONITOR=1\n' >"$scratch/app/lumivane.ini"
+    env -u DISPLAY QT_QPA_PLATFORM=wayland "$scratch/app/lumivane" "$scratch/pictures" \
+        >"$scratch/out" 2>&1 &
+    covered=640x480+640+0
+    other=640x480+0+0
+    ;;
+esac
+pid=$!
+
+# What a region of the output shows: the share of it that is the picture, and the share of its
+# top 32 rows (where weston's panel lies) that is the panel's dark grey.
+shares() {
+    local region=$1
+    local x=${region#*+}
+    picture=$(convert "$shot" -alpha off -crop "$region" +repage -fuzz 10% -fill black \
+        +opaque '#ff00ff' -fill white -opaque '#ff00ff' -colorspace Gray -format '%[fx:mean]' info:)
+    panel=$(convert "$shot" -alpha off -crop "${region%%x*}x32+$x" +repage \
+        -fx 'abs(r-g)<0.08 && abs(g-b)<0.08 && b<0.4 ? 1 : 0' -format '%[fx:mean]' info:)
+}
+shot=
+look() {
+    rm -f "$scratch"/shots/*.png
+    (cd "$scratch/shots" && weston-screenshooter >/dev/null 2>&1) || return 1
+    shot=$(ls "$scratch"/shots/*.png 2>/dev/null | head -n 1)
+    [ -n "$shot" ] || return 1
+    shares "${covered:-$(identify -format '%wx%h+0+0' "$shot")}"
+}
+
+shown=no
+picture=0
+panel=1
+for _ in $(seq 40); do
+    kill -0 "$pid" 2>/dev/null || break
+    if look && awk -v p="$picture" -v q="$panel" 'BEGIN { exit !(p > 0.02 && q < 0.01) }'; then
+        shown=yes
+        break
+    fi
+    sleep 0.25
+done
+if [ "$shown" != yes ]; then
+    echo "$mode: the slideshow did not cover the output (picture $picture, panel $panel);" \
+        "the program said:"
+    cat "$scratch/out"
+    exit 1
+fi
+echo "$mode: the picture is on the output ($picture of it) and the window covers the panel"
+if [ -n "$other" ]; then
+    shares "$other"
+    if ! awk -v p="$picture" -v q="$panel" 'BEGIN { exit !(p == 0 && q > 0.5) }'; then
+        echo "$mode: the window reached the other output too (picture $picture, panel $panel)"
+        exit 1
+    fi
+fi
+[ "$mode" = escape ] || exit 0
+
+# The compositor's X window takes the key, and the compositor hands it to the focused window. A
+# key that arrives before the compositor has taken in the X focus is lost, so it is pressed
+# again while the program runs.
+window=$(xdotool search --class weston | head -n 1)
+for _ in $(seq 5); do
+    xdotool windowfocus --sync "$window"
+    sleep 0.3
+    xdotool key Escape
+    for _ in $(seq 20); do
+        kill -0 "$pid" 2>/dev/null || break 2
+        sleep 0.1
+    done
+done
+if kill -0 "$pid" 2>/dev/null; then
+    echo "Escape did not end the program"
+    exit 1
+fi
+wait "$pid"
+status=$?
+pid=
+echo "Escape ended the program with status $status"
+[ "$status" -eq 0 ]

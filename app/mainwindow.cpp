@@ -8,6 +8,7 @@
 #include "app/pathfit.h"
 #include "app/searchpanel.h"
 #include "app/settings.h"
+#include "app/translation.h"
 #include "app/visiblename.h"
 #include "app/windowstyle.h"
 #include "music/musicplaylist.h"
@@ -28,6 +29,7 @@
 #include <QShortcut>
 
 #include <chrono>
+#include <cstdio>
 
 namespace {
 
@@ -183,6 +185,14 @@ void MainWindow::createSurface()
     // without it the window shows its own blue and takes the mouse presses itself.
     if (!m_surface->isSurfaceReady())
         m_surfaceWidget->hide();
+    // QUALITY=HIGH runs on a display without multisampling too, and says once what it lacks.
+    if (m_show.quality == PictureQuality::High && m_surface->isSurfaceReady() &&
+        m_surface->antialiasing() == SlideSurface::Antialiasing::None)
+        std::fprintf(stderr, "lumivane: %s\n",
+                     Console::tr("this display offers no multisampling; QUALITY=HIGH runs "
+                                 "without antialiasing")
+                         .toUtf8()
+                         .constData());
     // The slide timer, or smooth motion's frames at the display's refresh.
     m_pacer = new FramePacer(m_surface, m_show.motion,
                              SlideCycle(1, m_show.motion, m_show.seconds).frameInterval(), this);

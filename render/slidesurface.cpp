@@ -3,7 +3,6 @@
 #include "render/mipmappedtextures.h"
 #include "render/multisampletarget.h"
 #include "render/slideimage.h"
-#include "render/slidetexts.h"
 
 #include <QExposeEvent>
 #include <QFont>
@@ -20,7 +19,6 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
-#include <cstdio>
 
 #include <algorithm>
 #include <array>
@@ -149,7 +147,6 @@ void SlideSurface::setUpHighQuality()
         m_multisample = std::make_unique<MultisampleTarget>();
     } else {
         m_antialiasing = Antialiasing::None;
-        std::fprintf(stderr, "lumivane: %s\n", SlideTexts::noAntialiasing().c_str());
     }
 }
 

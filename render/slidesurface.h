@@ -42,7 +42,7 @@ class SlideImage;
 // In the high quality mode it draws with mipmapped slide textures that go up ahead of the
 // change (see MipmappedTextures) and with 4x multisampling: from the window's visual where it
 // has samples, otherwise through a multisampled framebuffer object resolved into the frame, and
-// where neither can be had without antialiasing, which it says once on stderr.
+// where neither can be had without antialiasing (antialiasing() then says None).
 class SlideSurface : public QWindow
 {
     Q_OBJECT

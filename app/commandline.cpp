@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 
+#include "app/showoptions.h"
+
 #ifndef LUMIVANE_VERSION
 #error "LUMIVANE_VERSION is the project's version"
 #endif
@@ -17,6 +19,28 @@ std::string printable(const std::string& argument)
             c = '?';
     }
     return shown;
+}
+
+// The [SHOW] key whose twin `argument` is: "--formats" or "--formats=...".
+const ShowSetting* showSettingOf(const std::string& argument)
+{
+    if (argument.rfind("--", 0) != 0)
+        return nullptr;
+    const std::string name = argument.substr(2, argument.find('=') - 2);
+    // The twin is spelled in small letters only.
+    for (char c : name) {
+        if (c >= 'A' && c <= 'Z')
+            return nullptr;
+    }
+    return findShowSetting(name);
+}
+
+CommandLine failure(std::string message)
+{
+    CommandLine result;
+    result.action = CommandLine::Action::Fail;
+    result.error = std::move(message);
+    return result;
 }
 
 } // namespace
@@ -38,14 +62,22 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
             optionsEnded = true;
         } else if (argument == "--help") {
             // The first of --help and --version wins, as with most programs.
-            return CommandLine{CommandLine::Action::ShowHelp, {}, {}};
+            return CommandLine{CommandLine::Action::ShowHelp, {}, {}, {}};
         } else if (argument == "--version") {
-            return CommandLine{CommandLine::Action::ShowVersion, {}, {}};
+            return CommandLine{CommandLine::Action::ShowVersion, {}, {}, {}};
+        } else if (const ShowSetting* setting = showSettingOf(argument)) {
+            // "--formats=all": a [SHOW] key's twin. A bad value ends the program like an
+            // unknown option; a later twin of the same key wins.
+            const std::size_t equals = argument.find('=');
+            if (equals == std::string::npos)
+                return failure(ShowTexts::optionWithoutValue(*setting));
+            const std::string value = argument.substr(equals + 1);
+            ShowOptions check;
+            if (!setting->apply(check, value))
+                return failure(ShowTexts::badOptionValue(*setting, value));
+            result.show.push_back({std::string(setting->key), value});
         } else {
-            return CommandLine{CommandLine::Action::Fail,
-                               {},
-                               "unknown option '" + printable(argument) +
-                                   "' (see 'lumivane --help')"};
+            return failure("unknown option '" + printable(argument) + "' (see 'lumivane --help')");
         }
     }
     return result;
@@ -53,11 +85,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
 
 std::string usageText()
 {
-    return R"(Usage: lumivane [--] [FOLDER]
+    return R"(Usage: lumivane [--formats=design|all] [--order=sorted|shuffle] [--] [FOLDER]
        lumivane --help | --version
 
 Full-screen 3D slideshow of the JPEG and BMP pictures in FOLDER and all of its
-subfolders, shown in sorted order and from the first again after the last.
+subfolders, shown in sorted order and from the first again after the last
+(--formats and --order change both).
 Without FOLDER, or when it is not an existing folder, the default folder is
 searched: the user's Pictures folder (or the home folder) for an installed
 program, the program's own folder otherwise. Use "--" before a folder whose
@@ -74,6 +107,11 @@ Files (installed program; a program run from its own folder keeps them there):
   $XDG_CONFIG_HOME/lumivane/lumivane.ini   settings, default ~/.config/lumivane/
       [DEF]
       MONITOR=0        zero-based index of the monitor to cover
+      [SHOW]
+      FORMATS=DESIGN   DESIGN or ALL, as --formats below
+      ORDER=SORTED     SORTED or SHUFFLE, as --order below
+      A bad value is reported on stderr and the default used; an option given on
+      the command line wins over the file.
   $XDG_DATA_HOME/lumivane/music/           .mp3, .mid and .wav files played in a
                                            loop, default ~/.local/share/lumivane/music/
 
@@ -84,6 +122,13 @@ Environment:
   XDG_CONFIG_HOME, XDG_DATA_HOME, HOME   where the files above are looked for
 
 Options:
+  --formats=design     show .jpg, .jpeg and .bmp files (the default)
+  --formats=all        show .png, .gif, .webp, .tif, .tiff, .heic, .heif and .avif
+                       files as well (an animation shows its first frame, a TIFF
+                       its first page)
+  --order=sorted       show the pictures in sorted order (the default)
+  --order=shuffle      show them in a random order: every picture once a round,
+                       a new order each round; the clicks go forward and back in it
   --help               show this text and exit
   --version            show the version and exit
 )";

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "app/settings.h"
+
 #include <string>
 #include <vector>
 
-// The program's command line: "lumivane [OPTION] [--] [FOLDER]".
+// The program's command line: "lumivane [OPTION] [--] [FOLDER]". Besides --help and --version,
+// each key of the settings file's [SHOW] section has a twin, "--formats=all" for FORMATS=ALL.
 //
 // It is read before Qt sees anything, so that --help and --version work without a display and a
 // folder is never mistaken for one of Qt's own options ("-display", "-platform", "-reverse"...):
@@ -27,6 +30,9 @@ struct CommandLine
     std::string folder;
     // One line, without the program's name in front, for an action of Fail.
     std::string error;
+    // The [SHOW] twins given, in order, each with a value the key allows; the key is spelled
+    // as in the file.
+    std::vector<IniValue> show;
 };
 
 // Reads the arguments after the program's name.

@@ -1,6 +1,7 @@
 #include "app/applocations.h"
 #include "app/commandline.h"
 #include "app/mainwindow.h"
+#include "app/showoptions.h"
 #include "render/surfaceformat.h"
 
 #include <QApplication>
@@ -67,6 +68,10 @@ int main(int argc, char** argv)
         return 1;
     }
     options.folderArgument = commandLine.folder;
+    std::vector<std::string> complaints;
+    options.show = readShowOptions(options.locations.settingsFile(), commandLine.show, complaints);
+    for (const std::string& complaint : complaints)
+        std::fprintf(stderr, "lumivane: %s\n", complaint.c_str());
 
     XcbConnection probe;
     if (!probeDisplay(probe)) {

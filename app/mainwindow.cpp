@@ -57,7 +57,8 @@ bool isPlainCKey(const QKeyEvent* key)
 
 } // namespace
 
-MainWindow::MainWindow(StartupOptions options) : m_music(std::move(options.music))
+MainWindow::MainWindow(StartupOptions options)
+    : m_show(options.show), m_music(std::move(options.music))
 {
     // Start-up, in the order the rest of the program relies on: settings, surface, music,
     // search folder, camera tables, search thread, and finally the place on the monitor.
@@ -81,7 +82,8 @@ MainWindow::MainWindow(StartupOptions options) : m_music(std::move(options.music
     move(0, 0);
     // The camera tables were built with the window (CameraPaths computes them once).
     runGuarded(this, [this] {
-        m_searchThread = std::make_unique<SearchThread>(m_imageList, m_searchFolder);
+        m_searchThread =
+            std::make_unique<SearchThread>(m_imageList, m_searchFolder, m_show.formats);
     });
     placeOnMonitor();
     m_currentIndex = 0;
@@ -287,6 +289,12 @@ void MainWindow::handOver()
         return;
     }
     m_slideshowRunning = true;
+    // The play order is drawn once the list is complete; a sorted one is the list itself.
+    // Its random source is its own, so that the camera paths draw the same as in a sorted show.
+    m_playOrder = std::make_unique<PlayOrder>(
+        int(images.count()), m_show.order,
+        m_shuffleRandom.value_or(std::mt19937(static_cast<std::mt19937::result_type>(
+            std::chrono::steady_clock::now().time_since_epoch().count()))));
     // The first picture is prepared off the UI thread like every other. The hand-over finishes
     // when it is ready; meanwhile the status line says what is loading and the window keeps
     // answering.
@@ -357,13 +365,16 @@ std::optional<PreparedSlide> MainWindow::takePicture()
     if (m_synchronousChanges)
         return prepareOnUiThread();
     // The picture on screen goes back to the preparer when it is a neighbour of the new one.
-    std::optional<PreparedSlide> picture = m_preparer->take(m_currentIndex, &m_shown);
+    // The preparer's next and previous are those of the play order.
+    const SlidePreparer::Neighbours around{m_playOrder->nextPicture(m_currentIndex),
+                                           m_playOrder->previousPicture(m_currentIndex)};
+    std::optional<PreparedSlide> picture = m_preparer->take(currentPicture(), &m_shown, around);
     if (!picture) {
         // Not ready yet: the worker makes it before anything else. The status line says what is
         // loading; the UI thread goes on with its events meanwhile.
-        m_preparer->setCurrent(m_currentIndex, false);
-        if (m_loadingShown != m_currentIndex) {
-            m_loadingShown = m_currentIndex;
+        m_preparer->setCurrent(currentPicture(), false, around);
+        if (m_loadingShown != currentPicture()) {
+            m_loadingShown = currentPicture();
             showLoadingLine();
         }
         return picture;
@@ -375,12 +386,17 @@ std::optional<PreparedSlide> MainWindow::takePicture()
 PreparedSlide MainWindow::prepareOnUiThread()
 {
     showLoadingLine();
-    return prepareSlide(m_currentIndex, currentEntry().path);
+    return prepareSlide(currentPicture(), currentEntry().path);
+}
+
+int MainWindow::currentPicture() const
+{
+    return m_playOrder ? m_playOrder->pictureAt(m_currentIndex) : m_currentIndex;
 }
 
 const PathEntry& MainWindow::currentEntry() const
 {
-    return m_imageList.unguarded().at(std::size_t(m_currentIndex));
+    return m_imageList.unguarded().at(std::size_t(currentPicture()));
 }
 
 void MainWindow::showLoadingLine()
@@ -437,8 +453,10 @@ void MainWindow::slideTick()
             // the same rules, and the latest target is the one shown.
             m_frameCounter = 0;
             ++m_currentIndex;
-            if (m_currentIndex >= int(m_imageList.unguarded().count()))
+            if (m_currentIndex >= int(m_imageList.unguarded().count())) {
                 m_currentIndex = 0;
+                m_playOrder->startNextRound();
+            }
             m_changePending = true;
         }
         // Until the picture is ready no frame is drawn; the status line stays on screen.
@@ -574,8 +592,10 @@ void MainWindow::mousePressEvent(QMouseEvent* event)
         case Qt::RightButton:
             m_frameCounter = SlideFrames;
             m_currentIndex -= 2;
-            if (m_currentIndex < -1)
+            if (m_currentIndex < -1) {
                 m_currentIndex = int(m_imageList.unguarded().count()) - 2;
+                m_playOrder->returnToPreviousRound();
+            }
             resumeSlideTimer();
             break;
         case Qt::MiddleButton:

@@ -2,8 +2,10 @@
 
 #include "app/applocations.h"
 #include "app/framelog.h"
+#include "app/showoptions.h"
 #include "music/musicplaylist.h"
 #include "render/camerapaths.h"
+#include "render/playorder.h"
 #include "render/slideimage.h"
 #include "render/slidepreparer.h"
 #include "search/guardedlist.h"
@@ -35,6 +37,8 @@ struct StartupOptions
     std::string folderArgument;
     // Plays music through SDL2_mixer; tests may pass their own playlist or none.
     std::unique_ptr<MusicPlaylist> music;
+    // The settings file's [SHOW] section and its command-line twins.
+    ShowOptions show;
 };
 
 // The one window of the program. It covers a monitor, shows the search screen while the search
@@ -56,7 +60,13 @@ public:
 
     // State the tests and the accessibility description read.
     int frameCounter() const { return m_frameCounter; }
+    // The position in the play order (the list index in a sorted show); between a right click
+    // and the change it leads to, it may lie before the first position, as the click rules say.
     int currentIndex() const { return m_currentIndex; }
+    // The list index of the picture at the current position.
+    int currentPicture() const;
+    // The order the pictures are played in; null until the search has been handed over.
+    const PlayOrder* playOrder() const { return m_playOrder.get(); }
     int pathIndex() const { return m_pathIndex; }
     bool slideshowRunning() const { return m_slideshowRunning; }
     int monitorIndex() const { return m_monitorIndex; }
@@ -91,6 +101,10 @@ public:
     // tick, as the show did before it had a preparer, so that the two can be compared in one run.
     // Set before the hand-over.
     void setSynchronousChangesForBenchmark(bool on) { m_synchronousChanges = on; }
+
+    // Lets tests choose the shuffled order's random source; the program seeds it from the clock.
+    // Set before the hand-over.
+    void setShuffleRandomForTesting(std::mt19937 random) { m_shuffleRandom = random; }
 
     // Lets tests choose the next camera paths; the program draws them at random.
     void setPathChooserForTesting(std::function<int()> chooser)
@@ -147,6 +161,7 @@ private:
     QTimer m_musicTimer;    // Timer_Mid
 
     AppLocations m_locations;
+    const ShowOptions m_show;
     std::string m_searchFolder;
     int m_monitorIndex = 0;
     int m_currentIndex = 0;
@@ -166,6 +181,7 @@ private:
     std::unique_ptr<MusicPlaylist> m_music;
 
     std::mt19937 m_random;
+    std::optional<std::mt19937> m_shuffleRandom;
     std::function<int()> m_pathChooser;
     std::function<void(int, std::stop_token)> m_prepareHook;
     CameraPaths m_cameraPaths;
@@ -173,6 +189,7 @@ private:
     PreparedSlide m_shown{-1, std::make_unique<SlideImage>(), {}};
     GuardedList m_imageList;
     std::unique_ptr<SearchThread> m_searchThread;
+    std::unique_ptr<PlayOrder> m_playOrder;
     std::unique_ptr<SlidePreparer> m_preparer;
     std::unique_ptr<FrameLog> m_frameLog = FrameLog::fromEnvironment();
 };

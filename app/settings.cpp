@@ -115,26 +115,28 @@ int parseIniInteger(const QString& text)
     return static_cast<int>(negative ? -magnitude : magnitude);
 }
 
-int readMonitorSetting(const std::string& iniPath)
+std::vector<IniValue> readIniSection(const std::string& iniPath, std::string_view section)
 {
+    std::vector<IniValue> values;
     // Opening a FIFO would block until a writer comes: the file is opened without waiting, and
     // read only when it turns out to be a regular file.
     const int fd = ::open(iniPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return 0;
+        return values;
     struct stat info
     {
     };
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return 0;
+        return values;
     }
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        return 0;
+        return values;
     }
 
+    const QString wanted = QString::fromUtf8(section.data(), qsizetype(section.size()));
     qint64 budget = MaxBytesRead;
     bool inSection = false;
     bool firstLine = true;
@@ -149,7 +151,7 @@ int readMonitorSetting(const std::string& iniPath)
         if (line.startsWith(u'[')) {
             const qsizetype close = line.indexOf(u']');
             const QString name = line.mid(1, close < 0 ? -1 : close - 1).trimmed();
-            inSection = name.compare(u"DEF", Qt::CaseInsensitive) == 0;
+            inSection = name.compare(wanted, Qt::CaseInsensitive) == 0;
             continue;
         }
         if (!inSection)
@@ -157,11 +159,18 @@ int readMonitorSetting(const std::string& iniPath)
         const qsizetype equals = line.indexOf(u'=');
         if (equals < 0)
             continue;
-        if (line.left(equals).trimmed().compare(u"MONITOR", Qt::CaseInsensitive) != 0)
-            continue;
-        // The first occurrence of the key counts, as with the platform's INI readers.
         const QString value = unquoted(line.mid(equals + 1).trimmed()).left(MaxValueLength);
-        return parseIniInteger(value);
+        values.push_back({line.left(equals).trimmed().toStdString(), value.toStdString()});
+    }
+    return values;
+}
+
+int readMonitorSetting(const std::string& iniPath)
+{
+    // The first occurrence of the key counts, as with the platform's INI readers.
+    for (const IniValue& entry : readIniSection(iniPath, "DEF")) {
+        if (QString::fromStdString(entry.key).compare(u"MONITOR", Qt::CaseInsensitive) == 0)
+            return parseIniInteger(QString::fromStdString(entry.value));
     }
     return 0;
 }

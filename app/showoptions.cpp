@@ -1,0 +1,129 @@
+#include "app/showoptions.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace {
+
+bool sameIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// Sets `target` to the choice named `value` (any case).
+template <typename T>
+bool choose(std::string_view value, std::initializer_list<std::pair<std::string_view, T>> choices,
+            T& target)
+{
+    for (const auto& [name, choice] : choices) {
+        if (sameIgnoringCase(value, name)) {
+            target = choice;
+            return true;
+        }
+    }
+    return false;
+}
+
+constexpr std::array<ShowSetting, 2> Settings{{
+    {"FORMATS", "DESIGN or ALL", "DESIGN",
+     [](ShowOptions& options, std::string_view value) {
+         return choose(value, {{"DESIGN", PictureFormats::Design}, {"ALL", PictureFormats::All}},
+                       options.formats);
+     }},
+    {"ORDER", "SORTED or SHUFFLE", "SORTED",
+     [](ShowOptions& options, std::string_view value) {
+         return choose(value, {{"SORTED", ShowOrder::Sorted}, {"SHUFFLE", ShowOrder::Shuffle}},
+                       options.order);
+     }},
+}};
+
+std::string printable(std::string_view text)
+{
+    std::string shown(text);
+    for (char& c : shown) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            c = '?';
+    }
+    return shown;
+}
+
+std::string lowerCase(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
+} // namespace
+
+std::span<const ShowSetting> showSettings()
+{
+    return Settings;
+}
+
+const ShowSetting* findShowSetting(std::string_view key)
+{
+    for (const ShowSetting& setting : Settings) {
+        if (sameIgnoringCase(key, setting.key))
+            return &setting;
+    }
+    return nullptr;
+}
+
+ShowOptions readShowOptions(const std::string& iniPath, const std::vector<IniValue>& commandLine,
+                            std::vector<std::string>& complaints)
+{
+    ShowOptions options;
+    // Only the first occurrence of a key in the file counts, as for [DEF].
+    std::vector<const ShowSetting*> seen;
+    for (const IniValue& entry : readIniSection(iniPath, "SHOW")) {
+        const ShowSetting* setting = findShowSetting(entry.key);
+        if (setting == nullptr || std::find(seen.begin(), seen.end(), setting) != seen.end())
+            continue;
+        seen.push_back(setting);
+        if (!setting->apply(options, entry.value))
+            complaints.push_back(ShowTexts::badFileValue(iniPath, *setting, entry.value));
+    }
+    for (const IniValue& entry : commandLine) {
+        if (const ShowSetting* setting = findShowSetting(entry.key))
+            setting->apply(options, entry.value);
+    }
+    return options;
+}
+
+namespace ShowTexts {
+
+std::string badFileValue(const std::string& iniPath, const ShowSetting& setting,
+                         std::string_view value)
+{
+    return printable(iniPath) + ": [SHOW] " + std::string(setting.key) + "=" + printable(value) +
+           " is not " + std::string(setting.allowed) + "; " + std::string(setting.fallback) +
+           " is used";
+}
+
+std::string badOptionValue(const ShowSetting& setting, std::string_view value)
+{
+    return "invalid value '" + printable(value) + "' for --" + lowerCase(setting.key) +
+           " (use " + lowerCase(setting.allowed) + "; see 'lumivane --help')";
+}
+
+std::string optionWithoutValue(const ShowSetting& setting)
+{
+    const std::string option = "--" + lowerCase(setting.key);
+    return "option '" + option + "' needs a value, as in " + option + "=" +
+           lowerCase(setting.fallback) + " (see 'lumivane --help')";
+}
+
+} // namespace ShowTexts

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "app/settings.h"
+#include "render/playorder.h"
+#include "search/picturenames.h"
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The show's own options: section [SHOW] of lumivane.ini, each key with a command-line twin
+// ("FORMATS" and "--formats") that wins over the file. Read once at start-up and handed to the
+// window. Without any of them the show is the one of the [DEF]-only program.
+struct ShowOptions
+{
+    // FORMATS=DESIGN|ALL: the picture files the search collects.
+    PictureFormats formats = PictureFormats::Design;
+    // ORDER=SORTED|SHUFFLE: the order the pictures are played in.
+    ShowOrder order = ShowOrder::Sorted;
+
+    bool operator==(const ShowOptions&) const = default;
+};
+
+// One key of [SHOW]. Adding a key to the show is one entry in the table showSettings() returns.
+struct ShowSetting
+{
+    // The key in the file, in capitals; the command line's twin is "--" and the key in small
+    // letters.
+    std::string_view key;
+    // The values allowed, as the messages and the help name them: "DESIGN or ALL".
+    std::string_view allowed;
+    // The default, as the file would spell it.
+    std::string_view fallback;
+    // Sets the option from a value (any case); false when the value is not allowed, in which
+    // case the options are left as they were.
+    bool (*apply)(ShowOptions& options, std::string_view value);
+};
+
+// Every key of [SHOW], in the order the help lists them.
+std::span<const ShowSetting> showSettings();
+
+// The key whose name (any case) is `key`, or nullptr.
+const ShowSetting* findShowSetting(std::string_view key);
+
+// The options from the [SHOW] values of the file at iniPath, then from `commandLine` (values
+// already checked by the command line, which win). A bad value in the file keeps that key's
+// default and adds one line to `complaints`, naming the file, the key and the value. Keys the
+// program does not know are ignored, so that a file written for a later version still works.
+ShowOptions readShowOptions(const std::string& iniPath, const std::vector<IniValue>& commandLine,
+                            std::vector<std::string>& complaints);
+
+// The texts the [SHOW] settings show on the terminal, in one place. Control characters of the
+// quoted values are shown as "?".
+namespace ShowTexts {
+// A bad value in the settings file.
+std::string badFileValue(const std::string& iniPath, const ShowSetting& setting,
+                         std::string_view value);
+// A bad value on the command line.
+std::string badOptionValue(const ShowSetting& setting, std::string_view value);
+// "--formats" without "=" and a value.
+std::string optionWithoutValue(const ShowSetting& setting);
+} // namespace ShowTexts

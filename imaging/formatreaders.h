@@ -20,14 +20,15 @@ DecodedPicture readHeifData(std::span<const std::uint8_t> data, const PictureRea
 namespace pictureformat {
 
 // Whether a picture of width x height may be decoded: both sides positive and its 8-bit RGB
-// form no larger than MaxPictureBytes. Computed in 64 bits, so no product wraps.
-inline bool sizeAllowed(std::int64_t width, std::int64_t height)
+// form no larger than the options allow. Computed in 64 bits, so no product wraps.
+inline bool sizeAllowed(std::int64_t width, std::int64_t height,
+                        const PictureReadOptions& options)
 {
     if (width <= 0 || height <= 0 || width > (std::int64_t{1} << 31) ||
         height > (std::int64_t{1} << 31))
         return false;
     return static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 3 <=
-           MaxPictureBytes;
+           std::min(options.maximumBytes, MaxPictureBytes);
 }
 
 // Gives `image` a dense width x height form. The pixels are left undefined: the reader writes

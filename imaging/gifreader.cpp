@@ -99,7 +99,7 @@ DecodedPicture readGifData(std::span<const std::uint8_t> data, const PictureRead
     const std::int64_t width = std::max<std::int64_t>(gif->SWidth, frameRight);
     const std::int64_t height = std::max<std::int64_t>(gif->SHeight, frameBottom);
     if (frame.Width <= 0 || frame.Height <= 0 || frame.Left < 0 || frame.Top < 0 ||
-        !pictureformat::sizeAllowed(width, height))
+        !pictureformat::sizeAllowed(width, height, options))
         return pictureformat::unreadable("GIF picture too large to decode");
 
     DecodedPicture picture;

@@ -65,7 +65,7 @@ DecodedPicture readHeifData(std::span<const std::uint8_t> data, const PictureRea
     // The size after the container's transformations; a quarter turn only swaps the sides.
     const int width = heif_image_handle_get_width(handle.get());
     const int height = heif_image_handle_get_height(handle.get());
-    if (!pictureformat::sizeAllowed(width, height))
+    if (!pictureformat::sizeAllowed(width, height, options))
         return pictureformat::unreadable("HEIF picture too large to decode");
     if (options.stop.stop_requested())
         return pictureformat::unreadable("HEIF decoding stopped");
@@ -91,7 +91,7 @@ DecodedPicture readHeifData(std::span<const std::uint8_t> data, const PictureRea
     const int decodedHeight = heif_image_get_height(image.get(), heif_channel_interleaved);
     const int channels = alpha ? 4 : 3;
     if (plane == nullptr || decodedWidth <= 0 || decodedHeight <= 0 ||
-        !pictureformat::sizeAllowed(decodedWidth, decodedHeight) ||
+        !pictureformat::sizeAllowed(decodedWidth, decodedHeight, options) ||
         heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8 ||
         stride < decodedWidth * channels)
         return pictureformat::unreadable("Unexpected HEIF picture format");

@@ -74,7 +74,7 @@ void decode(PngRead& read, const PictureReadOptions& options)
     int colourType = 0;
     int interlace = 0;
     png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, &interlace, nullptr, nullptr);
-    if (!pictureformat::sizeAllowed(width, height))
+    if (!pictureformat::sizeAllowed(width, height, options))
         png_error(png, "PNG picture too large to decode");
 
     // Everything becomes 8-bit RGBA: palette and grey are expanded, a tRNS chunk becomes

@@ -139,7 +139,7 @@ DecodedPicture readTiffData(std::span<const std::uint8_t> data, const PictureRea
     if (!TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) ||
         !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height))
         return failure(source, "TIFF picture without a size");
-    if (!pictureformat::sizeAllowed(width, height))
+    if (!pictureformat::sizeAllowed(width, height, options))
         return pictureformat::unreadable("TIFF picture too large to decode");
 
     char reason[1024] = {};

@@ -84,7 +84,7 @@ DecodedPicture readWebpData(std::span<const std::uint8_t> data, const PictureRea
         return pictureformat::unreadable("Not a complete WebP file");
     const std::uint32_t canvasWidth = WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH);
     const std::uint32_t canvasHeight = WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT);
-    if (!pictureformat::sizeAllowed(canvasWidth, canvasHeight))
+    if (!pictureformat::sizeAllowed(canvasWidth, canvasHeight, options))
         return pictureformat::unreadable("WebP picture too large to decode");
 
     WebPIterator frame;

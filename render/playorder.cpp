@@ -9,12 +9,20 @@ PlayOrder::PlayOrder(int count, ShowOrder order, std::mt19937 random)
 {
     if (m_order == ShowOrder::Sorted)
         return;
-    m_current = drawRound();
-    m_next = drawRound();
-    m_previous = drawRound();
+    m_rounds.push_back(drawRound());
+    m_rounds.push_back(drawRound());
+    m_rounds.push_back(drawRound());
     // The rounds either side of the first one follow the boundary rule like every later one.
-    keepApart(m_next, true, m_current.back());
-    keepApart(m_previous, false, m_current.front());
+    keepApart(m_rounds[2], true, m_rounds[1].back());
+    keepApart(m_rounds[0], false, m_rounds[1].front());
+}
+
+std::vector<int> PlayOrder::drawRound()
+{
+    std::vector<int> round(static_cast<std::size_t>(m_count));
+    std::iota(round.begin(), round.end(), 0);
+    std::shuffle(round.begin(), round.end(), m_random);
+    return round;
 }
 
 void PlayOrder::keepApart(std::vector<int>& round, bool atFront, int neighbour)
@@ -31,51 +39,52 @@ void PlayOrder::keepApart(std::vector<int>& round, bool atFront, int neighbour)
     std::swap(end, round[static_cast<std::size_t>(other)]);
 }
 
-std::vector<int> PlayOrder::drawRound()
-{
-    std::vector<int> round(static_cast<std::size_t>(m_count));
-    std::iota(round.begin(), round.end(), 0);
-    std::shuffle(round.begin(), round.end(), m_random);
-    return round;
-}
-
 int PlayOrder::pictureAt(int position) const
 {
     if (m_order == ShowOrder::Sorted)
         return position;
-    return m_current.at(static_cast<std::size_t>(position));
+    return m_rounds[m_current].at(static_cast<std::size_t>(position));
 }
 
 int PlayOrder::nextPicture(int position) const
 {
     if (position + 1 < m_count)
         return pictureAt(position + 1);
-    return m_order == ShowOrder::Sorted ? 0 : m_next.front();
+    return m_order == ShowOrder::Sorted ? 0 : m_rounds[m_current + 1].front();
 }
 
 int PlayOrder::previousPicture(int position) const
 {
     if (position > 0)
         return pictureAt(position - 1);
-    return m_order == ShowOrder::Sorted ? m_count - 1 : m_previous.back();
+    return m_order == ShowOrder::Sorted ? m_count - 1 : m_rounds[m_current - 1].back();
 }
 
 void PlayOrder::startNextRound()
 {
     if (m_order == ShowOrder::Sorted || m_count == 0)
         return;
-    m_previous = std::move(m_current);
-    m_current = std::move(m_next);
-    m_next = drawRound();
-    keepApart(m_next, true, m_current.back());
+    ++m_current;
+    if (m_current + 1 == m_rounds.size()) {
+        m_rounds.push_back(drawRound());
+        keepApart(m_rounds.back(), true, m_rounds[m_current].back());
+    }
+    if (m_current > KeptRounds) {
+        m_rounds.pop_front();
+        --m_current;
+    }
 }
 
 void PlayOrder::returnToPreviousRound()
 {
     if (m_order == ShowOrder::Sorted || m_count == 0)
         return;
-    m_next = std::move(m_current);
-    m_current = std::move(m_previous);
-    m_previous = drawRound();
-    keepApart(m_previous, false, m_current.front());
+    if (m_current == 1) {
+        m_rounds.push_front(drawRound());
+        keepApart(m_rounds.front(), false, m_rounds[1].front());
+    } else {
+        --m_current;
+    }
+    if (m_rounds.size() - m_current > KeptRounds + 1)
+        m_rounds.pop_back();
 }

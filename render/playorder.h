@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <random>
 #include <vector>
 
@@ -18,10 +20,14 @@ enum class ShowOrder
 // round. The slide cycle counts positions (the k of "k/N" is position + 1) and moves to the next
 // round when it steps forward past the last position, to the previous round when it steps back
 // before the first one. The round before and the round after the one being played are known
-// ahead, so that the neighbours of any position can be prepared. Plain data; one thread.
+// ahead, so that the neighbours of any position can be prepared. The rounds played are kept (up
+// to KeptRounds either side), so that stepping back replays them as they were played. Plain
+// data; one thread.
 class PlayOrder
 {
 public:
+    static constexpr std::size_t KeptRounds = 64;
+
     // A sorted order needs no random source. A shuffled one draws its rounds from `random`,
     // which tests seed to make the order known.
     PlayOrder(int count, ShowOrder order, std::mt19937 random = std::mt19937());
@@ -49,7 +55,8 @@ private:
     int m_count = 0;
     ShowOrder m_order = ShowOrder::Sorted;
     std::mt19937 m_random;
-    std::vector<int> m_previous;
-    std::vector<int> m_current;
-    std::vector<int> m_next;
+    // The rounds known, oldest first; m_rounds[m_current] is being played, and there is always
+    // one before it and one after it.
+    std::deque<std::vector<int>> m_rounds;
+    std::size_t m_current = 1;
 };

@@ -27,14 +27,7 @@ int main(int argc, char** argv)
              : format == Format::Tiff                         ? std::string("tiff")
                                                               : extension.substr(1));
         for (int v = 0; v <= int(Variant::Animated); ++v) {
-            auto picture = FormatPictures::sourceFor(Variant(v), 24, 16);
-            if (format == Format::Gif) {
-                for (std::size_t i = 0; i < picture.pixels.size(); i += 4) {
-                    for (int c = 0; c < 3; ++c)
-                        picture.pixels[i + c] = std::uint8_t(picture.pixels[i + c] / 51 * 51);
-                    picture.pixels[i + 3] = picture.pixels[i + 3] < 128 ? 0 : 255;
-                }
-            }
+            const auto picture = FormatPictures::sourceFor(format, Variant(v), 24, 16);
             const auto bytes = FormatPictures::encode(format, Variant(v), picture);
             if (bytes.empty())
                 continue;

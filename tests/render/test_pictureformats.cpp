@@ -15,7 +15,6 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 using FormatPictures::Format;
 using FormatPictures::Variant;
@@ -43,18 +42,9 @@ const char* nameOf(Variant variant)
     return names[static_cast<int>(variant)];
 }
 
-// GIF holds 256 colours and all-or-nothing transparency: its pictures are made to fit.
 FormatPictures::RgbaPicture sourceOf(Format format, Variant variant)
 {
-    FormatPictures::RgbaPicture picture = FormatPictures::sourceFor(variant, Width, Height);
-    if (format == Format::Gif) {
-        for (std::size_t i = 0; i < picture.pixels.size(); i += 4) {
-            for (int c = 0; c < 3; ++c)
-                picture.pixels[i + c] = std::uint8_t(picture.pixels[i + c] / 51 * 51);
-            picture.pixels[i + 3] = picture.pixels[i + 3] < 128 ? 0 : 255;
-        }
-    }
-    return picture;
+    return FormatPictures::sourceFor(format, variant, Width, Height);
 }
 
 // The mean absolute difference per channel value between two textures.
@@ -71,82 +61,6 @@ bool isWhiteSquare(const SlideImage& slide)
     return slide.placement() == SlidePlacement{1024, 1024, 0.99f, 1.0f} &&
            std::all_of(slide.texturePixels(), slide.texturePixels() + SlideImage::TextureBytes,
                        [](std::uint8_t v) { return v == 255; });
-}
-
-void putBigEndian32(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = std::uint8_t(v >> 24);
-    p[1] = std::uint8_t(v >> 16);
-    p[2] = std::uint8_t(v >> 8);
-    p[3] = std::uint8_t(v);
-}
-
-// A small file of the format whose header declares 100000 x 100000 pixels (65535 x 65535 for
-// GIF, whose fields hold no more; less for WebP and HEIF, whose libraries refuse that much
-// themselves, see below).
-std::vector<std::uint8_t> hostile(Format format)
-{
-    const Variant variant = format == Format::Gif    ? Variant::Palette
-                            : format == Format::Webp ? Variant::Animated
-                                                     : Variant::Rgb;
-    std::vector<std::uint8_t> bytes =
-        FormatPictures::encode(format, variant, sourceOf(format, variant));
-    const auto find = [&](const char* tag) {
-        return std::search(bytes.begin(), bytes.end(), tag, tag + 4) - bytes.begin();
-    };
-    switch (format) {
-    case Format::Png: {
-        const auto ihdr = find("IHDR");
-        putBigEndian32(&bytes[ihdr + 4], 100000);
-        putBigEndian32(&bytes[ihdr + 8], 100000);
-        putBigEndian32(&bytes[ihdr + 17], std::uint32_t(crc32(0, &bytes[ihdr], 17)));
-        break;
-    }
-    case Format::Gif:
-        for (const std::size_t at : {std::size_t{6}, std::size_t{13 + 256 * 3 + 5}})
-            bytes[at] = bytes[at + 1] = bytes[at + 2] = bytes[at + 3] = 0xff;
-        break;
-    case Format::Webp:
-        // An animation's canvas (VP8X, after the RIFF header) may be larger than its frames.
-        // libwebp refuses 2^32 pixels or more itself; 40000 x 40000 is left to the reader.
-        for (const std::size_t at : {std::size_t{24}, std::size_t{27}}) {
-            const std::uint32_t side = 40000 - 1;
-            bytes[at] = std::uint8_t(side);
-            bytes[at + 1] = std::uint8_t(side >> 8);
-            bytes[at + 2] = std::uint8_t(side >> 16);
-        }
-        break;
-    case Format::Tiff: {
-        // Little-endian: the first directory's width and length entries.
-        std::uint32_t offset = 0;
-        std::memcpy(&offset, &bytes[4], 4);
-        std::uint16_t entries = 0;
-        std::memcpy(&entries, &bytes[offset], 2);
-        for (std::uint16_t i = 0; i < entries; ++i) {
-            std::uint8_t* entry = &bytes[offset + 2 + i * 12];
-            const std::uint16_t tag = std::uint16_t(entry[0] | entry[1] << 8);
-            if (tag == 256 || tag == 257) {
-                const std::uint32_t value = 100000;
-                entry[2] = 4; // LONG
-                entry[3] = 0;
-                std::memcpy(entry + 8, &value, 4);
-            }
-        }
-        break;
-    }
-    case Format::Heic:
-    case Format::Avif: {
-        // libheif refuses more than 32768 a side itself; 30000 x 30000 is left to the reader.
-        const auto ispe = find("ispe");
-        putBigEndian32(&bytes[ispe + 8], 30000);
-        putBigEndian32(&bytes[ispe + 12], 30000);
-        break;
-    }
-    }
-    // The headers and, for GIF, the colour table stay.
-    if (format == Format::Png || format == Format::Gif)
-        bytes.resize(std::min<std::size_t>(bytes.size(), format == Format::Gif ? 900 : 400));
-    return bytes;
 }
 
 PictureKind kindOf(Format format)
@@ -230,7 +144,7 @@ TEST(PictureFormats, BadFilesGiveTheWhiteSquareQuickly)
         EXPECT_FALSE(readPictureData(kind, whole, {.stop = stopped.get_token()}).readable);
 
         const std::vector<std::uint8_t> truncated(whole.begin(), whole.begin() + whole.size() * 2 / 3);
-        const std::vector<std::uint8_t> huge = hostile(format);
+        const std::vector<std::uint8_t> huge = FormatPictures::hostile(format);
         for (const std::vector<std::uint8_t>* bytes : {&truncated, &huge}) {
             const auto start = std::chrono::steady_clock::now();
             const DecodedPicture picture = readPictureData(kind, *bytes);

@@ -12,6 +12,7 @@
 #include <png.h>
 #include <tiffio.h>
 #include <unistd.h>
+#include <zlib.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
 
@@ -456,6 +457,14 @@ Bytes encodeHeif(heif_compression_format format, Variant variant, const RgbaPict
     return out;
 }
 
+void putBigEndian32(std::uint8_t* p, std::uint32_t v)
+{
+    p[0] = std::uint8_t(v >> 24);
+    p[1] = std::uint8_t(v >> 16);
+    p[2] = std::uint8_t(v >> 8);
+    p[3] = std::uint8_t(v);
+}
+
 } // namespace
 
 RgbaPicture sourceFor(Variant variant, int width, int height)
@@ -504,6 +513,88 @@ std::vector<std::uint8_t> encode(Format format, Variant variant, const RgbaPictu
     }
     return {};
 }
+
+RgbaPicture sourceFor(Format format, Variant variant, int width, int height)
+{
+    RgbaPicture picture = sourceFor(variant, width, height);
+    if (format == Format::Gif) {
+        for (std::size_t i = 0; i < picture.pixels.size(); i += 4) {
+            for (int c = 0; c < 3; ++c)
+                picture.pixels[i + c] = std::uint8_t(picture.pixels[i + c] / 51 * 51);
+            picture.pixels[i + 3] = picture.pixels[i + 3] < 128 ? 0 : 255;
+        }
+    }
+    return picture;
+}
+
+// (See the header.) A small file whose header declares 100000 x 100000 pixels (65535 x 65535 for
+// GIF, whose fields hold no more; less for WebP and HEIF, whose libraries refuse that much
+// themselves, see below).
+std::vector<std::uint8_t> hostile(Format format)
+{
+    const Variant variant = format == Format::Gif    ? Variant::Palette
+                            : format == Format::Webp ? Variant::Animated
+                                                     : Variant::Rgb;
+    std::vector<std::uint8_t> bytes =
+        encode(format, variant, sourceFor(format, variant, 96, 64));
+    const auto find = [&](const char* tag) {
+        return std::search(bytes.begin(), bytes.end(), tag, tag + 4) - bytes.begin();
+    };
+    switch (format) {
+    case Format::Png: {
+        const auto ihdr = find("IHDR");
+        putBigEndian32(&bytes[ihdr + 4], 100000);
+        putBigEndian32(&bytes[ihdr + 8], 100000);
+        putBigEndian32(&bytes[ihdr + 17], std::uint32_t(crc32(0, &bytes[ihdr], 17)));
+        break;
+    }
+    case Format::Gif:
+        for (const std::size_t at : {std::size_t{6}, std::size_t{13 + 256 * 3 + 5}})
+            bytes[at] = bytes[at + 1] = bytes[at + 2] = bytes[at + 3] = 0xff;
+        break;
+    case Format::Webp:
+        // An animation's canvas (VP8X, after the RIFF header) may be larger than its frames.
+        // libwebp refuses 2^32 pixels or more itself; 40000 x 40000 is left to the reader.
+        for (const std::size_t at : {std::size_t{24}, std::size_t{27}}) {
+            const std::uint32_t side = 40000 - 1;
+            bytes[at] = std::uint8_t(side);
+            bytes[at + 1] = std::uint8_t(side >> 8);
+            bytes[at + 2] = std::uint8_t(side >> 16);
+        }
+        break;
+    case Format::Tiff: {
+        // Little-endian: the first directory's width and length entries.
+        std::uint32_t offset = 0;
+        std::memcpy(&offset, &bytes[4], 4);
+        std::uint16_t entries = 0;
+        std::memcpy(&entries, &bytes[offset], 2);
+        for (std::uint16_t i = 0; i < entries; ++i) {
+            std::uint8_t* entry = &bytes[offset + 2 + i * 12];
+            const std::uint16_t tag = std::uint16_t(entry[0] | entry[1] << 8);
+            if (tag == 256 || tag == 257) {
+                const std::uint32_t value = 100000;
+                entry[2] = 4; // LONG
+                entry[3] = 0;
+                std::memcpy(entry + 8, &value, 4);
+            }
+        }
+        break;
+    }
+    case Format::Heic:
+    case Format::Avif: {
+        // libheif refuses more than 32768 a side itself; 30000 x 30000 is left to the reader.
+        const auto ispe = find("ispe");
+        putBigEndian32(&bytes[ispe + 8], 30000);
+        putBigEndian32(&bytes[ispe + 12], 30000);
+        break;
+    }
+    }
+    // The headers and, for GIF, the colour table stay.
+    if (format == Format::Png || format == Format::Gif)
+        bytes.resize(std::min<std::size_t>(bytes.size(), format == Format::Gif ? 900 : 400));
+    return bytes;
+}
+
 
 RgbImage overWhite(const RgbaPicture& picture)
 {

@@ -63,7 +63,8 @@ public:
     // The position in the play order (the list index in a sorted show); between a right click
     // and the change it leads to, it may lie before the first position, as the click rules say.
     int currentIndex() const { return m_currentIndex; }
-    // The list index of the picture at the current position.
+    // The list index of the picture at the current position; -1 while the position lies
+    // before the first one.
     int currentPicture() const;
     // The order the pictures are played in; null until the search has been handed over.
     const PlayOrder* playOrder() const { return m_playOrder.get(); }

@@ -108,10 +108,10 @@ DecodedPicture readWebpData(std::span<const std::uint8_t> data, const PictureRea
     picture.width = static_cast<int>(canvasWidth);
     picture.height = static_cast<int>(canvasHeight);
     picture.orientation = orientationOf(demux.get());
-    const bool whole_canvas = left == 0 && top == 0 && frameWidth == picture.width &&
+    const bool wholeCanvas = left == 0 && top == 0 && frameWidth == picture.width &&
                               frameHeight == picture.height;
     picture.reduction =
-        whole_canvas ? pictureformat::reductionFor(std::max(picture.width, picture.height),
+        wholeCanvas ? pictureformat::reductionFor(std::max(picture.width, picture.height),
                                                    options.minimumLongerSide)
                      : 1;
     const int outWidth = (picture.width + picture.reduction - 1) / picture.reduction;
@@ -120,14 +120,14 @@ DecodedPicture readWebpData(std::span<const std::uint8_t> data, const PictureRea
     const std::size_t rowBytes = std::size_t(outWidth) * 3;
 
     std::string failure;
-    if (whole_canvas && !alpha) {
+    if (wholeCanvas && !alpha) {
         failure = decodeFrame(bitstream, picture.reduction > 1, false, picture.image.pixels.data(),
                               outWidth, outHeight, rowBytes, options);
     } else {
         // Transparency and an animation's first frame, which may cover part of the canvas,
         // are decoded apart and drawn over white.
-        const int width = whole_canvas ? outWidth : frameWidth;
-        const int height = whole_canvas ? outHeight : frameHeight;
+        const int width = wholeCanvas ? outWidth : frameWidth;
+        const int height = wholeCanvas ? outHeight : frameHeight;
         const std::size_t channels = alpha ? 4 : 3;
         std::vector<std::uint8_t> decoded(std::size_t(width) * std::size_t(height) * channels);
         failure = decodeFrame(bitstream, picture.reduction > 1, alpha, decoded.data(), width,

@@ -41,9 +41,11 @@ void PlayOrder::keepApart(std::vector<int>& round, bool atFront, int neighbour)
 
 int PlayOrder::pictureAt(int position) const
 {
+    if (position < 0 || position >= m_count)
+        return -1;
     if (m_order == ShowOrder::Sorted)
         return position;
-    return m_rounds[m_current].at(static_cast<std::size_t>(position));
+    return m_rounds[m_current][static_cast<std::size_t>(position)];
 }
 
 int PlayOrder::nextPicture(int position) const

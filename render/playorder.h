@@ -35,7 +35,7 @@ public:
     int count() const { return m_count; }
     ShowOrder order() const { return m_order; }
 
-    // The picture at `position` of the round being played; 0 <= position < count().
+    // The picture at `position` of the round being played, or -1 for a position outside it.
     int pictureAt(int position) const;
     // The pictures a step forward and a step back from `position`, across the round's ends.
     int nextPicture(int position) const;

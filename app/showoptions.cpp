@@ -115,8 +115,8 @@ std::string badFileValue(const std::string& iniPath, const ShowSetting& setting,
 
 std::string badOptionValue(const ShowSetting& setting, std::string_view value)
 {
-    return "invalid value '" + printable(value) + "' for --" + lowerCase(setting.key) +
-           " (use " + lowerCase(setting.allowed) + "; see 'lumivane --help')";
+    return "invalid value '" + printable(value) + "' for --" + lowerCase(setting.key) + " (use " +
+           lowerCase(setting.allowed) + "; see 'lumivane --help')";
 }
 
 std::string optionWithoutValue(const ShowSetting& setting)

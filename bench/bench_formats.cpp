@@ -36,7 +36,9 @@ double processCpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
+    const auto seconds = [](const timeval& t) {
+        return double(t.tv_sec) + double(t.tv_usec) * 1e-6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -50,10 +52,11 @@ double commandCpuSeconds(const std::string& command)
         return -1;
     int status = 0;
     rusage usage{};
-    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0)
+    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return -1;
-    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
+    const auto seconds = [](const timeval& t) {
+        return double(t.tv_sec) + double(t.tv_usec) * 1e-6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -62,12 +65,14 @@ double commandCpuSeconds(const std::string& command)
 std::vector<std::uint8_t> photo(Format format)
 {
     if (format == Format::Gif)
-        return FormatPictures::encode(format, Variant::Palette,
-                                      FormatPictures::sourceFor(format, Variant::Palette, Width, Height));
+        return FormatPictures::encode(
+            format, Variant::Palette,
+            FormatPictures::sourceFor(format, Variant::Palette, Width, Height));
     const RgbImage rgb = TestPictures::makePhotoLike(Width, Height);
     if (format == Format::Webp) {
         std::uint8_t* out = nullptr;
-        const std::size_t size = WebPEncodeRGB(rgb.pixels.data(), Width, Height, Width * 3, 90, &out);
+        const std::size_t size =
+            WebPEncodeRGB(rgb.pixels.data(), Width, Height, Width * 3, 90, &out);
         std::vector<std::uint8_t> bytes(out, out + size);
         WebPFree(out);
         return bytes;
@@ -101,11 +106,12 @@ std::string decoderCommand(Format format, const std::string& in, const std::stri
 
 int main(int argc, char** argv)
 {
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("lumivane-bench-formats-" + std::to_string(getpid()));
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                         ("lumivane-bench-formats-" + std::to_string(getpid()));
     if (argc == 3 && std::string(argv[1]) == "--hostile") {
         for (Format format : FormatPictures::AllFormats) {
-            const std::string path = std::string(argv[2]) + "/hostile" + FormatPictures::extensionOf(format);
+            const std::string path =
+                std::string(argv[2]) + "/hostile" + FormatPictures::extensionOf(format);
             TestPictures::writeFile(path, FormatPictures::hostile(format));
             std::printf("%s\n", path.c_str());
         }
@@ -113,9 +119,11 @@ int main(int argc, char** argv)
     }
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
     std::filesystem::create_directories(folder);
-    std::printf("%-6s %10s %12s %12s %8s\n", "format", "file KB", "prepare s", "decoder s", "ratio");
+    std::printf("%-6s %10s %12s %12s %8s\n", "format", "file KB", "prepare s", "decoder s",
+                "ratio");
     for (Format format : FormatPictures::AllFormats) {
-        const std::string path = (folder / ("photo" + std::string(FormatPictures::extensionOf(format)))).string();
+        const std::string path =
+            (folder / ("photo" + std::string(FormatPictures::extensionOf(format)))).string();
         const std::vector<std::uint8_t> bytes = photo(format);
         TestPictures::writeFile(path, bytes);
         const std::string out = (folder / "out").string();
@@ -128,7 +136,8 @@ int main(int argc, char** argv)
             prepare += processCpuSeconds() - start;
             const double command = commandCpuSeconds(decoderCommand(format, path, out));
             if (command < 0) {
-                std::printf("%s: the decoder could not be run\n", FormatPictures::extensionOf(format));
+                std::printf("%s: the decoder could not be run\n",
+                            FormatPictures::extensionOf(format));
                 break;
             }
             decoder += command;

@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t* line = texture.data() + static_cast<std::size_t>(row) * size_ * 3;
         for (int column = row < placement.imageHeight ? placement.imageWidth : 0; column < size_;
              ++column) {
-            if (line[column * 3] != 255 || line[column * 3 + 1] != 255 || line[column * 3 + 2] != 255)
+            if (line[column * 3] != 255 || line[column * 3 + 1] != 255 ||
+                line[column * 3 + 2] != 255)
                 __builtin_trap();
         }
     }

@@ -16,8 +16,8 @@ int main(int argc, char** argv)
         std::fputs("usage: make_format_seeds CORPUS_FOLDER\n", stderr);
         return 2;
     }
-    static const char* const variants[] = {"rgb",   "palette",  "grey", "grey-alpha", "alpha",
-                                           "deep",  "oriented", "cmyk", "animated"};
+    static const char* const variants[] = {"rgb",  "palette",  "grey", "grey-alpha", "alpha",
+                                           "deep", "oriented", "cmyk", "animated"};
     for (Format format : FormatPictures::AllFormats) {
         // HEIC and AVIF share the HEIF reader and its corpus.
         const std::string extension = FormatPictures::extensionOf(format);

@@ -21,8 +21,7 @@ namespace pictureformat {
 
 // Whether a picture of width x height may be decoded: both sides positive and its 8-bit RGB
 // form no larger than the options allow. Computed in 64 bits, so no product wraps.
-inline bool sizeAllowed(std::int64_t width, std::int64_t height,
-                        const PictureReadOptions& options)
+inline bool sizeAllowed(std::int64_t width, std::int64_t height, const PictureReadOptions& options)
 {
     if (width <= 0 || height <= 0 || width > (std::int64_t{1} << 31) ||
         height > (std::int64_t{1} << 31))
@@ -49,9 +48,9 @@ inline void compositeRow(const std::uint8_t* rgba, std::uint8_t* rgb, std::size_
     for (std::size_t x = 0; x < width; ++x, rgba += 4, rgb += 3) {
         const unsigned alpha = rgba[3];
         for (int c = 0; c < 3; ++c) {
-            rgb[c] = premultiplied ? static_cast<std::uint8_t>(
-                                         std::min(255u, rgba[c] + (255 - alpha)))
-                                   : overWhite(rgba[c], alpha);
+            rgb[c] = premultiplied
+                         ? static_cast<std::uint8_t>(std::min(255u, rgba[c] + (255 - alpha)))
+                         : overWhite(rgba[c], alpha);
         }
     }
 }

@@ -102,7 +102,8 @@ DecodedPicture readHeifData(std::span<const std::uint8_t> data, const PictureRea
     DecodedPicture picture;
     pictureformat::allocate(picture.image, decodedWidth, decodedHeight);
     for (int y = 0; y < decodedHeight; ++y) {
-        const std::uint8_t* in = plane + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride);
+        const std::uint8_t* in =
+            plane + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride);
         std::uint8_t* out = picture.image.writableRow(y);
         if (alpha)
             pictureformat::compositeRow(in, out, std::size_t(decodedWidth), premultiplied);

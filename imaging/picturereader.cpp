@@ -86,9 +86,8 @@ DecodedPicture fromJpeg(std::span<const std::uint8_t> data, const std::string* p
     DecodedPicture result;
     const JpegDecodeOptions jpegOptions{.minimumLongerSide = options.minimumLongerSide,
                                         .stop = options.stop};
-    std::optional<JpegPicture> picture =
-        path ? decodeJpegFile(*path, &result.note, jpegOptions)
-             : decodeJpegData(data, &result.note, jpegOptions);
+    std::optional<JpegPicture> picture = path ? decodeJpegFile(*path, &result.note, jpegOptions)
+                                              : decodeJpegData(data, &result.note, jpegOptions);
     if (picture) {
         result.image = std::move(picture->image);
         result.width = picture->width;
@@ -192,7 +191,8 @@ namespace pictureformat {
 
 void allocate(RgbImage& image, int width, int height)
 {
-    const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
+    const std::size_t bytes =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
     reservePixelBuffer(image.pixels, bytes);
     image.pixels.resize(bytes);
     image.width = width;

@@ -88,8 +88,7 @@ void decode(PngRead& read, const PictureReadOptions& options)
     if (png_get_rowbytes(png, info) != std::size_t{width} * 4)
         png_error(png, "Unexpected PNG row format");
 
-    pictureformat::allocate(read.picture.image, static_cast<int>(width),
-                            static_cast<int>(height));
+    pictureformat::allocate(read.picture.image, static_cast<int>(width), static_cast<int>(height));
     // An interlaced picture is only complete after its last pass, so it is gathered whole;
     // a plain one is composited row by row.
     read.rgba.resize(std::size_t{width} * 4 * (passes > 1 ? height : 1));

@@ -34,8 +34,8 @@ tmsize_t readBytes(thandle_t handle, void* out, tmsize_t size)
     TiffSource& source = sourceOf(handle);
     if (size <= 0 || source.position >= source.data.size())
         return 0;
-    const std::uint64_t given =
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(size), source.data.size() - source.position);
+    const std::uint64_t given = std::min<std::uint64_t>(static_cast<std::uint64_t>(size),
+                                                        source.data.size() - source.position);
     std::memcpy(out, source.data.data() + source.position, given);
     source.position += given;
     return static_cast<tmsize_t>(given);
@@ -128,9 +128,9 @@ DecodedPicture readTiffData(std::span<const std::uint8_t> data, const PictureRea
     TIFFOpenOptionsSetErrorHandlerExtR(openOptions.get(), keepError, &source);
     TIFFOpenOptionsSetWarningHandlerExtR(openOptions.get(), dropWarning, &source);
     // "m": no memory mapping; every read goes through readBytes.
-    const std::unique_ptr<TIFF, TiffCloser> tiff(TIFFClientOpenExt(
-        "picture", "rm", &source, readBytes, refuseWrite, seekTo, closeSource, sizeOf, noMapping,
-        noUnmapping, openOptions.get()));
+    const std::unique_ptr<TIFF, TiffCloser> tiff(
+        TIFFClientOpenExt("picture", "rm", &source, readBytes, refuseWrite, seekTo, closeSource,
+                          sizeOf, noMapping, noUnmapping, openOptions.get()));
     if (!tiff)
         return failure(source, "Not a TIFF file");
 
@@ -144,8 +144,7 @@ DecodedPicture readTiffData(std::span<const std::uint8_t> data, const PictureRea
 
     char reason[1024] = {};
     TIFFRGBAImage reader;
-    if (!TIFFRGBAImageOK(tiff.get(), reason) ||
-        !TIFFRGBAImageBegin(&reader, tiff.get(), 0, reason))
+    if (!TIFFRGBAImageOK(tiff.get(), reason) || !TIFFRGBAImageBegin(&reader, tiff.get(), 0, reason))
         return pictureformat::unreadable(reason[0] ? reason : "TIFF picture cannot be converted");
     struct ReaderEnd
     {
@@ -160,8 +159,8 @@ DecodedPicture readTiffData(std::span<const std::uint8_t> data, const PictureRea
     // with associated alpha; grey with unassociated alpha comes as it is stored.
     const bool grey = reader.photometric == PHOTOMETRIC_MINISBLACK ||
                       reader.photometric == PHOTOMETRIC_MINISWHITE;
-    const bool premultiplied = reader.alpha == EXTRASAMPLE_ASSOCALPHA ||
-                               (reader.alpha == EXTRASAMPLE_UNASSALPHA && !grey);
+    const bool premultiplied =
+        reader.alpha == EXTRASAMPLE_ASSOCALPHA || (reader.alpha == EXTRASAMPLE_UNASSALPHA && !grey);
 
     std::uint32_t unit = 1;
     if (TIFFIsTiled(tiff.get()))
@@ -188,11 +187,10 @@ DecodedPicture readTiffData(std::span<const std::uint8_t> data, const PictureRea
             std::uint8_t* out = picture.image.writableRow(static_cast<int>(top + y));
             for (std::uint32_t x = 0; x < width; ++x, out += 3) {
                 const std::uint32_t abgr = in[x];
-                const std::uint8_t rgba[4] = {
-                    static_cast<std::uint8_t>(TIFFGetR(abgr)),
-                    static_cast<std::uint8_t>(TIFFGetG(abgr)),
-                    static_cast<std::uint8_t>(TIFFGetB(abgr)),
-                    static_cast<std::uint8_t>(TIFFGetA(abgr))};
+                const std::uint8_t rgba[4] = {static_cast<std::uint8_t>(TIFFGetR(abgr)),
+                                              static_cast<std::uint8_t>(TIFFGetG(abgr)),
+                                              static_cast<std::uint8_t>(TIFFGetB(abgr)),
+                                              static_cast<std::uint8_t>(TIFFGetA(abgr))};
                 pictureformat::compositeRow(rgba, out, 1, premultiplied);
             }
         }

@@ -27,7 +27,8 @@ int orientationOf(const WebPDemuxer* demux)
     WebPChunkIterator chunk;
     int orientation = 1;
     if (WebPDemuxGetChunk(demux, "EXIF", 1, &chunk))
-        orientation = pictureformat::orientationOfExifPayload({chunk.chunk.bytes, chunk.chunk.size});
+        orientation =
+            pictureformat::orientationOfExifPayload({chunk.chunk.bytes, chunk.chunk.size});
     WebPDemuxReleaseChunkIterator(&chunk);
     return orientation;
 }
@@ -51,8 +52,7 @@ std::string decodeFrame(const WebPData& bitstream, bool scaled, bool alpha, std:
     config.output.u.RGBA.rgba = out;
     config.output.u.RGBA.stride = static_cast<int>(stride);
     config.output.u.RGBA.size = stride * static_cast<std::size_t>(height);
-    const std::unique_ptr<WebPIDecoder, DecoderDeleter> decoder(
-        WebPIDecode(nullptr, 0, &config));
+    const std::unique_ptr<WebPIDecoder, DecoderDeleter> decoder(WebPIDecode(nullptr, 0, &config));
     if (!decoder)
         return "Cannot start the WebP decoder";
     for (std::size_t given = std::min(BytesPerStep, bitstream.size);;
@@ -108,12 +108,12 @@ DecodedPicture readWebpData(std::span<const std::uint8_t> data, const PictureRea
     picture.width = static_cast<int>(canvasWidth);
     picture.height = static_cast<int>(canvasHeight);
     picture.orientation = orientationOf(demux.get());
-    const bool wholeCanvas = left == 0 && top == 0 && frameWidth == picture.width &&
-                              frameHeight == picture.height;
-    picture.reduction =
-        wholeCanvas ? pictureformat::reductionFor(std::max(picture.width, picture.height),
-                                                   options.minimumLongerSide)
-                     : 1;
+    const bool wholeCanvas =
+        left == 0 && top == 0 && frameWidth == picture.width && frameHeight == picture.height;
+    picture.reduction = wholeCanvas
+                            ? pictureformat::reductionFor(std::max(picture.width, picture.height),
+                                                          options.minimumLongerSide)
+                            : 1;
     const int outWidth = (picture.width + picture.reduction - 1) / picture.reduction;
     const int outHeight = (picture.height + picture.reduction - 1) / picture.reduction;
     pictureformat::allocate(picture.image, outWidth, outHeight);

@@ -6,13 +6,13 @@
 
 namespace {
 
-const std::array<QString, 3> DesignExtensions = {
-    QStringLiteral(".jpg"), QStringLiteral(".jpeg"), QStringLiteral(".bmp")};
+const std::array<QString, 3> DesignExtensions = {QStringLiteral(".jpg"), QStringLiteral(".jpeg"),
+                                                 QStringLiteral(".bmp")};
 
-const std::array<QString, 8> FurtherExtensions = {
-    QStringLiteral(".png"),  QStringLiteral(".gif"),  QStringLiteral(".webp"),
-    QStringLiteral(".tif"),  QStringLiteral(".tiff"), QStringLiteral(".heic"),
-    QStringLiteral(".heif"), QStringLiteral(".avif")};
+const std::array<QString, 8> FurtherExtensions = {QStringLiteral(".png"),  QStringLiteral(".gif"),
+                                                  QStringLiteral(".webp"), QStringLiteral(".tif"),
+                                                  QStringLiteral(".tiff"), QStringLiteral(".heic"),
+                                                  QStringLiteral(".heif"), QStringLiteral(".avif")};
 
 bool hasOneOf(const QString& name, const auto& extensions)
 {

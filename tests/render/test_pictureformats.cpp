@@ -44,8 +44,8 @@ struct TempFolder
 
 const char* nameOf(Variant variant)
 {
-    static const char* const names[] = {"rgb",   "palette",  "grey", "grey+alpha", "alpha",
-                                        "deep",  "oriented", "cmyk", "animated"};
+    static const char* const names[] = {"rgb",  "palette",  "grey", "grey+alpha", "alpha",
+                                        "deep", "oriented", "cmyk", "animated"};
     return names[static_cast<int>(variant)];
 }
 
@@ -93,8 +93,8 @@ TEST(PictureFormats, EachVariantGivesTheTextureOfTheSamePixelsAsABitmap)
             const std::string path = folder.path + "/picture" + FormatPictures::extensionOf(format);
             const std::string bitmap = folder.path + "/picture.bmp";
             ASSERT_TRUE(TestPictures::writeFile(path, file));
-            ASSERT_TRUE(
-                TestPictures::writeFile(bitmap, TestPictures::encodeBmp(FormatPictures::overWhite(source))));
+            ASSERT_TRUE(TestPictures::writeFile(
+                bitmap, TestPictures::encodeBmp(FormatPictures::overWhite(source))));
             SlideImage slide;
             SlideImage expected;
             slide.prepare(path);
@@ -111,7 +111,8 @@ TEST(PictureFormats, EachVariantGivesTheTextureOfTheSamePixelsAsABitmap)
 TEST(PictureFormats, LargeWebpIsReducedWhileDecodedAndStillMatches)
 {
     const FormatPictures::RgbaPicture source = FormatPictures::sourceFor(Variant::Rgb, 4200, 24);
-    const std::vector<std::uint8_t> file = FormatPictures::encode(Format::Webp, Variant::Rgb, source);
+    const std::vector<std::uint8_t> file =
+        FormatPictures::encode(Format::Webp, Variant::Rgb, source);
     const DecodedPicture picture =
         readPictureData(PictureKind::Webp, file, {.minimumLongerSide = 2048});
     ASSERT_TRUE(picture.readable) << picture.note;
@@ -150,7 +151,8 @@ TEST(PictureFormats, BadFilesGiveTheWhiteSquareQuickly)
         stopped.request_stop();
         EXPECT_FALSE(readPictureData(kind, whole, {.stop = stopped.get_token()}).readable);
 
-        const std::vector<std::uint8_t> truncated(whole.begin(), whole.begin() + whole.size() * 2 / 3);
+        const std::vector<std::uint8_t> truncated(whole.begin(),
+                                                  whole.begin() + whole.size() * 2 / 3);
         const std::vector<std::uint8_t> huge = FormatPictures::hostile(format);
         for (const std::vector<std::uint8_t>* bytes : {&truncated, &huge}) {
             const auto start = std::chrono::steady_clock::now();

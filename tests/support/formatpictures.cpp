@@ -12,9 +12,9 @@
 #include <png.h>
 #include <tiffio.h>
 #include <unistd.h>
-#include <zlib.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
+#include <zlib.h>
 
 namespace FormatPictures {
 
@@ -43,7 +43,8 @@ RgbaPicture storedTurned(const RgbaPicture& upright)
 // The EXIF payload (a TIFF structure, little-endian) of orientation 6.
 Bytes exifTurned()
 {
-    return {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
+    return {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3,
+            0,   1,   0,  0, 0, 6, 0, 0, 0, 0, 0,    0,    0};
 }
 
 // A palette of the picture's colours, in order of first appearance, and the index of each pixel.
@@ -195,7 +196,8 @@ Bytes encodeGif(Variant variant, const RgbaPicture& source)
     picture.palette.resize(256 * 3, 0);
     std::vector<GifColorType> colours(256);
     for (int i = 0; i < 256; ++i)
-        colours[i] = {picture.palette[i * 3], picture.palette[i * 3 + 1], picture.palette[i * 3 + 2]};
+        colours[i] = {picture.palette[i * 3], picture.palette[i * 3 + 1],
+                      picture.palette[i * 3 + 2]};
     ColorMapObject* map = GifMakeMapObject(256, colours.data());
     Bytes out;
     int error = 0;
@@ -253,10 +255,11 @@ Bytes encodeWebp(Variant variant, const RgbaPicture& source)
         std::uint8_t* secondEncoded = nullptr;
         const std::size_t secondSize = WebPEncodeLosslessRGBA(
             second.pixels.data(), second.width, second.height, second.width * 4, &secondEncoded);
-        const WebPMuxFrameInfo first{image, 0, 0, 100, WEBP_CHUNK_ANMF, WEBP_MUX_DISPOSE_NONE,
-                                     WEBP_MUX_NO_BLEND, {}};
-        const WebPMuxFrameInfo next{{secondEncoded, secondSize}, 2, 2, 100, WEBP_CHUNK_ANMF,
-                                    WEBP_MUX_DISPOSE_NONE, WEBP_MUX_NO_BLEND, {}};
+        const WebPMuxFrameInfo first{
+            image, 0, 0, 100, WEBP_CHUNK_ANMF, WEBP_MUX_DISPOSE_NONE, WEBP_MUX_NO_BLEND, {}};
+        const WebPMuxFrameInfo next{
+            {secondEncoded, secondSize}, 2, 2, 100, WEBP_CHUNK_ANMF, WEBP_MUX_DISPOSE_NONE,
+            WEBP_MUX_NO_BLEND,           {}};
         WebPMuxPushFrame(mux, &first, 1);
         WebPMuxPushFrame(mux, &next, 1);
         WebPFree(secondEncoded);
@@ -535,8 +538,7 @@ std::vector<std::uint8_t> hostile(Format format)
     const Variant variant = format == Format::Gif    ? Variant::Palette
                             : format == Format::Webp ? Variant::Animated
                                                      : Variant::Rgb;
-    std::vector<std::uint8_t> bytes =
-        encode(format, variant, sourceFor(format, variant, 96, 64));
+    std::vector<std::uint8_t> bytes = encode(format, variant, sourceFor(format, variant, 96, 64));
     const auto find = [&](const char* tag) {
         return std::search(bytes.begin(), bytes.end(), tag, tag + 4) - bytes.begin();
     };
@@ -594,7 +596,6 @@ std::vector<std::uint8_t> hostile(Format format)
         bytes.resize(std::min<std::size_t>(bytes.size(), format == Format::Gif ? 900 : 400));
     return bytes;
 }
-
 
 RgbImage overWhite(const RgbaPicture& picture)
 {

@@ -53,7 +53,7 @@ int transparentIndexOf(const GifByteType* extension)
 } // namespace
 
 // The first frame of the file, drawn on its logical screen. What the frame leaves uncovered and
-// its transparent pixels show the white below.
+// its transparent pixels are white.
 DecodedPicture readGifData(std::span<const std::uint8_t> data, const PictureReadOptions& options)
 {
     GifSource source{data};
@@ -102,9 +102,21 @@ DecodedPicture readGifData(std::span<const std::uint8_t> data, const PictureRead
         !pictureformat::sizeAllowed(width, height, options))
         return pictureformat::unreadable("GIF picture too large to decode");
 
+    if (options.stop.stop_requested())
+        return pictureformat::unreadable("GIF decoding stopped");
     DecodedPicture picture;
     pictureformat::allocate(picture.image, static_cast<int>(width), static_cast<int>(height));
-    std::memset(picture.image.pixels.data(), 255, picture.image.pixels.size());
+    // The logical screen beyond the frame is white; the frame's rows are written below.
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+    for (std::int64_t y = 0; y < height; ++y) {
+        std::uint8_t* row = picture.image.writableRow(static_cast<int>(y));
+        if (y < frame.Top || y >= frameBottom) {
+            std::memset(row, 255, rowBytes);
+        } else {
+            std::memset(row, 255, std::size_t(frame.Left) * 3);
+            std::memset(row + frameRight * 3, 255, rowBytes - std::size_t(frameRight) * 3);
+        }
+    }
     std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));
     // An interlaced frame stores every 8th row from 0, every 8th from 4, every 4th from 2 and
     // every 2nd from 1; a plain one stores them in order.
@@ -124,8 +136,10 @@ DecodedPicture readGifData(std::span<const std::uint8_t> data, const PictureRead
                 picture.image.writableRow(frame.Top + y) + std::size_t(frame.Left) * 3;
             for (int x = 0; x < frame.Width; ++x, out += 3) {
                 const int index = line[static_cast<std::size_t>(x)];
-                if (index == transparent)
+                if (index == transparent) {
+                    out[0] = out[1] = out[2] = 255;
                     continue;
+                }
                 // An index beyond the colour table is black, as most viewers show it.
                 if (index >= colours->ColorCount) {
                     out[0] = out[1] = out[2] = 0;

@@ -11,7 +11,7 @@
 
 // The show's own options: section [SHOW] of lumivane.ini, each key with a command-line twin
 // ("FORMATS" and "--formats") that wins over the file. Read once at start-up and handed to the
-// window. Without any of them the show is the one of the [DEF]-only program.
+// window. The defaults are the show as it always was: JPEG and BMP pictures, in sorted order.
 struct ShowOptions
 {
     // FORMATS=DESIGN|ALL: the picture files the search collects.

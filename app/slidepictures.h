@@ -30,7 +30,9 @@ public:
     // The prepared picture for list index `index` (or the reader's error for it), handed out
     // once; nothing while it is not ready, in which case the worker makes it before anything
     // else. The picture on screen goes back to the worker when it is a neighbour of the new one.
-    std::optional<PreparedSlide> take(int index);
+    // `around` names the pictures before and after it in the play order, which the worker
+    // prepares next.
+    std::optional<PreparedSlide> take(int index, SlideNeighbours around = {});
     // Puts a prepared picture on the surface, with the texture put up ahead when it is this
     // picture's, and keeps it as the picture on screen.
     void show(PreparedSlide picture);

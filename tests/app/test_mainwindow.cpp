@@ -250,7 +250,6 @@ protected:
 
     static QString pagePosition(MainWindow& window) { return pageText(window).section(u'\n', -1); }
 
-    ShowOptions m_show;
     std::optional<std::mt19937> m_shuffleRandom;
     QTemporaryDir m_appDir;
     QTemporaryDir m_pictures;

@@ -87,12 +87,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
 
 std::string usageText()
 {
-    return R"(Usage: lumivane [--motion=frames|smooth] [--seconds=N] [--quality=design|high]
-                [--] [FOLDER]
+    return R"(Usage: lumivane [--motion=frames|smooth] [--seconds=N] [--formats=design|all]
+                [--order=sorted|shuffle] [--quality=design|high] [--] [FOLDER]
        lumivane --help | --version
 
 Full-screen 3D slideshow of the JPEG and BMP pictures in FOLDER and all of its
-subfolders, shown in sorted order and from the first again after the last.
+subfolders, shown in sorted order and from the first again after the last
+(--formats and --order change both).
 Without FOLDER, or when it is not an existing folder, the default folder is
 searched: the user's Pictures folder (or the home folder) for an installed
 program, the program's own folder otherwise. Use "--" before a folder whose
@@ -112,6 +113,8 @@ Files (installed program; a program run from its own folder keeps them there):
       [SHOW]
       MOTION=FRAMES    FRAMES or SMOOTH, as --motion below
       SECONDS=4.5      the time per picture, as --seconds below
+      FORMATS=DESIGN   DESIGN or ALL, as --formats below
+      ORDER=SORTED     SORTED or SHUFFLE, as --order below
       QUALITY=DESIGN   DESIGN or HIGH, as --quality below
       A bad value is reported on stderr and the default used; an option given on
       the command line wins over the file.
@@ -132,6 +135,13 @@ Options:
   --seconds=N          show each picture for about N seconds, a decimal number
                        from 1 to 3600 (default 4.5; with --motion=frames the
                        drawing time of the 150 frames comes on top)
+  --formats=design     show .jpg, .jpeg and .bmp files (the default)
+  --formats=all        show .png, .gif, .webp, .tif, .tiff, .heic, .heif and .avif
+                       files as well (an animation shows its first frame, a TIFF
+                       its first page)
+  --order=sorted       show the pictures in sorted order (the default)
+  --order=shuffle      show them in a random order: every picture once a round,
+                       a new order each round; the clicks go forward and back in it
   --quality=design     draw the pictures as Lumivane always has (the default)
   --quality=high       draw them sharp on large screens: textures that follow the
                        screen's resolution (up to 4096 x 4096), mipmaps against

@@ -66,7 +66,7 @@ MainWindow::MainWindow(StartupOptions options)
     move(0, 0);
     // The camera tables were built with the window (CameraPaths computes them once).
     runGuarded(this, [this] {
-        m_searchThread = std::make_unique<SearchThread>(m_imageList, m_searchFolder);
+        m_searchThread = std::make_unique<SearchThread>(m_imageList, m_searchFolder, m_show.formats);
     });
     placeOnMonitor();
 
@@ -307,6 +307,20 @@ void MainWindow::handOver()
     }
     m_slideshowRunning = true;
     m_cycle = std::make_unique<SlideCycle>(int(images.count()), m_show.motion, m_show.seconds);
+    // The play order is drawn once the list is complete; a sorted one is the list itself. Its
+    // random source is its own, so that the camera paths draw the same as in a sorted show.
+    m_playOrder = std::make_unique<PlayOrder>(
+        int(images.count()), m_show.order,
+        m_shuffleRandom.value_or(std::mt19937(static_cast<std::mt19937::result_type>(
+            std::chrono::steady_clock::now().time_since_epoch().count()))));
+    // A change past the last position starts the next round, a step back before the first
+    // returns to the round before.
+    m_cycle->setRoundHandler([this](int step) {
+        if (step > 0)
+            m_playOrder->startNextRound();
+        else
+            m_playOrder->returnToPreviousRound();
+    });
     // The first picture is prepared off the UI thread like every other. The hand-over finishes
     // when it is ready; meanwhile the status line says what is loading and the window keeps
     // answering.
@@ -382,8 +396,7 @@ QString MainWindow::pageText(const PathEntry& entry, int margin) const
 
 int MainWindow::listIndex(int position) const
 {
-    // The play order: the pictures are played in the order of the sorted list.
-    return position;
+    return m_playOrder->pictureAt(position);
 }
 
 int MainWindow::currentPicture() const
@@ -393,8 +406,8 @@ int MainWindow::currentPicture() const
 
 int MainWindow::nextPicture() const
 {
-    // A step forward from the picture on screen, after the last the first.
-    return listIndex((m_cycle->position() + 1) % m_cycle->count());
+    // A step forward from the picture on screen, after the last the first of the next round.
+    return m_playOrder->nextPicture(m_cycle->position());
 }
 
 std::optional<PreparedSlide> MainWindow::takePicture()
@@ -402,7 +415,10 @@ std::optional<PreparedSlide> MainWindow::takePicture()
     const int index = currentPicture();
     if (m_pictures.synchronous())
         showLoadingLine();
-    std::optional<PreparedSlide> picture = m_pictures.take(index);
+    // The worker's next and previous are those of the play order.
+    const int position = m_cycle->position();
+    std::optional<PreparedSlide> picture = m_pictures.take(
+        index, {m_playOrder->nextPicture(position), m_playOrder->previousPicture(position)});
     // Not ready yet: the status line says what is loading; the UI thread goes on with its
     // events meanwhile.
     if (!picture && !m_pictures.uploadPending() && m_loadingShown != index) {

@@ -7,6 +7,7 @@
 #include "music/musicplaylist.h"
 #include "render/camerapaths.h"
 #include "render/framepacer.h"
+#include "render/playorder.h"
 #include "render/slidecycle.h"
 #include "render/slideimage.h"
 #include "render/slidepreparer.h"
@@ -71,6 +72,8 @@ public:
     int currentIndex() const { return m_cycle ? m_cycle->position() : 0; }
     // The list index of the picture at the current position.
     int currentPicture() const;
+    // The order the pictures are played in; null until the search has been handed over.
+    const PlayOrder* playOrder() const { return m_playOrder.get(); }
     int pathIndex() const { return m_pathIndex; }
     bool slideshowRunning() const { return m_slideshowRunning; }
     int monitorIndex() const { return m_monitorIndex; }
@@ -109,6 +112,10 @@ public:
     // tick, as the show did before it had a preparer, so that the two can be compared in one run.
     // Set before the hand-over.
     void setSynchronousChangesForBenchmark(bool on) { m_pictures.setSynchronous(on); }
+
+    // Lets tests choose the shuffled order's random source; the program seeds it from the clock.
+    // Set before the hand-over.
+    void setShuffleRandomForTesting(std::mt19937 random) { m_shuffleRandom = random; }
 
     // Lets tests choose the next camera paths; the program draws them at random.
     void setPathChooserForTesting(std::function<int()> chooser)
@@ -180,10 +187,12 @@ private:
     std::unique_ptr<MusicPlaylist> m_music;
 
     std::mt19937 m_random;
+    std::optional<std::mt19937> m_shuffleRandom;
     std::function<int()> m_pathChooser;
     std::function<void(int, std::stop_token)> m_prepareHook;
     CameraPaths m_cameraPaths;
     std::unique_ptr<SlideCycle> m_cycle;
+    std::unique_ptr<PlayOrder> m_playOrder;
     // The prepared pictures and the one on screen.
     SlidePictures m_pictures;
     GuardedList m_imageList;

@@ -48,7 +48,7 @@ bool parseDecimal(std::string_view text, double& number)
     return error == std::errc() && end == text.data() + text.size();
 }
 
-constexpr std::array<ShowSetting, 3> Settings{{
+constexpr std::array<ShowSetting, 5> Settings{{
     {"MOTION", "FRAMES or SMOOTH", "FRAMES",
      [](ShowOptions& options, std::string_view value) {
          return choose(value, {{"FRAMES", SlideMotion::Frames}, {"SMOOTH", SlideMotion::Smooth}},
@@ -61,6 +61,16 @@ constexpr std::array<ShowSetting, 3> Settings{{
              return false;
          options.seconds = seconds;
          return true;
+     }},
+    {"FORMATS", "DESIGN or ALL", "DESIGN",
+     [](ShowOptions& options, std::string_view value) {
+         return choose(value, {{"DESIGN", PictureFormats::Design}, {"ALL", PictureFormats::All}},
+                       options.formats);
+     }},
+    {"ORDER", "SORTED or SHUFFLE", "SORTED",
+     [](ShowOptions& options, std::string_view value) {
+         return choose(value, {{"SORTED", ShowOrder::Sorted}, {"SHUFFLE", ShowOrder::Shuffle}},
+                       options.order);
      }},
     {"QUALITY", "DESIGN or HIGH", "DESIGN",
      [](ShowOptions& options, std::string_view value) {

@@ -2,7 +2,9 @@
 
 #include "app/settings.h"
 #include "render/picturequality.h"
+#include "render/playorder.h"
 #include "render/slideconstants.h"
+#include "search/picturenames.h"
 
 #include <span>
 #include <string>
@@ -11,7 +13,8 @@
 
 // The show's own options: section [SHOW] of lumivane.ini, each key with a command-line twin
 // ("MOTION" and "--motion") that wins over the file. Read once at start-up and handed to the
-// window. Without any of them the show is the one of the [DEF]-only program.
+// window. The defaults are the show as it always was: JPEG and BMP pictures in sorted order, one
+// camera entry per 30 ms frame.
 struct ShowOptions
 {
     // MOTION=FRAMES|SMOOTH: one camera entry per frame of the slide timer, or along the clock
@@ -19,6 +22,10 @@ struct ShowOptions
     SlideMotion motion = SlideMotion::Frames;
     // SECONDS=1..3600: the time each picture is shown, a decimal number.
     double seconds = 4.5;
+    // FORMATS=DESIGN|ALL: the picture files the search collects.
+    PictureFormats formats = PictureFormats::Design;
+    // ORDER=SORTED|SHUFFLE: the order the pictures are played in.
+    ShowOrder order = ShowOrder::Sorted;
     // QUALITY=DESIGN|HIGH: the slide texture and the drawing of the scene.
     PictureQuality quality = PictureQuality::Design;
 

@@ -31,7 +31,7 @@ void SlidePictures::start(SlideSurface* surface, std::vector<std::string> openPa
         m_preparer->setWorkHookForTesting(std::move(hook));
 }
 
-std::optional<PreparedSlide> SlidePictures::take(int index)
+std::optional<PreparedSlide> SlidePictures::take(int index, SlideNeighbours around)
 {
     if (m_synchronous)
         return prepareSlide(index, m_paths.at(std::size_t(index)), {}, m_layout);
@@ -46,9 +46,9 @@ std::optional<PreparedSlide> SlidePictures::take(int index)
             return std::nullopt;
         }
     }
-    std::optional<PreparedSlide> picture = m_preparer->take(index, &m_shown);
+    std::optional<PreparedSlide> picture = m_preparer->take(index, &m_shown, around);
     if (!picture)
-        m_preparer->setCurrent(index, false);
+        m_preparer->setCurrent(index, false, around);
     return picture;
 }
 

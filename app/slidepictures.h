@@ -37,10 +37,12 @@ public:
     // The prepared picture for list index `index` (or the reader's error for it), handed out
     // once; nothing while it is not ready, in which case the worker makes it before anything
     // else. The picture on screen goes back to the worker when it is a neighbour of the new one.
-    // In the high quality mode a prepared picture whose texture is not all up yet is not handed
-    // out: another slice goes up, and `onReady` is called (on this thread) so that the owner
-    // comes back for it once its other events have run; uploadPending() says so meanwhile.
-    std::optional<PreparedSlide> take(int index);
+    // `around` names the pictures before and after it in the play order, which the worker
+    // prepares next. In the high quality mode a prepared picture whose texture is not all up
+    // yet is not handed out: another slice goes up, and `onReady` is called (on this thread) so
+    // that the owner comes back for it once its other events have run; uploadPending() says so
+    // meanwhile.
+    std::optional<PreparedSlide> take(int index, SlideNeighbours around = {});
     bool uploadPending() const { return m_uploadPending; }
     // Puts a prepared picture on the surface, with the texture put up ahead when it is this
     // picture's, and keeps it as the picture on screen.

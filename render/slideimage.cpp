@@ -1,7 +1,6 @@
 #include "render/slideimage.h"
 
-#include "imaging/jpegdecoder.h"
-#include "imaging/qddib.h"
+#include "imaging/picturereader.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,7 +17,7 @@ namespace {
 
 constexpr int TextureSize = SlideImage::TextureSize;
 
-// JPEGs are decoded at no less than twice the texture's size on their longer side, so that
+// Pictures are decoded at no less than twice the texture's size on their longer side, so that
 // every texel still averages at least two decoded pixels each way. The texture then differs
 // from one made from the full-size picture by well under one level per channel, while a
 // large photo is decoded at a half, a quarter or an eighth of its size.
@@ -401,32 +400,18 @@ SlideImage::SlideImage(const TextureLayout& layout) : m_layout(layout) {}
 
 void SlideImage::prepare(const std::string& openPath, std::stop_token stop)
 {
-    if (hasJpegExtension(openPath)) {
-        std::string note;
-        const std::optional<JpegPicture> picture =
-            decodeJpegFile(openPath, &note,
-                           {.minimumLongerSide = minimumDecodedSide(m_layout.size), .stop = stop});
-        if (picture) {
-            m_placement = drawSlideTexture(
-                picture->image,
-                {picture->width, picture->height, picture->reduction, picture->orientation},
-                std::span(m_texturePixels).first(m_layout.levelOffset(1)), stop, m_layout.size);
-            finishLevels();
-        } else {
-            prepareFromImage(RgbImage{});
-        }
-        m_decoderNote = std::move(note);
-        return;
-    }
     // The bitmap reader's exceptions leave this function before anything is written.
-    RgbImage picture;
-    {
-        QdDib reader;
-        reader.loadFromFile(openPath, stop);
-        picture = reader.toRgbImage(stop);
+    DecodedPicture picture = readPicture(
+        openPath, {.minimumLongerSide = minimumDecodedSide(m_layout.size), .stop = stop});
+    if (picture.readable) {
+        m_placement = drawSlideTexture(
+            picture.image, {picture.width, picture.height, picture.reduction, picture.orientation},
+            std::span(m_texturePixels).first(m_layout.levelOffset(1)), stop, m_layout.size);
+        finishLevels();
+    } else {
+        prepareFromImage(RgbImage{});
     }
-    prepareFromImage(picture, stop);
-    m_decoderNote.clear();
+    m_decoderNote = std::move(picture.note);
 }
 
 void SlideImage::prepareFromImage(const RgbImage& source, const std::stop_token& stop)

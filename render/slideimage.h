@@ -42,13 +42,15 @@ public:
     SlideImage(const SlideImage&) = delete;
     SlideImage& operator=(const SlideImage&) = delete;
 
-    // Decodes the picture at `openPath` (the path as found on disk) and makes it the texture.
-    // A name ending in ".jpg" or ".jpeg" (any case) goes to the JPEG decoder; a JPEG that
-    // cannot be read is not an error and shows as an all-white square picture. Every other
-    // name goes to the bitmap reader, whose exceptions pass through unchanged; the placement,
-    // the texture and decoderNote() then keep their previous values. A stop requested through
-    // `stop` ends the work early: a JPEG's decoding, or a bitmap's reading, hand-over or scaling
-    // with PictureWorkStopped; what it leaves is of no use.
+    // Decodes the picture at `openPath` (the path as found on disk) through readPicture and
+    // makes it the texture. The extension picks the reader: ".jpg" and ".jpeg" the JPEG
+    // decoder, ".png", ".gif", ".webp", ".tif", ".tiff", ".heic", ".heif" and ".avif" theirs;
+    // a picture any of these cannot read is not an error and shows as an all-white square
+    // picture. Every other name goes to the bitmap reader, whose exceptions pass through
+    // unchanged; the placement, the texture and decoderNote() then keep their previous values.
+    // A stop requested through `stop` ends the work early: a picture's decoding at its next check,
+    // or a bitmap's reading, hand-over or scaling with PictureWorkStopped; what it leaves is of no
+    // use.
     void prepare(const std::string& openPath, std::stop_token stop = {});
 
     // Makes an already decoded picture the texture (an empty one gives the white square).
@@ -65,8 +67,8 @@ public:
     const std::uint8_t* texturePixels() const { return m_texturePixels.data(); }
     const TextureLayout& layout() const { return m_layout; }
 
-    // The JPEG decoder's fatal error or first warning from the last prepare(), empty if there
-    // was none or the picture was not a JPEG. The slideshow never shows it; developer tools do.
+    // The decoder's fatal error or first warning from the last prepare(), empty if there was
+    // none or the picture was a bitmap. The slideshow never shows it; developer tools do.
     const std::string& decoderNote() const { return m_decoderNote; }
 
 private:

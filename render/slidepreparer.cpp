@@ -50,12 +50,13 @@ SlidePreparer::~SlidePreparer()
     m_worker.join();
 }
 
-void SlidePreparer::setCurrent(int index, bool onScreen)
+void SlidePreparer::setCurrent(int index, bool onScreen, Neighbours around)
 {
     {
         std::lock_guard lock(m_mutex);
         m_held = false;
         m_current = index;
+        m_around = around;
         m_onScreen = onScreen;
         dropUnneededLocked();
         stopUnneededLocked();
@@ -63,7 +64,8 @@ void SlidePreparer::setCurrent(int index, bool onScreen)
     m_wake.notify_all();
 }
 
-std::optional<PreparedSlide> SlidePreparer::take(int index, PreparedSlide* shown)
+std::optional<PreparedSlide> SlidePreparer::take(int index, PreparedSlide* shown,
+                                                 Neighbours around)
 {
     std::optional<PreparedSlide> result;
     {
@@ -74,6 +76,7 @@ std::optional<PreparedSlide> SlidePreparer::take(int index, PreparedSlide* shown
         result = std::move(found->second);
         m_prepared.erase(found);
         m_current = index;
+        m_around = around;
         m_onScreen = true;
         m_held = true;
         dropUnneededLocked();
@@ -158,8 +161,9 @@ std::vector<int> SlidePreparer::neededLocked() const
     };
     if (!m_onScreen)
         add(m_current);
-    add((m_current + 1) % count);
-    add((m_current + count - 1) % count);
+    const auto inList = [count](int index) { return index >= 0 && index < count; };
+    add(inList(m_around.next) ? m_around.next : (m_current + 1) % count);
+    add(inList(m_around.previous) ? m_around.previous : (m_current + count - 1) % count);
     return needed;
 }
 

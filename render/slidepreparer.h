@@ -30,6 +30,14 @@ struct PreparedSlide
 PreparedSlide prepareSlide(int index, const std::string& openPath, std::stop_token stop = {},
                            const TextureLayout& layout = {});
 
+// The pictures that come a step forward and a step back from the current one in the show;
+// -1 stands for the list's own neighbour, with the wrap.
+struct SlideNeighbours
+{
+    int next = -1;
+    int previous = -1;
+};
+
 // Prepares the pictures the show is about to need on a worker thread of its own, so that a
 // change of picture only has to upload a finished texture. It runs SlideImage's CPU half
 // (decode, place, scale) for entries of the picture list, in this order of need:
@@ -37,6 +45,8 @@ PreparedSlide prepareSlide(int index, const std::string& openPath, std::stop_tok
 //   2. the next picture (with the wrap after the last), which the slide timer and a left click
 //      ask for;
 //   3. the previous one, which a right click asks for.
+// Next and previous are the list's neighbours unless the caller names others: a shuffled show
+// names those of its play order.
 // At most MaxPrepared finished pictures are held, plus the one being made. A finished picture
 // that is no longer among those needed is dropped, and work on one that is no longer needed is
 // abandoned at its next check. Each finished picture is handed out once.
@@ -58,9 +68,11 @@ public:
     SlidePreparer(const SlidePreparer&) = delete;
     SlidePreparer& operator=(const SlidePreparer&) = delete;
 
+    using Neighbours = SlideNeighbours;
+
     // The picture the show is on. When `onScreen` is false the show is waiting for it, and it
     // comes before everything else; once it is on screen, its neighbours are prepared.
-    void setCurrent(int index, bool onScreen);
+    void setCurrent(int index, bool onScreen, Neighbours around = {});
 
     // Hands out the finished picture for `index`, which goes on screen now: from here on its
     // neighbours are prepared. Nothing when it is not ready. When it is a picture (not an error,
@@ -68,7 +80,8 @@ public:
     // taken over if it is one of those neighbours (the previous picture after a step forward,
     // the next one after a step back), so that a change reads only one new file. The current
     // picture itself is never kept: a show of one picture reads its file again for every change.
-    std::optional<PreparedSlide> take(int index, PreparedSlide* shown = nullptr);
+    std::optional<PreparedSlide> take(int index, PreparedSlide* shown = nullptr,
+                                      Neighbours around = {});
 
     // The finished picture for `index`, left in place, or null when it is not ready (or could
     // not be read). Lets the window upload its texture ahead of the change. The pointer stays
@@ -105,6 +118,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     int m_current = -1;
+    Neighbours m_around;
     bool m_onScreen = false;
     bool m_quit = false;
     bool m_held = false;

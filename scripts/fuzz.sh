@@ -4,14 +4,17 @@
 #   TARGET bmp:   the bitmap reader, load + hand-over (seeds: fuzz/corpus/bmp)
 #   TARGET slide: the whole picture path of a change of slide, the same bytes as a .jpg and as a
 #                 .bmp (seeds: fuzz/corpus/slide and fuzz/corpus/bmp)
+#   TARGET png, gif, webp, tiff, heif: that format's reader and the scaling into the texture
+#                 (seeds: fuzz/corpus/TARGET, written by fuzz/make_format_seeds.cpp; heif holds
+#                 HEIC and AVIF files)
 # Builds the fuzzer with clang in build-fuzz, runs it for SECONDS on a copy of its seeds, and exits
 # non-zero on any crash, hang, leak, sanitizer report or failed check. Inputs that fail are
-# written to build-fuzz/fuzz-artifacts/; keep them in tests/data/bmp/ (bitmaps) or
-# tests/data/slide/ (anything else).
+# written to build-fuzz/fuzz-artifacts/; keep them in tests/data/bmp/ (bitmaps),
+# tests/data/FORMAT/ (the further formats) or tests/data/slide/ (anything else).
 set -eu
 
 if [ $# -lt 2 ]; then
-    echo "usage: $0 bmp|slide SECONDS [LIBFUZZER OPTIONS...]" >&2
+    echo "usage: $0 bmp|slide|png|gif|webp|tiff|heif SECONDS [LIBFUZZER OPTIONS...]" >&2
     exit 2
 fi
 target=$1
@@ -20,8 +23,9 @@ shift 2
 case $target in
 bmp) seeds="bmp" ;;
 slide) seeds="slide bmp" ;;
+png | gif | webp | tiff | heif) seeds=$target ;;
 *)
-    echo "$0: unknown target $target (bmp or slide)" >&2
+    echo "$0: unknown target $target (bmp, slide, png, gif, webp, tiff or heif)" >&2
     exit 2
     ;;
 esac

@@ -14,6 +14,11 @@ packages=(
     # JPEG decoding; djpeg is the yardstick of the slide benchmark. libexif reads the orientation
     # tag of photos.
     libjpeg62-turbo-dev libjpeg-turbo-progs libexif-dev
+    # The further picture formats (FORMATS=ALL): PNG, GIF, WebP, TIFF, and HEIC/HEIF/AVIF through
+    # libheif (Debian's libheif1 brings libde265, dav1d and aom). Their command-line decoders are
+    # the yardsticks of the formats benchmark (ImageMagick's convert reads the PNG).
+    libpng-dev libgif-dev libwebp-dev libtiff-dev libheif-dev zlib1g-dev
+    webp giflib-tools libtiff-tools libheif-examples
     # Music: SDL2_mixer, with patch sets for MIDI files; lame makes the MP3 the tests play.
     libsdl2-mixer-dev freepats timgm6mb-soundfont lame
     # The window font (stands in for MS P Gothic).

@@ -71,11 +71,16 @@ echo "== Search thread and picture preparer tests under ThreadSanitizer"
 run_ctest env TSAN_OPTIONS=halt_on_error=1 \
     ctest --test-dir build-tsan -L thread --output-on-failure --timeout 900
 
-# The fuzzing time is shared between the two targets.
+# The fuzzing time is shared between the targets: the bitmap reader and the whole slide path
+# get a quarter each, the readers of the further formats the other half.
 fuzz_seconds=${LUMIVANE_FUZZ_SECONDS:-60}
-for target in bmp slide; do
+for target in bmp slide png gif webp tiff heif; do
+    case $target in
+    bmp | slide) share=$((fuzz_seconds / 4)) ;;
+    *) share=$((fuzz_seconds / 10)) ;;
+    esac
     echo "== Fuzzing: $target (short run)"
-    if "$root/scripts/fuzz.sh" "$target" $((fuzz_seconds / 2)); then
+    if "$root/scripts/fuzz.sh" "$target" $((share > 0 ? share : 1)); then
         passed=$((passed + 1))
     else
         failed=$((failed + 1))

@@ -1,6 +1,6 @@
 #include "search/searchthread.h"
 
-#include "search/hasextension.h"
+#include "search/picturenames.h"
 #include "search/pseudofilesystems.h"
 
 #include <QFile>
@@ -44,19 +44,14 @@ struct FolderIdHash
     }
 };
 
-bool isPictureName(const QString& name)
-{
-    return hasExtension(name, QStringLiteral(".jpg")) ||
-           hasExtension(name, QStringLiteral(".jpeg")) ||
-           hasExtension(name, QStringLiteral(".bmp"));
-}
-
 // One depth-first walk. Folders are opened relative to their parent's descriptor, which saves
 // resolving the whole path again for every folder and works for paths of any length.
 class FolderWalk
 {
 public:
-    FolderWalk(GuardedList& list, std::stop_token stop) : m_list(list), m_stop(std::move(stop)) {}
+    FolderWalk(GuardedList& list, PictureFormats formats, std::stop_token stop)
+        : m_list(list), m_formats(formats), m_stop(std::move(stop))
+    {}
 
     // Returns false when the walk was stopped before it had finished.
     bool walkRoot(const std::string& root)
@@ -167,12 +162,13 @@ private:
             return;
         }
         const QString decoded = QFile::decodeName(name);
-        if (isPictureName(decoded)) {
+        if (isPictureName(decoded, m_formats)) {
             m_list.add(displayFolder + decoded.toLower(), rawFolder + name);
         }
     }
 
     GuardedList& m_list;
+    const PictureFormats m_formats;
     std::stop_token m_stop;
     // The folders from the search folder down to the one being walked.
     std::vector<FolderId> m_branch;
@@ -183,8 +179,8 @@ private:
 
 } // namespace
 
-SearchThread::SearchThread(GuardedList& list, std::string rootFolder)
-    : m_list(list), m_rootFolder(std::move(rootFolder))
+SearchThread::SearchThread(GuardedList& list, std::string rootFolder, PictureFormats formats)
+    : m_list(list), m_rootFolder(std::move(rootFolder)), m_formats(formats)
 {
     try {
         m_thread = std::jthread([this](std::stop_token stop) { run(std::move(stop)); });
@@ -204,7 +200,7 @@ SearchThread::~SearchThread()
 void SearchThread::run(std::stop_token stop)
 {
     try {
-        FolderWalk walk(m_list, std::move(stop));
+        FolderWalk walk(m_list, m_formats, std::move(stop));
         if (walk.walkRoot(m_rootFolder)) {
             // Release: whoever sees the flag also sees every add made before it.
             m_scanDone.store(true, std::memory_order_release);

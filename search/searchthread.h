@@ -1,6 +1,7 @@
 #pragma once
 
 #include "search/guardedlist.h"
+#include "search/picturenames.h"
 
 #include <atomic>
 #include <stop_token>
@@ -8,7 +9,8 @@
 #include <thread>
 
 // The background search for pictures. It walks a folder and all the folders below it, depth-first,
-// and adds every ".jpg", ".jpeg" and ".bmp" file to the list it is given: the display spelling is
+// and adds every picture file of the given formats (see isPictureName; ".jpg", ".jpeg" and ".bmp"
+// by default) to the list it is given: the display spelling is
 // the folder as found followed by the file name lower-cased, the path is the one found on disk.
 // Links to folders are followed, but each folder (device and inode) is walked once per search,
 // under the first path that reaches it.
@@ -20,7 +22,8 @@ class SearchThread
 public:
     // rootFolder ends with "/". Throws std::runtime_error with the text "スレッド作成エラー：" and
     // the system's reason when no thread can be started.
-    SearchThread(GuardedList& list, std::string rootFolder);
+    SearchThread(GuardedList& list, std::string rootFolder,
+                 PictureFormats formats = PictureFormats::Design);
     ~SearchThread();
     SearchThread(const SearchThread&) = delete;
     SearchThread& operator=(const SearchThread&) = delete;
@@ -37,6 +40,7 @@ private:
 
     GuardedList& m_list;
     const std::string m_rootFolder;
+    const PictureFormats m_formats;
     std::atomic<bool> m_scanDone = false;
     // Declared last: it starts once the fields above are set and is joined before they go away.
     std::jthread m_thread;

@@ -201,6 +201,8 @@ protected:
             options.music = std::make_unique<MusicPlaylist>(std::move(music));
         auto window = std::make_unique<MainWindow>(std::move(options));
         QObject::connect(window.get(), &MainWindow::quitRequested, [this] { ++m_quitRequests; });
+        if (m_shuffleRandom)
+            window->setShuffleRandomForTesting(*m_shuffleRandom);
         if (show) {
             window->show();
             EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -250,6 +252,7 @@ protected:
 
     static QString pagePosition(MainWindow& window) { return pageText(window).section(u'\n', -1); }
 
+    std::optional<std::mt19937> m_shuffleRandom;
     QTemporaryDir m_appDir;
     QTemporaryDir m_pictures;
     // The [SHOW] options the next window is made with.
@@ -833,6 +836,47 @@ TEST_F(MainWindowTest, MouseButtonsSkipStepBackAndPause)
     QTest::mouseDClick(surface, Qt::RightButton, {}, middle);
     EXPECT_EQ(window->currentIndex(), -1);
     EXPECT_EQ(m_quitRequests, 0);
+}
+
+// A shuffled show: the clicks go forward and back in the play order, across the end of a round
+// into a new one that does not start with the picture just shown and back again, and E_Page
+// counts the position in that order.
+TEST_F(MainWindowTest, ShuffledShowPlaysAndClicksInPlayOrder)
+{
+    for (int i = 0; i < 5; ++i)
+        writeSolidBmp(pictures(QStringLiteral("%1.bmp").arg(i)), 8 + i, 6, Qt::gray);
+    m_show.order = ShowOrder::Shuffle;
+    m_shuffleRandom = std::mt19937(3);
+    auto window = startSlideshow(m_pictures.path());
+    QWidget* surface = window->slideWidget();
+    const PlayOrder& order = *window->playOrder();
+    const auto expectShown = [&](int position, int picture) {
+        EXPECT_EQ(window->currentIndex(), position);
+        EXPECT_EQ(window->currentPicture(), picture);
+        EXPECT_EQ(window->slideImage().placement(), placeSlide(8 + picture, 6));
+        EXPECT_EQ(pagePosition(*window), QStringLiteral("%1/5").arg(position + 1));
+    };
+    tick(*window);
+    std::vector<int> firstRound;
+    for (int position = 0; position < 5; ++position)
+        firstRound.push_back(order.pictureAt(position));
+    EXPECT_NE(firstRound, (std::vector<int>{0, 1, 2, 3, 4}));
+    expectShown(0, firstRound[0]);
+    for (int position = 1; position < 5; ++position) {
+        QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
+        tick(*window);
+        expectShown(position, firstRound[std::size_t(position)]);
+    }
+    QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
+    tick(*window);
+    EXPECT_NE(order.pictureAt(0), firstRound[4]);
+    expectShown(0, order.pictureAt(0));
+    QTest::mouseClick(surface, Qt::RightButton, {}, surface->rect().center());
+    tick(*window);
+    expectShown(4, firstRound[4]);
+    QTest::mouseClick(surface, Qt::RightButton, {}, surface->rect().center());
+    tick(*window);
+    expectShown(3, firstRound[3]);
 }
 
 TEST_F(MainWindowTest, RightClickWithOnePictureReloadsIt)

@@ -158,6 +158,47 @@ TEST_F(SettingsFileTest, StopsReadingAfterTheFirstMegabytes)
     EXPECT_EQ(readMonitorSetting(write(big + "MONITOR=1\n")), 0);
 }
 
+// [SHOW]: the file's values, the command line's twins that win, a bad value in the file that
+// falls back to the default with a line naming the file, the key and the value, and a bad value
+// on the command line that ends the program.
+TEST_F(SettingsFileTest, ShowOptionsFromTheFileAndTheCommandLine)
+{
+    std::vector<std::string> complaints;
+    const std::string missing = path("none.ini");
+    EXPECT_EQ(readShowOptions(missing, {}, complaints), ShowOptions{});
+
+    // Sections and keys in any case, the first occurrence of a key counting; [DEF] keys and
+    // unknown keys are not the show's.
+    std::string ini = write("[DEF]\nFORMATS=ALL\n[show]\nformats = \"all\"\nORDER=Shuffle\n"
+                            "FORMATS=DESIGN\nCOLOUR=RED\n");
+    ShowOptions options = readShowOptions(ini, {}, complaints);
+    EXPECT_EQ(options.formats, PictureFormats::All);
+    EXPECT_EQ(options.order, ShowOrder::Shuffle);
+    EXPECT_TRUE(complaints.empty());
+
+    CommandLine line = parseCommandLine({"--order=sorted", "photos", "--formats=design"});
+    ASSERT_EQ(line.action, CommandLine::Action::Run);
+    EXPECT_EQ(line.folder, "photos");
+    options = readShowOptions(ini, line.show, complaints);
+    EXPECT_EQ(options, ShowOptions{});
+
+    ini = write("[SHOW]\nFORMATS=EVERYTHING\x1b\nORDER=SHUFFLE\n");
+    options = readShowOptions(ini, {}, complaints);
+    EXPECT_EQ(options.formats, PictureFormats::Design);
+    EXPECT_EQ(options.order, ShowOrder::Shuffle);
+    ASSERT_EQ(complaints.size(), 1u);
+    EXPECT_EQ(complaints[0],
+              ini + ": [SHOW] FORMATS=EVERYTHING? is not DESIGN or ALL; DESIGN is used");
+
+    for (const std::string bad : {"--order=random", "--formats", "--formats=", "--Order=sorted"}) {
+        line = parseCommandLine({bad});
+        EXPECT_EQ(line.action, CommandLine::Action::Fail) << bad;
+        EXPECT_EQ(line.error.find('\n'), std::string::npos);
+    }
+    EXPECT_EQ(parseCommandLine({"--order=random"}).error,
+              "invalid value 'random' for --order (use sorted or shuffle; see 'lumivane --help')");
+}
+
 // [SHOW] QUALITY: the file's value in any case, the command line's twin that wins, a bad value in
 // the file that keeps the default with one line naming the file, the key and the value, and a bad
 // value on the command line that ends the program with a one-line message.

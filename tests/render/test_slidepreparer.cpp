@@ -152,6 +152,24 @@ TEST(SlidePreparer, PreparesWhatTheShowNeedsNextAndHoldsAtMostTwo)
     EXPECT_EQ(single.preparedIndices(), (std::vector<int>{0}));
 }
 
+// A shuffled show names the neighbours of its play order; the list's own are not made.
+TEST(SlidePreparer, PreparesTheNeighboursItIsGiven)
+{
+    Pictures pictures(6);
+    WorkLog log;
+    SlidePreparer preparer(pictures.paths());
+    preparer.setWorkHookForTesting(log.hook(std::this_thread::get_id()));
+    const SlidePreparer::Neighbours around{.next = 5, .previous = 0};
+    preparer.setCurrent(2, false, around);
+    ASSERT_TRUE(waitUntil([&] { return preparer.isIdle(); }));
+    EXPECT_EQ(log.started(), (std::vector<int>{2, 5}));
+    ASSERT_TRUE(preparer.take(2, nullptr, around));
+    preparer.resume();
+    ASSERT_TRUE(waitUntil([&] { return preparer.isIdle(); }));
+    EXPECT_EQ(log.started(), (std::vector<int>{2, 5, 0}));
+    EXPECT_EQ(preparer.preparedIndices(), (std::vector<int>{0, 5}));
+}
+
 TEST(SlidePreparer, KeepsTheReadersErrorForTheShowAndAnUnreadableJpegIsWhite)
 {
     Pictures pictures(1);

@@ -67,11 +67,12 @@ private:
 
 // Runs a whole search. A walk that hangs fails the test after a generous limit, when destroying
 // the thread stops it.
-std::vector<PathEntry> searchAll(const std::string& root)
+std::vector<PathEntry> searchAll(const std::string& root,
+                                 PictureFormats formats = PictureFormats::Design)
 {
     GuardedList list(kEnglish);
     {
-        SearchThread thread(list, root);
+        SearchThread thread(list, root, formats);
         const auto deadline = Clock::now() + 20s;
         while (!thread.scanDone() && Clock::now() < deadline) {
             std::this_thread::sleep_for(1ms);
@@ -145,6 +146,21 @@ TEST(SearchThread, ChoosesRegularFilesByExtensionAndWalksEveryFolder)
                                               "holiday.jpg/inner.jpg", ".cache/thumb.bmp",
                                               "PHOTOS/x.jpg", "deep/er/z.jpg", "alias.jpg",
                                               "linked/z.jpg"));
+}
+
+// The further formats are collected only when asked for, by the same extension rules; the
+// default finds exactly what it found before they existed.
+TEST(SearchThread, FurtherFormatsOnlyWhenAskedFor)
+{
+    ScratchTree tree;
+    for (const char* name : {"a.jpg", "b.PNG", "c.gif", "d.WebP", "e.tif", "f.TIFF", "g.heic",
+                             "h.HEIF", "i.avif", "j.png.txt", "k.jxl", "l.bmp"})
+        tree.makeFile(name);
+    EXPECT_THAT(displaysBelow(searchAll(tree.root()), tree.root()),
+                testing::ElementsAre("a.jpg", "l.bmp"));
+    EXPECT_THAT(displaysBelow(searchAll(tree.root(), PictureFormats::All), tree.root()),
+                testing::ElementsAre("a.jpg", "b.png", "c.gif", "d.webp", "e.tif", "f.tiff",
+                                     "g.heic", "h.heif", "i.avif", "l.bmp"));
 }
 
 TEST(SearchThread, EmptyOrUnlistableFolderGivesAnEmptyListAndFinishes)

@@ -1,0 +1,47 @@
+// Feeds arbitrary bytes to one of the further picture readers, chosen when the target is built
+// (LUMIVANE_FUZZ_KIND, a PictureKind), and scales what it gives into the slide texture, the
+// path a change of slide runs. Besides crashes, hangs and sanitizer reports, any of these is a
+// finding:
+// - a picture whose pixels do not agree with its size and reduction;
+// - an orientation outside 1 to 8;
+// - a texel outside the picture's placement that is not white.
+#include "imaging/picturereader.h"
+#include "render/slideimage.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static std::vector<std::uint8_t> texture(SlideImage::TextureBytes);
+    // Pictures of tens of millions of pixels are legitimate but make every run slow; the size
+    // limit itself is covered by the unit tests.
+    const DecodedPicture picture = readPictureData(
+        PictureKind::LUMIVANE_FUZZ_KIND, std::span(data, size),
+        {.minimumLongerSide = 2 * SlideImage::TextureSize, .maximumBytes = 3u << 22});
+    if (!picture.readable)
+        return 0;
+    const RgbImage& image = picture.image;
+    const int reduction = picture.reduction;
+    if (reduction < 1 || image.width != (picture.width + reduction - 1) / reduction ||
+        image.height != (picture.height + reduction - 1) / reduction || !image.isWellFormed() ||
+        picture.orientation < 1 || picture.orientation > 8)
+        __builtin_trap();
+    const SlidePlacement placement = drawSlideTexture(
+        image, {picture.width, picture.height, reduction, picture.orientation}, texture);
+    const int size_ = SlideImage::TextureSize;
+    if (placement.imageWidth < 0 || placement.imageWidth > size_ || placement.imageHeight < 0 ||
+        placement.imageHeight > size_)
+        __builtin_trap();
+    for (int row = 0; row < size_; ++row) {
+        const std::uint8_t* line = texture.data() + static_cast<std::size_t>(row) * size_ * 3;
+        for (int column = row < placement.imageHeight ? placement.imageWidth : 0; column < size_;
+             ++column) {
+            if (line[column * 3] != 255 || line[column * 3 + 1] != 255 ||
+                line[column * 3 + 2] != 255)
+                __builtin_trap();
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,42 @@
+// Writes the seeds of the format fuzzers: every variant the test pictures know (colour, palette,
+// grey, transparency, 16 bits, a turned picture, CMYK, an animation), small, written by each
+// format's own library. Run: make_format_seeds fuzz/corpus (the results are committed).
+#include "tests/support/formatpictures.h"
+#include "tests/support/testpictures.h"
+
+#include <cstdio>
+#include <string>
+
+using FormatPictures::Format;
+using FormatPictures::Variant;
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fputs("usage: make_format_seeds CORPUS_FOLDER\n", stderr);
+        return 2;
+    }
+    static const char* const variants[] = {"rgb",  "palette",  "grey", "grey-alpha", "alpha",
+                                           "deep", "oriented", "cmyk", "animated"};
+    for (Format format : FormatPictures::AllFormats) {
+        // HEIC and AVIF share the HEIF reader and its corpus.
+        const std::string extension = FormatPictures::extensionOf(format);
+        const std::string folder =
+            std::string(argv[1]) + "/" +
+            (format == Format::Heic || format == Format::Avif ? std::string("heif")
+             : format == Format::Tiff                         ? std::string("tiff")
+                                                              : extension.substr(1));
+        for (int v = 0; v <= int(Variant::Animated); ++v) {
+            const auto picture = FormatPictures::sourceFor(format, Variant(v), 24, 16);
+            const auto bytes = FormatPictures::encode(format, Variant(v), picture);
+            if (bytes.empty())
+                continue;
+            const std::string path = folder + "/" + variants[v] + extension;
+            if (!TestPictures::writeFile(path, bytes)) {
+                std::fprintf(stderr, "cannot write %s\n", path.c_str());
+                return 1;
+            }
+        }
+    }
+    return 0;
+}

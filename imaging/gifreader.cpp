@@ -1,0 +1,159 @@
+#include "imaging/formatreaders.h"
+
+#include <cstring>
+#include <vector>
+
+#include <gif_lib.h>
+
+namespace {
+
+constexpr int RowsPerCheck = 16;
+
+struct GifSource
+{
+    std::span<const std::uint8_t> data;
+    std::size_t position = 0;
+};
+
+int readBytes(GifFileType* gif, GifByteType* out, int length)
+{
+    auto* source = static_cast<GifSource*>(gif->UserData);
+    const std::size_t wanted = length > 0 ? static_cast<std::size_t>(length) : 0;
+    const std::size_t given = std::min(wanted, source->data.size() - source->position);
+    std::memcpy(out, source->data.data() + source->position, given);
+    source->position += given;
+    return static_cast<int>(given);
+}
+
+struct GifCloser
+{
+    void operator()(GifFileType* gif) const
+    {
+        int error = 0;
+        DGifCloseFile(gif, &error);
+    }
+};
+using GifHandle = std::unique_ptr<GifFileType, GifCloser>;
+
+std::string reasonOf(int error)
+{
+    const char* text = GifErrorString(error);
+    return text != nullptr ? text : "GIF file cannot be read";
+}
+
+// The transparent colour of the frame that follows a graphic control extension, or -1.
+int transparentIndexOf(const GifByteType* extension)
+{
+    // The block is: length (4), packed fields, delay (2 bytes), transparent index.
+    if (extension[0] < 4)
+        return -1;
+    return (extension[1] & 0x01) != 0 ? extension[4] : -1;
+}
+
+} // namespace
+
+// The first frame of the file, drawn on its logical screen. What the frame leaves uncovered and
+// its transparent pixels are white.
+DecodedPicture readGifData(std::span<const std::uint8_t> data, const PictureReadOptions& options)
+{
+    GifSource source{data};
+    int error = 0;
+    GifHandle gif(DGifOpen(&source, readBytes, &error));
+    if (!gif)
+        return pictureformat::unreadable(reasonOf(error));
+
+    int transparent = -1;
+    for (;;) {
+        GifRecordType record = UNDEFINED_RECORD_TYPE;
+        if (DGifGetRecordType(gif.get(), &record) == GIF_ERROR)
+            return pictureformat::unreadable(reasonOf(gif->Error));
+        if (record == TERMINATE_RECORD_TYPE)
+            return pictureformat::unreadable("GIF file holds no picture");
+        if (record == EXTENSION_RECORD_TYPE) {
+            int code = 0;
+            GifByteType* block = nullptr;
+            if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR)
+                return pictureformat::unreadable(reasonOf(gif->Error));
+            if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr)
+                transparent = transparentIndexOf(block);
+            while (block != nullptr) {
+                if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR)
+                    return pictureformat::unreadable(reasonOf(gif->Error));
+            }
+            continue;
+        }
+        if (record != IMAGE_DESC_RECORD_TYPE)
+            continue;
+        if (DGifGetImageDesc(gif.get()) == GIF_ERROR)
+            return pictureformat::unreadable(reasonOf(gif->Error));
+        break;
+    }
+
+    const GifImageDesc& frame = gif->Image;
+    const ColorMapObject* colours = frame.ColorMap != nullptr ? frame.ColorMap : gif->SColorMap;
+    if (colours == nullptr || colours->Colors == nullptr)
+        return pictureformat::unreadable("GIF picture has no colour table");
+    // The picture is the logical screen, widened where the first frame reaches beyond it.
+    const std::int64_t frameRight = std::int64_t{frame.Left} + frame.Width;
+    const std::int64_t frameBottom = std::int64_t{frame.Top} + frame.Height;
+    const std::int64_t width = std::max<std::int64_t>(gif->SWidth, frameRight);
+    const std::int64_t height = std::max<std::int64_t>(gif->SHeight, frameBottom);
+    if (frame.Width <= 0 || frame.Height <= 0 || frame.Left < 0 || frame.Top < 0 ||
+        !pictureformat::sizeAllowed(width, height, options))
+        return pictureformat::unreadable("GIF picture too large to decode");
+
+    if (options.stop.stop_requested())
+        return pictureformat::unreadable("GIF decoding stopped");
+    DecodedPicture picture;
+    pictureformat::allocate(picture.image, static_cast<int>(width), static_cast<int>(height));
+    // The logical screen beyond the frame is white; the frame's rows are written below.
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+    for (std::int64_t y = 0; y < height; ++y) {
+        std::uint8_t* row = picture.image.writableRow(static_cast<int>(y));
+        if (y < frame.Top || y >= frameBottom) {
+            std::memset(row, 255, rowBytes);
+        } else {
+            std::memset(row, 255, std::size_t(frame.Left) * 3);
+            std::memset(row + frameRight * 3, 255, rowBytes - std::size_t(frameRight) * 3);
+        }
+    }
+    std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));
+    // An interlaced frame stores every 8th row from 0, every 8th from 4, every 4th from 2 and
+    // every 2nd from 1; a plain one stores them in order.
+    static constexpr int starts[] = {0, 4, 2, 1};
+    static constexpr int steps[] = {8, 8, 4, 2};
+    const int passes = frame.Interlace ? 4 : 1;
+    int rowsRead = 0;
+    for (int pass = 0; pass < passes; ++pass) {
+        const int start = frame.Interlace ? starts[pass] : 0;
+        const int step = frame.Interlace ? steps[pass] : 1;
+        for (int y = start; y < frame.Height; y += step) {
+            if (rowsRead++ % RowsPerCheck == 0 && options.stop.stop_requested())
+                return pictureformat::unreadable("GIF decoding stopped");
+            if (DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR)
+                return pictureformat::unreadable(reasonOf(gif->Error));
+            std::uint8_t* out =
+                picture.image.writableRow(frame.Top + y) + std::size_t(frame.Left) * 3;
+            for (int x = 0; x < frame.Width; ++x, out += 3) {
+                const int index = line[static_cast<std::size_t>(x)];
+                if (index == transparent) {
+                    out[0] = out[1] = out[2] = 255;
+                    continue;
+                }
+                // An index beyond the colour table is black, as most viewers show it.
+                if (index >= colours->ColorCount) {
+                    out[0] = out[1] = out[2] = 0;
+                    continue;
+                }
+                const GifColorType& colour = colours->Colors[index];
+                out[0] = colour.Red;
+                out[1] = colour.Green;
+                out[2] = colour.Blue;
+            }
+        }
+    }
+    picture.width = static_cast<int>(width);
+    picture.height = static_cast<int>(height);
+    picture.readable = true;
+    return picture;
+}

@@ -1,0 +1,117 @@
+#include "imaging/formatreaders.h"
+
+#include <cstring>
+#include <memory>
+
+#include <libheif/heif.h>
+
+namespace {
+
+struct ContextFree
+{
+    void operator()(heif_context* context) const { heif_context_free(context); }
+};
+struct HandleRelease
+{
+    void operator()(const heif_image_handle* handle) const { heif_image_handle_release(handle); }
+};
+struct ImageRelease
+{
+    void operator()(const heif_image* image) const { heif_image_release(image); }
+};
+struct OptionsFree
+{
+    void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
+};
+
+// libheif's decoder plugins are registered once per process.
+void initialiseOnce()
+{
+    static const bool initialised = [] {
+        heif_init(nullptr);
+        return true;
+    }();
+    (void)initialised;
+}
+
+DecodedPicture failure(const heif_error& error)
+{
+    return pictureformat::unreadable(error.message != nullptr && *error.message != '\0'
+                                         ? error.message
+                                         : "HEIF picture cannot be decoded");
+}
+
+} // namespace
+
+// The primary picture of a HEIF container: HEIC (HEVC through libde265) and AVIF (AV1 through
+// dav1d or aom). libheif applies the container's own rotation, mirroring and cropping, so the
+// picture comes upright. A file of a kind with no decoder on this system is unreadable.
+DecodedPicture readHeifData(std::span<const std::uint8_t> data, const PictureReadOptions& options)
+{
+    initialiseOnce();
+    const std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
+    if (!context)
+        return pictureformat::unreadable("Cannot start the HEIF reader");
+    heif_error error = heif_context_read_from_memory_without_copy(context.get(), data.data(),
+                                                                  data.size(), nullptr);
+    if (error.code != heif_error_Ok)
+        return failure(error);
+    heif_image_handle* rawHandle = nullptr;
+    error = heif_context_get_primary_image_handle(context.get(), &rawHandle);
+    if (error.code != heif_error_Ok)
+        return failure(error);
+    const std::unique_ptr<const heif_image_handle, HandleRelease> handle(rawHandle);
+
+    // The size after the container's transformations; a quarter turn only swaps the sides.
+    const int width = heif_image_handle_get_width(handle.get());
+    const int height = heif_image_handle_get_height(handle.get());
+    if (!pictureformat::sizeAllowed(width, height, options))
+        return pictureformat::unreadable("HEIF picture too large to decode");
+    if (options.stop.stop_requested())
+        return pictureformat::unreadable("HEIF decoding stopped");
+
+    const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+    const std::unique_ptr<heif_decoding_options, OptionsFree> decoding(
+        heif_decoding_options_alloc());
+    if (!decoding)
+        return pictureformat::unreadable("Cannot start the HEIF reader");
+    decoding->convert_hdr_to_8bit = 1;
+    heif_image* rawImage = nullptr;
+    error = heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
+                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                              decoding.get());
+    const std::unique_ptr<const heif_image, ImageRelease> image(rawImage);
+    if (error.code != heif_error_Ok || !image)
+        return failure(error);
+
+    int stride = 0;
+    const std::uint8_t* plane =
+        heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int decodedWidth = heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int decodedHeight = heif_image_get_height(image.get(), heif_channel_interleaved);
+    const int channels = alpha ? 4 : 3;
+    if (plane == nullptr || decodedWidth <= 0 || decodedHeight <= 0 ||
+        !pictureformat::sizeAllowed(decodedWidth, decodedHeight, options) ||
+        heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8 ||
+        stride < decodedWidth * channels)
+        return pictureformat::unreadable("Unexpected HEIF picture format");
+    if (options.stop.stop_requested())
+        return pictureformat::unreadable("HEIF decoding stopped");
+
+    const bool premultiplied = heif_image_is_premultiplied_alpha(rawImage) != 0;
+    DecodedPicture picture;
+    pictureformat::allocate(picture.image, decodedWidth, decodedHeight);
+    for (int y = 0; y < decodedHeight; ++y) {
+        const std::uint8_t* in =
+            plane + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride);
+        std::uint8_t* out = picture.image.writableRow(y);
+        if (alpha)
+            pictureformat::compositeRow(in, out, std::size_t(decodedWidth), premultiplied);
+        else
+            std::memcpy(out, in, std::size_t(decodedWidth) * 3);
+    }
+    picture.width = decodedWidth;
+    picture.height = decodedHeight;
+    picture.readable = true;
+    return picture;
+}

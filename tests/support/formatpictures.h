@@ -1,0 +1,71 @@
+#pragma once
+
+#include "imaging/picturereader.h"
+#include "imaging/rgbimage.h"
+
+#include <cstdint>
+#include <vector>
+
+// Pictures of the formats beyond JPEG and BMP, written by each format's own library, for the
+// tests, the fuzz seeds and the benchmarks.
+namespace FormatPictures {
+
+// What a test file exercises. Not every format has every variant.
+enum class Variant
+{
+    Rgb,       // 8-bit colour
+    Palette,   // indexed colour
+    Grey,      // one channel
+    GreyAlpha, // grey with transparency
+    Alpha,     // colour with transparency
+    Deep,      // 16 bits a sample (10 for HEIF)
+    Oriented,  // stored turned, with the format's tag to turn it upright (6, a quarter clockwise)
+    Cmyk,      // ink (TIFF)
+    Animated,  // two frames; the first one counts
+};
+
+// The formats, by the library that writes them.
+enum class Format
+{
+    Png,
+    Gif,
+    Webp,
+    Tiff,
+    Heic,
+    Avif,
+};
+inline constexpr Format AllFormats[] = {Format::Png,  Format::Gif,  Format::Webp,
+                                        Format::Tiff, Format::Heic, Format::Avif};
+
+// A picture with straight alpha, four bytes a pixel (R, G, B, A), top row first.
+struct RgbaPicture
+{
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels;
+};
+
+// The picture a variant's file is made from, upright: smooth colour for most; 216 colours for
+// Palette; red = green = blue for the grey ones; an alpha ramp with fully transparent parts for
+// the transparent ones.
+RgbaPicture sourceFor(Variant variant, int width, int height);
+
+// The file of `format` that holds `picture` as `variant` says, or nothing when the format has
+// no such variant. `picture` must suit the variant (see sourceFor). HEIC and AVIF are lossy.
+std::vector<std::uint8_t> encode(Format format, Variant variant, const RgbaPicture& picture);
+
+// The same, made to fit the format: GIF holds 256 colours and all-or-nothing transparency.
+RgbaPicture sourceFor(Format format, Variant variant, int width, int height);
+
+// A small file of the format whose header declares a picture far beyond the readers' limit:
+// 100000 x 100000 pixels; 65535 x 65535 for GIF, whose fields hold no more; 40000 x 40000 for
+// WebP and 30000 x 30000 for HEIF, whose libraries refuse 100000 x 100000 themselves.
+std::vector<std::uint8_t> hostile(Format format);
+
+// The picture composited over white, as the slideshow should show it.
+RgbImage overWhite(const RgbaPicture& picture);
+
+// The file name extension of a format, with its dot.
+const char* extensionOf(Format format);
+
+} // namespace FormatPictures

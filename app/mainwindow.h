@@ -63,7 +63,8 @@ public:
     void slideTick();
     void musicTick();
 
-    // The slide texture's shape, chosen at the hand-over (the design's unless QUALITY=HIGH).
+    // The slide texture's shape, chosen at the hand-over (1024 x 1024, one level, unless
+    // QUALITY=HIGH).
     const TextureLayout& textureLayout() const { return m_pictures.layout(); }
 
     // State the tests and the accessibility description read.

@@ -27,7 +27,7 @@ public:
     // Starts the worker for the pictures at `openPaths`, in list order, whose textures go to
     // `surface`. `onReady` runs on the worker each time a picture is ready; `hook` is the
     // preparer's test hook (may be empty).
-    // `layout` is the textures' shape (the design's by default).
+    // `layout` is the textures' shape (1024 x 1024 with one level by default).
     void start(SlideSurface* surface, std::vector<std::string> openPaths,
                std::function<void()> onReady, std::function<void(int, std::stop_token)> hook,
                const TextureLayout& layout = {});

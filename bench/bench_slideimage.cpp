@@ -152,9 +152,9 @@ double threadCpuSeconds()
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-// The worker's CPU half in the high quality mode against the design's, on the same file: range 0
-// the picture size, range 1 the texture edge with its levels (0 for the design's texture). The
-// time shown is the worker thread's CPU time.
+// The worker's CPU half in the high quality mode against QUALITY=DESIGN, on the same file: range 0
+// the picture size, range 1 the texture edge with its levels (0 for the 1024 texture of
+// QUALITY=DESIGN). The time shown is the worker thread's CPU time.
 void BM_PrepareHighQuality(benchmark::State& state)
 {
     const int index = static_cast<int>(state.range(0));

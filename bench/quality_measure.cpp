@@ -97,8 +97,8 @@ std::optional<Picture> pictureOf(const std::string& path)
     }
     Picture picture;
     picture.placement = slide.placement();
-    picture.scene = buildScene(slide.imageWidth(), slide.imageHeight(), slide.texExtentS(),
-                               slide.texExtentT());
+    picture.scene =
+        buildScene(slide.imageWidth(), slide.imageHeight(), slide.texExtentS(), slide.texExtentT());
     return picture;
 }
 
@@ -150,14 +150,16 @@ int writePictures(const std::string& dir)
                           std::clamp(90 + y * 100 / H + d, 0, 255),
                           std::clamp(140 - x * 60 / W + d / 2, 0, 255)};
     });
-    const RgbImage stripes =
-        TestPictures::makeImage(1024, 768, [](int x, int) { return std::array{x % 2 * 255, x % 2 * 255, x % 2 * 255}; });
+    const RgbImage stripes = TestPictures::makeImage(1024, 768, [](int x, int) {
+        return std::array{x % 2 * 255, x % 2 * 255, x % 2 * 255};
+    });
     const bool written =
-        TestPictures::writeFile(dir + "/photo.jpg", TestPictures::encodeJpeg(photo, {.quality = 92})) &&
+        TestPictures::writeFile(dir + "/photo.jpg",
+                                TestPictures::encodeJpeg(photo, {.quality = 92})) &&
         TestPictures::writeFile(dir + "/stripes.bmp", TestPictures::encodeBmp(stripes)) &&
-        TestPictures::writeFile(dir + "/gradient.jpg",
-                                TestPictures::encodeJpeg(TestPictures::makePhotoLike(W, H),
-                                                         {.quality = 90}));
+        TestPictures::writeFile(
+            dir + "/gradient.jpg",
+            TestPictures::encodeJpeg(TestPictures::makePhotoLike(W, H), {.quality = 90}));
     return written ? 0 : 1;
 }
 
@@ -247,8 +249,9 @@ int measureDetail(const std::string& framePath, const std::string& picturePath)
     // Source luminance, then Lanczos onto the screen pixels left..left+cols, top..top+rows.
     std::vector<float> lum(std::size_t(w) * h);
     for (std::size_t i = 0; i < lum.size(); ++i)
-        lum[i] = float(0.299 * source->image.pixels[i * 3] + 0.587 * source->image.pixels[i * 3 + 1] +
-                       0.114 * source->image.pixels[i * 3 + 2]);
+        lum[i] =
+            float(0.299 * source->image.pixels[i * 3] + 0.587 * source->image.pixels[i * 3 + 1] +
+                  0.114 * source->image.pixels[i * 3 + 2]);
     const double stepX = fx * w / (x1 - x0);
     const double stepY = fy * h / (y1 - y0);
     const auto tapsX = lanczosTaps((left - x0) * stepX, stepX, cols, w);
@@ -339,8 +342,8 @@ int measureShimmer(const std::string& picturePath, int path, int argc, char** fr
         if (values.size() < 100)
             continue;
         std::sort(values.begin(), values.end());
-        const double spread = (values[values.size() * 99 / 100] - values[values.size() / 100]) /
-                              255.0 * 100.0;
+        const double spread =
+            (values[values.size() * 99 / 100] - values[values.size() / 100]) / 255.0 * 100.0;
         worst = std::max(worst, spread);
         sum += spread;
         ++counted;
@@ -410,8 +413,9 @@ int main(int argc, char** argv)
         return measureShimmer(argv[2], std::atoi(argv[3]), argc - 4, argv + 4);
     if (command == "edges" && argc == 6)
         return measureEdges(argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]));
-    std::fputs("usage: quality_measure pictures DIR | detail FRAME.png PICTURE |\n"
-               "       shimmer PICTURE PATH FRAME-NNN.png... | edges FRAME.png PICTURE PATH FRAME\n",
-               stderr);
+    std::fputs(
+        "usage: quality_measure pictures DIR | detail FRAME.png PICTURE |\n"
+        "       shimmer PICTURE PATH FRAME-NNN.png... | edges FRAME.png PICTURE PATH FRAME\n",
+        stderr);
     return 2;
 }

@@ -20,7 +20,8 @@ bool MultisampleTarget::isAvailable()
     MultisampleTarget probe;
     const bool granted = probe.bind(QSize(16, 16)) && probe.m_framebuffer->format().samples() >= 2;
     if (QOpenGLContext* context = QOpenGLContext::currentContext())
-        context->functions()->glBindFramebuffer(GL_FRAMEBUFFER, context->defaultFramebufferObject());
+        context->functions()->glBindFramebuffer(GL_FRAMEBUFFER,
+                                                context->defaultFramebufferObject());
     return granted;
 }
 

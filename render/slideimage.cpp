@@ -424,7 +424,7 @@ void SlideImage::prepareFromImage(const RgbImage& source, const std::stop_token&
 
 void SlideImage::finishLevels()
 {
-    // The design's texture has one level and keeps its white border.
+    // QUALITY=DESIGN's texture has one level and keeps its white border.
     if (!m_layout.mipmaps)
         return;
     const int scale = m_layout.size / TextureSize;

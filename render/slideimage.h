@@ -108,12 +108,12 @@ struct SourceGeometry
 // or the other way round for orientations 5 to 8) within an all-white texture image, stored
 // bottom row first, turned and mirrored as the orientation says, and returns that placement.
 // Shrinking averages the covered source pixels with fractional weights; enlarging interpolates
-// linearly. `texture` must hold SlideImage::TextureBytes bytes, and the source's size must be the
-// one the geometry gives (std::invalid_argument otherwise). Allocates its working memory before
-// writing anything, so a failed allocation leaves `texture` untouched. Once `stop` is requested
-// it ends with PictureWorkStopped, leaving the texture part written. A `textureSize` above 1024
-// (1024 times a power of two) scales the picture into a texture of that edge at the same place,
-// with proportionally more texels; the placement returned stays in 1024 units.
+// linearly. `texture` must hold textureSize x textureSize x 3 bytes, and the source's size must
+// be the one the geometry gives (std::invalid_argument otherwise). Allocates its working memory
+// before writing anything, so a failed allocation leaves `texture` untouched. Once `stop` is
+// requested it ends with PictureWorkStopped, leaving the texture part written. A `textureSize`
+// above 1024 (1024 times a power of two) scales the picture into a texture of that edge at the same
+// place, with proportionally more texels; the placement returned stays in 1024 units.
 SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& geometry,
                                 std::span<std::uint8_t> texture, const std::stop_token& stop = {},
                                 int textureSize = SlideImage::TextureSize);

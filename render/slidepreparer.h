@@ -26,7 +26,7 @@ struct PreparedSlide
 
 // Runs SlideImage's CPU half for the picture at `openPath`: the finished slide, or the bitmap
 // reader's error with its text unchanged, kept to be raised when the show reaches the picture.
-// `layout` is the texture's shape (the design's by default).
+// `layout` is the texture's shape (1024 x 1024 with one level by default).
 PreparedSlide prepareSlide(int index, const std::string& openPath, std::stop_token stop = {},
                            const TextureLayout& layout = {});
 

@@ -19,7 +19,6 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
-
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -71,8 +70,7 @@ private:
     SlideSurface& m_surface;
 };
 
-SlideSurface::SlideSurface(PictureQuality quality)
-    : m_quality(quality), m_offScreen(onWayland())
+SlideSurface::SlideSurface(PictureQuality quality) : m_quality(quality), m_offScreen(onWayland())
 {
     setObjectName(QStringLiteral("SlideSurface"));
     setSurfaceType(QSurface::OpenGLSurface);

@@ -10,7 +10,7 @@ namespace {
 // The frames over which the camera arrives at and holds in front of the picture.
 constexpr int FirstHeldFrame = 100;
 constexpr int LastHeldFrame = 120;
-// The texture size of the design, and the most the high quality mode asks for.
+// The texture size of QUALITY=DESIGN, and the most the high quality mode asks for.
 constexpr int SmallestSize = 1024;
 constexpr int LargestSize = 4096;
 // Half the vertical field of view of the scene's projection.

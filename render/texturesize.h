@@ -3,12 +3,12 @@
 #include "render/camerapaths.h"
 
 // The slide texture's edge for the high quality mode on a surface of width x height logical
-// pixels at `devicePixelRatio` device pixels each: the smallest power of two that gives at least one texel per screen pixel where
-// the picture is seen closest while the camera holds in front of it (camera frames 100..120 of
-// every path), at least 1024 and at most min(4096, maxTextureSize). It follows from the scene's
-// projection (a vertical field of view of 60 degrees over the surface's height) and the camera
-// poses, not from a list of screens: 1024 on 1920 x 1080, 2048 on 2560 x 1440 and 3840 x 2160,
-// 4096 on 5120 x 2880.
+// pixels at `devicePixelRatio` device pixels each: the smallest power of two that gives at least
+// one texel per screen pixel where the picture is seen closest while the camera holds in front of
+// it (camera frames 100..120 of every path), at least 1024 and at most min(4096, maxTextureSize).
+// It follows from the scene's projection (a vertical field of view of 60 degrees over the surface's
+// height) and the camera poses, not from a list of screens: 1024 on 1920 x 1080, 2048 on 2560 x
+// 1440 and 3840 x 2160, 4096 on 5120 x 2880.
 int chooseTextureSize(int width, int height, double devicePixelRatio, int maxTextureSize,
                       const CameraPaths& paths);
 

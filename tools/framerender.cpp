@@ -91,9 +91,9 @@ int runFrame(int argc, char** argv, const std::string& picture, const FrameReque
         if (!highTextures)
             return 1;
     }
-    const unsigned texture = high ? highTextures->current()
-                                  : SceneRenderer::uploadSlideTexture(0, false,
-                                                                      slide->texturePixels());
+    const unsigned texture =
+        high ? highTextures->current()
+             : SceneRenderer::uploadSlideTexture(0, false, slide->texturePixels());
     const CameraPaths paths;
     SceneRenderer::drawFrame(request.width, request.height, paths.pose(request.frame, request.path),
                              buildScene(slide->imageWidth(), slide->imageHeight(),

@@ -28,9 +28,10 @@
 
 namespace {
 
-const char* const Usage = "usage: lumivane-slide PICTURE OUT.ppm\n"
-                          "       lumivane-slide [--quality=design|high] --frame PICTURE PATH FRAME "
-                          "WIDTHxHEIGHT OUT.png\n";
+const char* const Usage =
+    "usage: lumivane-slide PICTURE OUT.ppm\n"
+    "       lumivane-slide [--quality=design|high] --frame PICTURE PATH FRAME "
+    "WIDTHxHEIGHT OUT.png\n";
 
 // What the tool is asked to do. Each mode has its own run function below.
 enum class Mode

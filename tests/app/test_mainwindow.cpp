@@ -709,7 +709,12 @@ TEST_F(MainWindowTest, HighQualityShowsThePictureAndEndsOnEscape)
     writeBmp(pictures(QStringLiteral("pic.bmp")), 160, 120,
              [](int, int y) { return y < 60 ? QColor(255, 0, 0) : QColor(0, 255, 0); });
     m_show.quality = PictureQuality::High;
-    enum Display { VisualSamples, NoVisualSamples, NoMultisampling };
+    enum Display
+    {
+        VisualSamples,
+        NoVisualSamples,
+        NoMultisampling
+    };
     for (const Display display : {VisualSamples, NoVisualSamples, NoMultisampling}) {
         SCOPED_TRACE(display == VisualSamples     ? "visual asked for samples"
                      : display == NoVisualSamples ? "visual without samples"
@@ -738,7 +743,8 @@ TEST_F(MainWindowTest, HighQualityShowsThePictureAndEndsOnEscape)
             tick(*window);
         const QImage frame = window->slideSurface()->grabFrame();
         auto at = [&](double x, double y) {
-            return frame.pixelColor(project(x, y, 0, 1000, frame.width(), frame.height()).toPoint());
+            return frame.pixelColor(
+                project(x, y, 0, 1000, frame.width(), frame.height()).toPoint());
         };
         EXPECT_EQ(at(0, 200), QColor(255, 0, 0));
         EXPECT_EQ(at(400, -300), QColor(0, 255, 0));

@@ -106,7 +106,7 @@ TEST(HighQualityMipChain, EdgeExtensionRepeatsTheLastColumnAndTheTopRow)
 }
 
 // A high quality texture shows the same picture in the same place with four times the texels
-// of the design's at 2048, and no white from the texture's unused part reaches any level: a
+// of QUALITY=DESIGN's at 2048, and no white from the texture's unused part reaches any level: a
 // picture without green keeps every texel of every level free of it. A uniform picture keeps
 // its exact colour on every level, sharpening included.
 TEST(HighQualitySlide, SamePlaceMoreTexelsAndNoWhiteAtAnyLevel)
@@ -121,7 +121,7 @@ TEST(HighQualitySlide, SamePlaceMoreTexelsAndNoWhiteAtAnyLevel)
     EXPECT_EQ(high.placement(), design.placement());
     ASSERT_EQ(design.imageHeight(), 768);
 
-    // The upper half of the picture (red) lies above texture row 384 of 768 in design units.
+    // The upper half of the picture (red) lies above row 384 of 768 in 1024-texel units.
     EXPECT_EQ(texel(high, 0, 1000, 2 * 600), (std::array{200, 0, 40}));
     EXPECT_EQ(texel(high, 0, 1000, 2 * 100), (std::array{20, 0, 180}));
     EXPECT_EQ(texel(design, 0, 500, 600), (std::array{200, 0, 40}));
@@ -138,8 +138,9 @@ TEST(HighQualitySlide, SamePlaceMoreTexelsAndNoWhiteAtAnyLevel)
     EXPECT_EQ(texel(high, 0, 10, 2040), (std::array{200, 0, 40}));
 
     SlideImage uniform(TextureLayout{1024, true});
-    uniform.prepareFromImage(
-        TestPictures::makeImage(64, 64, [](int, int) { return std::array{90, 140, 33}; }));
+    uniform.prepareFromImage(TestPictures::makeImage(64, 64, [](int, int) {
+        return std::array{90, 140, 33};
+    }));
     for (int level = 0; level < uniform.layout().levelCount(); ++level) {
         const int edge = uniform.layout().levelSize(level);
         EXPECT_EQ(texel(uniform, level, edge - 1, edge - 1), (std::array{90, 140, 33}));

@@ -7,6 +7,7 @@
 #include "imaging/qddib.h"
 #include "imaging/qddibbuffer.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -27,9 +28,15 @@ struct FileBytes
     std::string error;
 };
 
+// The reads of a whole file go in pieces of this size, with a look at the stop before each, so
+// that a large file (up to a gigabyte, or a sparse one that costs nothing on disk) being read for
+// a picture nobody wants any more is left within one piece.
+constexpr std::size_t ReadPieceBytes = std::size_t{4} << 20;
+
 // Reads a whole regular file. The file's length as fstat gives it sizes the buffer, but the
 // reads decide: a file that shrinks gives what is there, one that grows is cut at its old length.
-FileBytes readWholeFile(const std::string& path)
+// A stop requested through `stop` ends the reading before its next piece.
+FileBytes readWholeFile(const std::string& path, const std::stop_token& stop)
 {
     FileBytes result;
     const OpenedFile file = openWithoutWaiting(path);
@@ -46,22 +53,32 @@ FileBytes readWholeFile(const std::string& path)
         result.error = "File too large";
         return result;
     }
-    result.data.resize(static_cast<std::size_t>(length));
-    std::size_t done = 0;
-    while (done < result.data.size()) {
+    // The buffer is reserved, not filled: its pages cost memory only as the reads reach them, so
+    // a stopped read of a large file costs what it read.
+    const auto total = static_cast<std::size_t>(length);
+    result.data.reserve(total);
+    while (result.data.size() < total) {
+        if (stop.stop_requested()) {
+            result.data = {};
+            result.error = "Decoding stopped";
+            return result;
+        }
+        const std::size_t done = result.data.size();
+        result.data.resize(done + std::min(total - done, ReadPieceBytes));
         const ssize_t got =
             ::read(file.descriptor.get(), result.data.data() + done, result.data.size() - done);
-        if (got < 0 && errno == EINTR)
+        if (got < 0 && errno == EINTR) {
+            result.data.resize(done);
             continue;
+        }
         if (got < 0) {
             result.error = std::strerror(errno);
             return result;
         }
+        result.data.resize(done + static_cast<std::size_t>(got));
         if (got == 0)
             break;
-        done += static_cast<std::size_t>(got);
     }
-    result.data.resize(done);
     return result;
 }
 
@@ -176,7 +193,7 @@ DecodedPicture readPicture(const std::string& path, const PictureReadOptions& op
     }
     FileBytes file;
     try {
-        file = readWholeFile(path);
+        file = readWholeFile(path, options.stop);
     } catch (const std::bad_alloc&) {
         return pictureformat::unreadable("Not enough memory for the file");
     }

@@ -169,6 +169,16 @@ TEST(PictureFormats, BadFilesGiveTheWhiteSquareQuickly)
         slide.prepare(path);
         EXPECT_TRUE(isWhiteSquare(slide));
 
+        // A gigabyte file that holds nothing on disk, for a picture whose stop is already
+        // requested, is left before its first read.
+        const std::string sparse = folder.path + "/sparse" + extension;
+        ASSERT_TRUE(TestPictures::writeFile(sparse, whole));
+        ASSERT_EQ(::truncate(sparse.c_str(), off_t{1} << 30), 0);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(readPicture(sparse, {.stop = stopped.get_token()}).note, "Decoding stopped");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+        ::unlink(sparse.c_str());
+
         const std::string fifo = folder.path + "/fifo" + extension;
         ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
         slide.prepare(fifo);

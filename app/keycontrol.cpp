@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 
 #include <utility>
 
@@ -34,7 +35,24 @@ bool isPlainCKey(const QKeyEvent* key)
 KeyControl::KeyControl(QWidget* window, std::vector<QPushButton*> buttons,
                        std::function<void()> stop)
     : QObject(window), m_window(window), m_buttons(std::move(buttons)), m_stop(std::move(stop))
-{}
+{
+    // The buttons' accelerator Alt+C presses whichever of them is visible and enabled, at once.
+    // (A button's own mnemonic would click only after its pressed look has been shown, which
+    // leaves the search running meanwhile.)
+    for (QPushButton* button : m_buttons)
+        button->setShortcut(QKeySequence());
+    auto* altC = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_C), window);
+    altC->setContext(Qt::WindowShortcut);
+    connect(altC, &QShortcut::activated, this, [this] { pressVisibleButton(); });
+}
+
+void KeyControl::clickOnEscape(QPushButton* button)
+{
+    // A shortcut of a hidden or disabled widget does not fire, which gives exactly that rule.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), button);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, button, &QPushButton::click);
+}
 
 KeyControl::~KeyControl()
 {

@@ -20,6 +20,9 @@ public:
     KeyControl(QWidget* window, std::vector<QPushButton*> buttons, std::function<void()> stop);
     ~KeyControl() override;
 
+    // Escape clicks `button` while it is visible and enabled (a cancel button).
+    static void clickOnEscape(QPushButton* button);
+
     // Turns key preview on; once on, it stays on.
     void enablePreview();
     // A key that reached the window itself. Returns whether it was one of the window's keys.

@@ -8,7 +8,7 @@
 #include "app/pathfit.h"
 #include "app/searchpanel.h"
 #include "app/settings.h"
-#include "app/translation.h"
+#include "app/surfacestart.h"
 #include "app/visiblename.h"
 #include "app/windowstyle.h"
 #include "music/musicplaylist.h"
@@ -26,10 +26,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
-#include <QShortcut>
 
 #include <chrono>
-#include <cstdio>
 
 namespace {
 
@@ -120,20 +118,7 @@ void MainWindow::buildComponents()
             [this] { runGuarded(this, [this] { stopSteps(); }); });
     m_keys = new KeyControl(this, {m_panel->cancelButton(), m_closeButton},
                             [this] { runGuarded(this, [this] { stopSteps(); }); });
-
-    // The buttons' accelerator Alt+C presses whichever of the two is visible and enabled, at
-    // once. (A button's own mnemonic would click only after its pressed look has been shown,
-    // which leaves the search running meanwhile.)
-    m_closeButton->setShortcut(QKeySequence());
-    m_panel->cancelButton()->setShortcut(QKeySequence());
-    auto* altC = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_C), this);
-    altC->setContext(Qt::WindowShortcut);
-    connect(altC, &QShortcut::activated, this, [this] { m_keys->pressVisibleButton(); });
-    // The cancel button: Escape clicks it while it is visible and enabled. A shortcut of a
-    // hidden or disabled widget does not fire, which gives exactly that rule.
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_panel->cancelButton());
-    escape->setContext(Qt::WindowShortcut);
-    connect(escape, &QShortcut::activated, m_panel->cancelButton(), &QPushButton::click);
+    KeyControl::clickOnEscape(m_panel->cancelButton());
 
     m_pageBox = new PageBox(this);
 
@@ -170,29 +155,10 @@ void MainWindow::createSurface()
     }
 
     // A failure is reported and start-up goes on; the window then shows its blue background.
-    switch (m_surface->createContext()) {
-    case SlideSurface::Failure::CreateContext:
-        Messages::showPlain(this, QStringLiteral("Could not CreateContext"));
-        Messages::showPlain(this, QStringLiteral("Could not MakeCurrent"));
-        break;
-    case SlideSurface::Failure::MakeCurrent:
-        Messages::showPlain(this, QStringLiteral("Could not MakeCurrent"));
-        break;
-    case SlideSurface::Failure::None:
-        break;
-    }
     // A surface without a context would cover the window with whatever the display left there;
     // without it the window shows its own blue and takes the mouse presses itself.
-    if (!m_surface->isSurfaceReady())
+    if (!startSurface(this, *m_surface, m_show.quality))
         m_surfaceWidget->hide();
-    // QUALITY=HIGH runs on a display without multisampling too, and says once what it lacks.
-    if (m_show.quality == PictureQuality::High && m_surface->isSurfaceReady() &&
-        m_surface->antialiasing() == SlideSurface::Antialiasing::None)
-        std::fprintf(stderr, "lumivane: %s\n",
-                     Console::tr("this display offers no multisampling; QUALITY=HIGH runs "
-                                 "without antialiasing")
-                         .toUtf8()
-                         .constData());
     // The slide timer, or smooth motion's frames at the display's refresh.
     m_pacer = new FramePacer(m_surface, m_show.motion,
                              SlideCycle(1, m_show.motion, m_show.seconds).frameInterval(), this);

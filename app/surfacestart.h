@@ -1,0 +1,13 @@
+#pragma once
+
+#include "render/picturequality.h"
+
+class QWidget;
+class SlideSurface;
+
+// Creates the OpenGL surface's context and says what went wrong, as the window's start-up does:
+// a context that cannot be created or made current is reported in a plain message box (over
+// `parent`) and start-up goes on without it; a high-quality show on a display that offers no
+// multisampling says so once on stderr and runs without antialiasing. Returns whether the
+// surface can draw.
+bool startSurface(QWidget* parent, SlideSurface& surface, PictureQuality quality);

@@ -78,8 +78,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
                 return failure(ShowTexts::badOptionValue(*setting, value));
             result.show.push_back({std::string(setting->key), value});
         } else {
-            return failure(Console::fill(
-                Console::tr("unknown option '%1' (see 'lumivane --help')"), {printable(argument)}));
+            return failure(Console::fill(Console::tr("unknown option '%1' (see 'lumivane --help')"),
+                                         {printable(argument)}));
         }
     }
     return result;

@@ -64,7 +64,8 @@ MainWindow::MainWindow(StartupOptions options)
     move(0, 0);
     // The camera tables were built with the window (CameraPaths computes them once).
     runGuarded(this, [this] {
-        m_searchThread = std::make_unique<SearchThread>(m_imageList, m_searchFolder, m_show.formats);
+        m_searchThread =
+            std::make_unique<SearchThread>(m_imageList, m_searchFolder, m_show.formats);
     });
     placeOnMonitor();
 

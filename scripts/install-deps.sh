@@ -31,10 +31,10 @@ packages=(
     # The Debian package (dpkg-shlibdeps), its checks, and a look at the installed program's
     # screen (ImageMagick), keyboard (xdotool) and texts (the accessibility bus, read from Python).
     dpkg-dev desktop-file-utils appstream imagemagick xdotool
+    dbus-daemon at-spi2-core gir1.2-atspi-2.0 python3-gi
     # Native Wayland: Qt's Wayland platform plugin, and a compositor (weston, headless or nested
     # in the virtual X display) with its screenshooter for the Wayland tests.
     qt6-wayland weston
-    dbus-daemon at-spi2-core gir1.2-atspi-2.0 python3-gi
     # English texts: Qt Linguist's lupdate and lrelease through CMake.
     qt6-tools-dev qt6-l10n-tools
 )

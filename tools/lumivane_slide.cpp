@@ -3,7 +3,7 @@
 // first, as image viewers expect). It prints the placement as
 // "ImageWidth ImageHeight TexExtentS TexExtentT" on one line; like the texture, it is that of
 // the picture stood upright by its EXIF orientation tag. A file that the bitmap reader
-// refuses gives its error text on stderr and exit status 1; an unreadable JPEG is not an error
+// refuses gives its error text on stderr and exit status 1; an unreadable picture is not an error
 // (the slideshow shows it as a white square), but the decoder's note goes to stderr.
 //
 // With --frame it renders one frame of the slideshow's scene for the picture offscreen, with
@@ -142,7 +142,7 @@ int runTexture(const Options& options)
         return 1;
     }
     if (!slide.decoderNote().empty()) {
-        std::fprintf(stderr, "lumivane-slide: JPEG decoder: %s\n", slide.decoderNote().c_str());
+        std::fprintf(stderr, "lumivane-slide: decoder: %s\n", slide.decoderNote().c_str());
     }
     if (!writePpm(options.output, slide)) {
         return 1;

@@ -18,6 +18,7 @@
 //   xvfb-run -a -s "-screen 0 3840x2160x24" build/bench/bench_change 6 --quality=high --only=24
 #include "app/mainwindow.h"
 #include "app/messages.h"
+#include "bench/benchsupport.h"
 #include "render/slidesurface.h"
 #include "render/surfaceformat.h"
 #include "tests/support/testpictures.h"
@@ -39,6 +40,11 @@
 #include <vector>
 
 namespace {
+
+using bench::encodePhotoLike;
+using bench::loadAverage;
+using bench::maximum;
+using bench::median;
 
 long long nowMicros()
 {
@@ -79,31 +85,6 @@ private:
     int m_depth = 0;
 };
 
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double maximum(const std::vector<double>& values)
-{
-    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
-}
-
-// The gradient-with-noise picture of the slide benchmark, at quality 90.
-std::vector<std::uint8_t> encodePhotoLike(int width, int height)
-{
-    std::uint32_t seed = 1;
-    const RgbImage image = TestPictures::makeImage(width, height, [&](int x, int y) {
-        seed = seed * 1664525u + 1013904223u;
-        const int noise = static_cast<int>(seed >> 28);
-        return std::array{x * 200 / width + noise, y * 200 / height + noise, (x + y) % 200 + noise};
-    });
-    return TestPictures::encodeJpeg(image, {.quality = 90});
-}
-
 long peakResidentKb()
 {
     std::ifstream status("/proc/self/status");
@@ -118,14 +99,6 @@ long peakResidentKb()
 void resetPeakResident()
 {
     std::ofstream("/proc/self/clear_refs") << "5";
-}
-
-std::string loadAverage()
-{
-    std::ifstream load("/proc/loadavg");
-    std::string one, five;
-    load >> one >> five;
-    return one + " (1 min), " + five + " (5 min)";
 }
 
 struct RunResult

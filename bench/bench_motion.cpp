@@ -17,6 +17,7 @@
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_motion [CHANGES]
 #include "app/mainwindow.h"
 #include "app/messages.h"
+#include "bench/benchsupport.h"
 #include "render/surfaceformat.h"
 #include "tests/support/testpictures.h"
 
@@ -38,45 +39,17 @@
 
 namespace {
 
+using bench::encodePhotoLike;
+using bench::loadAverage;
+using bench::maximum;
+using bench::median;
+
 double cpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double maximum(const std::vector<double>& values)
-{
-    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
-}
-
-std::string loadAverage()
-{
-    std::ifstream load("/proc/loadavg");
-    std::string one, five;
-    load >> one >> five;
-    return one + " (1 min), " + five + " (5 min)";
-}
-
-// The gradient-with-noise picture of the slide benchmark, at quality 90.
-std::vector<std::uint8_t> encodePhotoLike(int width, int height)
-{
-    std::uint32_t seed = 1;
-    const RgbImage image = TestPictures::makeImage(width, height, [&](int x, int y) {
-        seed = seed * 1664525u + 1013904223u;
-        const int noise = static_cast<int>(seed >> 28);
-        return std::array{x * 200 / width + noise, y * 200 / height + noise, (x + y) % 200 + noise};
-    });
-    return TestPictures::encodeJpeg(image, {.quality = 90});
 }
 
 struct Frame

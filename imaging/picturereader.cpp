@@ -56,17 +56,14 @@ FileBytes readWholeFile(const std::string& path, const std::stop_token& stop)
     // The buffer is reserved, not filled: its pages cost memory only as the reads reach them, so
     // a stopped read of a large file costs what it read.
     const auto total = static_cast<std::size_t>(length);
-    if (stop.stop_requested()) {
-        result.error = "Decoding stopped";
-        return result;
-    }
-    result.data.reserve(total);
     while (result.data.size() < total) {
         if (stop.stop_requested()) {
             result.data = {};
             result.error = "Decoding stopped";
             return result;
         }
+        if (result.data.capacity() < total)
+            result.data.reserve(total);
         const std::size_t done = result.data.size();
         result.data.resize(done + std::min(total - done, ReadPieceBytes));
         const ssize_t got =

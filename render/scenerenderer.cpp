@@ -16,12 +16,12 @@ void applyFixedState()
     glEnable(GL_POLYGON_SMOOTH);
 }
 
-unsigned uploadSlideTexture(unsigned previousName, bool previousCreated, const std::uint8_t* pixels)
+namespace {
+
+// A new 1024 x 1024 RGB slide texture with linear filtering, bound; its pixels, bottom row
+// first, or none yet.
+GLuint makeSlideTexture(const std::uint8_t* pixels)
 {
-    // Only one slide texture exists at a time: the old one goes before the new one is made.
-    if (previousCreated)
-        glDeleteTextures(1, &previousName);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     GLuint name = 0;
     glGenTextures(1, &name);
     glBindTexture(GL_TEXTURE_2D, name);
@@ -31,14 +31,20 @@ unsigned uploadSlideTexture(unsigned previousName, bool previousCreated, const s
     return name;
 }
 
+} // namespace
+
+unsigned uploadSlideTexture(unsigned previousName, bool previousCreated, const std::uint8_t* pixels)
+{
+    // Only one slide texture exists at a time: the old one goes before the new one is made.
+    if (previousCreated)
+        glDeleteTextures(1, &previousName);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    return makeSlideTexture(pixels);
+}
+
 unsigned createSlideTexture()
 {
-    GLuint name = 0;
-    glGenTextures(1, &name);
-    glBindTexture(GL_TEXTURE_2D, name);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 1024, 1024, 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+    const GLuint name = makeSlideTexture(nullptr);
     glBindTexture(GL_TEXTURE_2D, 0);
     return name;
 }

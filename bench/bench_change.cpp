@@ -139,11 +139,11 @@ RunResult runShow(TimingApplication& app, const QString& folder, bool synchronou
             std::fprintf(stderr, "the slideshow did not start\n");
             return result;
         }
-        QTest::qWait(1500);
+        bench::runEventLoop(1500);
         for (int i = 0; i < changes; ++i) {
             clicks.push_back(nowMicros());
             QTest::mouseClick(window.slideWidget(), Qt::LeftButton);
-            QTest::qWait(1500);
+            bench::runEventLoop(1500);
         }
         clicks.push_back(nowMicros());
         result.peakKb = peakResidentKb();

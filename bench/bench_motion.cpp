@@ -99,14 +99,14 @@ Result runShow(const QString& folder, SlideMotion motion, int changes)
         clock.start();
         int seen = 0;
         int last = window.currentIndex();
-        while (seen < changes && clock.elapsed() < 30000LL * changes) {
-            QTest::qWait(50);
+        bench::runEventLoop(30000 * changes, [&] {
             if (window.currentIndex() != last) {
                 last = window.currentIndex();
                 ++seen;
             }
-        }
-        QTest::qWait(500);
+            return seen >= changes;
+        });
+        bench::runEventLoop(500);
         cpu = cpuSeconds() - cpuStart;
         wall = clock.elapsed();
         result.followsSwaps = window.framePacer()->followsSwaps().value_or(false);

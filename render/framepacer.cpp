@@ -4,6 +4,7 @@
 
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 
 FramePacer::FramePacer(SlideSurface* surface, SlideMotion motion, int frameInterval,
@@ -76,7 +77,26 @@ void FramePacer::frameDone()
         return;
     }
     activate();
+    if (!m_followsSwaps.value_or(false) && m_surface->lastDrawnAt() >= m_askedAt) {
+        m_drawTimes[m_drawCount % m_drawTimes.size()] = m_surface->lastDrawnAt() - m_askedAt;
+        ++m_drawCount;
+    }
     scheduleNext();
+}
+
+std::chrono::microseconds FramePacer::drawLead() const
+{
+    using namespace std::chrono;
+    const auto period = duration<double>(1 / refreshRate());
+    // Before any frame was drawn, half a period; then the slowest of the recent frames and a
+    // margin, but never so much that the window has no time for its other events.
+    const auto longest = duration_cast<microseconds>(0.7 * period);
+    if (m_drawCount == 0)
+        return duration_cast<microseconds>(0.5 * period);
+    const std::size_t counted = std::min(m_drawCount, m_drawTimes.size());
+    const Clock::duration slowest =
+        *std::max_element(m_drawTimes.begin(), m_drawTimes.begin() + std::ptrdiff_t(counted));
+    return std::min(duration_cast<microseconds>(slowest) + 2ms, longest);
 }
 
 void FramePacer::frameSkipped()
@@ -101,12 +121,13 @@ void FramePacer::scheduleNext()
     }
     const auto period = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(1 / refreshRate()));
+    const Clock::duration lead = drawLead();
     const Clock::time_point now = Clock::now();
     m_deadline += period;
     // A frame that ran over a whole period starts a new beat rather than hurrying to catch up.
-    if (m_deadline + period < now)
-        m_deadline = now;
-    const auto wait = std::chrono::duration<double, std::milli>(m_deadline - now).count();
+    if (m_deadline - lead + period < now)
+        m_deadline = now + lead;
+    const auto wait = std::chrono::duration<double, std::milli>(m_deadline - lead - now).count();
     m_refreshTimer.start(wait > 0 ? int(std::lround(wait)) : 0);
 }
 
@@ -116,8 +137,15 @@ void FramePacer::smoothFrameDue()
         return;
     // A hidden surface is asked for nothing; the frames go on when it is shown again.
     m_stalled = m_surface->isSurfaceReady() && !m_surface->showsFrames();
-    if (!m_stalled)
-        emit frameDue();
+    if (m_stalled)
+        return;
+    m_askedAt = Clock::now();
+    if (!m_followsSwaps.value_or(false))
+        m_surface->presentNoSoonerThan(m_deadline);
+    emit frameDue();
+    // A tick that presented nothing (a change waiting for its picture) leaves no wait behind
+    // for a later presentation.
+    m_surface->presentNoSoonerThan(std::nullopt);
 }
 
 void FramePacer::exposeChanged()

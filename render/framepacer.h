@@ -5,7 +5,9 @@
 #include <QObject>
 #include <QTimer>
 
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <optional>
 
 class SlideSurface;
@@ -20,9 +22,12 @@ class SlideSurface;
 // vertical blank, the next frame is asked of the window system (QWindow::requestUpdate) as soon
 // as one is done, and the swap keeps the beat. Where it does not wait (a virtual or remote X
 // server), a precise timer keeps it, aimed at fixed deadlines one refresh period apart so that
-// millisecond rounding does not add up. Which of the two applies is found out from the surface
-// when the frames first start. Nothing is asked for while the surface is hidden; the frames go
-// on when it is shown again.
+// millisecond rounding does not add up. There the frame is asked for a little ahead of its
+// deadline, by as much as the recent frames took to draw, and the surface holds the drawn frame
+// back until the deadline: frames reach the screen on the beat even though some take longer to
+// draw than others (a change of picture, the camera close to the picture). Which of the two
+// applies is found out from the surface when the frames first start. Nothing is asked for while
+// the surface is hidden; the frames go on when it is shown again.
 class FramePacer : public QObject
 {
     Q_OBJECT
@@ -53,6 +58,8 @@ public:
     // Whether smooth frames follow the swaps (true) or the timer (false); unknown before they
     // start.
     std::optional<bool> followsSwaps() const { return m_followsSwaps; }
+    // Timer pacing: how long before its deadline a frame is asked for.
+    std::chrono::microseconds drawLead() const;
 
 signals:
     void frameDue();
@@ -73,5 +80,11 @@ private:
     // A smooth frame fell due while the surface was hidden.
     bool m_stalled = false;
     std::optional<bool> m_followsSwaps;
+    // The deadline of the next frame: when it is to reach the screen.
     Clock::time_point m_deadline{};
+    // When the frame being drawn was asked for, and how long the recent frames took from there
+    // until they were drawn.
+    Clock::time_point m_askedAt{};
+    std::array<Clock::duration, 32> m_drawTimes{};
+    std::size_t m_drawCount = 0;
 };

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -256,14 +257,32 @@ void SlideSurface::present()
     // not drawn at all: its compositor takes no frames from it, and the show must neither wait
     // for one nor draw for nobody.
     if (m_offScreen) {
-        if (viewExposed() && renderOffScreen())
+        if (viewExposed() && renderOffScreen()) {
+            waitForPresentTime();
             m_view->repaint();
+        }
         return;
     }
     if (!isExposed() || !makeCurrent())
         return;
     render();
+    if (m_presentAt)
+        glFinish(); // the drawing is done before the wait, not in the swap after it
+    waitForPresentTime();
     m_context->swapBuffers(this);
+}
+
+void SlideSurface::waitForPresentTime()
+{
+    m_drawnAt = Clock::now();
+    if (!m_presentAt)
+        return;
+    // The wait is never longer than a slow display's refresh: a time far ahead is a mistake, and
+    // the show must not stall on it.
+    constexpr auto Longest = std::chrono::milliseconds(50);
+    const Clock::time_point at = std::min(*m_presentAt, m_drawnAt + Longest);
+    m_presentAt.reset();
+    std::this_thread::sleep_until(at);
 }
 
 bool SlideSurface::viewExposed() const

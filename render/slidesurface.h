@@ -129,6 +129,15 @@ public:
     // remembered; false while the surface cannot draw.
     bool swapWaitsForRefresh(double refreshRate);
 
+    using Clock = std::chrono::steady_clock;
+    // The next frame presented is drawn at once but handed to the display no sooner than `at`
+    // (a frame drawn late goes at once). Where the swap does not wait for the display, this
+    // lets a frame drawn ahead reach the screen on the refresh's beat, however long it took to
+    // draw. Applies to one presentation only; nullopt takes it back.
+    void presentNoSoonerThan(std::optional<Clock::time_point> at) { m_presentAt = at; }
+    // When the last frame presented had been drawn, before any wait for its presentation time.
+    Clock::time_point lastDrawnAt() const { return m_drawnAt; }
+
 signals:
     // The window system asks for the next frame (after QWindow::requestUpdate()).
     void frameRequested();
@@ -148,6 +157,7 @@ private:
     void paintOverlays();
     void present();
     QImage readFrame();
+    void waitForPresentTime();
     bool renderOffScreen();
     bool viewExposed() const;
     void paintView(QPainter& painter, const QRect& area);
@@ -179,6 +189,8 @@ private:
     QString m_statusLine;
     bool m_pauseMarker = false;
     std::optional<bool> m_swapWaits;
+    std::optional<Clock::time_point> m_presentAt;
+    Clock::time_point m_drawnAt{};
     unsigned m_stagedName = 0;
     int m_stagedKey = -1;
     int m_stagedRows = 0;

@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFrame>
 #include <QImage>
@@ -31,6 +32,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
@@ -1283,6 +1285,52 @@ TEST_F(MainWindowTest, SmoothMotionDrawsAtTheRefreshChangesOnTimeAndEndsOnEscape
     QTest::qWait(100);
     EXPECT_EQ(window->frameCounter(), ended);
     EXPECT_TRUE(m_messages.empty());
+}
+
+// Where the swap does not wait for the display, frames that take unevenly long to make (every
+// other one 8 ms longer, as at a change of picture) still reach the screen one refresh apart:
+// each is asked for ahead of its deadline and held back until then.
+TEST(FramePacerTest, FramesOfUnevenCostReachTheScreenOnTheBeat)
+{
+    using Clock = std::chrono::steady_clock;
+    QWidget host;
+    host.resize(320, 240);
+    auto* surface = new SlideSurface;
+    surface->embedIn(&host)->setGeometry(host.rect());
+    host.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    ASSERT_EQ(surface->createContext(), SlideSurface::Failure::None);
+    FramePacer pacer(surface, SlideMotion::Smooth, 30);
+    std::vector<Clock::time_point> shown;
+    QEventLoop loop;
+    QObject::connect(&pacer, &FramePacer::frameDue, [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(shown.size() % 2 ? 9 : 1));
+        surface->showStatusLine(QString::number(shown.size()));
+        shown.push_back(Clock::now());
+        pacer.frameDone();
+        if (shown.size() == 60)
+            loop.quit();
+    });
+    pacer.start();
+    // The real event loop: QTest::qWait sleeps between its turns, and would make frames late.
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    pacer.stop();
+    ASSERT_EQ(shown.size(), 60u);
+    if (pacer.followsSwaps().value_or(false))
+        GTEST_SKIP() << "this display's swap keeps the beat itself";
+
+    const double period = 1000 / pacer.refreshRate();
+    std::vector<double> misses;
+    for (std::size_t i = 11; i < shown.size(); ++i) {
+        const double interval =
+            std::chrono::duration<double, std::milli>(shown[i] - shown[i - 1]).count();
+        misses.push_back(std::abs(interval - period));
+    }
+    std::sort(misses.begin(), misses.end());
+    // Drawn and shown at once, every interval would miss the period by 4 ms; a busy machine may
+    // make a few frames late.
+    EXPECT_LT(misses[misses.size() / 2], 1.5) << "period " << period << " ms";
 }
 
 // Holds the preparer's work on chosen pictures until released (or abandoned), and records on

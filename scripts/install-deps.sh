@@ -9,6 +9,8 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     # Window, controls, timers and the OpenGL widget.
     qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libxcb1-dev libwayland-dev
+    # The X server's Damage reports, with which the motion benchmark sees frames from outside.
+    libxcb-damage0-dev
     # OpenGL 1.1 + GLU, with Mesa's software renderer for machines without a GPU.
     libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
     # JPEG decoding; djpeg is the yardstick of the slide benchmark. libexif reads the orientation

@@ -273,21 +273,12 @@ void MainWindow::handOver()
         return;
     }
     m_slideshowRunning = true;
-    m_cycle = std::make_unique<SlideCycle>(int(images.count()), m_show.motion, m_show.seconds);
     // The play order is drawn once the list is complete; a sorted one is the list itself. Its
     // random source is its own, so that the camera paths draw the same as in a sorted show.
-    m_playOrder = std::make_unique<PlayOrder>(
-        int(images.count()), m_show.order,
+    m_sequence = std::make_unique<SlideSequence>(
+        int(images.count()), m_show.motion, m_show.seconds, m_show.order,
         m_shuffleRandom.value_or(std::mt19937(static_cast<std::mt19937::result_type>(
             std::chrono::steady_clock::now().time_since_epoch().count()))));
-    // A change past the last position starts the next round, a step back before the first
-    // returns to the round before.
-    m_cycle->setRoundHandler([this](int step) {
-        if (step > 0)
-            m_playOrder->startNextRound();
-        else
-            m_playOrder->returnToPreviousRound();
-    });
     // The first picture is prepared off the UI thread like every other. The hand-over finishes
     // when it is ready; meanwhile the status line says what is loading and the window keeps
     // answering.
@@ -340,7 +331,7 @@ void MainWindow::pictureReady()
     });
     // A change that waits for its picture completes as soon as the picture is ready, not one
     // timer interval later. A paused show completes it when it resumes.
-    if (changePending() && !m_cycle->paused())
+    if (changePending() && !m_sequence->cycle().paused())
         slideTick();
 }
 
@@ -354,27 +345,16 @@ QString MainWindow::pageText(const PathEntry& entry, int margin) const
     const QString path = fitPathToWidth(
         visibleName(entry.display), [this](const QString& t) { return textWidth(t); },
         m_pageBox->width() - margin);
-    return path + QStringLiteral("\r\n") + QString::number(m_cycle->position() + 1) + u'/' +
-           QString::number(m_imageList.unguarded().count());
+    return path + QStringLiteral("\r\n") + QString::number(m_sequence->cycle().position() + 1) +
+           u'/' + QString::number(m_imageList.unguarded().count());
 }
 
 // ---------------------------------------------------------------------------------------------
 // Slide cycle
 
-int MainWindow::listIndex(int position) const
-{
-    return m_playOrder->pictureAt(position);
-}
-
 int MainWindow::currentPicture() const
 {
-    return m_cycle ? listIndex(m_cycle->position()) : 0;
-}
-
-int MainWindow::nextPicture() const
-{
-    // A step forward from the picture on screen, after the last the first of the next round.
-    return m_playOrder->nextPicture(m_cycle->position());
+    return m_sequence ? m_sequence->currentPicture() : 0;
 }
 
 std::optional<PreparedSlide> MainWindow::takePicture()
@@ -383,9 +363,7 @@ std::optional<PreparedSlide> MainWindow::takePicture()
     if (m_pictures.synchronous())
         showLoadingLine();
     // The worker's next and previous are those of the play order.
-    const int position = m_cycle->position();
-    std::optional<PreparedSlide> picture = m_pictures.take(
-        index, {m_playOrder->nextPicture(position), m_playOrder->previousPicture(position)});
+    std::optional<PreparedSlide> picture = m_pictures.take(index, m_sequence->neighbours());
     // Not ready yet: the status line says what is loading; the UI thread goes on with its
     // events meanwhile.
     if (!picture && !m_pictures.uploadPending() && m_loadingShown != index) {
@@ -420,7 +398,7 @@ bool MainWindow::finishChange()
     std::optional<PreparedSlide> picture = takePicture();
     if (!picture)
         return false;
-    m_cycle->changeDone();
+    m_sequence->cycle().changeDone();
     // An error ends the tick here: the previous picture stays, and is drawn again from the
     // first camera frame on the next ticks.
     if (picture->error) {
@@ -439,12 +417,12 @@ void MainWindow::drawFrame()
     const SceneRenderer::Scene scene =
         buildScene(shown.slide->imageWidth(), shown.slide->imageHeight(), shown.slide->texExtentS(),
                    shown.slide->texExtentT());
-    const double position = m_cycle->tablePosition();
+    const double position = m_sequence->cycle().tablePosition();
     m_surface->presentFrame(m_cameraPaths.pose(position, m_pathIndex), scene);
-    m_cycle->frameShown();
+    m_sequence->cycle().frameShown();
     if (!m_frameLog)
         return;
-    if (m_cycle->motion() == SlideMotion::Frames)
+    if (m_show.motion == SlideMotion::Frames)
         m_frameLog->record(shown.index, int(position), m_pathIndex);
     else
         m_frameLog->recordPosition(shown.index, position, m_pathIndex);
@@ -454,10 +432,10 @@ void MainWindow::slideTick()
 {
     runGuarded(this, [this] {
         // Nothing is drawn while paused, nor once the program is ending.
-        if (!m_cycle || m_cycle->paused() || m_stopping)
+        if (!m_sequence || m_sequence->cycle().paused() || m_stopping)
             return;
         // Until the picture is ready no frame is drawn; the status line stays on screen.
-        if (m_cycle->beginTick() && !finishChange()) {
+        if (m_sequence->cycle().beginTick() && !finishChange()) {
             m_pacer->waitForPicture();
             return;
         }
@@ -465,8 +443,8 @@ void MainWindow::slideTick()
         m_pacer->frameDone();
         // Smooth motion and high quality put the next picture's texture up a slice per frame
         // while this slide runs, so that the change costs no more than any other frame.
-        if (m_cycle->motion() == SlideMotion::Smooth || m_show.quality == PictureQuality::High)
-            m_pictures.stageAhead(nextPicture());
+        if (m_show.motion == SlideMotion::Smooth || m_show.quality == PictureQuality::High)
+            m_pictures.stageAhead(m_sequence->nextPicture());
         // The next picture is prepared once this frame is on screen.
         m_pictures.resume();
     });
@@ -532,15 +510,15 @@ void MainWindow::mousePressEvent(QMouseEvent* event)
             return;
         switch (event->button()) {
         case Qt::LeftButton:
-            m_cycle->next();
+            m_sequence->cycle().next();
             m_pacer->start();
             break;
         case Qt::RightButton:
-            m_cycle->previous();
+            m_sequence->cycle().previous();
             m_pacer->start();
             break;
         case Qt::MiddleButton:
-            if (m_cycle->togglePause()) {
+            if (m_sequence->cycle().togglePause()) {
                 m_pacer->stop();
                 m_surface->showPauseMarker();
             } else {

@@ -11,6 +11,7 @@
 #include "render/slidecycle.h"
 #include "render/slideimage.h"
 #include "render/slidepreparer.h"
+#include "render/slidesequence.h"
 #include "search/guardedlist.h"
 
 #include <QString>
@@ -68,13 +69,13 @@ public:
     const TextureLayout& textureLayout() const { return m_pictures.layout(); }
 
     // State the tests and the accessibility description read.
-    int frameCounter() const { return m_cycle ? m_cycle->frameCounter() : 0; }
+    int frameCounter() const { return m_sequence ? m_sequence->cycle().frameCounter() : 0; }
     // The play position (see SlideCycle::position()).
-    int currentIndex() const { return m_cycle ? m_cycle->position() : 0; }
+    int currentIndex() const { return m_sequence ? m_sequence->cycle().position() : 0; }
     // The list index of the picture at the current position.
     int currentPicture() const;
     // The order the pictures are played in; null until the search has been handed over.
-    const PlayOrder* playOrder() const { return m_playOrder.get(); }
+    const PlayOrder* playOrder() const { return m_sequence ? &m_sequence->order() : nullptr; }
     int pathIndex() const { return m_pathIndex; }
     bool slideshowRunning() const { return m_slideshowRunning; }
     int monitorIndex() const { return m_monitorIndex; }
@@ -83,9 +84,9 @@ public:
     // The search has ended and the first picture is still being prepared.
     bool handOverPending() const { return m_handOverPending; }
     // A change of picture waits for its picture to be prepared.
-    bool changePending() const { return m_cycle && m_cycle->changePending(); }
+    bool changePending() const { return m_sequence && m_sequence->cycle().changePending(); }
     // The slide cycle; null until the search has been handed over.
-    const SlideCycle* slideCycle() const { return m_cycle.get(); }
+    const SlideCycle* slideCycle() const { return m_sequence ? &m_sequence->cycle() : nullptr; }
     const FramePacer* framePacer() const { return m_pacer; }
     const ShowOptions& showOptions() const { return m_show; }
     const QTimer& findFileTimer() const { return m_findFileTimer; }
@@ -146,8 +147,6 @@ private:
     void handOver();
     void finishHandOver();
     void pictureReady();
-    int listIndex(int position) const;
-    int nextPicture() const;
     std::optional<PreparedSlide> takePicture();
     const PathEntry& currentEntry() const;
     void showLoadingLine();
@@ -192,8 +191,8 @@ private:
     std::function<int()> m_pathChooser;
     std::function<void(int, std::stop_token)> m_prepareHook;
     CameraPaths m_cameraPaths;
-    std::unique_ptr<SlideCycle> m_cycle;
-    std::unique_ptr<PlayOrder> m_playOrder;
+    // The slide cycle and the play order; made at the hand-over.
+    std::unique_ptr<SlideSequence> m_sequence;
     // The prepared pictures and the one on screen.
     SlidePictures m_pictures;
     GuardedList m_imageList;

@@ -1,4 +1,5 @@
 #include "render/playorder.h"
+#include "render/slidesequence.h"
 
 #include <gtest/gtest.h>
 
@@ -92,4 +93,40 @@ TEST(PlayOrder, TheSameSeedGivesTheSameOrder)
     a.startNextRound();
     b.startNextRound();
     EXPECT_EQ(round(a), round(b));
+}
+
+// The cycle and the order together, as the window drives them with the mouse: the picture a
+// change shows is the one the order announced as next, across a round's end, and a step back
+// from the first position replays the round before as it was played.
+TEST(SlideSequence, ChangesFollowTheOrderAcrossRoundsBothWays)
+{
+    SlideSequence sequence(5, SlideMotion::Frames, SlideCycle::DefaultSeconds, ShowOrder::Shuffle,
+                           std::mt19937(7));
+    SlideCycle& cycle = sequence.cycle();
+    const auto change = [&] {
+        ASSERT_TRUE(cycle.beginTick());
+        cycle.changeDone();
+        cycle.tablePosition();
+        cycle.frameShown();
+    };
+    std::vector<int> played{sequence.currentPicture()};
+    for (int step = 0; step < 12; ++step) {
+        const int announced = sequence.nextPicture();
+        EXPECT_EQ(sequence.neighbours().next, announced);
+        cycle.next();
+        change();
+        EXPECT_EQ(sequence.currentPicture(), announced) << "step " << step;
+        played.push_back(sequence.currentPicture());
+    }
+    // Positions 0..4 of the first round, 0..4 of the second, 0..2 of the third.
+    EXPECT_TRUE(isPermutation({played.begin(), played.begin() + 5}));
+    EXPECT_TRUE(isPermutation({played.begin() + 5, played.begin() + 10}));
+    EXPECT_EQ(cycle.position(), 2);
+    for (int step = 0; step < 4; ++step) {
+        const int announced = sequence.neighbours().previous;
+        cycle.previous();
+        change();
+        EXPECT_EQ(sequence.currentPicture(), announced) << "back " << step;
+        EXPECT_EQ(sequence.currentPicture(), played[played.size() - 2 - std::size_t(step)]);
+    }
 }

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "render/playorder.h"
+#include "render/slidecycle.h"
+#include "render/slidepreparer.h"
+
+#include <random>
+
+// The show's way through the picture list: the slide cycle (the play position, its clock, the
+// mouse buttons' rules) and the play order (which picture each position plays), bound together
+// so that the cycle's steps past either end of a round move the order to the next or the
+// previous round. Plain data; one thread.
+class SlideSequence
+{
+public:
+    SlideSequence(int count, SlideMotion motion, double seconds, ShowOrder order,
+                  std::mt19937 random, SlideCycle::Now now = &SlideCycle::Clock::now);
+    // The cycle tells this object of its rounds, so it stays where it was made.
+    SlideSequence(const SlideSequence&) = delete;
+    SlideSequence& operator=(const SlideSequence&) = delete;
+
+    SlideCycle& cycle() { return m_cycle; }
+    const SlideCycle& cycle() const { return m_cycle; }
+    const PlayOrder& order() const { return m_order; }
+
+    // The list index of the picture at the play position, and of those a step either side of it
+    // (across the round's ends).
+    int currentPicture() const { return m_order.pictureAt(m_cycle.position()); }
+    int nextPicture() const { return m_order.nextPicture(m_cycle.position()); }
+    SlideNeighbours neighbours() const
+    {
+        return {m_order.nextPicture(m_cycle.position()),
+                m_order.previousPicture(m_cycle.position())};
+    }
+
+private:
+    PlayOrder m_order;
+    SlideCycle m_cycle;
+};

@@ -77,7 +77,9 @@ void FramePacer::frameDone()
         return;
     }
     activate();
-    if (!m_followsSwaps.value_or(false) && m_surface->lastDrawnAt() >= m_askedAt) {
+    // Only a frame asked for by the pacer tells how long a frame takes from the request; one
+    // drawn when a waited-for picture arrived was not asked for.
+    if (m_asking && !m_followsSwaps.value_or(false) && m_surface->lastDrawnAt() >= m_askedAt) {
         m_drawTimes[m_drawCount % m_drawTimes.size()] = m_surface->lastDrawnAt() - m_askedAt;
         ++m_drawCount;
     }
@@ -142,7 +144,9 @@ void FramePacer::smoothFrameDue()
     m_askedAt = Clock::now();
     if (!m_followsSwaps.value_or(false))
         m_surface->presentNoSoonerThan(m_deadline);
+    m_asking = true;
     emit frameDue();
+    m_asking = false;
     // A tick that presented nothing (a change waiting for its picture) leaves no wait behind
     // for a later presentation.
     m_surface->presentNoSoonerThan(std::nullopt);

@@ -85,6 +85,7 @@ private:
     // When the frame being drawn was asked for, and how long the recent frames took from there
     // until they were drawn.
     Clock::time_point m_askedAt{};
+    bool m_asking = false;
     std::array<Clock::duration, 32> m_drawTimes{};
     std::size_t m_drawCount = 0;
 };

@@ -79,8 +79,8 @@ void FramePacer::frameDone()
     activate();
     // Only a frame asked for by the pacer tells how long a frame takes from the request; one
     // drawn when a waited-for picture arrived was not asked for.
-    if (m_asking && !m_followsSwaps.value_or(false) && m_surface->lastDrawnAt() >= m_askedAt) {
-        m_drawTimes[m_drawCount % m_drawTimes.size()] = m_surface->lastDrawnAt() - m_askedAt;
+    if (m_askedAt && !m_followsSwaps.value_or(false) && m_surface->lastDrawnAt() >= *m_askedAt) {
+        m_drawTimes[m_drawCount % m_drawTimes.size()] = m_surface->lastDrawnAt() - *m_askedAt;
         ++m_drawCount;
     }
     scheduleNext();
@@ -144,9 +144,8 @@ void FramePacer::smoothFrameDue()
     m_askedAt = Clock::now();
     if (!m_followsSwaps.value_or(false))
         m_surface->presentNoSoonerThan(m_deadline);
-    m_asking = true;
     emit frameDue();
-    m_asking = false;
+    m_askedAt.reset();
     // A tick that presented nothing (a change waiting for its picture) leaves no wait behind
     // for a later presentation.
     m_surface->presentNoSoonerThan(std::nullopt);

@@ -82,10 +82,9 @@ private:
     std::optional<bool> m_followsSwaps;
     // The deadline of the next frame: when it is to reach the screen.
     Clock::time_point m_deadline{};
-    // When the frame being drawn was asked for, and how long the recent frames took from there
-    // until they were drawn.
-    Clock::time_point m_askedAt{};
-    bool m_asking = false;
+    // While a frame asked for is being drawn, when it was asked for; and how long the recent
+    // frames took from there until they were drawn.
+    std::optional<Clock::time_point> m_askedAt;
     std::array<Clock::duration, 32> m_drawTimes{};
     std::size_t m_drawCount = 0;
 };

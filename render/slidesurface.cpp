@@ -258,7 +258,7 @@ void SlideSurface::present()
     // for one nor draw for nobody.
     if (m_offScreen) {
         if (viewExposed() && renderOffScreen()) {
-            waitForPresentTime();
+            frameDrawn();
             m_view->repaint();
         }
         return;
@@ -268,11 +268,11 @@ void SlideSurface::present()
     render();
     if (m_presentAt)
         glFinish(); // the drawing is done before the wait, not in the swap after it
-    waitForPresentTime();
+    frameDrawn();
     m_context->swapBuffers(this);
 }
 
-void SlideSurface::waitForPresentTime()
+void SlideSurface::frameDrawn()
 {
     m_drawnAt = Clock::now();
     if (!m_presentAt)

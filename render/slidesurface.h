@@ -157,7 +157,8 @@ private:
     void paintOverlays();
     void present();
     QImage readFrame();
-    void waitForPresentTime();
+    // A frame is drawn: notes when, then waits for its present time, if one was set.
+    void frameDrawn();
     bool renderOffScreen();
     bool viewExposed() const;
     void paintView(QPainter& painter, const QRect& area);

@@ -72,6 +72,43 @@ Indexed indexed(const RgbaPicture& picture)
     return result;
 }
 
+// Row y of the picture in the samples a PNG or TIFF file of the variant stores: palette indices,
+// grey, grey and alpha, RGBA, 16-bit RGB (each sample p as p * 257, whose two bytes are both p,
+// so the byte order makes no difference), inverted CMYK, or RGB.
+void packRow(const RgbaPicture& picture, const Indexed& palette, Variant variant, int y,
+             std::vector<std::uint8_t>& row)
+{
+    row.clear();
+    for (int x = 0; x < picture.width; ++x) {
+        const std::uint8_t* p = pixelAt(picture, x, y);
+        switch (variant) {
+        case Variant::Palette:
+            row.push_back(palette.indices[std::size_t(y) * picture.width + x]);
+            break;
+        case Variant::Grey:
+            row.push_back(p[0]);
+            break;
+        case Variant::GreyAlpha:
+            row.insert(row.end(), {p[0], p[3]});
+            break;
+        case Variant::Alpha:
+            row.insert(row.end(), p, p + 4);
+            break;
+        case Variant::Deep:
+            for (int c = 0; c < 3; ++c)
+                row.insert(row.end(), {p[c], p[c]});
+            break;
+        case Variant::Cmyk:
+            row.insert(row.end(), {std::uint8_t(255 - p[0]), std::uint8_t(255 - p[1]),
+                                   std::uint8_t(255 - p[2]), 0});
+            break;
+        default:
+            row.insert(row.end(), p, p + 3);
+            break;
+        }
+    }
+}
+
 // ---- PNG
 
 void pngWrite(png_structp png, png_bytep data, png_size_t length)
@@ -117,32 +154,7 @@ Bytes encodePng(Variant variant, const RgbaPicture& source)
     std::vector<std::uint8_t> row;
     for (int pass = 0; pass < passes; ++pass) {
         for (int y = 0; y < picture.height; ++y) {
-            row.clear();
-            for (int x = 0; x < picture.width; ++x) {
-                const std::uint8_t* p = pixelAt(picture, x, y);
-                switch (variant) {
-                case Variant::Palette:
-                    row.push_back(palette.indices[std::size_t(y) * picture.width + x]);
-                    break;
-                case Variant::Grey:
-                    row.push_back(p[0]);
-                    break;
-                case Variant::GreyAlpha:
-                    row.insert(row.end(), {p[0], p[3]});
-                    break;
-                case Variant::Alpha:
-                    row.insert(row.end(), p, p + 4);
-                    break;
-                case Variant::Deep:
-                    // Big-endian 16-bit samples that scale back to the 8-bit ones exactly.
-                    for (int c = 0; c < 3; ++c)
-                        row.insert(row.end(), {p[c], p[c]});
-                    break;
-                default:
-                    row.insert(row.end(), p, p + 3);
-                    break;
-                }
-            }
+            packRow(picture, palette, variant, y, row);
             png_write_row(png, row.data());
         }
     }
@@ -346,38 +358,7 @@ Bytes encodeTiff(Variant variant, const RgbaPicture& source)
     }
     std::vector<std::uint8_t> row;
     for (int y = 0; y < picture.height; ++y) {
-        row.clear();
-        for (int x = 0; x < picture.width; ++x) {
-            const std::uint8_t* p = pixelAt(picture, x, y);
-            switch (variant) {
-            case Variant::Palette:
-                row.push_back(palette.indices[std::size_t(y) * picture.width + x]);
-                break;
-            case Variant::Grey:
-                row.push_back(p[0]);
-                break;
-            case Variant::GreyAlpha:
-                row.insert(row.end(), {p[0], p[3]});
-                break;
-            case Variant::Alpha:
-                row.insert(row.end(), p, p + 4);
-                break;
-            case Variant::Deep:
-                // Native-endian 16-bit samples.
-                for (int c = 0; c < 3; ++c) {
-                    const std::uint16_t v = std::uint16_t(p[c] * 257);
-                    row.insert(row.end(), {std::uint8_t(v & 0xff), std::uint8_t(v >> 8)});
-                }
-                break;
-            case Variant::Cmyk:
-                row.insert(row.end(), {std::uint8_t(255 - p[0]), std::uint8_t(255 - p[1]),
-                                       std::uint8_t(255 - p[2]), 0});
-                break;
-            default:
-                row.insert(row.end(), p, p + 3);
-                break;
-            }
-        }
+        packRow(picture, palette, variant, y, row);
         TIFFWriteScanline(tiff, row.data(), std::uint32_t(y), 0);
     }
     TIFFClose(tiff);

@@ -111,10 +111,35 @@ struct JpegInput
 //   MaxBytesBeforeFrame bytes is refused;
 // - once every row has been decoded, libjpeg only looks for the end marker; after
 //   MaxBytesAfterRows more bytes the source ends the file as if it were cut there, which keeps
-//   the picture.
+//   the picture;
+// - anywhere else (between the frame header and the first scan, between scans), libjpeg skips
+//   whatever is not a marker without a word to anyone. A scan moves its row counters every
+//   iMCU row, which real files fill with well under a megabyte, and the markers between scans
+//   are tables of a few hundred bytes; so when MaxBytesWithoutProgress bytes pass without a
+//   new scan or a new row, the source ends the file there as if it were cut, which keeps
+//   whatever scans were read. A sparse gap of gigabytes then costs a few milliseconds.
 constexpr std::size_t ReadBufferBytes = std::size_t{64} << 10;
 constexpr std::uint64_t MaxBytesBeforeFrame = std::uint64_t{16} << 20;
 constexpr std::uint64_t MaxBytesAfterRows = std::uint64_t{1} << 20;
+constexpr std::uint64_t MaxBytesWithoutProgress = std::uint64_t{16} << 20;
+
+// Where libjpeg stands in the data: any change means it is reading a scan or rows, not
+// skipping.
+struct DecodeProgress
+{
+    bool frame = false;
+    int scan = 0;
+    JDIMENSION inputRow = 0;
+    JDIMENSION outputRow = 0;
+
+    bool operator==(const DecodeProgress&) const = default;
+};
+
+DecodeProgress progressOf(j_decompress_ptr cinfo)
+{
+    return {cinfo->comp_info != nullptr, cinfo->input_scan_number, cinfo->input_iMCU_row,
+            cinfo->output_scanline};
+}
 
 // `pub` comes first, so that libjpeg's pointer converts back.
 struct InputSource
@@ -127,6 +152,9 @@ struct InputSource
     // The input's bytes that libjpeg had used when the last row was decoded.
     std::uint64_t usedAtLastRow = 0;
     bool rowsDone = false;
+    // What had been delivered when libjpeg was last seen to move on (see DecodeProgress).
+    DecodeProgress lastProgress;
+    std::uint64_t deliveredAtProgress = 0;
     JOCTET buffer[ReadBufferBytes];
 };
 
@@ -168,9 +196,17 @@ boolean fillSource(j_decompress_ptr cinfo)
     if (cinfo->comp_info == nullptr && source.delivered >= MaxBytesBeforeFrame) {
         failWith(cinfo, "No JPEG frame header in the first 16 MB of the file");
     }
+    const DecodeProgress progress = progressOf(cinfo);
+    if (!(progress == source.lastProgress)) {
+        source.lastProgress = progress;
+        source.deliveredAtProgress = source.delivered;
+    }
+    const bool skippingTooLong =
+        progress.frame && source.delivered - source.deliveredAtProgress >= MaxBytesWithoutProgress;
     const JOCTET* bytes = nullptr;
     std::size_t count = 0;
-    if (!source.rowsDone || source.delivered - source.usedAtLastRow < MaxBytesAfterRows) {
+    if (!skippingTooLong &&
+        (!source.rowsDone || source.delivered - source.usedAtLastRow < MaxBytesAfterRows)) {
         count = readInput(cinfo, source, bytes);
     }
     if (count == 0) {

@@ -1,9 +1,11 @@
 #pragma once
 
-// The readers behind readPicture, one per library, and what they share. Each one decodes a
-// whole file held in memory, so that every read is bounded by the data's length.
+// The readers behind readPicture, one per library, and what they share. Each one takes its
+// bytes from a PictureSource, as its library asks for them, so that every read is bounded by
+// the data's length and a file is read only as far as its decoder goes.
 
 #include "imaging/picturereader.h"
+#include "imaging/picturesource.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -11,11 +13,11 @@
 #include <span>
 #include <string>
 
-DecodedPicture readPngData(std::span<const std::uint8_t> data, const PictureReadOptions& options);
-DecodedPicture readGifData(std::span<const std::uint8_t> data, const PictureReadOptions& options);
-DecodedPicture readWebpData(std::span<const std::uint8_t> data, const PictureReadOptions& options);
-DecodedPicture readTiffData(std::span<const std::uint8_t> data, const PictureReadOptions& options);
-DecodedPicture readHeifData(std::span<const std::uint8_t> data, const PictureReadOptions& options);
+DecodedPicture readPngData(PictureSource& data, const PictureReadOptions& options);
+DecodedPicture readGifData(PictureSource& data, const PictureReadOptions& options);
+DecodedPicture readWebpData(PictureSource& data, const PictureReadOptions& options);
+DecodedPicture readTiffData(PictureSource& data, const PictureReadOptions& options);
+DecodedPicture readHeifData(PictureSource& data, const PictureReadOptions& options);
 
 namespace pictureformat {
 

@@ -11,16 +11,15 @@ constexpr int RowsPerCheck = 16;
 
 struct GifSource
 {
-    std::span<const std::uint8_t> data;
-    std::size_t position = 0;
+    PictureSource& data;
+    std::uint64_t position = 0;
 };
 
 int readBytes(GifFileType* gif, GifByteType* out, int length)
 {
     auto* source = static_cast<GifSource*>(gif->UserData);
     const std::size_t wanted = length > 0 ? static_cast<std::size_t>(length) : 0;
-    const std::size_t given = std::min(wanted, source->data.size() - source->position);
-    std::memcpy(out, source->data.data() + source->position, given);
+    const std::size_t given = source->data.read(source->position, out, wanted);
     source->position += given;
     return static_cast<int>(given);
 }
@@ -54,7 +53,7 @@ int transparentIndexOf(const GifByteType* extension)
 
 // The first frame of the file, drawn on its logical screen. What the frame leaves uncovered and
 // its transparent pixels are white.
-DecodedPicture readGifData(std::span<const std::uint8_t> data, const PictureReadOptions& options)
+DecodedPicture readGifData(PictureSource& data, const PictureReadOptions& options)
 {
     GifSource source{data};
     int error = 0;

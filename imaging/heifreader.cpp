@@ -34,6 +34,48 @@ void initialiseOnce()
     (void)initialised;
 }
 
+// libheif's reader over a PictureSource: it reads the boxes it parses and the items it
+// decodes, where they lie, and nothing else of the file.
+struct HeifSource
+{
+    PictureSource& data;
+    std::int64_t position = 0;
+};
+
+std::int64_t positionOf(void* userdata)
+{
+    return static_cast<HeifSource*>(userdata)->position;
+}
+
+int readBytes(void* out, std::size_t size, void* userdata)
+{
+    auto& source = *static_cast<HeifSource*>(userdata);
+    if (source.position < 0 ||
+        source.data.read(static_cast<std::uint64_t>(source.position), out, size) != size)
+        return 1;
+    source.position += static_cast<std::int64_t>(size);
+    return 0;
+}
+
+int seekTo(std::int64_t position, void* userdata)
+{
+    auto& source = *static_cast<HeifSource*>(userdata);
+    if (position < 0 || static_cast<std::uint64_t>(position) > source.data.size())
+        return 1;
+    source.position = position;
+    return 0;
+}
+
+heif_reader_grow_status waitForSize(std::int64_t size, void* userdata)
+{
+    const auto& source = *static_cast<HeifSource*>(userdata);
+    return size >= 0 && static_cast<std::uint64_t>(size) <= source.data.size()
+               ? heif_reader_grow_status_size_reached
+               : heif_reader_grow_status_size_beyond_eof;
+}
+
+constexpr heif_reader Reader{1, positionOf, readBytes, seekTo, waitForSize};
+
 DecodedPicture failure(const heif_error& error)
 {
     return pictureformat::unreadable(error.message != nullptr && *error.message != '\0'
@@ -46,14 +88,14 @@ DecodedPicture failure(const heif_error& error)
 // The primary picture of a HEIF container: HEIC (HEVC through libde265) and AVIF (AV1 through
 // dav1d or aom). libheif applies the container's own rotation, mirroring and cropping, so the
 // picture comes upright. A file of a kind with no decoder on this system is unreadable.
-DecodedPicture readHeifData(std::span<const std::uint8_t> data, const PictureReadOptions& options)
+DecodedPicture readHeifData(PictureSource& data, const PictureReadOptions& options)
 {
     initialiseOnce();
     const std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
     if (!context)
         return pictureformat::unreadable("Cannot start the HEIF reader");
-    heif_error error = heif_context_read_from_memory_without_copy(context.get(), data.data(),
-                                                                  data.size(), nullptr);
+    HeifSource source{data};
+    heif_error error = heif_context_read_from_reader(context.get(), &Reader, &source, nullptr);
     if (error.code != heif_error_Ok)
         return failure(error);
     heif_image_handle* rawHandle = nullptr;

@@ -18,70 +18,9 @@
 
 namespace {
 
-// A compressed file is never larger than the picture it holds by much; one larger than this is
-// refused before it is read. (An uncompressed TIFF of the largest picture allowed holds 1 GiB.)
+// A compressed file is never larger than the picture it holds by much; an EXIF block larger
+// than this is not looked at.
 constexpr std::uint64_t MaxFileBytes = MaxPictureBytes + (std::uint64_t{1} << 20);
-
-struct FileBytes
-{
-    std::vector<std::uint8_t> data;
-    std::string error;
-};
-
-// The reads of a whole file go in pieces of this size, with a look at the stop before each, so
-// that a large file (up to a gigabyte, or a sparse one that costs nothing on disk) being read for
-// a picture nobody wants any more is left within one piece.
-constexpr std::size_t ReadPieceBytes = std::size_t{4} << 20;
-
-// Reads a whole regular file. The file's length as fstat gives it sizes the buffer, but the
-// reads decide: a file that shrinks gives what is there, one that grows is cut at its old length.
-// A stop requested through `stop` ends the reading before its next piece.
-FileBytes readWholeFile(const std::string& path, const std::stop_token& stop)
-{
-    FileBytes result;
-    const OpenedFile file = openWithoutWaiting(path);
-    if (file.error != 0) {
-        result.error = std::strerror(file.error);
-        return result;
-    }
-    if (!file.isRegularFile()) {
-        result.error = "Not a regular file";
-        return result;
-    }
-    const auto length = static_cast<std::uint64_t>(std::max<off_t>(file.status.st_size, 0));
-    if (length > MaxFileBytes) {
-        result.error = "File too large";
-        return result;
-    }
-    // The buffer is reserved, not filled: its pages cost memory only as the reads reach them, so
-    // a stopped read of a large file costs what it read.
-    const auto total = static_cast<std::size_t>(length);
-    while (result.data.size() < total) {
-        if (stop.stop_requested()) {
-            result.data = {};
-            result.error = "Decoding stopped";
-            return result;
-        }
-        if (result.data.capacity() < total)
-            result.data.reserve(total);
-        const std::size_t done = result.data.size();
-        result.data.resize(done + std::min(total - done, ReadPieceBytes));
-        const ssize_t got =
-            ::read(file.descriptor.get(), result.data.data() + done, result.data.size() - done);
-        if (got < 0 && errno == EINTR) {
-            result.data.resize(done);
-            continue;
-        }
-        if (got < 0) {
-            result.error = std::strerror(errno);
-            return result;
-        }
-        result.data.resize(done + static_cast<std::size_t>(got));
-        if (got == 0)
-            break;
-    }
-    return result;
-}
 
 bool endsWithIgnoringCase(std::string_view name, std::string_view suffix)
 {
@@ -148,23 +87,24 @@ PictureKind pictureKindOf(const std::string& path)
     return PictureKind::Bitmap;
 }
 
-DecodedPicture readPictureData(PictureKind kind, std::span<const std::uint8_t> data,
-                               const PictureReadOptions& options)
+namespace {
+
+DecodedPicture readFormat(PictureKind kind, PictureSource& source,
+                          const PictureReadOptions& options)
 {
     try {
         switch (kind) {
-        case PictureKind::Jpeg:
-            return fromJpeg(data, nullptr, options);
         case PictureKind::Png:
-            return readPngData(data, options);
+            return readPngData(source, options);
         case PictureKind::Gif:
-            return readGifData(data, options);
+            return readGifData(source, options);
         case PictureKind::Webp:
-            return readWebpData(data, options);
+            return readWebpData(source, options);
         case PictureKind::Tiff:
-            return readTiffData(data, options);
+            return readTiffData(source, options);
         case PictureKind::Heif:
-            return readHeifData(data, options);
+            return readHeifData(source, options);
+        case PictureKind::Jpeg:
         case PictureKind::Bitmap:
             break;
         }
@@ -174,6 +114,17 @@ DecodedPicture readPictureData(PictureKind kind, std::span<const std::uint8_t> d
         return pictureformat::unreadable("Not enough memory for the picture");
     }
     return pictureformat::unreadable("Not a format read from memory");
+}
+
+} // namespace
+
+DecodedPicture readPictureData(PictureKind kind, std::span<const std::uint8_t> data,
+                               const PictureReadOptions& options)
+{
+    if (kind == PictureKind::Jpeg)
+        return fromJpeg(data, nullptr, options);
+    PictureSource source(data, options.stop);
+    return readFormat(kind, source, options);
 }
 
 DecodedPicture readPicture(const std::string& path, const PictureReadOptions& options)
@@ -192,17 +143,20 @@ DecodedPicture readPicture(const std::string& path, const PictureReadOptions& op
         result.readable = true;
         return result;
     }
-    FileBytes file;
-    try {
-        file = readWholeFile(path, options.stop);
-    } catch (const std::bad_alloc&) {
-        return pictureformat::unreadable("Not enough memory for the file");
-    }
-    if (!file.error.empty())
-        return pictureformat::unreadable(file.error);
+    OpenedFile file = openWithoutWaiting(path);
+    if (file.error != 0)
+        return pictureformat::unreadable(std::strerror(file.error));
+    if (!file.isRegularFile())
+        return pictureformat::unreadable("Not a regular file");
     if (options.stop.stop_requested())
         return pictureformat::unreadable("Decoding stopped");
-    return readPictureData(kind, file.data, options);
+    // The file is read only where its decoder asks, so its length costs nothing by itself.
+    PictureSource source(std::move(file), options.stop);
+    DecodedPicture picture = readFormat(kind, source, options);
+    // A read that was stopped or failed says so rather than what the decoder made of it.
+    if (!picture.readable && !source.failure().empty())
+        picture.note = source.failure();
+    return picture;
 }
 
 namespace pictureformat {

@@ -13,8 +13,8 @@ constexpr png_uint_32 RowsPerCheck = 16;
 
 struct PngSource
 {
-    std::span<const std::uint8_t> data;
-    std::size_t position = 0;
+    PictureSource& data;
+    std::uint64_t position = 0;
 };
 
 // libpng's error handlers: the message is kept and libpng's own longjmp returns to the
@@ -37,9 +37,9 @@ void onWarning(png_structp, png_const_charp) {}
 void readBytes(png_structp png, png_bytep out, png_size_t length)
 {
     auto* source = static_cast<PngSource*>(png_get_io_ptr(png));
-    if (length > source->data.size() - source->position)
-        png_error(png, "PNG file cut short");
-    std::memcpy(out, source->data.data() + source->position, length);
+    if (source->data.read(source->position, out, length) != length)
+        png_error(png, source->data.failure().empty() ? "PNG file cut short"
+                                                      : source->data.failure().c_str());
     source->position += length;
 }
 
@@ -134,7 +134,7 @@ bool decodeGuarded(PngRead& read, const PictureReadOptions& options, PngErrors& 
 
 } // namespace
 
-DecodedPicture readPngData(std::span<const std::uint8_t> data, const PictureReadOptions& options)
+DecodedPicture readPngData(PictureSource& data, const PictureReadOptions& options)
 {
     PngErrors errors;
     PngSource source{data};

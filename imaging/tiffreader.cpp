@@ -19,7 +19,7 @@ constexpr tmsize_t MaxSingleAllocation = 256 * 1024 * 1024;
 
 struct TiffSource
 {
-    std::span<const std::uint8_t> data;
+    PictureSource& data;
     std::uint64_t position = 0;
     std::string message;
 };
@@ -32,11 +32,10 @@ TiffSource& sourceOf(thandle_t handle)
 tmsize_t readBytes(thandle_t handle, void* out, tmsize_t size)
 {
     TiffSource& source = sourceOf(handle);
-    if (size <= 0 || source.position >= source.data.size())
+    if (size <= 0)
         return 0;
-    const std::uint64_t given = std::min<std::uint64_t>(static_cast<std::uint64_t>(size),
-                                                        source.data.size() - source.position);
-    std::memcpy(out, source.data.data() + source.position, given);
+    const std::size_t given =
+        source.data.read(source.position, out, static_cast<std::size_t>(size));
     source.position += given;
     return static_cast<tmsize_t>(given);
 }
@@ -118,7 +117,7 @@ DecodedPicture failure(const TiffSource& source, const char* fallback)
 // interpretation and sample layout that a picture uses (RGB, palette, grey, CMYK, YCbCr, 8 and
 // 16 bits, alpha). It is asked for the rows as stored, so that the Orientation tag is applied
 // with the texture, as for JPEG.
-DecodedPicture readTiffData(std::span<const std::uint8_t> data, const PictureReadOptions& options)
+DecodedPicture readTiffData(PictureSource& data, const PictureReadOptions& options)
 {
     TiffSource source{data, 0, {}};
     const std::unique_ptr<TIFFOpenOptions, OptionsFree> openOptions(TIFFOpenOptionsAlloc());

@@ -72,13 +72,57 @@ std::string decodeFrame(const WebPData& bitstream, bool scaled, bool alpha, std:
     return {};
 }
 
+// The demuxer and the decoder want the container in memory. Its 12-byte header is looked at
+// first: a file that is not a WebP container is refused after those, and one that is is read
+// as far as the container says it goes, in pieces whose pages cost memory only as they are
+// read, so that a stop requested meanwhile costs what was read.
+constexpr std::size_t ContainerPieceBytes = std::size_t{4} << 20;
+
+std::string readContainer(PictureSource& data, std::vector<std::uint8_t>& bytes)
+{
+    std::uint8_t header[12] = {};
+    const std::size_t headerBytes = data.read(0, header, sizeof header);
+    std::uint64_t length = headerBytes;
+    if (headerBytes == sizeof header && std::memcmp(header, "RIFF", 4) == 0 &&
+        std::memcmp(header + 8, "WEBP", 4) == 0) {
+        const std::uint64_t riffSize = std::uint64_t{header[4]} | std::uint64_t{header[5]} << 8 |
+                                       std::uint64_t{header[6]} << 16 |
+                                       std::uint64_t{header[7]} << 24;
+        length = std::min(data.size(), riffSize + 8);
+    }
+    if (length > MaxPictureBytes)
+        return "File too large";
+    bytes.reserve(static_cast<std::size_t>(length));
+    while (bytes.size() < length) {
+        const std::size_t done = bytes.size();
+        const std::size_t piece =
+            static_cast<std::size_t>(std::min<std::uint64_t>(length - done, ContainerPieceBytes));
+        bytes.resize(done + piece);
+        const std::size_t got = data.read(done, bytes.data() + done, piece);
+        bytes.resize(done + got);
+        if (!data.failure().empty())
+            return data.failure();
+        if (got < piece)
+            break;
+    }
+    return {};
+}
+
 } // namespace
 
 // The first frame, drawn on the canvas. A still picture larger than twice the texture is
 // scaled while it is decoded, by the integer reduction the texture needs.
-DecodedPicture readWebpData(std::span<const std::uint8_t> data, const PictureReadOptions& options)
+DecodedPicture readWebpData(PictureSource& data, const PictureReadOptions& options)
 {
-    const WebPData whole{data.data(), data.size()};
+    std::vector<std::uint8_t> container;
+    std::span<const std::uint8_t> bytes = data.inMemory();
+    if (bytes.empty()) {
+        const std::string unread = readContainer(data, container);
+        if (!unread.empty())
+            return pictureformat::unreadable(unread);
+        bytes = container;
+    }
+    const WebPData whole{bytes.data(), bytes.size()};
     const std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemux(&whole));
     if (!demux)
         return pictureformat::unreadable("Not a complete WebP file");

@@ -179,6 +179,15 @@ TEST(PictureFormats, BadFilesGiveTheWhiteSquareQuickly)
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(readPicture(sparse, {.stop = stopped.get_token()}).note, "Decoding stopped");
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+        // Without the stop, only what the decoder asks for is read: the picture before the
+        // gigabyte of nothing is shown, and a gigabyte of nothing is refused by its first bytes.
+        for (const bool withPicture : {true, false}) {
+            ASSERT_EQ(::truncate(sparse.c_str(), withPicture ? off_t{1} << 30 : 0), 0);
+            ASSERT_EQ(::truncate(sparse.c_str(), off_t{1} << 30), 0);
+            const auto begin = std::chrono::steady_clock::now();
+            EXPECT_EQ(readPicture(sparse).readable, withPicture);
+            EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(500));
+        }
         ::unlink(sparse.c_str());
 
         const std::string fifo = folder.path + "/fifo" + extension;

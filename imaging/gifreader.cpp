@@ -104,18 +104,14 @@ DecodedPicture readGifData(PictureSource& data, const PictureReadOptions& option
     if (options.stop.stop_requested())
         return pictureformat::unreadable("GIF decoding stopped");
     DecodedPicture picture;
-    pictureformat::allocate(picture.image, static_cast<int>(width), static_cast<int>(height));
-    // The logical screen beyond the frame is white; the frame's rows are written below.
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-    for (std::int64_t y = 0; y < height; ++y) {
-        std::uint8_t* row = picture.image.writableRow(static_cast<int>(y));
-        if (y < frame.Top || y >= frameBottom) {
-            std::memset(row, 255, rowBytes);
-        } else {
-            std::memset(row, 255, std::size_t(frame.Left) * 3);
-            std::memset(row + frameRight * 3, 255, rowBytes - std::size_t(frameRight) * 3);
-        }
-    }
+    // A frame that covers the logical screen fills the picture; one that leaves part of it
+    // uncovered is stored alone, over a white background, so that a screen declared huge
+    // around a small frame costs what the frame holds.
+    if (frame.Left == 0 && frame.Top == 0 && frameRight == width && frameBottom == height)
+        pictureformat::allocate(picture.image, static_cast<int>(width), static_cast<int>(height));
+    else
+        picture.image =
+            RgbImage::makeSparse(static_cast<int>(width), static_cast<int>(height), 255);
     std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));
     // An interlaced frame stores every 8th row from 0, every 8th from 4, every 4th from 2 and
     // every 2nd from 1; a plain one stores them in order.
@@ -131,8 +127,8 @@ DecodedPicture readGifData(PictureSource& data, const PictureReadOptions& option
                 return pictureformat::unreadable("GIF decoding stopped");
             if (DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR)
                 return pictureformat::unreadable(reasonOf(gif->Error));
-            std::uint8_t* out =
-                picture.image.writableRow(frame.Top + y) + std::size_t(frame.Left) * 3;
+            std::uint8_t* out = picture.image.writablePixels(frame.Top + y, frame.Left,
+                                                             static_cast<int>(frameRight));
             for (int x = 0; x < frame.Width; ++x, out += 3) {
                 const int index = line[static_cast<std::size_t>(x)];
                 if (index == transparent) {

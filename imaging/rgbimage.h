@@ -39,7 +39,7 @@ public:
 using PixelBuffer = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
 
 // The stored part of one row of a picture in the sparse form: the pixels from `first` on, three
-// bytes each. The rest of the row is black.
+// bytes each. The rest of the row has the picture's background colour.
 struct StoredRow
 {
     int first = 0;
@@ -47,28 +47,29 @@ struct StoredRow
 
     int count() const { return static_cast<int>(bytes.size() / 3); }
 
-    // Makes the pixels [from, to) part of what is stored, black where they are new, and returns
-    // pixel `from`. The stored part grows to span everything asked for so far; that may throw
-    // std::bad_alloc.
-    std::uint8_t* cover(int from, int to)
+    // Makes the pixels [from, to) part of what is stored, of the background colour `fill` where
+    // they are new, and returns pixel `from`. The stored part grows to span everything asked for
+    // so far; that may throw std::bad_alloc.
+    std::uint8_t* cover(int from, int to, std::uint8_t fill = 0)
     {
         if (bytes.empty()) {
             first = from;
-            bytes.assign(static_cast<std::size_t>(to - from) * 3, 0);
+            bytes.assign(static_cast<std::size_t>(to - from) * 3, fill);
         } else {
             if (from < first) {
-                bytes.insert(bytes.begin(), static_cast<std::size_t>(first - from) * 3, 0);
+                bytes.insert(bytes.begin(), static_cast<std::size_t>(first - from) * 3, fill);
                 first = from;
             }
             if (to > first + count())
-                bytes.resize(static_cast<std::size_t>(to - first) * 3, 0);
+                bytes.resize(static_cast<std::size_t>(to - first) * 3, fill);
         }
         return bytes.data() + static_cast<std::size_t>(from - first) * 3;
     }
 };
 
 // What a picture holds of one row: `count` pixels from pixel `first` on, three bytes each, at
-// `pixels`. Every other pixel of the row is black; a row with nothing stored has count 0.
+// `pixels`. Every other pixel of the row has the picture's background colour; a row with nothing
+// stored has count 0.
 struct RowPixels
 {
     const std::uint8_t* pixels = nullptr;
@@ -81,9 +82,11 @@ struct RowPixels
 // It comes in two forms. The dense form stores every row in `pixels`
 // (pixels.size() == width * height * 3). The sparse form stores only what was written of each
 // row, from the row's first written pixel to its last, in `storedRows`; a row never written is
-// all black and costs nothing. Run-length bitmaps and bitmaps whose data ends early use the
-// sparse form: a file of a few bytes may declare hundreds of megabytes of pixels, in many rows
-// or in one, that it leaves nearly all black.
+// all background and costs nothing. Run-length bitmaps and bitmaps whose data ends early use
+// the sparse form with a black background: a file of a few bytes may declare hundreds of
+// megabytes of pixels, in many rows or in one, that it leaves nearly all black. A GIF's logical
+// screen and a WebP animation's canvas use it with a white one where their first frame leaves
+// most of them uncovered.
 struct RgbImage
 {
     int width = 0;
@@ -91,14 +94,19 @@ struct RgbImage
     PixelBuffer pixels;
     bool sparse = false;
     std::unordered_map<int, StoredRow> storedRows; // by row, sparse form only
+    // The value of all three channels of every pixel the sparse form does not store: 0 (black)
+    // or 255 (white).
+    std::uint8_t background = 0;
 
-    // A width x height picture in the sparse form, all black, with nothing stored.
-    static RgbImage makeSparse(int width, int height)
+    // A width x height picture in the sparse form, all of the background colour, with nothing
+    // stored.
+    static RgbImage makeSparse(int width, int height, std::uint8_t background = 0)
     {
         RgbImage image;
         image.width = width;
         image.height = height;
         image.sparse = true;
+        image.background = background;
         return image;
     }
 
@@ -118,12 +126,12 @@ struct RgbImage
     }
 
     // Pixels [from, to) of row y for writing, 0 <= from < to <= width; the result points at
-    // pixel `from`. In the sparse form they are made, black, when first asked for (see
-    // StoredRow::cover); that may throw std::bad_alloc.
+    // pixel `from`. In the sparse form they are made, of the background colour, when first asked
+    // for (see StoredRow::cover); that may throw std::bad_alloc.
     std::uint8_t* writablePixels(int y, int from, int to)
     {
         if (sparse)
-            return storedRows[y].cover(from, to);
+            return storedRows[y].cover(from, to, background);
         return pixels.data() + static_cast<std::size_t>(y) * rowBytes() +
                static_cast<std::size_t>(from) * 3;
     }

@@ -160,7 +160,12 @@ DecodedPicture readWebpData(PictureSource& data, const PictureReadOptions& optio
                             : 1;
     const int outWidth = (picture.width + picture.reduction - 1) / picture.reduction;
     const int outHeight = (picture.height + picture.reduction - 1) / picture.reduction;
-    pictureformat::allocate(picture.image, outWidth, outHeight);
+    // A frame that leaves part of the canvas uncovered is stored alone, over a white
+    // background, so that a canvas declared huge around a small frame costs what the frame holds.
+    if (wholeCanvas)
+        pictureformat::allocate(picture.image, outWidth, outHeight);
+    else
+        picture.image = RgbImage::makeSparse(outWidth, outHeight, 255);
     const std::size_t rowBytes = std::size_t(outWidth) * 3;
 
     std::string failure;
@@ -177,10 +182,9 @@ DecodedPicture readWebpData(PictureSource& data, const PictureReadOptions& optio
         failure = decodeFrame(bitstream, picture.reduction > 1, alpha, decoded.data(), width,
                               height, std::size_t(width) * channels, options);
         if (failure.empty()) {
-            std::memset(picture.image.pixels.data(), 255, picture.image.pixels.size());
             for (int y = 0; y < height; ++y) {
                 const std::uint8_t* in = decoded.data() + std::size_t(y) * width * channels;
-                std::uint8_t* out = picture.image.writableRow(top + y) + std::size_t(left) * 3;
+                std::uint8_t* out = picture.image.writablePixels(top + y, left, left + width);
                 if (alpha)
                     pictureformat::compositeRow(in, out, std::size_t(width), false);
                 else

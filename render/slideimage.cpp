@@ -173,6 +173,39 @@ void combineRows(float* sum, const std::uint8_t* const* rows, const float* weigh
     }
 }
 
+// The vertical pass for one target row of a sparse picture whose unstored pixels are not black:
+// every row adds its share of every pixel, stored or not, in the same order as combineRows, so
+// that the sums come out exactly as if the background had been stored. Outside the span that any
+// of the rows stores, every sum is the same, and is worked out once.
+void combineOverBackground(std::span<float> sum, const RowPixels* rows, const float* weights,
+                           int taps, std::uint8_t background)
+{
+    const auto backgroundValue = static_cast<float>(background);
+    float plain = 0.0f;
+    std::size_t from = sum.size();
+    std::size_t to = 0;
+    for (int k = 0; k < taps; ++k) {
+        plain += weights[k] * backgroundValue;
+        if (rows[k].count > 0) {
+            from = std::min(from, static_cast<std::size_t>(rows[k].first) * 3);
+            to = std::max(to, static_cast<std::size_t>(rows[k].first + rows[k].count) * 3);
+        }
+    }
+    std::fill(sum.begin(), sum.end(), plain);
+    for (std::size_t i = from; i < to; ++i) {
+        float total = 0.0f;
+        for (int k = 0; k < taps; ++k) {
+            const RowPixels& row = rows[k];
+            const std::size_t first = static_cast<std::size_t>(row.first) * 3;
+            const std::size_t end = first + static_cast<std::size_t>(row.count) * 3;
+            const float value =
+                i >= first && i < end ? static_cast<float>(row.pixels[i - first]) : backgroundValue;
+            total += weights[k] * value;
+        }
+        sum[i] = total;
+    }
+}
+
 // Scales one row (3 floats per pixel) horizontally into bytes. Target pixel i goes to
 // out + i * step, so that the row may run along a texture row in either direction or down or up
 // a texture column.
@@ -356,12 +389,13 @@ SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& ge
     for (int y = 0; y < targetHeight; ++y) {
         if (stop.stop_requested())
             throw PictureWorkStopped();
-        // Pixels the picture does not store are black and add nothing to the sums.
+        // Pixels the picture does not store are of its background colour. Black adds nothing
+        // to the sums, so rows that store nothing are left out then.
         int taps = 0;
         bool wholeRows = true;
         for (int k = 0; k < rows.count[y]; ++k) {
             const RowPixels row = source.row(rows.first[y] + k);
-            if (row.count > 0) {
+            if (row.count > 0 || source.background != 0) {
                 const auto tap = static_cast<std::size_t>(taps);
                 tapRows[tap] = row;
                 sourceRows[tap] = row.pixels;
@@ -372,6 +406,8 @@ SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& ge
         }
         if (wholeRows) {
             combineRows(sum.data(), sourceRows.data(), rowWeights.data(), taps, sourceStride);
+        } else if (source.background != 0) {
+            combineOverBackground(sum, tapRows.data(), rowWeights.data(), taps, source.background);
         } else {
             // Rows stored in part add up only what they hold, in the same order as above, so
             // the sums come out exactly as if the rest had been stored black.

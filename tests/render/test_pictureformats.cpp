@@ -198,6 +198,115 @@ TEST(PictureFormats, BadFilesGiveTheWhiteSquareQuickly)
     }
 }
 
+namespace {
+
+// The first frame of `gif` moved to (left, top) on a logical screen of width x height.
+std::vector<std::uint8_t> onScreen(std::vector<std::uint8_t> gif, int width, int height, int left,
+                                   int top)
+{
+    const auto put = [&](std::size_t at, int value) {
+        gif[at] = std::uint8_t(value);
+        gif[at + 1] = std::uint8_t(value >> 8);
+    };
+    std::size_t at = 13 + ((gif[10] & 0x80) != 0 ? 3u << ((gif[10] & 7) + 1) : 0);
+    while (gif[at] == 0x21) { // extensions: introducer, label, sub-blocks
+        for (at += 2; gif[at] != 0; at += gif[at] + 1u) {
+        }
+        ++at;
+    }
+    put(6, width);
+    put(8, height);
+    put(at + 1, left);
+    put(at + 3, top);
+    return gif;
+}
+
+// A still lossless WebP made the first frame, at (left, top), of an animation on a canvas of
+// width x height.
+std::vector<std::uint8_t> onCanvas(const std::vector<std::uint8_t>& still, int width, int height,
+                                   int left, int top)
+{
+    std::vector<std::uint8_t> out;
+    const auto bytes = [&](std::uint32_t value, int count) {
+        for (int i = 0; i < count; ++i)
+            out.push_back(std::uint8_t(value >> (8 * i)));
+    };
+    const auto chunk = [&](const char* tag, std::uint32_t size) {
+        out.insert(out.end(), tag, tag + 4);
+        bytes(size, 4);
+    };
+    const std::vector<std::uint8_t> frame(still.begin() + 12, still.end());
+    const int frameWidth = ((frame[9] | frame[10] << 8) & 0x3fff) + 1;
+    const int frameHeight = ((frame[10] >> 6 | frame[11] << 2 | frame[12] << 10) & 0x3fff) + 1;
+    out.insert(out.end(), {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'E', 'B', 'P'});
+    chunk("VP8X", 10);
+    bytes(0x02, 4); // an animation
+    bytes(std::uint32_t(width - 1), 3);
+    bytes(std::uint32_t(height - 1), 3);
+    chunk("ANIM", 6);
+    bytes(0xffffffff, 4);
+    bytes(0, 2);
+    chunk("ANMF", std::uint32_t(16 + frame.size()));
+    bytes(std::uint32_t(left / 2), 3);
+    bytes(std::uint32_t(top / 2), 3);
+    bytes(std::uint32_t(frameWidth - 1), 3);
+    bytes(std::uint32_t(frameHeight - 1), 3);
+    bytes(100, 3);
+    bytes(0, 1);
+    out.insert(out.end(), frame.begin(), frame.end());
+    const auto riff = std::uint32_t(out.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        out[4 + i] = std::uint8_t(riff >> (8 * i));
+    return out;
+}
+
+} // namespace
+
+// A GIF's logical screen and a WebP animation's canvas around a smaller first frame: the frame
+// is stored alone over white. A few bytes declaring a huge screen cost what the frame holds
+// (before, 18000 x 18000 took a gigabyte and seconds), and a real one gives exactly the texture
+// of the whole screen stored white around the frame.
+TEST(PictureFormats, ScreenAroundTheFirstFrameCostsWhatTheFrameHolds)
+{
+    for (const Format format : {Format::Gif, Format::Webp}) {
+        SCOPED_TRACE(FormatPictures::extensionOf(format));
+        const Variant variant = format == Format::Gif ? Variant::Palette : Variant::Rgb;
+        const auto place = [&](int pictureWidth, int pictureHeight, int side, int left, int top) {
+            const std::vector<std::uint8_t> plain = FormatPictures::encode(
+                format, variant,
+                FormatPictures::sourceFor(format, variant, pictureWidth, pictureHeight));
+            return std::pair(plain, format == Format::Gif
+                                        ? onScreen(plain, side, side * 3 / 4, left, top)
+                                        : onCanvas(plain, side, side * 3 / 4, left, top));
+        };
+        const auto start = std::chrono::steady_clock::now();
+        const DecodedPicture huge =
+            readPictureData(kindOf(format), place(1, 1, 16000, 0, 0).second);
+        ASSERT_TRUE(huge.readable) << huge.note;
+        EXPECT_EQ(huge.width, 16000);
+        EXPECT_TRUE(huge.image.sparse);
+        EXPECT_LE(huge.image.storedRows.size(), 1u);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+
+        const auto [plain, placed] = place(Width, Height, 200, 40, 22);
+        const DecodedPicture frame = readPictureData(kindOf(format), plain);
+        const DecodedPicture onWhite = readPictureData(kindOf(format), placed);
+        ASSERT_TRUE(frame.readable && onWhite.readable);
+        RgbImage expected;
+        expected.width = 200;
+        expected.height = 150;
+        expected.pixels.assign(std::size_t{200} * 150 * 3, 255);
+        for (int y = 0; y < Height; ++y)
+            std::memcpy(expected.writablePixels(22 + y, 40, 40 + Width), frame.image.row(y).pixels,
+                        std::size_t{Width} * 3);
+        std::vector<std::uint8_t> texture(SlideImage::TextureBytes);
+        std::vector<std::uint8_t> expectedTexture(SlideImage::TextureBytes);
+        drawSlideTexture(onWhite.image, texture);
+        drawSlideTexture(expected, expectedTexture);
+        EXPECT_TRUE(texture == expectedTexture);
+    }
+}
+
 // The inputs the fuzzers found, kept beside the tests: each is read without harm, through the
 // reader its extension names.
 TEST(PictureFormats, KeptFuzzFindingsAreReadWithoutHarm)

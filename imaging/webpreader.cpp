@@ -9,9 +9,13 @@
 
 namespace {
 
-// The data is handed to the incremental decoder in steps of this many bytes, and the stop
-// request is checked between them: a 12-megapixel photo takes a few dozen steps.
+// The data is handed to the incremental decoder in steps, and the stop request is checked
+// between them: a 12-megapixel photo takes a few dozen steps of 64 KB. A lossless bitstream
+// of a few kilobytes may hold a huge picture of few colours, so a small one still comes in at
+// least StepsAtLeast steps, each of which decodes only the rows its bytes hold.
 constexpr std::size_t BytesPerStep = 64 * 1024;
+constexpr std::size_t StepsAtLeast = 64;
+constexpr std::size_t SmallestStep = 64;
 
 struct DemuxDeleter
 {
@@ -55,8 +59,9 @@ std::string decodeFrame(const WebPData& bitstream, bool scaled, bool alpha, std:
     const std::unique_ptr<WebPIDecoder, DecoderDeleter> decoder(WebPIDecode(nullptr, 0, &config));
     if (!decoder)
         return "Cannot start the WebP decoder";
-    for (std::size_t given = std::min(BytesPerStep, bitstream.size);;
-         given = std::min(given + BytesPerStep, bitstream.size)) {
+    const std::size_t step = std::clamp(bitstream.size / StepsAtLeast, SmallestStep, BytesPerStep);
+    for (std::size_t given = std::min(step, bitstream.size);;
+         given = std::min(given + step, bitstream.size)) {
         if (options.stop.stop_requested())
             return "WebP decoding stopped";
         const VP8StatusCode status = WebPIUpdate(decoder.get(), bitstream.bytes, given);

@@ -49,10 +49,31 @@ int transparentIndexOf(const GifByteType* extension)
     return (extension[1] & 0x01) != 0 ? extension[4] : -1;
 }
 
+// The colours of a file that holds no colour table at all: index i is the grey of level i, as
+// other decoders show such a file.
+struct GreyTable
+{
+    GifColorType colours[256];
+    ColorMapObject map;
+
+    GreyTable()
+    {
+        for (int i = 0; i < 256; ++i) {
+            const auto level = static_cast<GifByteType>(i);
+            colours[i] = {level, level, level};
+        }
+        map.ColorCount = 256;
+        map.BitsPerPixel = 8;
+        map.SortFlag = false;
+        map.Colors = colours;
+    }
+};
+
 } // namespace
 
 // The first frame of the file, drawn on its logical screen. What the frame leaves uncovered and
-// its transparent pixels are white.
+// its transparent pixels are white. A file without any colour table shows its indices as grey
+// levels.
 DecodedPicture readGifData(PictureSource& data, const PictureReadOptions& options)
 {
     GifSource source{data};
@@ -89,9 +110,10 @@ DecodedPicture readGifData(PictureSource& data, const PictureReadOptions& option
     }
 
     const GifImageDesc& frame = gif->Image;
+    static const GreyTable greys;
     const ColorMapObject* colours = frame.ColorMap != nullptr ? frame.ColorMap : gif->SColorMap;
     if (colours == nullptr || colours->Colors == nullptr)
-        return pictureformat::unreadable("GIF picture has no colour table");
+        colours = &greys.map;
     // The picture is the logical screen, widened where the first frame reaches beyond it.
     const std::int64_t frameRight = std::int64_t{frame.Left} + frame.Width;
     const std::int64_t frameBottom = std::int64_t{frame.Top} + frame.Height;

@@ -307,6 +307,19 @@ TEST(PictureFormats, ScreenAroundTheFirstFrameCostsWhatTheFrameHolds)
     }
 }
 
+// A GIF without any colour table shows its indices as grey levels, as other decoders do.
+TEST(PictureFormats, GifWithoutColourTableShowsGreyLevels)
+{
+    const std::vector<std::uint8_t> gif = {
+        'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, // screen, no table
+        ',', 0,   0,   0,   0,   1,   0, 1, 0, 0, 8, 4, 0x00, 0x91, 0x05, 0x04, 0, ';', // index 200
+    };
+    const DecodedPicture picture = readPictureData(PictureKind::Gif, gif);
+    ASSERT_TRUE(picture.readable) << picture.note;
+    const RowPixels row = picture.image.row(0);
+    EXPECT_EQ(std::vector<int>(row.pixels, row.pixels + 3), (std::vector<int>{200, 200, 200}));
+}
+
 // The inputs the fuzzers found, kept beside the tests: each is read without harm, through the
 // reader its extension names.
 TEST(PictureFormats, KeptFuzzFindingsAreReadWithoutHarm)

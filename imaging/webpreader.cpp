@@ -142,7 +142,12 @@ DecodedPicture readWebpData(PictureSource& data, const PictureReadOptions& optio
         return pictureformat::unreadable("WebP file holds no picture");
     }
     const WebPData bitstream = frame.fragment;
-    const bool alpha = frame.has_alpha != 0;
+    // A lossless bitstream may make pixels transparent without saying so in its header: a
+    // colour index beyond its palette is transparent black. It is decoded with its alpha
+    // always, so that such pixels show white; where every pixel is opaque, that gives the same
+    // colours as a decode without alpha.
+    const bool lossless = bitstream.size >= 4 && std::memcmp(bitstream.bytes, "VP8L", 4) == 0;
+    const bool alpha = frame.has_alpha != 0 || lossless;
     const int frameWidth = frame.width;
     const int frameHeight = frame.height;
     const int left = frame.x_offset;

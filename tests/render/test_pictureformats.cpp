@@ -320,6 +320,23 @@ TEST(PictureFormats, GifWithoutColourTableShowsGreyLevels)
     EXPECT_EQ(std::vector<int>(row.pixels, row.pixels + 3), (std::vector<int>{200, 200, 200}));
 }
 
+// A lossless WebP of 2 x 1 pixels whose palette holds one colour, and whose second pixel's
+// index points past it: that pixel is transparent black, and shows white.
+TEST(PictureFormats, WebpIndexPastThePaletteShowsWhite)
+{
+    const std::vector<std::uint8_t> webp = {
+        'R',  'I',  'F',  'F',  0x1e, 0,    0,    0,    'W',  'E',  'B',  'P',  'V',
+        'P',  '8',  'L',  0x12, 0,    0,    0,    0x2f, 0x01, 0x00, 0x00, 0x00, 0x07,
+        0x50, 0xa0, 0x82, 0x14, 0xb0, 0xff, 0x81, 0x0a, 0x44, 0xf4, 0x3f, 0x00,
+    };
+    const DecodedPicture picture = readPictureData(PictureKind::Webp, webp);
+    ASSERT_TRUE(picture.readable) << picture.note;
+    const RowPixels row = picture.image.row(0);
+    ASSERT_EQ(row.count, 2);
+    EXPECT_EQ(std::vector<int>(row.pixels, row.pixels + 6),
+              (std::vector<int>{0x20, 0x40, 0x80, 255, 255, 255}));
+}
+
 // The inputs the fuzzers found, kept beside the tests: each is read without harm, through the
 // reader its extension names.
 TEST(PictureFormats, KeptFuzzFindingsAreReadWithoutHarm)

@@ -1,6 +1,7 @@
 #include "imaging/formatreaders.h"
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include <gif_lib.h>
@@ -33,6 +34,22 @@ struct GifCloser
     }
 };
 using GifHandle = std::unique_ptr<GifFileType, GifCloser>;
+
+// When giflib refused the frame whose descriptor starts at `descriptor` only for its minimum code
+// size, having read the descriptor, its colour table and the code size, that size (9 to 11);
+// 0 otherwise.
+int wideCodeSizeAfter(const GifSource& source, std::uint64_t descriptor)
+{
+    std::uint8_t flags = 0;
+    if (source.data.read(descriptor + 8, &flags, 1) != 1)
+        return 0;
+    const std::uint64_t table = (flags & 0x80) != 0 ? 3u << ((flags & 7) + 1) : 0;
+    std::uint8_t codeSize = 0;
+    if (source.position != descriptor + 9 + table + 1 ||
+        source.data.read(source.position - 1, &codeSize, 1) != 1)
+        return 0;
+    return codeSize >= 9 && codeSize <= 11 ? codeSize : 0;
+}
 
 std::string reasonOf(int error)
 {
@@ -69,6 +86,132 @@ struct GreyTable
     }
 };
 
+// giflib refuses a frame whose LZW codes start wider than 9 bits (a minimum code size above 8),
+// which other decoders read. Such a frame's data is decoded here, from the sub-blocks that follow
+// the code size, with the same LZW rules: codes from minimum + 1 bits up to 12, a clear code at
+// 2^minimum and an end code after it.
+class WideLzwDecoder
+{
+public:
+    WideLzwDecoder(GifSource& source, int minimumCodeSize)
+        : m_source(source), m_clear(1 << minimumCodeSize), m_minimumCodeSize(minimumCodeSize)
+    {
+        reset();
+    }
+
+    // Fills `line` with the next pixels; false when the data ends or is broken first.
+    bool readLine(std::vector<std::uint16_t>& line)
+    {
+        for (std::uint16_t& pixel : line) {
+            if (m_stackSize == 0 && !decodeNext())
+                return false;
+            pixel = m_stack[--m_stackSize];
+        }
+        return true;
+    }
+
+private:
+    static constexpr int MaxCodes = 4096;
+
+    void reset()
+    {
+        m_codeSize = m_minimumCodeSize + 1;
+        m_next = m_clear + 2;
+        m_previous = -1;
+    }
+
+    // The next byte of the sub-blocks, or -1 at their end. Each sub-block is read whole.
+    int nextByte()
+    {
+        if (m_blockAt == m_blockSize) {
+            std::uint8_t length = 0;
+            if (m_ended || m_source.data.read(m_source.position, &length, 1) != 1 || length == 0 ||
+                m_source.data.read(m_source.position + 1, m_block, length) != length) {
+                m_ended = true;
+                return -1;
+            }
+            m_source.position += 1 + length;
+            m_blockSize = length;
+            m_blockAt = 0;
+        }
+        return m_block[m_blockAt++];
+    }
+
+    int nextCode()
+    {
+        while (m_bitCount < m_codeSize) {
+            const int byte = nextByte();
+            if (byte < 0)
+                return -1;
+            m_bits |= static_cast<std::uint32_t>(byte) << m_bitCount;
+            m_bitCount += 8;
+        }
+        const int code = static_cast<int>(m_bits & ((1u << m_codeSize) - 1));
+        m_bits >>= m_codeSize;
+        m_bitCount -= m_codeSize;
+        return code;
+    }
+
+    int firstOf(int code) const { return code < m_clear ? code : m_first[code]; }
+
+    // Puts the pixels of the next code on the stack, last pixel first.
+    bool decodeNext()
+    {
+        for (;;) {
+            const int code = nextCode();
+            if (code < 0 || code == m_clear + 1)
+                return false;
+            if (code == m_clear) {
+                reset();
+                continue;
+            }
+            if (m_previous < 0) {
+                if (code > m_clear)
+                    return false;
+            } else {
+                // A code one past the table stands for the previous string and its own first
+                // pixel; any code further on is broken data.
+                if (code > m_next)
+                    return false;
+                if (m_next < MaxCodes) {
+                    m_prefix[m_next] = static_cast<std::uint16_t>(m_previous);
+                    m_suffix[m_next] = static_cast<std::uint16_t>(
+                        code == m_next ? firstOf(m_previous) : firstOf(code));
+                    m_first[m_next] = static_cast<std::uint16_t>(firstOf(m_previous));
+                    ++m_next;
+                    if (m_next == (1 << m_codeSize) && m_codeSize < 12)
+                        ++m_codeSize;
+                }
+            }
+            // Each entry's prefix is an older code, so the walk ends at a single pixel.
+            int c = code;
+            for (; c > m_clear; c = m_prefix[c])
+                m_stack[m_stackSize++] = m_suffix[c];
+            m_stack[m_stackSize++] = static_cast<std::uint16_t>(c);
+            m_previous = code;
+            return true;
+        }
+    }
+
+    GifSource& m_source;
+    const int m_clear;
+    const int m_minimumCodeSize;
+    int m_codeSize = 0;
+    int m_next = 0;
+    int m_previous = -1;
+    std::uint32_t m_bits = 0;
+    int m_bitCount = 0;
+    std::uint8_t m_block[255] = {};
+    int m_blockSize = 0;
+    int m_blockAt = 0;
+    bool m_ended = false;
+    std::uint16_t m_prefix[MaxCodes] = {};
+    std::uint16_t m_suffix[MaxCodes] = {};
+    std::uint16_t m_first[MaxCodes] = {};
+    std::uint16_t m_stack[MaxCodes + 1] = {};
+    int m_stackSize = 0;
+};
+
 } // namespace
 
 // The first frame of the file, drawn on its logical screen. What the frame leaves uncovered and
@@ -83,6 +226,7 @@ DecodedPicture readGifData(PictureSource& data, const PictureReadOptions& option
         return pictureformat::unreadable(reasonOf(error));
 
     int transparent = -1;
+    int wideCodeSize = 0;
     for (;;) {
         GifRecordType record = UNDEFINED_RECORD_TYPE;
         if (DGifGetRecordType(gif.get(), &record) == GIF_ERROR)
@@ -104,8 +248,12 @@ DecodedPicture readGifData(PictureSource& data, const PictureReadOptions& option
         }
         if (record != IMAGE_DESC_RECORD_TYPE)
             continue;
-        if (DGifGetImageDesc(gif.get()) == GIF_ERROR)
-            return pictureformat::unreadable(reasonOf(gif->Error));
+        const std::uint64_t descriptor = source.position;
+        if (DGifGetImageDesc(gif.get()) == GIF_ERROR) {
+            wideCodeSize = wideCodeSizeAfter(source, descriptor);
+            if (wideCodeSize == 0)
+                return pictureformat::unreadable(reasonOf(gif->Error));
+        }
         break;
     }
 
@@ -135,38 +283,69 @@ DecodedPicture readGifData(PictureSource& data, const PictureReadOptions& option
         picture.image =
             RgbImage::makeSparse(static_cast<int>(width), static_cast<int>(height), 255);
     std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));
+    std::vector<std::uint16_t> wideLine(wideCodeSize != 0 ? line.size() : 0);
+    std::optional<WideLzwDecoder> wide;
+    if (wideCodeSize != 0)
+        wide.emplace(source, wideCodeSize);
+    const auto writeRow = [&](int y, const auto& indices) {
+        std::uint8_t* out =
+            picture.image.writablePixels(frame.Top + y, frame.Left, static_cast<int>(frameRight));
+        for (int x = 0; x < frame.Width; ++x, out += 3) {
+            const int index = indices[static_cast<std::size_t>(x)];
+            if (index == transparent) {
+                out[0] = out[1] = out[2] = 255;
+                continue;
+            }
+            // An index beyond the colour table is black, as most viewers show it.
+            if (index >= colours->ColorCount) {
+                out[0] = out[1] = out[2] = 0;
+                continue;
+            }
+            const GifColorType& colour = colours->Colors[index];
+            out[0] = colour.Red;
+            out[1] = colour.Green;
+            out[2] = colour.Blue;
+        }
+    };
     // An interlaced frame stores every 8th row from 0, every 8th from 4, every 4th from 2 and
-    // every 2nd from 1; a plain one stores them in order.
+    // every 2nd from 1; a plain one stores them in order. A frame whose data ends early keeps
+    // the rows it holds, as a cut JPEG does; the rest of it is white.
     static constexpr int starts[] = {0, 4, 2, 1};
     static constexpr int steps[] = {8, 8, 4, 2};
     const int passes = frame.Interlace ? 4 : 1;
     int rowsRead = 0;
-    for (int pass = 0; pass < passes; ++pass) {
+    std::vector<bool> rowWritten;
+    for (int pass = 0; pass < passes && picture.note.empty(); ++pass) {
         const int start = frame.Interlace ? starts[pass] : 0;
         const int step = frame.Interlace ? steps[pass] : 1;
         for (int y = start; y < frame.Height; y += step) {
-            if (rowsRead++ % RowsPerCheck == 0 && options.stop.stop_requested())
+            if (rowsRead % RowsPerCheck == 0 && options.stop.stop_requested())
                 return pictureformat::unreadable("GIF decoding stopped");
-            if (DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR)
-                return pictureformat::unreadable(reasonOf(gif->Error));
-            std::uint8_t* out = picture.image.writablePixels(frame.Top + y, frame.Left,
-                                                             static_cast<int>(frameRight));
-            for (int x = 0; x < frame.Width; ++x, out += 3) {
-                const int index = line[static_cast<std::size_t>(x)];
-                if (index == transparent) {
-                    out[0] = out[1] = out[2] = 255;
-                    continue;
-                }
-                // An index beyond the colour table is black, as most viewers show it.
-                if (index >= colours->ColorCount) {
-                    out[0] = out[1] = out[2] = 0;
-                    continue;
-                }
-                const GifColorType& colour = colours->Colors[index];
-                out[0] = colour.Red;
-                out[1] = colour.Green;
-                out[2] = colour.Blue;
+            if (wide ? !wide->readLine(wideLine)
+                     : DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR) {
+                picture.note = wide ? "GIF frame data cut short" : reasonOf(gif->Error);
+                break;
             }
+            if (wide)
+                writeRow(y, wideLine);
+            else
+                writeRow(y, line);
+            if (frame.Interlace) {
+                rowWritten.resize(static_cast<std::size_t>(frame.Height));
+                rowWritten[static_cast<std::size_t>(y)] = true;
+            }
+            ++rowsRead;
+        }
+    }
+    if (!picture.note.empty()) {
+        if (rowsRead == 0)
+            return pictureformat::unreadable(picture.note);
+        // The sparse form's rows never written are white already.
+        for (int y = 0; y < frame.Height && !picture.image.sparse; ++y) {
+            if (frame.Interlace ? !rowWritten[static_cast<std::size_t>(y)] : y >= rowsRead)
+                std::memset(picture.image.writablePixels(frame.Top + y, frame.Left,
+                                                         static_cast<int>(frameRight)),
+                            255, std::size_t(frame.Width) * 3);
         }
     }
     picture.width = static_cast<int>(width);

@@ -40,9 +40,6 @@ public:
 
     const std::stop_token& stop() const { return m_stop; }
 
-    // The data when it is held in memory; empty for a file.
-    std::span<const std::uint8_t> inMemory() const { return m_data; }
-
 private:
     std::span<const std::uint8_t> m_data;
     FileDescriptor m_file;

@@ -77,39 +77,86 @@ std::string decodeFrame(const WebPData& bitstream, bool scaled, bool alpha, std:
     return {};
 }
 
-// The demuxer and the decoder want the container in memory. Its 12-byte header is looked at
-// first: a file that is not a WebP container is refused after those, and one that is is read
-// as far as the container says it goes, in pieces whose pages cost memory only as they are
-// read, so that a stop requested meanwhile costs what was read.
+// The demuxer and the decoder want the container in memory, and the demuxer keeps a record of
+// every chunk it sees. Only what the first frame needs is read: the container's chunks are
+// walked header by header, and those kept (VP8X, ICCP, ANIM and ALPH before the frame, the first
+// frame's VP8, VP8L or ANMF, the first EXIF) are copied in their order into a container of their
+// own. Later frames, XMP and unknown chunks are skipped without being read. The walk ends once
+// the frame and, where VP8X announces one, the EXIF chunk are found, or after MaxChunksWalked
+// chunks: an animation has one chunk a frame, but a header over a sparse file would otherwise
+// make it walk a gigabyte of empty chunks.
+constexpr int MaxChunksWalked = 65536;
 constexpr std::size_t ContainerPieceBytes = std::size_t{4} << 20;
+constexpr std::uint8_t ExifFlag = 0x08;
+
+std::uint32_t littleEndian32(const std::uint8_t* bytes)
+{
+    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
+           std::uint32_t{bytes[3]} << 24;
+}
+
+// Appends the `count` bytes of `data` from `offset` on to `bytes` in pieces whose pages cost
+// memory only as they are read. False when the data ends early or the read fails or stops.
+bool append(PictureSource& data, std::uint64_t offset, std::uint64_t count,
+            std::vector<std::uint8_t>& bytes)
+{
+    if (bytes.size() + count > MaxPictureBytes)
+        return false;
+    for (std::uint64_t done = 0; done < count;) {
+        const std::size_t at = bytes.size();
+        const auto piece =
+            static_cast<std::size_t>(std::min<std::uint64_t>(count - done, ContainerPieceBytes));
+        bytes.resize(at + piece);
+        const std::size_t got = data.read(offset + done, bytes.data() + at, piece);
+        bytes.resize(at + got);
+        if (got < piece)
+            return false;
+        done += piece;
+    }
+    return true;
+}
 
 std::string readContainer(PictureSource& data, std::vector<std::uint8_t>& bytes)
 {
     std::uint8_t header[12] = {};
     const std::size_t headerBytes = data.read(0, header, sizeof header);
-    std::uint64_t length = headerBytes;
-    if (headerBytes == sizeof header && std::memcmp(header, "RIFF", 4) == 0 &&
-        std::memcmp(header + 8, "WEBP", 4) == 0) {
-        const std::uint64_t riffSize = std::uint64_t{header[4]} | std::uint64_t{header[5]} << 8 |
-                                       std::uint64_t{header[6]} << 16 |
-                                       std::uint64_t{header[7]} << 24;
-        length = std::min(data.size(), riffSize + 8);
-    }
-    if (length > MaxPictureBytes)
-        return "File too large";
-    bytes.reserve(static_cast<std::size_t>(length));
-    while (bytes.size() < length) {
-        const std::size_t done = bytes.size();
-        const std::size_t piece =
-            static_cast<std::size_t>(std::min<std::uint64_t>(length - done, ContainerPieceBytes));
-        bytes.resize(done + piece);
-        const std::size_t got = data.read(done, bytes.data() + done, piece);
-        bytes.resize(done + got);
-        if (!data.failure().empty())
-            return data.failure();
-        if (got < piece)
+    bytes.assign(header, header + headerBytes);
+    if (headerBytes != sizeof header || std::memcmp(header, "RIFF", 4) != 0 ||
+        std::memcmp(header + 8, "WEBP", 4) != 0)
+        return data.failure();
+    const std::uint64_t end = std::min<std::uint64_t>(data.size(), littleEndian32(header + 4) + 8);
+    bool frameFound = false;
+    bool exifWanted = false;
+    bool exifFound = false;
+    std::uint64_t at = sizeof header;
+    for (int chunks = 0; at + 8 <= end && chunks < MaxChunksWalked; ++chunks) {
+        std::uint8_t chunk[9] = {};
+        if (data.read(at, chunk, sizeof chunk) < 8)
             break;
+        const std::uint64_t size = littleEndian32(chunk + 4);
+        const std::uint64_t next = at + 8 + size + (size & 1);
+        const auto is = [&](const char* tag) { return std::memcmp(chunk, tag, 4) == 0; };
+        bool keep = false;
+        if (!frameFound && (is("VP8X") || is("ICCP") || is("ANIM") || is("ALPH"))) {
+            keep = true;
+            exifWanted = exifWanted || (is("VP8X") && (chunk[8] & ExifFlag) != 0);
+        } else if (!frameFound && (is("VP8 ") || is("VP8L") || is("ANMF"))) {
+            keep = frameFound = true;
+        } else if (!exifFound && is("EXIF")) {
+            keep = exifFound = true;
+        }
+        if (keep && !append(data, at, std::min(next, end) - at, bytes))
+            break;
+        if (frameFound && (exifFound || !exifWanted))
+            break;
+        at = next;
     }
+    if (!data.failure().empty())
+        return data.failure();
+    // The container's length is that of the chunks kept.
+    const auto riff = static_cast<std::uint32_t>(bytes.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        bytes[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(riff >> (8 * i));
     return {};
 }
 
@@ -120,14 +167,10 @@ std::string readContainer(PictureSource& data, std::vector<std::uint8_t>& bytes)
 DecodedPicture readWebpData(PictureSource& data, const PictureReadOptions& options)
 {
     std::vector<std::uint8_t> container;
-    std::span<const std::uint8_t> bytes = data.inMemory();
-    if (bytes.empty()) {
-        const std::string unread = readContainer(data, container);
-        if (!unread.empty())
-            return pictureformat::unreadable(unread);
-        bytes = container;
-    }
-    const WebPData whole{bytes.data(), bytes.size()};
+    const std::string unread = readContainer(data, container);
+    if (!unread.empty())
+        return pictureformat::unreadable(unread);
+    const WebPData whole{container.data(), container.size()};
     const std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemux(&whole));
     if (!demux)
         return pictureformat::unreadable("Not a complete WebP file");

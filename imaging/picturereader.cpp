@@ -113,7 +113,7 @@ DecodedPicture readFormat(PictureKind kind, PictureSource& source,
     } catch (const std::length_error&) {
         return pictureformat::unreadable("Not enough memory for the picture");
     }
-    return pictureformat::unreadable("Not a format read from memory");
+    return pictureformat::unreadable("No reader for this kind of picture");
 }
 
 } // namespace

@@ -59,7 +59,8 @@ struct JpegDecodeOptions
 // without a new scan or row end the data there, as if the file were cut. libjpeg's warnings
 // (for example a truncated file) are not failures: the picture decoded so far is returned. When
 // `diagnostic` is given it receives the text of the fatal error, or of the first warning, or is
-// cleared when there was neither. The path is opened exactly as given (raw bytes). Safe to call from any thread.
+// cleared when there was neither. The path is opened exactly as given (raw bytes). Safe to call
+// from any thread.
 std::optional<JpegPicture> decodeJpegFile(const std::string& path,
                                           std::string* diagnostic = nullptr,
                                           const JpegDecodeOptions& options = {});

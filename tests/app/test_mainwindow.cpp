@@ -741,6 +741,19 @@ TEST_F(MainWindowTest, HighQualityShowsThePictureAndEndsOnEscape)
                                                    surface.maxTextureSize(), CameraPaths()),
                                  true}));
         EXPECT_NE(surface.textureName(), 0u);
+        if (display == VisualSamples) {
+            // A picture goes up ahead in slices within the time it is given: with none, one
+            // slice per call, and the next call goes on from there.
+            SlideImage ahead(window->textureLayout());
+            ahead.prepareFromImage(TestPictures::makeImage(64, 48, [](int x, int) {
+                return std::array{x, 0, 0};
+            }));
+            int calls = 1;
+            while (!window->slideSurface()->stageHighTexture(99, ahead, {}) && calls < 1000)
+                ++calls;
+            EXPECT_GE(calls, 4);
+            EXPECT_LT(calls, 1000);
+        }
 
         for (int i = 0; i < 100; ++i) // draws camera frames 1..100
             tick(*window);

@@ -190,12 +190,12 @@ TEST(JpegDecoder, HostileFilesNeitherCrashNorAllocateWildly)
     // coefficients, above the limit below which any length is trusted, and a plain grey one,
     // which a progressive file holds in as few bytes as any picture, is still long enough.
     {
+        RgbImage plain;
+        plain.width = 8192;
+        plain.height = 5504;
+        plain.pixels.assign(std::size_t{8192} * 5504 * 3, 128);
         const std::vector<std::uint8_t> grey =
-            encodeJpeg(makeImage(8192, 5504,
-                                 [](int, int) {
-                                     return Colour{128, 128, 128};
-                                 }),
-                       {.quality = 90, .progressive = true});
+            encodeJpeg(plain, {.quality = 90, .progressive = true});
         std::string diagnostic;
         const std::optional<JpegPicture> picture =
             decodeJpegData(grey, &diagnostic, {.minimumLongerSide = 2048});

@@ -1419,19 +1419,20 @@ TEST(FramePacerTest, FramesOfUnevenCostReachTheScreenOnTheBeat)
         std::sort(misses.begin(), misses.end());
         return misses.empty() ? period : misses[misses.size() / 2];
     };
-    // Drawn and shown at once, the intervals miss the period by 4 ms and more (8 ms measured), in
-    // every run. A machine busy with other work makes frames late at random, which moves the
-    // median miss up to about 2 ms: a run it spoils is run again, up to three times.
+    // Drawn and shown at once, the intervals miss the period by 4 ms and more (8 to 11 ms
+    // measured), in every run. A machine busy with other work makes frames late at random, which
+    // moves the median miss to 2 ms and, while the machine is saturated, to nearly 5 ms: a run
+    // it spoils is run again, up to five times, and the bound lies halfway to the unpaced frames.
     double median = 0;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 5; ++round) {
         median = run();
         ASSERT_EQ(shown.size(), 60u);
         if (pacer.followsSwaps().value_or(false))
             GTEST_SKIP() << "this display's swap keeps the beat itself";
-        if (median < 2.5)
+        if (median < 4)
             break;
     }
-    EXPECT_LT(median, 2.5) << "period " << 1000 / pacer.refreshRate() << " ms";
+    EXPECT_LT(median, 4) << "period " << 1000 / pacer.refreshRate() << " ms";
 }
 
 // Holds the preparer's work on chosen pictures until released (or abandoned), and records on

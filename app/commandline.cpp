@@ -99,12 +99,12 @@ searched: the user's Pictures folder (or the home folder) for an installed
 program, the program's own folder otherwise. Use "--" before a folder whose
 name starts with "-".
 
-Controls:
-  left mouse button     next picture
-  right mouse button    previous picture
-  middle mouse button   pause and resume
-  Escape, C, Alt+C      quit
-  during the search, Escape or Alt+C stops the search and quits
+Controls (the keys are the same in every language):
+  left mouse button, Right, Page Down, wheel down   next picture
+  right mouse button, Left, Page Up, wheel up       previous picture
+  middle mouse button, Space, P, Pause              pause and resume
+  Escape, C, Alt+C                                  quit
+  during the search, only Escape or Alt+C: stop the search and quit
 
 Files (installed program; a program run from its own folder keeps them there):
   $XDG_CONFIG_HOME/lumivane/lumivane.ini   settings, default ~/.config/lumivane/

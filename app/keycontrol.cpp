@@ -73,6 +73,9 @@ bool KeyControl::handleKey(const QKeyEvent* key)
         m_stop();
         return true;
     }
+    const ShowStep step = showStepForKey(key->key(), key->modifiers(), key->isAutoRepeat());
+    if (step != ShowStep::None && m_showStep && m_showStep(step))
+        return true;
     // The buttons' accelerator without Alt: reached only when the focused control did not take
     // the key as text.
     return isPlainCKey(key) && !takesTypedText(QApplication::focusWidget()) && pressVisibleButton();

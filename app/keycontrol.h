@@ -1,8 +1,11 @@
 #pragma once
 
+#include "app/showkeys.h"
+
 #include <QObject>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 class QKeyEvent;
@@ -12,7 +15,8 @@ class QWidget;
 // The window's keys. Escape runs the stop steps. The buttons' accelerator, Alt+C, and the C key
 // alone when the focused control takes no typed text, press whichever of the buttons is visible
 // and enabled. Once the slideshow runs, key preview lets the window see every key of its own
-// controls first, whichever of them has the focus.
+// controls first, whichever of them has the focus. The show's keys (see showStepForKey()) go to
+// the show's handler, which takes them only while the show runs.
 class KeyControl : public QObject
 {
 public:
@@ -22,6 +26,12 @@ public:
 
     // Escape clicks `button` while it is visible and enabled (a cancel button).
     static void clickOnEscape(QPushButton* button);
+
+    // `handler` does a show step and returns whether it did (not during the search).
+    void setShowStepHandler(std::function<bool(ShowStep)> handler)
+    {
+        m_showStep = std::move(handler);
+    }
 
     // Turns key preview on; once on, it stays on.
     void enablePreview();
@@ -37,5 +47,6 @@ private:
     QWidget* m_window;
     std::vector<QPushButton*> m_buttons;
     std::function<void()> m_stop;
+    std::function<bool(ShowStep)> m_showStep;
     bool m_preview = false;
 };

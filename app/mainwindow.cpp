@@ -26,8 +26,10 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QWheelEvent>
 
 #include <chrono>
+#include <cstdlib>
 
 namespace {
 
@@ -120,6 +122,7 @@ void MainWindow::buildComponents()
     m_keys = new KeyControl(this, {m_panel->cancelButton(), m_closeButton},
                             [this] { runGuarded(this, [this] { stopSteps(); }); });
     KeyControl::clickOnEscape(m_panel->cancelButton());
+    m_keys->setShowStepHandler([this](ShowStep step) { return showStep(step); });
 
     m_pageBox = new PageBox(this);
 
@@ -503,21 +506,45 @@ void MainWindow::keyPressEvent(QKeyEvent* event)
 
 void MainWindow::mousePressEvent(QMouseEvent* event)
 {
-    runGuarded(this, [this, event] {
-        // Presses during the search, and while the first picture is still being prepared, do
-        // nothing: the show has not started yet.
-        if (!m_slideshowRunning || m_handOverPending)
-            return;
-        switch (event->button()) {
-        case Qt::LeftButton:
+    switch (event->button()) {
+    case Qt::LeftButton:
+        showStep(ShowStep::Next);
+        break;
+    case Qt::RightButton:
+        showStep(ShowStep::Previous);
+        break;
+    case Qt::MiddleButton:
+        showStep(ShowStep::Pause);
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::wheelEvent(QWheelEvent* event)
+{
+    const int steps = m_wheel.add(event->angleDelta().y(), event->pixelDelta().y());
+    for (int i = 0; i < std::abs(steps); ++i)
+        showStep(steps > 0 ? ShowStep::Next : ShowStep::Previous);
+}
+
+bool MainWindow::showStep(ShowStep step)
+{
+    // Steps during the search, and while the first picture is still being prepared, do nothing:
+    // the show has not started yet.
+    if (!m_slideshowRunning || m_handOverPending || step == ShowStep::None)
+        return false;
+    runGuarded(this, [this, step] {
+        switch (step) {
+        case ShowStep::Next:
             m_sequence->cycle().next();
             m_pacer->start();
             break;
-        case Qt::RightButton:
+        case ShowStep::Previous:
             m_sequence->cycle().previous();
             m_pacer->start();
             break;
-        case Qt::MiddleButton:
+        case ShowStep::Pause:
             if (m_sequence->cycle().togglePause()) {
                 m_pacer->stop();
                 m_surface->showPauseMarker();
@@ -525,8 +552,9 @@ void MainWindow::mousePressEvent(QMouseEvent* event)
                 m_pacer->start();
             }
             break;
-        default:
+        case ShowStep::None:
             break;
         }
     });
+    return true;
 }

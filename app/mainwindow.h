@@ -2,6 +2,7 @@
 
 #include "app/applocations.h"
 #include "app/framelog.h"
+#include "app/showkeys.h"
 #include "app/showoptions.h"
 #include "app/slidepictures.h"
 #include "music/musicplaylist.h"
@@ -132,6 +133,7 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -156,6 +158,9 @@ private:
     int textWidth(const QString& text) const;
     int drawPathIndex();
 
+    // What the mouse buttons, the show's keys and the wheel do. Returns whether the show took the
+    // step (not during the search).
+    bool showStep(ShowStep step);
     void stopSteps();
     void closeClicked();
     void requestQuit();
@@ -164,7 +169,7 @@ private:
     QPushButton* m_closeButton = nullptr; // B_Close
     SearchPanel* m_panel = nullptr;       // Panel1, the search screen
     PageBox* m_pageBox = nullptr;         // E_Page
-    KeyControl* m_keys = nullptr;         // Escape and the buttons' accelerator
+    KeyControl* m_keys = nullptr;         // Escape, the buttons' accelerator, the show's keys
     SlideSurface* m_surface = nullptr;    // the OpenGL surface, owned by its container
     QWidget* m_surfaceWidget = nullptr;
     QTimer m_findFileTimer;        // Timer_FindFile
@@ -179,6 +184,7 @@ private:
     bool m_slideshowRunning = false;
     bool m_stopping = false;
     bool m_handOverPending = false;
+    WheelSteps m_wheel;
     // The picture whose "Loading" status line is on screen, or -1.
     int m_loadingShown = -1;
 

@@ -30,9 +30,10 @@ packages=(
     # A display for GUI tests; xset and xwininfo for the start-up test on a resetting X server,
     # and strace, which slows that server down to make the race certain.
     xvfb xauth x11-xserver-utils x11-utils strace
-    # The Debian package (dpkg-shlibdeps), its checks, and a look at the installed program's
-    # screen (ImageMagick), keyboard (xdotool) and texts (the accessibility bus, read from Python).
-    dpkg-dev desktop-file-utils appstream imagemagick xdotool
+    # The Debian package (dpkg-shlibdeps), its checks (lintian among them), and a look at the
+    # installed program's screen (ImageMagick), keyboard (xdotool) and texts (the accessibility
+    # bus, read from Python).
+    dpkg-dev lintian desktop-file-utils appstream imagemagick xdotool
     dbus-daemon at-spi2-core gir1.2-atspi-2.0 python3-gi
     # Native Wayland: Qt's Wayland platform plugin, and a compositor (weston, headless or nested
     # in the virtual X display) with its screenshooter for the Wayland tests.

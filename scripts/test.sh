@@ -119,7 +119,8 @@ package_contents() {
         ./usr/share/icons/hicolor/scalable/apps/org.example.lumivane.svg \
         ./usr/share/metainfo/org.example.lumivane.metainfo.xml \
         ./usr/share/man/man1/lumivane.1.gz ./usr/share/doc/lumivane/README.md \
-        ./usr/share/doc/lumivane/LICENSE ./usr/share/doc/lumivane/copyright; do
+        ./usr/share/doc/lumivane/LICENSE ./usr/share/doc/lumivane/copyright \
+        ./usr/share/doc/lumivane/changelog.gz; do
         grep -q " $path\$" <<<"$listing" || { echo "missing from the package: $path"; return 1; }
     done
 }
@@ -140,6 +141,12 @@ package_install() {
         DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --reinstall \
             ./"$(basename "$deb")")
 }
+package_lintian() {
+    # Debian's own checks: no error and no warning (its pedantic and informational remarks may
+    # stay).
+    lintian --fail-on error,warning "$deb" 2>&1 | grep -v '^running with root privileges'
+    return "${PIPESTATUS[0]}"
+}
 installed_version() {
     local version
     version=$(/usr/bin/lumivane --version) || return 1
@@ -149,6 +156,7 @@ installed_version() {
 if deb=$("$root/scripts/package.sh" "$package_build" | tail -n 1) && [ -f "$deb" ]; then
     check "package contents (dpkg-deb -c)" package_contents
     check "package section and Depends (dpkg-deb -I)" package_control
+    check "package passes lintian" package_lintian
     check "package installs (apt-get install)" package_install
     check "installed lumivane --version" installed_version
     check "installed program shows the Pictures folder and ends on Escape" \

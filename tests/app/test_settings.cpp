@@ -26,12 +26,12 @@ protected:
         return QFile::encodeName(m_dir.filePath(name)).toStdString();
     }
 
-    std::string write(const QByteArray& contents)
+    std::string write(const QByteArray& contents, const char* name = "lumivane.ini")
     {
-        QFile file(m_dir.filePath("lumivane.ini"));
+        QFile file(m_dir.filePath(name));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(contents);
-        return path("lumivane.ini");
+        return path(name);
     }
 
     // The monitor chosen on a desktop with two monitors.
@@ -182,13 +182,16 @@ TEST_F(SettingsFileTest, ShowOptionsFromTheFileAndTheCommandLine)
     options = readShowOptions(ini, line.show, complaints);
     EXPECT_EQ(options, ShowOptions{});
 
-    ini = write("[SHOW]\nFORMATS=EVERYTHING\x1b\nORDER=SHUFFLE\n");
+    // Control characters (DEL among them) show as "?", spaces as themselves.
+    ini = write("[SHOW]\nFORMATS=EVERY THING\x1b\x7f\nORDER=SHUFFLE\n", "my settings.ini");
     options = readShowOptions(ini, {}, complaints);
     EXPECT_EQ(options.formats, PictureFormats::Design);
     EXPECT_EQ(options.order, ShowOrder::Shuffle);
     ASSERT_EQ(complaints.size(), 1u);
+    EXPECT_NE(ini.find("my settings.ini"), std::string::npos);
     EXPECT_EQ(complaints[0],
-              ini + ": [SHOW] FORMATS=EVERYTHING? is not DESIGN or ALL; DESIGN is used");
+              ini + ": [SHOW] FORMATS=EVERY THING?? is not DESIGN or ALL; DESIGN is used");
+    EXPECT_NE(parseCommandLine({"--x\x7f\x1b y"}).error.find("--x?? y"), std::string::npos);
 
     for (const std::string bad : {"--order=random", "--formats", "--formats=", "--Order=sorted"}) {
         line = parseCommandLine({bad});

@@ -35,6 +35,7 @@ TEST(TextLanguage, IsFoundAsGettextFindsIt)
         {{{"LC_ALL", "de_DE.UTF-8"}, {"LC_MESSAGES", "ja_JP"}, {"LANG", "ja_JP.UTF-8"}}, en},
         {{{"LC_ALL", ""}, {"LC_MESSAGES", "en_GB"}, {"LANG", "ja_JP.UTF-8"}}, en},
         {{{"LC_ALL", "C"}, {"LANG", "en_US.UTF-8"}}, ja},
+        {{{"LANG", "POSIX"}}, ja},
         // LANGUAGE comes first, its first entry counts, and a C locale ignores it.
         {{{"LANGUAGE", "ja:en"}, {"LANG", "en_US.UTF-8"}}, ja},
         {{{"LANGUAGE", "fr_FR:ja"}, {"LANG", "ja_JP.UTF-8"}}, en},

@@ -117,12 +117,17 @@ if [ -n "$other" ]; then
 fi
 [ "$mode" = escape ] || exit 0
 
-# The compositor's X window takes the key, and the compositor hands it to the focused window. A
-# key that arrives before the compositor has taken in the X focus is lost, so it is pressed
-# again while the program runs.
+# The compositor's X window takes the key, and the compositor hands it to the surface that has
+# its keyboard focus. Which one that is depends on when the X focus reached the compositor:
+# taking it in after the program's window was shown, weston gives the keyboard back to whatever
+# had it before (on a busy machine, no surface at all). A click on the program's window gives
+# it the keyboard whatever came before (and is harmless: the next picture, which is the same
+# one). A key that arrives before the compositor has taken in the X focus is lost, so it is
+# pressed again while the program runs.
 window=$(xdotool search --class weston | head -n 1)
 for _ in $(seq 5); do
     xdotool windowfocus --sync "$window"
+    xdotool mousemove --window "$window" 200 200 click 1
     sleep 0.3
     xdotool key Escape
     for _ in $(seq 20); do

@@ -186,6 +186,23 @@ TEST(JpegDecoder, HostileFilesNeitherCrashNorAllocateWildly)
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     }
 
+    // A real progressive picture of that class is shown: 8192 x 5504 in 4:2:0 takes 135 MB of
+    // coefficients, above the limit below which any length is trusted, and a plain grey one,
+    // which a progressive file holds in as few bytes as any picture, is still long enough.
+    {
+        RgbImage plain;
+        plain.width = 8192;
+        plain.height = 5504;
+        plain.pixels.assign(std::size_t{8192} * 5504 * 3, 128);
+        const std::vector<std::uint8_t> grey =
+            encodeJpeg(plain, {.quality = 90, .progressive = true});
+        std::string diagnostic;
+        const std::optional<JpegPicture> picture =
+            decodeJpegData(grey, &diagnostic, {.minimumLongerSide = 2048});
+        ASSERT_TRUE(picture.has_value()) << diagnostic << ", " << grey.size() << " bytes";
+        EXPECT_EQ(picture->width, 8192);
+    }
+
     // Damaged and cut copies end with a consistent picture or none; the sanitizer build turns
     // any stray read or write into a failure.
     const std::vector<std::uint8_t> original =

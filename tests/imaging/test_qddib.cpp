@@ -401,6 +401,21 @@ TEST(QdDib, RunLength8DecodesEveryRecordKind)
             EXPECT_EQ(pixelAt(image, x, y), expected[y][x]) << x << "," << y;
 }
 
+// A long stream stops once the stop is asked for, as the uncompressed rows do.
+TEST(QdDib, RunLengthDecodingStopsWhenAsked)
+{
+    InfoBmp bmp{
+        .width = 5000, .height = 1, .bitCount = 8, .compression = 1, .palette = kFourColours};
+    for (int i = 0; i < 5000; ++i)
+        bmp.pixels.insert(bmp.pixels.end(), {1, 1});
+    QdDib dib;
+    dib.loadFromBytes(bmp.build());
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(dib.toRgbImage(stop.get_token()), PictureWorkStopped);
+    EXPECT_EQ(pixelAt(dib.toRgbImage(), 4999, 0), kGreen);
+}
+
 TEST(QdDib, RunLength4DecodesEveryRecordKind)
 {
     InfoBmp bmp{.width = 4, .height = 3, .bitCount = 4, .compression = 2, .palette = kFourColours};

@@ -105,6 +105,28 @@ TEST(HighQualityMipChain, EdgeExtensionRepeatsTheLastColumnAndTheTopRow)
     }
 }
 
+// The unsharp mask rounds to the nearest level and keeps a black and white edge at 0 and 255
+// instead of letting it run past them.
+TEST(HighQualityMipChain, SharpeningRoundsAndClampsToTheLevelsRange)
+{
+    const TextureLayout layout{4, false};
+    std::vector<std::uint8_t> level(layout.bytes(), 100);
+    const auto at = [&](int x, int y, int c) -> std::uint8_t& {
+        return level[std::size_t((y * 4 + x) * 3 + c)];
+    };
+    at(1, 1, 0) = 116;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            at(x, y, 1) = x < 2 ? 0 : 255;
+    sharpenLevels(level, layout, 0.375f);
+    EXPECT_EQ(at(1, 1, 0), 121); // 116 + 0.375 * (116 - 104) = 120.5
+    EXPECT_EQ(at(0, 1, 0), 99);  // 100 + 0.375 * (100 - 102) = 99.25
+    for (int y = 0; y < 4; ++y) {
+        EXPECT_EQ(at(1, y, 1), 0) << y;
+        EXPECT_EQ(at(2, y, 1), 255) << y;
+    }
+}
+
 // A high quality texture shows the same picture in the same place with four times the texels
 // of QUALITY=DESIGN's at 2048, and no white from the texture's unused part reaches any level: a
 // picture without green keeps every texel of every level free of it. A uniform picture keeps

@@ -5,6 +5,7 @@
 #include "tests/support/formatpictures.h"
 #include "tests/support/testpictures.h"
 
+#include <gif_lib.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 using FormatPictures::Format;
 using FormatPictures::Variant;
@@ -110,29 +112,113 @@ TEST(PictureFormats, EachVariantGivesTheTextureOfTheSamePixelsAsABitmap)
 
 // A still WebP picture larger than twice the texture is scaled while it is decoded, by the
 // integer reduction that keeps its longer side at least twice the texture.
+// An odd size is reduced as the decoder rounds: up.
 TEST(PictureFormats, LargeWebpIsReducedWhileDecodedAndStillMatches)
 {
-    const FormatPictures::RgbaPicture source = FormatPictures::sourceFor(Variant::Rgb, 4200, 24);
-    const std::vector<std::uint8_t> file =
-        FormatPictures::encode(Format::Webp, Variant::Rgb, source);
-    const DecodedPicture picture =
-        readPictureData(PictureKind::Webp, file, {.minimumLongerSide = 2048});
-    ASSERT_TRUE(picture.readable) << picture.note;
-    EXPECT_EQ(picture.reduction, 2);
-    EXPECT_EQ(picture.image.width, 2100);
-    EXPECT_EQ(picture.image.height, 12);
-    SlideImage slide;
-    SlideImage expected;
-    std::vector<std::uint8_t> texture(SlideImage::TextureBytes);
-    const SlidePlacement placement = drawSlideTexture(
-        picture.image, {picture.width, picture.height, picture.reduction, picture.orientation},
-        texture);
-    expected.prepareFromImage(FormatPictures::overWhite(source));
-    EXPECT_EQ(placement, expected.placement());
-    double sum = 0;
-    for (std::size_t i = 0; i < texture.size(); ++i)
-        sum += std::abs(int(texture[i]) - int(expected.texturePixels()[i]));
-    EXPECT_LE(sum / double(texture.size()), 1.0);
+    for (const int odd : {0, 1}) {
+        SCOPED_TRACE(odd);
+        const FormatPictures::RgbaPicture source =
+            FormatPictures::sourceFor(Variant::Rgb, 4200 + odd, 24 + odd);
+        const std::vector<std::uint8_t> file =
+            FormatPictures::encode(Format::Webp, Variant::Rgb, source);
+        const DecodedPicture picture =
+            readPictureData(PictureKind::Webp, file, {.minimumLongerSide = 2048});
+        ASSERT_TRUE(picture.readable) << picture.note;
+        EXPECT_EQ(picture.reduction, 2);
+        EXPECT_EQ(picture.image.width, 2100 + odd);
+        EXPECT_EQ(picture.image.height, 12 + odd);
+        SlideImage slide;
+        SlideImage expected;
+        std::vector<std::uint8_t> texture(SlideImage::TextureBytes);
+        const SlidePlacement placement = drawSlideTexture(
+            picture.image, {picture.width, picture.height, picture.reduction, picture.orientation},
+            texture);
+        expected.prepareFromImage(FormatPictures::overWhite(source));
+        EXPECT_EQ(placement, expected.placement());
+        double sum = 0;
+        for (std::size_t i = 0; i < texture.size(); ++i)
+            sum += std::abs(int(texture[i]) - int(expected.texturePixels()[i]));
+        EXPECT_LE(sum / double(texture.size()), 1.0);
+    }
+}
+
+// Details of single formats: a PNG's EXIF block after its rows, a GIF's interlaced rows, and
+// every TIFF orientation.
+TEST(PictureFormats, LateExifInterlacedGifAndEveryTiffOrientation)
+{
+    // The oriented PNG with its EXIF block only behind the picture data, before IEND (libpng
+    // writes the chunk on both sides). A chunk's CRC covers only its own type and data, so it
+    // moves as it is.
+    std::vector<std::uint8_t> png = FormatPictures::encode(
+        Format::Png, Variant::Oriented, sourceOf(Format::Png, Variant::Oriented));
+    const auto chunkAt = [&](const char* type) {
+        std::size_t at = 8;
+        while (at + 8 <= png.size() && std::memcmp(&png[at + 4], type, 4) != 0)
+            at += 12 + (std::size_t(png[at]) << 24 | std::size_t(png[at + 1]) << 16 |
+                        std::size_t(png[at + 2]) << 8 | png[at + 3]);
+        return at + 8 <= png.size() ? at : png.size();
+    };
+    std::vector<std::uint8_t> chunk;
+    for (std::size_t exif = chunkAt("eXIf"); exif < png.size(); exif = chunkAt("eXIf")) {
+        const auto begin = png.begin() + std::ptrdiff_t(exif);
+        const auto end = begin + 12 + png[exif + 3];
+        chunk.assign(begin, end);
+        png.erase(begin, end);
+    }
+    ASSERT_FALSE(chunk.empty());
+    png.insert(png.begin() + std::ptrdiff_t(chunkAt("IEND")), chunk.begin(), chunk.end());
+    EXPECT_LT(chunkAt("IDAT"), chunkAt("eXIf"));
+    EXPECT_EQ(readPictureData(PictureKind::Png, png).orientation, 6);
+
+    // An interlaced GIF of 29 grey rows, each its own level: the rows are stored every 8th from
+    // 0, every 8th from 4, every 4th from 2 and every 2nd from 1.
+    constexpr int Rows = 29;
+    std::vector<std::uint8_t> gif;
+    int error = 0;
+    GifFileType* writer = EGifOpen(
+        &gif,
+        [](GifFileType* file, const GifByteType* data, int length) {
+            auto* out = static_cast<std::vector<std::uint8_t>*>(file->UserData);
+            out->insert(out->end(), data, data + length);
+            return length;
+        },
+        &error);
+    ASSERT_NE(writer, nullptr);
+    std::vector<GifColorType> greys(256);
+    for (int i = 0; i < 256; ++i)
+        greys[std::size_t(i)] = {GifByteType(i), GifByteType(i), GifByteType(i)};
+    ColorMapObject* map = GifMakeMapObject(256, greys.data());
+    EGifPutScreenDesc(writer, 5, Rows, 8, 0, map);
+    EGifPutImageDesc(writer, 0, 0, 5, Rows, true, nullptr);
+    for (const auto& [start, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}}) {
+        for (int y = start; y < Rows; y += step) {
+            std::vector<GifPixelType> line(5, GifPixelType(y * 8));
+            EGifPutLine(writer, line.data(), 5);
+        }
+    }
+    EGifCloseFile(writer, &error);
+    GifFreeMapObject(map);
+    const DecodedPicture interlaced = readPictureData(PictureKind::Gif, gif);
+    ASSERT_TRUE(interlaced.readable) << interlaced.note;
+    ASSERT_EQ(interlaced.image.height, Rows);
+    for (int y = 0; y < Rows; ++y) {
+        const RowPixels row = interlaced.image.row(y);
+        ASSERT_GT(row.count, 0) << y;
+        EXPECT_EQ(row.pixels[0], y * 8) << y;
+    }
+
+    // The oriented TIFF carries orientation 6 in its directory (tag 0x0112, a SHORT, count 1);
+    // every value from 1 to 8 must come through.
+    std::vector<std::uint8_t> tiff = FormatPictures::encode(
+        Format::Tiff, Variant::Oriented, sourceOf(Format::Tiff, Variant::Oriented));
+    ASSERT_EQ(tiff[0], 'I');
+    const std::uint8_t entry[] = {0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0};
+    const auto tag = std::search(tiff.begin(), tiff.end(), std::begin(entry), std::end(entry));
+    ASSERT_NE(tag, tiff.end());
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        tag[8] = std::uint8_t(orientation);
+        EXPECT_EQ(readPictureData(PictureKind::Tiff, tiff).orientation, orientation);
+    }
 }
 
 // A file cut short, a few hundred bytes declaring a huge picture, a FIFO in the file's place and

@@ -99,6 +99,30 @@ TEST(SlideCycle, SmoothFollowsTheClockFromTheFirstFrameOnScreen)
     EXPECT_EQ(cycle.tablePosition(), 1.0);
 }
 
+// One frame held up for 400 ms (a busy machine) teaches the pose little: the frames after it are
+// still posed near the moment they reach the screen.
+TEST(SlideCycle, OneHeldUpFrameLeavesTheFollowingPosesOnTheClock)
+{
+    SteppedClock clock;
+    SlideCycle cycle(2, Motion::Smooth, 10, clock.now());
+    const std::chrono::duration<double> refresh(1.0 / 60);
+    const std::chrono::duration<double> drawing = 6ms;
+    tick(cycle, clock);
+    std::chrono::duration<double> shownAt{0};
+    for (int frame = 1; frame < 120; ++frame) {
+        const std::chrono::duration<double> took = frame == 60 ? 400ms : drawing;
+        clock.advance(refresh - drawing);
+        ASSERT_FALSE(cycle.beginTick());
+        const double position = cycle.tablePosition();
+        clock.advance(took);
+        cycle.frameShown();
+        shownAt += refresh - drawing + took;
+        if (frame > 30 && frame != 60) {
+            EXPECT_NEAR(position, 1 + 149 * shownAt.count() / 10, 0.25) << frame;
+        }
+    }
+}
+
 TEST(SlideCycle, MouseButtonsFollowTheShowsRulesInBothMotions)
 {
     for (const Motion motion : {Motion::Frames, Motion::Smooth}) {

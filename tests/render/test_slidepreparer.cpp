@@ -229,9 +229,15 @@ TEST(SlidePreparer, AbandonsUnwantedWorkAndStopsPromptly)
         EXPECT_EQ(abandoned, 1);
         EXPECT_EQ(log.started(), (std::vector<int>{2, 6}));
         EXPECT_TRUE(preparer.preparedIndices().empty());
+        // The show now waits for 0, whose next (in a shuffled order) is 6: 6 is still wanted,
+        // but nothing may hold up the awaited picture, so its work stops and 0 starts at once.
+        preparer.setCurrent(0, false, {.next = 6});
+        ASSERT_TRUE(waitUntil([&] { return log.started().size() == 3; }));
+        EXPECT_EQ(abandoned, 2);
+        EXPECT_EQ(log.started(), (std::vector<int>{2, 6, 0}));
     }
     // Destroying the preparer abandoned the picture in progress and waited for the worker.
-    EXPECT_EQ(abandoned, 2);
+    EXPECT_EQ(abandoned, 3);
 
     // The decoder itself gives up once the stop is requested, baseline and progressive alike
     // (a progressive file is checked while its scans are read, before any row is decoded).

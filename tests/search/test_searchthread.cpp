@@ -315,6 +315,24 @@ TEST(SearchThread, DoesNotGoIntoTheKernelsPseudoFileSystems)
                 testing::ElementsAre("a.jpg", "real/other/b.bmp"));
     EXPECT_LT(Clock::now() - start, 5s);
     EXPECT_TRUE(searchAll("/proc/").empty());
+
+    // devtmpfs calls itself tmpfs and is told apart by the device the mount table gives it.
+    // Where /dev is one, a picture on the memory file system mounted inside it is found through
+    // its own mount but not through /dev.
+    std::ifstream table("/proc/self/mountinfo");
+    std::string line;
+    bool devIsDevtmpfs = false;
+    while (std::getline(table, line))
+        devIsDevtmpfs = devIsDevtmpfs || (line.find(" /dev ") != std::string::npos &&
+                                          line.find(" - devtmpfs ") != std::string::npos);
+    if (devIsDevtmpfs && QFileInfo("/dev/shm").isWritable()) {
+        ScratchTree shm("/dev/shm");
+        shm.make({"c.jpg"});
+        ScratchTree linked;
+        linked.makeLink("dev", "/dev");
+        EXPECT_EQ(searchAll(shm.root()).size(), 1u);
+        EXPECT_TRUE(searchAll(linked.root()).empty());
+    }
 }
 
 // A tree of 100 folders with 1000 pictures each, made once for the tests that need a long walk.

@@ -2,6 +2,7 @@
 
 #include "render/mipmappedtextures.h"
 #include "render/multisampletarget.h"
+#include "render/rendererquery.h"
 #include "render/slideimage.h"
 
 #include <QExposeEvent>
@@ -22,6 +23,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 #include <utility>
 
@@ -36,7 +38,7 @@ bool onWayland()
 }
 
 SlideSurface::Failure simulatedFailure = SlideSurface::Failure::None;
-bool simulatedNoMultisampling = false;
+std::optional<EdgeSmoothing> forcedEdgeSmoothing;
 
 // Text drawn straight onto the surface: the window's font, white, on an opaque blue background.
 void drawOpaqueText(QPainter& painter, const QString& text)
@@ -124,9 +126,10 @@ SlideSurface::Failure SlideSurface::createContext()
 void SlideSurface::applyFixedState()
 {
     SceneRenderer::applyFixedState();
-    // Multisampling takes the place of polygon smoothing, which OpenGL ignores while it
-    // multisamples but which Mesa's software rasteriser still pays for (a fifth of the frame).
-    if (m_antialiasing != Antialiasing::None)
+    // Multisampling or the outlines take the place of polygon smoothing, which shows nothing
+    // without blending (and OpenGL ignores while it multisamples) but which Mesa's software
+    // rasteriser still pays for (a fifth of the frame).
+    if (m_edgeSmoothing != EdgeSmoothing::None)
         glDisable(GL_POLYGON_SMOOTH);
 }
 
@@ -137,16 +140,17 @@ void SlideSurface::setUpHighQuality()
     m_maxTextureSize = maxSize;
     m_highTextures = std::make_unique<MipmappedTextures>(MipmappedTextures::anisotropyOffered());
 
-    // Off screen (Wayland) the frame goes into a framebuffer object of its own, never into the
-    // surface's samples.
-    if (!simulatedNoMultisampling && !m_offScreen && m_context->format().samples() >= 2) {
-        m_antialiasing = Antialiasing::Visual;
-    } else if (!simulatedNoMultisampling && MultisampleTarget::isAvailable()) {
-        m_antialiasing = Antialiasing::Framebuffer;
+    m_renderer = queryCurrentRenderer();
+    const std::optional<EdgeSmoothing> forced =
+        forcedEdgeSmoothing
+            ? forcedEdgeSmoothing
+            : EdgeSmoothingChoice::forcedBy(std::getenv(EdgeSmoothingChoice::ForceVariable));
+    const EdgeSmoothingChoice choice =
+        EdgeSmoothingChoice::choose(m_renderer, forced, &MultisampleTarget::isAvailable);
+    m_edgeSmoothing = choice.method();
+    m_edgeSmoothingReason = choice.reason();
+    if (m_edgeSmoothing == EdgeSmoothing::Multisampling)
         m_multisample = std::make_unique<MultisampleTarget>();
-    } else {
-        m_antialiasing = Antialiasing::None;
-    }
 }
 
 void SlideSurface::simulateFailureForTesting(Failure failure)
@@ -154,9 +158,9 @@ void SlideSurface::simulateFailureForTesting(Failure failure)
     simulatedFailure = failure;
 }
 
-void SlideSurface::simulateNoMultisamplingForTesting(bool simulate)
+void SlideSurface::forceEdgeSmoothingForTesting(std::optional<EdgeSmoothing> method)
 {
-    simulatedNoMultisampling = simulate;
+    forcedEdgeSmoothing = method;
 }
 
 bool SlideSurface::makeCurrent()
@@ -207,6 +211,8 @@ void SlideSurface::render()
         const bool resolve = m_multisample && m_multisample->bind(pixels);
         SceneRenderer::drawFrame(pixels.width(), pixels.height(), *m_camera, m_scene,
                                  drawnTexture());
+        if (m_edgeSmoothing == EdgeSmoothing::Outline)
+            SceneRenderer::drawOutlines(m_scene, drawnTexture());
         if (resolve)
             m_multisample->resolveInto(unsigned(frame));
     } else {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "render/camerapaths.h"
+#include "render/edgesmoothing.h"
 #include "render/mipchain.h"
 #include "render/picturequality.h"
 #include "render/scenerenderer.h"
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 class MipmappedTextures;
 class MultisampleTarget;
@@ -40,9 +42,11 @@ class SlideImage;
 // them, and the keyboard focus stays with the window's controls.
 //
 // In the high quality mode it draws with mipmapped slide textures that go up ahead of the
-// change (see MipmappedTextures) and with 4x multisampling: from the window's visual where it
-// has samples, otherwise through a multisampled framebuffer object resolved into the frame, and
-// where neither can be had without antialiasing (antialiasing() then says None).
+// change (see MipmappedTextures) and smooths the polygons' edges as EdgeSmoothingChoice decides
+// for the renderer: with 4x multisampling through a framebuffer object resolved into the frame,
+// or with smoothed outlines drawn over the scene. The window's visual never has samples of its
+// own: what a software rasteriser does with them cannot be seen on its screen, and it pays for
+// them in every frame.
 class SlideSurface : public QWindow
 {
     Q_OBJECT
@@ -51,17 +55,15 @@ public:
     explicit SlideSurface(PictureQuality quality = PictureQuality::Design);
     ~SlideSurface() override;
 
-    // How the high quality mode's edges are smoothed.
-    enum class Antialiasing
-    {
-        None,
-        Visual,      // the window's visual has samples
-        Framebuffer, // a multisampled framebuffer object, resolved into the frame
-    };
-    Antialiasing antialiasing() const { return m_antialiasing; }
-    // Makes every later createContext() in the high quality mode find no multisampling, as on a
-    // display that offers none; tests and benchmarks use it to see the mode without it.
-    static void simulateNoMultisamplingForTesting(bool simulate);
+    // How the high quality mode's edges are smoothed (None in the design's mode), and why.
+    EdgeSmoothing edgeSmoothing() const { return m_edgeSmoothing; }
+    const std::string& edgeSmoothingReason() const { return m_edgeSmoothingReason; }
+    // The driver's renderer string, once the context exists.
+    const std::string& renderer() const { return m_renderer.renderer; }
+    // Makes every later createContext() in the high quality mode use `method`, as the developer's
+    // environment variable does (see EdgeSmoothingChoice); nullopt goes back to the choice.
+    // Tests and benchmarks use it to see each method on this machine.
+    static void forceEdgeSmoothingForTesting(std::optional<EdgeSmoothing> method);
     // Places the surface in parent and returns the widget that holds it there (and owns it):
     // the container of the child window, or the widget that shows the off-screen frames. Called
     // once, before createContext().
@@ -169,11 +171,13 @@ private:
 
     const PictureQuality m_quality;
     std::unique_ptr<QOpenGLContext> m_context;
-    // High quality only: the slide textures, and the multisampled target when the visual has
-    // no samples.
+    // High quality only: the slide textures, and the multisampled target when the edges are
+    // multisampled.
     std::unique_ptr<MipmappedTextures> m_highTextures;
     std::unique_ptr<MultisampleTarget> m_multisample;
-    Antialiasing m_antialiasing = Antialiasing::None;
+    RendererReport m_renderer;
+    EdgeSmoothing m_edgeSmoothing = EdgeSmoothing::None;
+    std::string m_edgeSmoothingReason;
     int m_maxTextureSize = 0;
     const bool m_offScreen;
     // Off screen only: the context's surface, the framebuffer drawn into, the widget showing

@@ -1354,7 +1354,7 @@ TEST(FramePacerTest, FramesOfUnevenCostReachTheScreenOnTheBeat)
     host.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
     ASSERT_EQ(surface->createContext(), SlideSurface::Failure::None);
-    FramePacer pacer(surface, SlideMotion::Smooth, 30);
+    FramePacer pacer(surface->presenter(), SlideMotion::Smooth, 30);
     std::vector<Clock::time_point> shown;
     QEventLoop loop;
     QObject::connect(&pacer, &FramePacer::frameDue, [&] {

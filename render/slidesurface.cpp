@@ -100,6 +100,10 @@ void SlideSurface::applyFixedState()
     // rasteriser still pays for (a fifth of the frame).
     if (m_edgeSmoothing != EdgeSmoothing::None)
         glDisable(GL_POLYGON_SMOOTH);
+    // Qt's painter switches multisampling off when it paints the status line or the pause
+    // marker; without it the multisampled framebuffer would resolve stair-stepped edges.
+    if (m_edgeSmoothing == EdgeSmoothing::Multisampling)
+        glEnable(GL_MULTISAMPLE);
 }
 
 void SlideSurface::setUpHighQuality()

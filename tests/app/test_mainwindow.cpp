@@ -795,6 +795,9 @@ TEST_F(MainWindowTest, SlantedEdgesAreSmoothOnTheScreenOnlyInHighQuality)
         slideTimer.stop();
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        // Text painted over a frame (a status line, the pause marker) must not leave the
+        // frames after it without their smoothing.
+        window->slideSurface()->showStatusLine(QStringLiteral("Now File(pic.bmp) Loading"));
         tick(*window);
         slideTimer.stop();
         ASSERT_EQ(window->frameCounter(), CameraFrame);

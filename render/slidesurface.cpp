@@ -6,6 +6,7 @@
 #include "render/multisampletarget.h"
 #include "render/rendererquery.h"
 #include "render/slideimage.h"
+#include "render/texturesize.h"
 
 #include <QExposeEvent>
 #include <QFont>
@@ -157,6 +158,8 @@ void SlideSurface::render()
         if (m_multisample)
             glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &frame);
         const bool resolve = m_multisample && m_multisample->bind(pixels);
+        if (m_highTextures)
+            applyLevelBias(pixels);
         SceneRenderer::drawFrame(pixels.width(), pixels.height(), *m_camera, m_scene,
                                  drawnTexture());
         if (m_edgeSmoothing == EdgeSmoothing::Outline)
@@ -167,6 +170,21 @@ void SlideSurface::render()
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     }
     paintOverlays();
+}
+
+void SlideSurface::applyLevelBias(QSize pixels)
+{
+    // The bias follows the surface's size and the texture's edge; it is worked out again only
+    // when either changes.
+    const int size = m_highTextures->currentSize();
+    if (size == 0)
+        return;
+    if (pixels != m_levelBiasPixels || size != m_levelBiasSize) {
+        m_levelBias = heldLevelBias(size, pixels.width(), pixels.height(), CameraPaths());
+        m_levelBiasPixels = pixels;
+        m_levelBiasSize = size;
+    }
+    glTexEnvf(GL_TEXTURE_FILTER_CONTROL, GL_TEXTURE_LOD_BIAS, m_levelBias);
 }
 
 void SlideSurface::paintOverlays()

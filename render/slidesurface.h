@@ -133,6 +133,8 @@ private:
     // Draws the frame shown now into the framebuffer bound.
     void render();
     void paintOverlays();
+    // High quality only: the texture level bias for a frame of `pixels` (see heldLevelBias()).
+    void applyLevelBias(QSize pixels);
 
     void setUpHighQuality();
     void applyFixedState();
@@ -144,6 +146,9 @@ private:
     // multisampled.
     std::unique_ptr<MipmappedTextures> m_highTextures;
     std::unique_ptr<MultisampleTarget> m_multisample;
+    float m_levelBias = 0.0f;
+    QSize m_levelBiasPixels;
+    int m_levelBiasSize = 0;
     RendererReport m_renderer;
     EdgeSmoothing m_edgeSmoothing = EdgeSmoothing::None;
     std::string m_edgeSmoothingReason;

@@ -40,9 +40,9 @@ class SlideImage;
 // In the high quality mode it draws with mipmapped slide textures that go up ahead of the
 // change (see MipmappedTextures) and smooths the polygons' edges as EdgeSmoothingChoice decides
 // for the renderer: with 4x multisampling through a framebuffer object resolved into the frame,
-// or with smoothed outlines drawn over the scene. The window's visual never has samples of its
-// own: what a software rasteriser does with them cannot be seen on its screen, and it pays for
-// them in every frame.
+// or with smoothed outlines drawn over the scene. The window's visual asks for no samples of its
+// own: the framebuffer object's can be forced and checked on any machine, and a software
+// rasteriser would pay for the visual's in every frame.
 class SlideSurface : public QWindow
 {
     Q_OBJECT

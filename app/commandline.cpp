@@ -145,8 +145,10 @@ Options:
   --quality=design     draw the pictures as Lumivane always has (the default)
   --quality=high       draw them sharp on large screens: textures that follow the
                        screen's resolution (up to 4096 x 4096), mipmaps against
-                       shimmer at a distance, 4x multisampled edges; costs more
-                       memory and drawing time
+                       shimmer at a distance, smoothed edges; costs more memory
+                       and drawing time. The edges get 4x multisampling on a
+                       graphics card and outline smoothing on a software
+                       renderer; stderr names the renderer and the method
   --help               show this text and exit
   --version            show the version and exit
 )";

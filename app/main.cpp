@@ -114,8 +114,7 @@ int main(int argc, char** argv)
     // The window's font family keeps its design name; IPA P Gothic draws it on Linux.
     QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
     setSlideshowSurfaceFormat(
-        QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->depth() : 24,
-        options.show.quality);
+        QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->depth() : 24);
 
     MainWindow window(std::move(options));
     window.show();

@@ -164,7 +164,7 @@ void MainWindow::createSurface()
     if (!startSurface(this, *m_surface, m_show.quality))
         m_surfaceWidget->hide();
     // The slide timer, or smooth motion's frames at the display's refresh.
-    m_pacer = new FramePacer(m_surface, m_show.motion,
+    m_pacer = new FramePacer(m_surface->presenter(), m_show.motion,
                              SlideCycle(1, m_show.motion, m_show.seconds).frameInterval(), this);
     connect(m_pacer, &FramePacer::frameDue, this, &MainWindow::slideTick);
 }

@@ -21,12 +21,14 @@ bool startSurface(QWidget* parent, SlideSurface& surface, PictureQuality quality
     }
     if (!surface.isSurfaceReady())
         return false;
-    if (quality == PictureQuality::High &&
-        surface.antialiasing() == SlideSurface::Antialiasing::None)
-        std::fprintf(stderr, "lumivane: %s\n",
-                     Console::tr("this display offers no multisampling; QUALITY=HIGH runs "
-                                 "without antialiasing")
-                         .toUtf8()
-                         .constData());
+    // The edges' method depends on the machine, and so does what the mode costs: the user who
+    // turned it on learns which one this display gets.
+    if (quality == PictureQuality::High)
+        std::fprintf(
+            stderr, "lumivane: %s\n",
+            Console::fill(Console::tr("QUALITY=HIGH on the renderer \"%1\": %2 (%3)"),
+                          {surface.renderer(), EdgeSmoothingChoice::nameOf(surface.edgeSmoothing()),
+                           surface.edgeSmoothingReason()})
+                .c_str());
     return true;
 }

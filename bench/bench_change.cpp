@@ -12,8 +12,9 @@
 // and, for 24 MP, how long the window takes to close while the first picture is being prepared.
 // Run it under a display of the size to measure:
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_change [CHANGES]
-// With --quality=high the show runs in the high quality mode (--no-multisampling: without its
-// multisampling, to see what the rest of it costs), and with --only=24 only the 24 MP pictures
+// With --quality=high the show runs in the high quality mode (--no-edge-smoothing: without its
+// edge smoothing, to see what the rest of it costs; LUMIVANE_EDGE_SMOOTHING=multisampling or
+// outline tries one method), and with --only=24 only the 24 MP pictures
 // are shown: for example the high quality mode's change at 3840 x 2160,
 //   xvfb-run -a -s "-screen 0 3840x2160x24" build/bench/bench_change 6 --quality=high --only=24
 #include "app/mainwindow.h"
@@ -231,22 +232,22 @@ int main(int argc, char** argv)
     TimingApplication app(argc, argv);
     int changes = 6;
     int only = 0;
-    bool noMultisampling = false;
+    bool noEdgeSmoothing = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--quality=high")
             g_quality = PictureQuality::High;
-        else if (argument == "--no-multisampling")
-            noMultisampling = true;
+        else if (argument == "--no-edge-smoothing")
+            noEdgeSmoothing = true;
         else if (argument.rfind("--only=", 0) == 0)
             only = std::atoi(argument.c_str() + 7);
         else
             changes = std::max(5, std::atoi(argv[i]));
     }
     QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
-    setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth(),
-                              noMultisampling ? PictureQuality::Design : g_quality);
-    SlideSurface::simulateNoMultisamplingForTesting(noMultisampling);
+    setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth());
+    if (noEdgeSmoothing)
+        SlideSurface::forceEdgeSmoothingForTesting(EdgeSmoothing::None);
     Messages::setPresenterForTesting([](Messages::Kind, const QString& text) {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     });

@@ -59,7 +59,7 @@ int main(int argc, char** argv)
                                        ? PictureQuality::High
                                        : PictureQuality::Design;
     QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
-    setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth(), quality);
+    setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth());
     Messages::setPresenterForTesting([](Messages::Kind, const QString& text) {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     });
@@ -106,12 +106,10 @@ int main(int argc, char** argv)
             window.slideTick();
     }
     const QSize size = window.size();
-    const SlideSurface::Antialiasing antialiasing = window.slideSurface()->antialiasing();
-    std::printf("window %dx%d, software GL, %s quality, antialiasing: %s\n", size.width(),
-                size.height(), quality == PictureQuality::High ? "high" : "design",
-                antialiasing == SlideSurface::Antialiasing::Visual        ? "multisampled visual"
-                : antialiasing == SlideSurface::Antialiasing::Framebuffer ? "multisampled FBO"
-                                                                          : "none");
+    std::printf("window %dx%d, %s, %s quality, edge smoothing: %s\n", size.width(), size.height(),
+                window.slideSurface()->renderer().c_str(),
+                quality == PictureQuality::High ? "high" : "design",
+                EdgeSmoothingChoice::nameOf(window.slideSurface()->edgeSmoothing()));
     std::printf("frame drawn and presented: median %.2f ms over %zu frames\n", median(frames),
                 frames.size());
     std::printf("tick that changes slide (prepared 12 MP JPEG): median %.1f ms over %zu changes\n",

@@ -21,6 +21,7 @@
 #include "render/camerapaths.h"
 #include "render/scenegeometry.h"
 #include "render/slideimage.h"
+#include "tests/support/screenmeasure.h"
 #include "tests/support/testpictures.h"
 
 #include <QImage>
@@ -39,40 +40,8 @@
 
 namespace {
 
-struct Point
-{
-    double x = 0;
-    double y = 0;
-};
-
-// Window coordinates (x right, y down from the top edge, pixel centres at +0.5) of a scene point
-// seen from `pose` on a width x height frame, as gluPerspective(60, aspect, ...) and gluLookAt
-// place it.
-Point project(const CameraPose& pose, int width, int height, double px, double py, double pz)
-{
-    const std::array<double, 3> f0{pose.centerX - pose.eyeX, pose.centerY - pose.eyeY,
-                                   pose.centerZ - pose.eyeZ};
-    const auto norm = [](std::array<double, 3> v) {
-        const double l = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-        return std::array<double, 3>{v[0] / l, v[1] / l, v[2] / l};
-    };
-    const auto cross = [](std::array<double, 3> a, std::array<double, 3> b) {
-        return std::array<double, 3>{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
-                                     a[0] * b[1] - a[1] * b[0]};
-    };
-    const auto f = norm(f0);
-    const auto s = norm(cross(f, {0, 1, 0}));
-    const auto u = cross(s, f);
-    const std::array<double, 3> d{px - pose.eyeX, py - pose.eyeY, pz - pose.eyeZ};
-    const double xv = d[0] * s[0] + d[1] * s[1] + d[2] * s[2];
-    const double yv = d[0] * u[0] + d[1] * u[1] + d[2] * u[2];
-    const double depth = d[0] * f[0] + d[1] * f[1] + d[2] * f[2];
-    const double focal = 1.0 / std::tan(30.0 * std::numbers::pi / 180.0);
-    const double aspect = double(float(double(width) / double(height)));
-    const double xn = xv * focal / aspect / depth;
-    const double yn = yv * focal / depth;
-    return {(xn + 1) / 2 * width, (1 - yn) / 2 * height};
-}
+using ScreenMeasure::Point;
+using ScreenMeasure::project;
 
 double luminance(QRgb c)
 {
@@ -360,41 +329,10 @@ int measureEdges(const std::string& framePath, const std::string& picturePath, i
     const std::optional<Picture> picture = pictureOf(picturePath);
     if (frame.isNull() || !picture)
         return 1;
-    const CameraPose pose = CameraPaths().pose(cameraFrame, path);
-    const double hw = std::abs(picture->scene[3].vertices[0].x);
-    const double hh = std::abs(picture->scene[3].vertices[0].y);
-    int crossed = 0;
-    int between = 0;
-    for (const double side : {-1.0, 1.0}) {
-        // The outer edge of the left or right bar; the bar lies towards the picture's centre.
-        const double ex = side * (hw + 20);
-        const Point a = project(pose, frame.width(), frame.height(), ex, -hh - 20, 0);
-        const Point b = project(pose, frame.width(), frame.height(), ex, hh + 20, 0);
-        const double inward = -side;
-        const int firstRow = int(std::ceil(std::min(a.y, b.y))) + 3;
-        const int lastRow = int(std::floor(std::max(a.y, b.y))) - 4;
-        const auto xAt = [&](double y) { return a.x + (b.x - a.x) * (y - a.y) / (b.y - a.y); };
-        for (int row = firstRow; row <= lastRow; ++row) {
-            const double xTop = xAt(row);
-            const double xBottom = xAt(row + 1);
-            const int from = int(std::floor(std::min(xTop, xBottom)));
-            const int to = int(std::floor(std::max(xTop, xBottom)));
-            const int in = inward > 0 ? to + 3 : from - 3;
-            const int out = inward > 0 ? from - 3 : to + 3;
-            if (out < 0 || in < 0 || out >= frame.width() || in >= frame.width())
-                continue;
-            const double lin = luminance(frame.pixel(in, row));
-            const double lout = luminance(frame.pixel(out, row));
-            if (std::abs(lin - lout) < 60)
-                continue;
-            for (int x = from; x <= to; ++x) {
-                const double t = (luminance(frame.pixel(x, row)) - lout) / (lin - lout);
-                ++crossed;
-                if (t > 0.1 && t < 0.9)
-                    ++between;
-            }
-        }
-    }
+    const ScreenMeasure::EdgeShare edges =
+        ScreenMeasure::slantedEdges(frame, picture->scene, CameraPaths().pose(cameraFrame, path));
+    const int crossed = edges.crossed;
+    const int between = edges.between;
     std::printf("edge pixels %d, in-between %d: share %.2f\n", crossed, between,
                 crossed ? double(between) / crossed : 0.0);
     return 0;

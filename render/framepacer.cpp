@@ -1,15 +1,15 @@
 #include "render/framepacer.h"
 
-#include "render/slidesurface.h"
+#include "render/framepresenter.h"
 
 #include <QScreen>
 
 #include <algorithm>
 #include <cmath>
 
-FramePacer::FramePacer(SlideSurface* surface, SlideMotion motion, int frameInterval,
+FramePacer::FramePacer(FramePresenter* presenter, SlideMotion motion, int frameInterval,
                        QObject* parent)
-    : QObject(parent), m_surface(surface), m_motion(motion)
+    : QObject(parent), m_presenter(presenter), m_motion(motion)
 {
     m_slideTimer.setObjectName(QStringLiteral("Timer_Slide"));
     m_slideTimer.setInterval(frameInterval);
@@ -18,16 +18,16 @@ FramePacer::FramePacer(SlideSurface* surface, SlideMotion motion, int frameInter
     m_refreshTimer.setSingleShot(true);
     m_refreshTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_refreshTimer, &QTimer::timeout, this, &FramePacer::smoothFrameDue);
-    connect(m_surface, &SlideSurface::frameRequested, this, [this] {
+    connect(m_presenter, &FramePresenter::frameRequested, this, [this] {
         if (m_followsSwaps.value_or(false))
             smoothFrameDue();
     });
-    connect(m_surface, &SlideSurface::exposeChanged, this, &FramePacer::exposeChanged);
+    connect(m_presenter, &FramePresenter::exposeChanged, this, &FramePacer::exposeChanged);
 }
 
 double FramePacer::refreshRate() const
 {
-    const QScreen* screen = m_surface->screen();
+    const QScreen* screen = m_presenter->screen();
     const double rate = screen ? screen->refreshRate() : 0;
     // Some X servers report nothing, or nonsense; 60 Hz is the common display.
     return rate >= 20 && rate <= 500 ? rate : 60;
@@ -42,8 +42,8 @@ void FramePacer::activate()
 {
     if (m_active)
         return;
-    if (!m_followsSwaps && m_surface->isSurfaceReady() && m_surface->showsFrames())
-        m_followsSwaps = m_surface->swapWaitsForRefresh(refreshRate());
+    if (!m_followsSwaps && m_presenter->isReady() && m_presenter->showsFrames())
+        m_followsSwaps = m_presenter->swapWaitsForRefresh(refreshRate());
     m_active = true;
     m_deadline = Clock::now();
 }
@@ -79,8 +79,8 @@ void FramePacer::frameDone()
     activate();
     // Only a frame asked for by the pacer tells how long a frame takes from the request; one
     // drawn when a waited-for picture arrived was not asked for.
-    if (m_askedAt && !m_followsSwaps.value_or(false) && m_surface->lastDrawnAt() >= *m_askedAt) {
-        m_drawTimes[m_drawCount % m_drawTimes.size()] = m_surface->lastDrawnAt() - *m_askedAt;
+    if (m_askedAt && !m_followsSwaps.value_or(false) && m_presenter->lastDrawnAt() >= *m_askedAt) {
+        m_drawTimes[m_drawCount % m_drawTimes.size()] = m_presenter->lastDrawnAt() - *m_askedAt;
         ++m_drawCount;
     }
     scheduleNext();
@@ -118,7 +118,7 @@ void FramePacer::waitForPicture()
 void FramePacer::scheduleNext()
 {
     if (m_followsSwaps.value_or(false)) {
-        m_surface->requestUpdate();
+        m_presenter->requestFrame();
         return;
     }
     const auto period = std::chrono::duration_cast<Clock::duration>(
@@ -137,23 +137,23 @@ void FramePacer::smoothFrameDue()
 {
     if (!m_active)
         return;
-    // A hidden surface is asked for nothing; the frames go on when it is shown again.
-    m_stalled = m_surface->isSurfaceReady() && !m_surface->showsFrames();
+    // Frames nobody sees are not asked for; the frames go on when it is shown again.
+    m_stalled = m_presenter->isReady() && !m_presenter->showsFrames();
     if (m_stalled)
         return;
     m_askedAt = Clock::now();
     if (!m_followsSwaps.value_or(false))
-        m_surface->presentNoSoonerThan(m_deadline);
+        m_presenter->presentNoSoonerThan(m_deadline);
     emit frameDue();
     m_askedAt.reset();
     // A tick that presented nothing (a change waiting for its picture) leaves no wait behind
     // for a later presentation.
-    m_surface->presentNoSoonerThan(std::nullopt);
+    m_presenter->presentNoSoonerThan(std::nullopt);
 }
 
 void FramePacer::exposeChanged()
 {
-    if (m_active && m_stalled && m_surface->showsFrames()) {
+    if (m_active && m_stalled && m_presenter->showsFrames()) {
         m_stalled = false;
         m_deadline = Clock::now();
         m_refreshTimer.start(0);

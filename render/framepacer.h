@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <optional>
 
-class SlideSurface;
+class FramePresenter;
 
 // Asks for the show's frames (frameDue()), in either motion.
 //
@@ -23,18 +23,19 @@ class SlideSurface;
 // as one is done, and the swap keeps the beat. Where it does not wait (a virtual or remote X
 // server), a precise timer keeps it, aimed at fixed deadlines one refresh period apart so that
 // millisecond rounding does not add up. There the frame is asked for a little ahead of its
-// deadline, by as much as the recent frames took to draw, and the surface holds the drawn frame
+// deadline, by as much as the recent frames took to draw, and the presenter holds the drawn frame
 // back until the deadline: frames reach the screen on the beat even though some take longer to
 // draw than others (a change of picture, the camera close to the picture). Which of the two
-// applies is found out from the surface when the frames first start. Nothing is asked for while
-// the surface is hidden; the frames go on when it is shown again.
+// applies is found out from the presenter when the frames first start. Nothing is asked for
+// while the frames are not seen; they go on when they are seen again.
 class FramePacer : public QObject
 {
     Q_OBJECT
 
 public:
-    // `frameInterval` is the slide timer's, in ms.
-    FramePacer(SlideSurface* surface, SlideMotion motion, int frameInterval,
+    // `frameInterval` is the slide timer's, in ms. The frames reach the screen through
+    // `presenter`, which says when they are seen and when the display asks for the next one.
+    FramePacer(FramePresenter* presenter, SlideMotion motion, int frameInterval,
                QObject* parent = nullptr);
 
     SlideMotion motion() const { return m_motion; }
@@ -72,12 +73,12 @@ private:
     void smoothFrameDue();
     void exposeChanged();
 
-    SlideSurface* m_surface;
+    FramePresenter* m_presenter;
     const SlideMotion m_motion;
     QTimer m_slideTimer;   // Timer_Slide, frames motion
     QTimer m_refreshTimer; // smooth motion where the swap does not wait
     bool m_active = false;
-    // A smooth frame fell due while the surface was hidden.
+    // A smooth frame fell due while the frames were not seen.
     bool m_stalled = false;
     std::optional<bool> m_followsSwaps;
     // The deadline of the next frame: when it is to reach the screen.

@@ -50,21 +50,48 @@ void buildMipLevels(std::span<std::uint8_t> chain, const TextureLayout& layout)
 {
     if (chain.size() < layout.bytes())
         throw std::invalid_argument("buildMipLevels: the chain is smaller than its layout");
+    // Each texel covers the 2 x 2 texels beneath it and half a texel's ring around them: the 4 x
+    // 4 texels centred on it, whose mean has no trace left of a pattern at the finer level's
+    // Nyquist frequency, whatever its phase. The 2 x 2 mean keeps such a pattern (one-texel
+    // stripes that line up with the pairs) at full contrast in the next level, where it shimmers
+    // as soon as that level is drawn. Rows first, then columns; beyond the edge the edge repeats.
+    std::vector<std::uint8_t> padded;
+    std::vector<std::uint16_t> rows;
     for (int level = 1; level < layout.levelCount(); ++level) {
         const int edge = layout.levelSize(level);
-        const std::size_t aboveStride = std::size_t(layout.levelSize(level - 1)) * 3;
+        const int aboveEdge = edge * 2;
+        const std::size_t aboveStride = std::size_t(aboveEdge) * 3;
+        const std::size_t stride = std::size_t(edge) * 3;
         const std::uint8_t* above = chain.data() + layout.levelOffset(level - 1);
         std::uint8_t* out = chain.data() + layout.levelOffset(level);
-        for (int row = 0; row < edge; ++row) {
-            const std::uint8_t* lower = above + std::size_t(2 * row) * aboveStride;
-            const std::uint8_t* upper = lower + aboveStride;
-            for (int i = 0; i < edge * 3; ++i) {
-                // Texel i / 3 of this level covers texels 2 * (i / 3) and 2 * (i / 3) + 1 above;
-                // byte i % 3 is its channel.
-                const int left = (i / 3) * 6 + i % 3;
-                *out++ = static_cast<std::uint8_t>(
-                    (lower[left] + lower[left + 3] + upper[left] + upper[left + 3] + 2) / 4);
+        // Sums of four texels along each row of the level above, one per texel of this level,
+        // from a copy of the row with its edge texels repeated once on either side.
+        padded.resize(aboveStride + 6);
+        rows.resize(std::size_t(aboveEdge) * stride);
+        for (int y = 0; y < aboveEdge; ++y) {
+            const std::uint8_t* row = above + std::size_t(y) * aboveStride;
+            std::memcpy(padded.data() + 3, row, aboveStride);
+            std::memcpy(padded.data(), row, 3);
+            std::memcpy(padded.data() + 3 + aboveStride, row + aboveStride - 3, 3);
+            std::uint16_t* sums = rows.data() + std::size_t(y) * stride;
+            // Texel x covers padded texels 2x .. 2x + 3.
+            const std::uint8_t* p = padded.data();
+            for (int x = 0; x < edge; ++x, p += 6, sums += 3) {
+                sums[0] = std::uint16_t(p[0] + p[3] + p[6] + p[9]);
+                sums[1] = std::uint16_t(p[1] + p[4] + p[7] + p[10]);
+                sums[2] = std::uint16_t(p[2] + p[5] + p[8] + p[11]);
             }
+        }
+        for (int y = 0; y < edge; ++y) {
+            const auto sumsOf = [&](int row) {
+                return rows.data() + std::size_t(std::clamp(row, 0, aboveEdge - 1)) * stride;
+            };
+            const std::uint16_t* a = sumsOf(2 * y - 1);
+            const std::uint16_t* b = sumsOf(2 * y);
+            const std::uint16_t* c = sumsOf(2 * y + 1);
+            const std::uint16_t* d = sumsOf(2 * y + 2);
+            for (std::size_t i = 0; i < stride; ++i)
+                *out++ = static_cast<std::uint8_t>((a[i] + b[i] + c[i] + d[i] + 8) / 16);
         }
     }
 }

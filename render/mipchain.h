@@ -35,7 +35,8 @@ void extendPictureEdges(std::span<std::uint8_t> image, int size, int pictureWidt
                         int pictureHeight);
 
 // Fills levels 1.. of `chain` (laid out as `layout` says) from level 0: each texel of a level is
-// the rounded mean of the 2 x 2 texels it covers in the level above.
+// the rounded mean of the 4 x 4 texels centred on the 2 x 2 it covers in the level above (the
+// edge texels repeated beyond the edge).
 void buildMipLevels(std::span<std::uint8_t> chain, const TextureLayout& layout);
 
 // Sharpens every level of `chain` in place with an unsharp mask of strength `amount`: each texel

@@ -45,6 +45,8 @@ public:
 
     // The texture to draw the picture with; 0 before the first picture.
     unsigned current() const { return m_current.name; }
+    // The edge of the texture drawn now (0 before any).
+    int currentSize() const { return m_current.name != 0 ? m_current.layout.size : 0; }
     int currentKey() const { return m_current.key; }
 
     // Deletes both texture objects. Also done by the destructor, which must then run with the

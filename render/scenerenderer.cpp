@@ -31,6 +31,30 @@ GLuint makeSlideTexture(const std::uint8_t* pixels)
     return name;
 }
 
+// Sends the scene's polygons, in order, with their colours, normals and texture coordinates.
+// Texture object 0 never holds an image, so everything but the picture is drawn in its vertex
+// colours.
+void drawPolygons(const Scene& scene, unsigned textureName)
+{
+    for (const ScenePolygon& polygon : scene) {
+        if (polygon.textured)
+            glBindTexture(GL_TEXTURE_2D, textureName);
+        glBegin(GL_POLYGON);
+        glNormal3f(polygon.nx, polygon.ny, polygon.nz);
+        for (const SceneVertex& v : polygon.vertices) {
+            // A colour stays in force, also across polygons, until the next one is given.
+            if (v.hasColour)
+                glColor3f(v.r, v.g, v.b);
+            if (v.hasTexCoord)
+                glTexCoord2d(v.s, v.t);
+            glVertex3f(v.x, v.y, v.z);
+        }
+        glEnd();
+        if (polygon.textured)
+            glBindTexture(GL_TEXTURE_2D, 0);
+    }
+}
+
 } // namespace
 
 unsigned uploadSlideTexture(unsigned previousName, bool previousCreated, const std::uint8_t* pixels)
@@ -83,25 +107,33 @@ void drawFrame(int width, int height, const CameraPose& camera, const Scene& sce
     glPolygonMode(GL_FRONT, GL_FILL);
     glBindTexture(GL_TEXTURE_2D, 0);
 
-    for (const ScenePolygon& polygon : scene) {
-        // Texture object 0 never holds an image, so everything but the picture is drawn in
-        // its vertex colours.
-        if (polygon.textured)
-            glBindTexture(GL_TEXTURE_2D, textureName);
-        glBegin(GL_POLYGON);
-        glNormal3f(polygon.nx, polygon.ny, polygon.nz);
-        for (const SceneVertex& v : polygon.vertices) {
-            // A colour stays in force, also across polygons, until the next one is given.
-            if (v.hasColour)
-                glColor3f(v.r, v.g, v.b);
-            if (v.hasTexCoord)
-                glTexCoord2d(v.s, v.t);
-            glVertex3f(v.x, v.y, v.z);
-        }
-        glEnd();
-        if (polygon.textured)
-            glBindTexture(GL_TEXTURE_2D, 0);
-    }
+    drawPolygons(scene, textureName);
+    glFlush();
+}
+
+void drawOutlines(const Scene& scene, unsigned textureName)
+{
+    // The outlines go over the polygons just drawn, as smoothed lines in the polygons' own
+    // colours and texels, blended by how much of each pixel they cover: a pixel just outside an
+    // edge takes a share of the polygon's colour, as with antialiased polygons. Pulled a little
+    // towards the camera, the lines pass the depth test against their own polygons, and they
+    // write no depth of their own; what lies in front of an edge still hides it.
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glEnable(GL_LINE_SMOOTH);
+    glHint(GL_LINE_SMOOTH_HINT, GL_NICEST);
+    glDepthMask(GL_FALSE);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+    glEnable(GL_POLYGON_OFFSET_LINE);
+    glPolygonOffset(-1.0f, -2.0f);
+
+    drawPolygons(scene, textureName);
+
+    glDisable(GL_POLYGON_OFFSET_LINE);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glDepthMask(GL_TRUE);
+    glDisable(GL_LINE_SMOOTH);
+    glDisable(GL_BLEND);
     glFlush();
 }
 

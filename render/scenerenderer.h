@@ -38,4 +38,9 @@ void uploadSlideRows(unsigned name, const std::uint8_t* pixels, int firstRow, in
 void drawFrame(int width, int height, const CameraPose& camera, const Scene& scene,
                unsigned textureName);
 
+// The high quality mode's cheap edge smoothing, after drawFrame() with the same scene and
+// texture: every polygon's outline again as a smoothed line, blended over the frame. Leaves the
+// fixed state as it found it.
+void drawOutlines(const Scene& scene, unsigned textureName);
+
 } // namespace SceneRenderer

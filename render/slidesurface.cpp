@@ -1,18 +1,19 @@
 #include "render/slidesurface.h"
 
+#include "render/childwindowpresenter.h"
+#include "render/frameviewpresenter.h"
 #include "render/mipmappedtextures.h"
 #include "render/multisampletarget.h"
+#include "render/rendererquery.h"
 #include "render/slideimage.h"
+#include "render/texturesize.h"
 
 #include <QExposeEvent>
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
-#include <QOffscreenSurface>
 #include <QOpenGLContext>
-#include <QOpenGLFramebufferObject>
 #include <QOpenGLPaintDevice>
-#include <QPaintEvent>
 #include <QPainter>
 #include <QWidget>
 
@@ -20,9 +21,7 @@
 #include <GL/glext.h>
 
 #include <algorithm>
-#include <array>
-#include <chrono>
-#include <thread>
+#include <cstdlib>
 #include <utility>
 
 namespace {
@@ -36,7 +35,7 @@ bool onWayland()
 }
 
 SlideSurface::Failure simulatedFailure = SlideSurface::Failure::None;
-bool simulatedNoMultisampling = false;
+std::optional<EdgeSmoothing> forcedEdgeSmoothing;
 
 // Text drawn straight onto the surface: the window's font, white, on an opaque blue background.
 void drawOpaqueText(QPainter& painter, const QString& text)
@@ -49,30 +48,16 @@ void drawOpaqueText(QPainter& painter, const QString& text)
 
 } // namespace
 
-// Shows the frames the surface draws off screen. It lies in the window like any other widget,
-// beneath the window's controls, and owns the surface.
-class SlideFrameView : public QWidget
-{
-public:
-    SlideFrameView(SlideSurface& surface, QWidget* parent) : QWidget(parent), m_surface(surface)
-    {
-        // The frame covers every pixel: there is no background to fill first.
-        setAttribute(Qt::WA_OpaquePaintEvent);
-    }
-
-protected:
-    void paintEvent(QPaintEvent* event) override
-    {
-        QPainter painter(this);
-        m_surface.paintView(painter, event->rect());
-    }
-
-private:
-    SlideSurface& m_surface;
-};
-
 SlideSurface::SlideSurface(PictureQuality quality) : m_quality(quality), m_offScreen(onWayland())
 {
+    // The way to the screen is chosen once, by the window system.
+    if (m_offScreen) {
+        m_presenter = std::make_unique<FrameViewPresenter>(*this);
+    } else {
+        auto presenter = std::make_unique<ChildWindowPresenter>(*this);
+        m_childWindow = presenter.get();
+        m_presenter = std::move(presenter);
+    }
     setObjectName(QStringLiteral("SlideSurface"));
     setSurfaceType(QSurface::OpenGLSurface);
     setFormat(QSurfaceFormat::defaultFormat());
@@ -88,33 +73,20 @@ SlideSurface::~SlideSurface()
 
 QWidget* SlideSurface::embedIn(QWidget* parent)
 {
-    if (!m_offScreen)
-        return QWidget::createWindowContainer(this, parent);
-    auto* view = new SlideFrameView(*this, parent);
-    // The view owns the surface, as a window container owns its window.
-    QObject::setParent(view);
-    m_view = view;
-    return view;
+    return m_presenter->embedIn(parent);
 }
 
 SlideSurface::Failure SlideSurface::createContext()
 {
-    if (m_offScreen) {
-        m_offscreenSurface = std::make_unique<QOffscreenSurface>();
-        m_offscreenSurface->setFormat(requestedFormat());
-        m_offscreenSurface->create();
-    } else {
-        // The native window must exist before a context can be made current on it.
-        create();
-    }
+    QSurface* target = m_presenter->prepareSurface(requestedFormat());
     m_context = std::make_unique<QOpenGLContext>();
     m_context->setFormat(requestedFormat());
     if (simulatedFailure == Failure::CreateContext || !m_context->create())
         return Failure::CreateContext;
-    QSurface* target = m_offScreen ? static_cast<QSurface*>(m_offscreenSurface.get()) : this;
     if (simulatedFailure == Failure::MakeCurrent || !m_context->makeCurrent(target))
         return Failure::MakeCurrent;
     m_ready = true;
+    m_presenter->attach(m_context.get(), target, [this] { render(); });
     if (m_quality == PictureQuality::High)
         setUpHighQuality();
     applyFixedState();
@@ -124,10 +96,15 @@ SlideSurface::Failure SlideSurface::createContext()
 void SlideSurface::applyFixedState()
 {
     SceneRenderer::applyFixedState();
-    // Multisampling takes the place of polygon smoothing, which OpenGL ignores while it
-    // multisamples but which Mesa's software rasteriser still pays for (a fifth of the frame).
-    if (m_antialiasing != Antialiasing::None)
+    // Multisampling or the outlines take the place of polygon smoothing, which shows nothing
+    // without blending (and OpenGL ignores while it multisamples) but which Mesa's software
+    // rasteriser still pays for (a fifth of the frame).
+    if (m_edgeSmoothing != EdgeSmoothing::None)
         glDisable(GL_POLYGON_SMOOTH);
+    // Qt's painter switches multisampling off when it paints the status line or the pause
+    // marker; without it the multisampled framebuffer would resolve stair-stepped edges.
+    if (m_edgeSmoothing == EdgeSmoothing::Multisampling)
+        glEnable(GL_MULTISAMPLE);
 }
 
 void SlideSurface::setUpHighQuality()
@@ -137,16 +114,17 @@ void SlideSurface::setUpHighQuality()
     m_maxTextureSize = maxSize;
     m_highTextures = std::make_unique<MipmappedTextures>(MipmappedTextures::anisotropyOffered());
 
-    // Off screen (Wayland) the frame goes into a framebuffer object of its own, never into the
-    // surface's samples.
-    if (!simulatedNoMultisampling && !m_offScreen && m_context->format().samples() >= 2) {
-        m_antialiasing = Antialiasing::Visual;
-    } else if (!simulatedNoMultisampling && MultisampleTarget::isAvailable()) {
-        m_antialiasing = Antialiasing::Framebuffer;
+    m_renderer = queryCurrentRenderer();
+    const std::optional<EdgeSmoothing> forced =
+        forcedEdgeSmoothing
+            ? forcedEdgeSmoothing
+            : EdgeSmoothingChoice::forcedBy(std::getenv(EdgeSmoothingChoice::ForceVariable));
+    const EdgeSmoothingChoice choice =
+        EdgeSmoothingChoice::choose(m_renderer, forced, &MultisampleTarget::isAvailable);
+    m_edgeSmoothing = choice.method();
+    m_edgeSmoothingReason = choice.reason();
+    if (m_edgeSmoothing == EdgeSmoothing::Multisampling)
         m_multisample = std::make_unique<MultisampleTarget>();
-    } else {
-        m_antialiasing = Antialiasing::None;
-    }
 }
 
 void SlideSurface::simulateFailureForTesting(Failure failure)
@@ -154,39 +132,14 @@ void SlideSurface::simulateFailureForTesting(Failure failure)
     simulatedFailure = failure;
 }
 
-void SlideSurface::simulateNoMultisamplingForTesting(bool simulate)
+void SlideSurface::forceEdgeSmoothingForTesting(std::optional<EdgeSmoothing> method)
 {
-    simulatedNoMultisampling = simulate;
+    forcedEdgeSmoothing = method;
 }
 
 bool SlideSurface::makeCurrent()
 {
-    if (!m_ready)
-        return false;
-    if (m_offScreen)
-        return m_context->makeCurrent(m_offscreenSurface.get());
-    return m_context->makeCurrent(this);
-}
-
-bool SlideSurface::bindFramebuffer()
-{
-    // The surface takes the view's size, and the framebuffer the surface's size in device
-    // pixels. No alpha channel: the frame is opaque, as on a window of its own.
-    if (m_view && size() != m_view->size())
-        resize(m_view->size());
-    const QSize pixels(int(width() * devicePixelRatio()), int(height() * devicePixelRatio()));
-    if (pixels.isEmpty())
-        return false;
-    if (!m_framebuffer || m_framebuffer->size() != pixels) {
-        m_framebuffer.reset();
-        m_framebuffer = std::make_unique<QOpenGLFramebufferObject>(
-            pixels, QOpenGLFramebufferObject::Depth, GLenum(GL_TEXTURE_2D), GLenum(GL_RGB8));
-        if (!m_framebuffer->isValid()) {
-            m_framebuffer.reset();
-            return false;
-        }
-    }
-    return m_framebuffer->bind();
+    return m_ready && m_presenter->makeCurrent();
 }
 
 unsigned SlideSurface::drawnTexture() const
@@ -205,14 +158,33 @@ void SlideSurface::render()
         if (m_multisample)
             glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &frame);
         const bool resolve = m_multisample && m_multisample->bind(pixels);
+        if (m_highTextures)
+            applyLevelBias(pixels);
         SceneRenderer::drawFrame(pixels.width(), pixels.height(), *m_camera, m_scene,
                                  drawnTexture());
+        if (m_edgeSmoothing == EdgeSmoothing::Outline)
+            SceneRenderer::drawOutlines(m_scene, drawnTexture());
         if (resolve)
             m_multisample->resolveInto(unsigned(frame));
     } else {
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     }
     paintOverlays();
+}
+
+void SlideSurface::applyLevelBias(QSize pixels)
+{
+    // The bias follows the surface's size and the texture's edge; it is worked out again only
+    // when either changes.
+    const int size = m_highTextures->currentSize();
+    if (size == 0)
+        return;
+    if (pixels != m_levelBiasPixels || size != m_levelBiasSize) {
+        m_levelBias = heldLevelBias(size, pixels.width(), pixels.height(), CameraPaths());
+        m_levelBiasPixels = pixels;
+        m_levelBiasSize = size;
+    }
+    glTexEnvf(GL_TEXTURE_FILTER_CONTROL, GL_TEXTURE_LOD_BIAS, m_levelBias);
 }
 
 void SlideSurface::paintOverlays()
@@ -245,141 +217,20 @@ void SlideSurface::paintOverlays()
     // QPainter's OpenGL engine switches depth testing and texturing off when it ends; put the
     // slideshow's fixed state back for the next frame.
     applyFixedState();
-    // The frame is read back from the off-screen framebuffer, whatever the painter left bound.
-    if (m_framebuffer)
-        m_framebuffer->bind();
-}
-
-void SlideSurface::present()
-{
-    // Drawn and shown now, not at the next turn of the event loop: the frame is on screen when
-    // this returns. An unexposed surface has nothing to show. On Wayland a hidden window is
-    // not drawn at all: its compositor takes no frames from it, and the show must neither wait
-    // for one nor draw for nobody.
-    if (m_offScreen) {
-        if (viewExposed() && renderOffScreen()) {
-            frameDrawn();
-            m_view->repaint();
-        }
-        return;
-    }
-    if (!isExposed() || !makeCurrent())
-        return;
-    render();
-    if (m_presentAt)
-        glFinish(); // the drawing is done before the wait, not in the swap after it
-    frameDrawn();
-    m_context->swapBuffers(this);
-}
-
-void SlideSurface::frameDrawn()
-{
-    m_drawnAt = Clock::now();
-    if (!m_presentAt)
-        return;
-    // The wait is never longer than a slow display's refresh: a time far ahead is a mistake, and
-    // the show must not stall on it.
-    constexpr auto Longest = std::chrono::milliseconds(50);
-    const Clock::time_point at = std::min(*m_presentAt, m_drawnAt + Longest);
-    m_presentAt.reset();
-    std::this_thread::sleep_until(at);
-}
-
-bool SlideSurface::viewExposed() const
-{
-    if (m_view == nullptr || !m_view->isVisible())
-        return false;
-    const QWindow* window = m_view->window()->windowHandle();
-    return window != nullptr && window->isExposed();
-}
-
-bool SlideSurface::renderOffScreen()
-{
-    if (!makeCurrent() || !bindFramebuffer())
-        return false;
-    render();
-    m_frame = readFrame();
-    return true;
-}
-
-void SlideSurface::paintView(QPainter& painter, const QRect& area)
-{
-    // The first frame, and the first after a resize, is drawn when the view is painted.
-    const qreal ratio = devicePixelRatio();
-    const QSize pixels(int(m_view->width() * ratio), int(m_view->height() * ratio));
-    if (m_frame.size() != pixels && !renderOffScreen()) {
-        painter.fillRect(area, kBlue);
-        return;
-    }
-    m_frame.setDevicePixelRatio(ratio);
-    painter.drawImage(QPointF(area.topLeft()), m_frame,
-                      QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
-    // The view is painted when its window is exposed again: frames that stopped while it was
-    // hidden may go on.
-    emit exposeChanged();
-}
-
-QImage SlideSurface::readFrame()
-{
-    // Read as 0xAARRGGBB words; the frame has no alpha channel, so every pixel reads opaque.
-    // OpenGL hands the bottom row first; Mesa can hand the top row first instead, which saves
-    // turning the image over afterwards.
-    const int w = int(width() * devicePixelRatio());
-    const int h = int(height() * devicePixelRatio());
-    QImage image(w, h, QImage::Format_RGB32);
-    const bool topRowFirst = m_context->hasExtension(QByteArrayLiteral("GL_MESA_pack_invert"));
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    if (topRowFirst)
-        glPixelStorei(GL_PACK_INVERT_MESA, GL_TRUE);
-    glReadBuffer(m_offScreen ? GL_COLOR_ATTACHMENT0 : GL_BACK);
-    glReadPixels(0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, image.bits());
-    if (topRowFirst)
-        glPixelStorei(GL_PACK_INVERT_MESA, GL_FALSE);
-    else
-        image.mirror();
-    return image;
+    m_presenter->rebindFrame();
 }
 
 void SlideSurface::exposeEvent(QExposeEvent*)
 {
-    present();
-    emit exposeChanged();
+    if (m_childWindow)
+        m_childWindow->windowExposed();
 }
 
 bool SlideSurface::event(QEvent* event)
 {
-    if (event->type() == QEvent::UpdateRequest)
-        emit frameRequested();
+    if (event->type() == QEvent::UpdateRequest && m_childWindow)
+        m_childWindow->updateRequested();
     return QWindow::event(event);
-}
-
-bool SlideSurface::swapWaitsForRefresh(double refreshRate)
-{
-    if (m_swapWaits)
-        return *m_swapWaits;
-    // Off-screen frames are never swapped: a timer paces them.
-    if (m_offScreen)
-        return false;
-    if (!isExposed() || !makeCurrent())
-        return false;
-    // Frames swapped back to back come one refresh apart when the swap waits, and as fast as
-    // they are drawn when it does not. The first swaps may go through at once while the
-    // driver's queue fills, so only the last ones count, and the shortest of them decides: a
-    // busy machine can make a swap late, but not early.
-    constexpr int Swaps = 7;
-    constexpr int Counted = 4;
-    std::array<std::chrono::steady_clock::time_point, Swaps> done{};
-    for (auto& at : done) {
-        render();
-        m_context->swapBuffers(this);
-        glFinish();
-        at = std::chrono::steady_clock::now();
-    }
-    std::chrono::duration<double> shortest = done[Swaps - 1] - done[Swaps - 2];
-    for (int i = Swaps - Counted; i < Swaps; ++i)
-        shortest = std::min<std::chrono::duration<double>>(shortest, done[i] - done[i - 1]);
-    m_swapWaits = shortest.count() >= 0.75 / refreshRate;
-    return *m_swapWaits;
 }
 
 void SlideSurface::presentFrame(const CameraPose& camera, const SceneRenderer::Scene& scene)
@@ -388,19 +239,19 @@ void SlideSurface::presentFrame(const CameraPose& camera, const SceneRenderer::S
     m_scene = scene;
     m_statusLine.clear();
     m_pauseMarker = false;
-    present();
+    m_presenter->present();
 }
 
 void SlideSurface::showStatusLine(const QString& text)
 {
     m_statusLine = text;
-    present();
+    m_presenter->present();
 }
 
 void SlideSurface::showPauseMarker()
 {
     m_pauseMarker = true;
-    present();
+    m_presenter->present();
 }
 
 void SlideSurface::uploadTexture(const std::uint8_t* pixels)
@@ -471,8 +322,8 @@ void SlideSurface::releaseSurface()
                 SceneRenderer::deleteSlideTexture(m_stagedName);
             m_highTextures.reset();
             m_multisample.reset();
-            m_framebuffer.reset();
         }
+        m_presenter->release();
         m_context->doneCurrent();
     }
     m_highTextures.reset();
@@ -481,16 +332,13 @@ void SlideSurface::releaseSurface()
     m_stagedKey = -1;
     m_textureCreated = false;
     m_ready = false;
-    m_framebuffer.reset();
     m_context.reset();
-    m_offscreenSurface.reset();
-    m_frame = QImage();
 }
 
 QImage SlideSurface::grabFrame()
 {
-    if (!makeCurrent() || (m_offScreen && !bindFramebuffer()))
+    if (!m_ready || !m_presenter->bindFrame())
         return {};
     render();
-    return readFrame();
+    return m_presenter->readFrame();
 }

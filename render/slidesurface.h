@@ -1,6 +1,8 @@
 #pragma once
 
 #include "render/camerapaths.h"
+#include "render/edgesmoothing.h"
+#include "render/framepresenter.h"
 #include "render/mipchain.h"
 #include "render/picturequality.h"
 #include "render/scenerenderer.h"
@@ -13,15 +15,13 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
+class ChildWindowPresenter;
 class MipmappedTextures;
 class MultisampleTarget;
-class QOffscreenSurface;
 class QOpenGLContext;
-class QOpenGLFramebufferObject;
-class QPainter;
 class QWidget;
-class SlideFrameView;
 class SlideImage;
 
 // The window's OpenGL surface, with the program's one OpenGL context. It owns the slide texture,
@@ -29,20 +29,20 @@ class SlideImage;
 // over the last frame; what is painted over a frame stays until the next frame is presented.
 // A frame is on screen when presentFrame() returns.
 //
-// On X the surface is a native child window, drawn into directly and presented by swapping its
-// buffers; the window's controls are native windows stacked above it. On Wayland a native child
-// window is a subsurface, and Qt draws the controls of the window into the window's own buffer,
-// beneath every subsurface, so they would vanish under the scene. There the frames are drawn
-// into an off-screen framebuffer instead, read back, and shown by a plain widget that lies
-// beneath the controls like any other.
+// How a frame reaches the screen is its presenter's business (see FramePresenter): on X the
+// surface is a native child window presented by swapping its buffers, on Wayland the frames are
+// drawn off screen and shown by a plain widget beneath the window's controls. The frame pacer
+// deals with the presenter only.
 //
 // The surface takes no input: mouse presses over it reach the window beneath, which handles
 // them, and the keyboard focus stays with the window's controls.
 //
 // In the high quality mode it draws with mipmapped slide textures that go up ahead of the
-// change (see MipmappedTextures) and with 4x multisampling: from the window's visual where it
-// has samples, otherwise through a multisampled framebuffer object resolved into the frame, and
-// where neither can be had without antialiasing (antialiasing() then says None).
+// change (see MipmappedTextures) and smooths the polygons' edges as EdgeSmoothingChoice decides
+// for the renderer: with 4x multisampling through a framebuffer object resolved into the frame,
+// or with smoothed outlines drawn over the scene. The window's visual asks for no samples of its
+// own: the framebuffer object's can be forced and checked on any machine, and a software
+// rasteriser would pay for the visual's in every frame.
 class SlideSurface : public QWindow
 {
     Q_OBJECT
@@ -51,17 +51,15 @@ public:
     explicit SlideSurface(PictureQuality quality = PictureQuality::Design);
     ~SlideSurface() override;
 
-    // How the high quality mode's edges are smoothed.
-    enum class Antialiasing
-    {
-        None,
-        Visual,      // the window's visual has samples
-        Framebuffer, // a multisampled framebuffer object, resolved into the frame
-    };
-    Antialiasing antialiasing() const { return m_antialiasing; }
-    // Makes every later createContext() in the high quality mode find no multisampling, as on a
-    // display that offers none; tests and benchmarks use it to see the mode without it.
-    static void simulateNoMultisamplingForTesting(bool simulate);
+    // How the high quality mode's edges are smoothed (None in the design's mode), and why.
+    EdgeSmoothing edgeSmoothing() const { return m_edgeSmoothing; }
+    const std::string& edgeSmoothingReason() const { return m_edgeSmoothingReason; }
+    // The driver's renderer string, once the context exists.
+    const std::string& renderer() const { return m_renderer.renderer; }
+    // Makes every later createContext() in the high quality mode use `method`, as the developer's
+    // environment variable does (see EdgeSmoothingChoice); nullopt goes back to the choice.
+    // Tests and benchmarks use it to see each method on this machine.
+    static void forceEdgeSmoothingForTesting(std::optional<EdgeSmoothing> method);
     // Places the surface in parent and returns the widget that holds it there (and owns it):
     // the container of the child window, or the widget that shows the off-screen frames. Called
     // once, before createContext().
@@ -69,9 +67,11 @@ public:
     // Whether the frames are drawn off screen and shown by a plain widget (Wayland) rather than
     // by a child window of their own (X).
     bool drawsOffScreen() const { return m_offScreen; }
+    // How the frames reach the screen; what the frame pacer follows.
+    FramePresenter* presenter() const { return m_presenter.get(); }
     // Whether the frames drawn now reach the screen: the child window is exposed (X), or the
     // widget showing the off-screen frames is visible in an exposed window (Wayland).
-    bool showsFrames() const { return m_offScreen ? viewExposed() : isExposed(); }
+    bool showsFrames() const { return m_presenter->showsFrames(); }
 
     enum class Failure
     {
@@ -124,44 +124,17 @@ public:
     QString statusLine() const { return m_statusLine; }
     bool pauseMarkerShown() const { return m_pauseMarker; }
 
-    // Whether presenting a frame waits for the display's vertical blank at `refreshRate` Hz.
-    // Found out once, from a few frames of what the surface shows swapped back to back, and
-    // remembered; false while the surface cannot draw.
-    bool swapWaitsForRefresh(double refreshRate);
-
-    using Clock = std::chrono::steady_clock;
-    // The next frame presented is drawn at once but handed to the display no sooner than `at`
-    // (a frame drawn late goes at once). Where the swap does not wait for the display, this
-    // lets a frame drawn ahead reach the screen on the refresh's beat, however long it took to
-    // draw. Applies to one presentation only; nullopt takes it back.
-    void presentNoSoonerThan(std::optional<Clock::time_point> at) { m_presentAt = at; }
-    // When the last frame presented had been drawn, before any wait for its presentation time.
-    Clock::time_point lastDrawnAt() const { return m_drawnAt; }
-
-signals:
-    // The window system asks for the next frame (after QWindow::requestUpdate()).
-    void frameRequested();
-    // The surface has been exposed or hidden (showsFrames() says which).
-    void exposeChanged();
-
 protected:
     void exposeEvent(QExposeEvent* event) override;
     bool event(QEvent* event) override;
 
 private:
-    friend class SlideFrameView;
-
     bool makeCurrent();
-    bool bindFramebuffer();
+    // Draws the frame shown now into the framebuffer bound.
     void render();
     void paintOverlays();
-    void present();
-    QImage readFrame();
-    // A frame is drawn: notes when, then waits for its present time, if one was set.
-    void frameDrawn();
-    bool renderOffScreen();
-    bool viewExposed() const;
-    void paintView(QPainter& painter, const QRect& area);
+    // High quality only: the texture level bias for a frame of `pixels` (see heldLevelBias()).
+    void applyLevelBias(QSize pixels);
 
     void setUpHighQuality();
     void applyFixedState();
@@ -169,19 +142,21 @@ private:
 
     const PictureQuality m_quality;
     std::unique_ptr<QOpenGLContext> m_context;
-    // High quality only: the slide textures, and the multisampled target when the visual has
-    // no samples.
+    // High quality only: the slide textures, and the multisampled target when the edges are
+    // multisampled.
     std::unique_ptr<MipmappedTextures> m_highTextures;
     std::unique_ptr<MultisampleTarget> m_multisample;
-    Antialiasing m_antialiasing = Antialiasing::None;
+    float m_levelBias = 0.0f;
+    QSize m_levelBiasPixels;
+    int m_levelBiasSize = 0;
+    RendererReport m_renderer;
+    EdgeSmoothing m_edgeSmoothing = EdgeSmoothing::None;
+    std::string m_edgeSmoothingReason;
     int m_maxTextureSize = 0;
     const bool m_offScreen;
-    // Off screen only: the context's surface, the framebuffer drawn into, the widget showing
-    // the frames, and the last frame read back.
-    std::unique_ptr<QOffscreenSurface> m_offscreenSurface;
-    std::unique_ptr<QOpenGLFramebufferObject> m_framebuffer;
-    QWidget* m_view = nullptr;
-    QImage m_frame;
+    std::unique_ptr<FramePresenter> m_presenter;
+    // The presenter on X, which the window's own events go to; null on Wayland.
+    ChildWindowPresenter* m_childWindow = nullptr;
     bool m_ready = false;
     unsigned m_textureName = 0;
     bool m_textureCreated = false;
@@ -189,9 +164,6 @@ private:
     SceneRenderer::Scene m_scene{};
     QString m_statusLine;
     bool m_pauseMarker = false;
-    std::optional<bool> m_swapWaits;
-    std::optional<Clock::time_point> m_presentAt;
-    Clock::time_point m_drawnAt{};
     unsigned m_stagedName = 0;
     int m_stagedKey = -1;
     int m_stagedRows = 0;

@@ -2,7 +2,7 @@
 
 #include <QSurfaceFormat>
 
-void setSlideshowSurfaceFormat(int screenDepth, PictureQuality quality)
+void setSlideshowSurfaceFormat(int screenDepth)
 {
     QSurfaceFormat format;
     format.setRenderableType(QSurfaceFormat::OpenGL);
@@ -20,7 +20,5 @@ void setSlideshowSurfaceFormat(int screenDepth, PictureQuality quality)
     format.setAlphaBufferSize(0);
     format.setDepthBufferSize(32);
     format.setStencilBufferSize(0);
-    if (quality == PictureQuality::High)
-        format.setSamples(4);
     QSurfaceFormat::setDefaultFormat(format);
 }

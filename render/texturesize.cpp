@@ -97,3 +97,11 @@ int chooseTextureSize(int width, int height, double devicePixelRatio, int maxTex
         size *= 2;
     return size;
 }
+
+float heldLevelBias(int textureSize, int pixelWidth, int pixelHeight, const CameraPaths& paths)
+{
+    const double pixels = SmallestSize * heldPixelsPerUnit(pixelWidth, pixelHeight, paths);
+    if (pixels <= 0 || textureSize <= pixels)
+        return 0.0f;
+    return float(-0.5 * std::log2(double(textureSize) / pixels));
+}

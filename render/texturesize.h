@@ -15,3 +15,11 @@ int chooseTextureSize(int width, int height, double devicePixelRatio, int maxTex
 // Screen pixels per scene unit at the point of the largest picture (1024 x 1024 units) that is
 // seen closest over camera frames 100..120, on a surface of the given size.
 double heldPixelsPerUnit(int pixelWidth, int pixelHeight, const CameraPaths& paths);
+
+// The texture level bias for the high quality mode's slide texture of edge `textureSize` on a
+// surface of pixelWidth x pixelHeight device pixels: minus half the level at which the held
+// picture is drawn (log2 of texels per pixel there), or 0 where it is drawn at a texel per pixel
+// or magnified. The levels made of 4 x 4 means (see buildMipLevels) are softer than the picture
+// would need where the held picture falls between two levels (2560 x 1440: 2048 texels on 1277
+// pixels); half a level's bias gives its detail back and keeps fine patterns calm further away.
+float heldLevelBias(int textureSize, int pixelWidth, int pixelHeight, const CameraPaths& paths);

@@ -17,6 +17,7 @@
 #include <QScreen>
 
 #include <GL/gl.h>
+#include <GL/glext.h>
 
 #include <cstdio>
 #include <exception>
@@ -95,6 +96,10 @@ int runFrame(int argc, char** argv, const std::string& picture, const FrameReque
         high ? highTextures->current()
              : SceneRenderer::uploadSlideTexture(0, false, slide->texturePixels());
     const CameraPaths paths;
+    // The window's level bias for a screen of this size (see heldLevelBias()).
+    if (high)
+        glTexEnvf(GL_TEXTURE_FILTER_CONTROL, GL_TEXTURE_LOD_BIAS,
+                  heldLevelBias(highTextures->currentSize(), request.width, request.height, paths));
     SceneRenderer::drawFrame(request.width, request.height, paths.pose(request.frame, request.path),
                              buildScene(slide->imageWidth(), slide->imageHeight(),
                                         slide->texExtentS(), slide->texExtentT()),

@@ -28,6 +28,10 @@
         <translation>cannot open the frame log %1: %2</translation>
     </message>
     <message>
+        <source>QUALITY=HIGH on the renderer &quot;%1&quot;: %2 (%3)</source>
+        <translation>QUALITY=HIGH on the renderer &quot;%1&quot;: %2 (%3)</translation>
+    </message>
+    <message>
         <source>cannot open a display. Lumivane is a desktop program: start it from a desktop session (the DISPLAY variable names the X server).</source>
         <translation>cannot open a display. Lumivane is a desktop program: start it from a desktop session (the DISPLAY variable names the X server).</translation>
     </message>

@@ -49,10 +49,16 @@ TEST(HighQualityTextureSize, FollowsTheDevicePixelsOfTheWindow)
             << c.width << "x" << c.height << " at " << c.ratio << ", limit " << c.maxTexture;
     // The held picture at 1920 x 1080 covers 958 of its 1024 units' width.
     EXPECT_NEAR(heldPixelsPerUnit(1920, 1080, paths) * 1024, 958, 1);
+    // Half a level sharper where the held picture falls between levels: 2048 texels on 1277
+    // pixels at 2560 x 1440; hardly any at 1920 x 1080 and 3840 x 2160; none when magnified.
+    EXPECT_NEAR(heldLevelBias(2048, 2560, 1440, paths), -0.34, 0.01);
+    EXPECT_NEAR(heldLevelBias(1024, 1920, 1080, paths), -0.05, 0.01);
+    EXPECT_NEAR(heldLevelBias(2048, 3840, 2160, paths), -0.05, 0.01);
+    EXPECT_EQ(heldLevelBias(1024, 3840, 2160, paths), 0.0f);
 }
 
 // A 4 x 4 picture's levels: each texel the rounded mean of the four above it.
-TEST(HighQualityMipChain, EachLevelIsTheRoundedMeanOfTheOneAbove)
+TEST(HighQualityMipChain, EachLevelIsTheRoundedFourByFourMeanOfTheOneAbove)
 {
     const TextureLayout layout{4, true};
     ASSERT_EQ(layout.levelCount(), 3);
@@ -71,12 +77,14 @@ TEST(HighQualityMipChain, EachLevelIsTheRoundedMeanOfTheOneAbove)
         chain[std::size_t(i) * 3 + 2] = i == 5 ? 2 : 1;
     }
     buildMipLevels(chain, layout);
-    // Level 1, bottom row first: texels (0,0) from 0,10,40,50; (1,0) from 20,30,60,70; ...
+    // Level 1, bottom row first: texel (0,0) is the mean of rows 0,0,1,2 and columns 0,0,1,2 of
+    // level 0 (the edge repeats): red (2 x (0+0+10+20) + 40+40+50+60 + 80+80+90+100) / 16 = 37.5
+    // rounds to 38; green 3 of 4 columns at 255 gives 191; a one-texel pattern that a 2 x 2 mean
+    // would keep does not survive.
     const std::vector<std::uint8_t> level1(chain.begin() + 48, chain.begin() + 60);
-    EXPECT_EQ(level1, (std::vector<std::uint8_t>{25, 255, 1, 45, 0, 1, 105, 255, 1, 125, 0, 1}));
-    // Red (0 + 10 + 40 + 50) / 4 = 25; blue (1 + 2 + 1 + 1) / 4 = 1.25 rounds to 1.
+    EXPECT_EQ(level1, (std::vector<std::uint8_t>{38, 191, 1, 53, 64, 1, 98, 191, 1, 113, 64, 1}));
     const std::vector<std::uint8_t> level2(chain.begin() + 60, chain.end());
-    EXPECT_EQ(level2, (std::vector<std::uint8_t>{75, 128, 1}));
+    EXPECT_EQ(level2, (std::vector<std::uint8_t>{76, 128, 1}));
 }
 
 // The picture's last column and top row are repeated over the rest of the image; an empty

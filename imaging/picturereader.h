@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/colourprofile.h"
 #include "imaging/rgbimage.h"
 
 #include <cstdint>
@@ -50,6 +51,8 @@ struct DecodedPicture
     int height = 0;
     int reduction = 1;
     int orientation = 1;
+    // The colour space the file gives its pixels in; empty for sRGB.
+    PictureColourSpace colourSpace;
     // False when the file could not be read; `note` then says why.
     bool readable = false;
     // The decoder's fatal error or first warning; empty when there was neither.

@@ -1,0 +1,105 @@
+#include "tests/support/testprofiles.h"
+
+#include <lcms2.h>
+
+#include <stdexcept>
+#include <utility>
+
+namespace TestProfiles {
+
+namespace {
+
+std::vector<std::uint8_t> save(cmsHPROFILE profile)
+{
+    cmsUInt32Number size = 0;
+    if (!profile || !cmsSaveProfileToMem(profile, nullptr, &size))
+        throw std::runtime_error("cannot make the test profile");
+    std::vector<std::uint8_t> bytes(size);
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
+cmsToneCurve* srgbCurve()
+{
+    const double params[] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
+    return cmsBuildParametricToneCurve(nullptr, 4, params);
+}
+
+std::vector<std::uint8_t> rgb(cmsCIExyY white, cmsCIExyYTRIPLE primaries, cmsToneCurve* curve)
+{
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    std::vector<std::uint8_t> bytes = save(cmsCreateRGBProfile(&white, &primaries, curves));
+    cmsFreeToneCurve(curve);
+    return bytes;
+}
+
+constexpr cmsCIExyY D65{0.3127, 0.3290, 1.0};
+
+} // namespace
+
+std::vector<std::uint8_t> swapProfile()
+{
+    return rgb(D65, {{0.30, 0.60, 1.0}, {0.64, 0.33, 1.0}, {0.15, 0.06, 1.0}}, srgbCurve());
+}
+
+std::vector<std::uint8_t> displayP3Profile()
+{
+    return rgb(D65, {{0.680, 0.320, 1.0}, {0.265, 0.690, 1.0}, {0.150, 0.060, 1.0}}, srgbCurve());
+}
+
+std::vector<std::uint8_t> adobeRgbProfile()
+{
+    return rgb(D65, {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}},
+               cmsBuildGamma(nullptr, 563.0 / 256.0));
+}
+
+std::vector<std::uint8_t> proPhotoProfile()
+{
+    return rgb({0.3457, 0.3585, 1.0},
+               {{0.7347, 0.2653, 1.0}, {0.1596, 0.8404, 1.0}, {0.0366, 0.0001, 1.0}},
+               cmsBuildGamma(nullptr, 1.8));
+}
+
+std::vector<std::uint8_t> rec2020Profile()
+{
+    return rgb(D65, {{0.708, 0.292, 1.0}, {0.170, 0.797, 1.0}, {0.131, 0.046, 1.0}}, srgbCurve());
+}
+
+std::vector<std::uint8_t> srgbProfile()
+{
+    return save(cmsCreate_sRGBProfile());
+}
+
+std::vector<std::uint8_t> greyProfile()
+{
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, 2.2);
+    std::vector<std::uint8_t> bytes = save(cmsCreateGrayProfile(cmsD50_xyY(), curve));
+    cmsFreeToneCurve(curve);
+    return bytes;
+}
+
+RgbImage convertFromSrgb(const RgbImage& image, const std::vector<std::uint8_t>& profile,
+                         bool swapRedGreen)
+{
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHPROFILE target =
+        cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size()));
+    cmsHTRANSFORM transform =
+        cmsCreateTransform(srgb, TYPE_RGB_8, target, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC, 0);
+    if (!transform)
+        throw std::runtime_error("cannot convert the test picture");
+    RgbImage converted = image;
+    cmsDoTransform(transform, image.pixels.data(), converted.pixels.data(),
+                   static_cast<cmsUInt32Number>(image.pixels.size() / 3));
+    cmsDeleteTransform(transform);
+    cmsCloseProfile(target);
+    cmsCloseProfile(srgb);
+    if (swapRedGreen) {
+        for (std::size_t i = 0; i + 2 < converted.pixels.size(); i += 3)
+            std::swap(converted.pixels[i], converted.pixels[i + 1]);
+    }
+    return converted;
+}
+
+} // namespace TestProfiles

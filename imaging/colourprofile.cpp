@@ -140,6 +140,14 @@ std::string describeCicp(const CicpColour& cicp)
 
 } // namespace
 
+void PictureColourSpace::takeProfile(std::span<const std::uint8_t> profile)
+{
+    if (profile.size() > MaxProfileBytes)
+        note = TooLargeNote;
+    else
+        iccProfile.assign(profile.begin(), profile.end());
+}
+
 void ColourTransformRelease::operator()(void* transform) const
 {
     cmsDeleteTransform(transform);

@@ -38,6 +38,13 @@ struct PictureColourSpace
     std::string note;
 
     bool isTagged() const { return !iccProfile.empty() || cicp.has_value(); }
+
+    static constexpr const char* TooLargeNote =
+        "The embedded colour profile is larger than 4 MB; shown without colour conversion";
+
+    // Takes `profile`, the bytes a file embeds, as the colour space; one larger than
+    // MaxProfileBytes is left aside with a note. May throw std::bad_alloc.
+    void takeProfile(std::span<const std::uint8_t> profile);
 };
 
 // Little CMS objects are released by these; the header keeps the library's own out of sight.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include <libheif/heif.h>
 
@@ -32,6 +33,28 @@ void initialiseOnce()
         return true;
     }();
     (void)initialised;
+}
+
+// The colour space of the primary picture: its ICC profile ('prof' or 'rICC') when it has one,
+// else its CICP code points ('nclx'). libheif has already applied the matrix coefficients.
+PictureColourSpace colourSpaceOf(const heif_image_handle* handle)
+{
+    PictureColourSpace space;
+    const std::size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+    if (size > MaxProfileBytes) {
+        space.note = PictureColourSpace::TooLargeNote;
+    } else if (size > 0) {
+        std::vector<std::uint8_t> profile(size);
+        if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok)
+            space.iccProfile = std::move(profile);
+    } else {
+        heif_color_profile_nclx* nclx = nullptr;
+        if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx)
+            space.cicp = CicpColour{static_cast<int>(nclx->color_primaries),
+                                    static_cast<int>(nclx->transfer_characteristics)};
+        heif_nclx_color_profile_free(nclx);
+    }
+    return space;
 }
 
 DecodedPicture failure(const heif_error& error)
@@ -112,6 +135,7 @@ DecodedPicture readHeifData(std::span<const std::uint8_t> data, const PictureRea
     }
     picture.width = decodedWidth;
     picture.height = decodedHeight;
+    picture.colourSpace = colourSpaceOf(handle.get());
     picture.readable = true;
     return picture;
 }

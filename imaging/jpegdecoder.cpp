@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -248,6 +249,23 @@ int orientationOf(j_decompress_ptr cinfo)
     return 1;
 }
 
+// The ICC profile that the APP2 markers carry, put together by libjpeg, which warns about
+// chunks that do not fit together and then gives none. A profile that cannot be kept is left
+// aside with a note; the picture is read all the same.
+void takeColourProfile(j_decompress_ptr cinfo, PictureColourSpace& space)
+{
+    JOCTET* profile = nullptr;
+    unsigned int length = 0;
+    if (!jpeg_read_icc_profile(cinfo, &profile, &length))
+        return;
+    try {
+        space.takeProfile({profile, length});
+    } catch (const std::bad_alloc&) {
+        space.note = "Not enough memory for the colour profile";
+    }
+    std::free(profile);
+}
+
 // CMYK to RGB: each channel is the light its ink lets through, times what black lets through.
 // Adobe's programs store the ink inverted (255 = none) and mark such files with their APP14
 // marker; without it, 255 is full ink.
@@ -307,10 +325,13 @@ bool holdsItsProgressivePicture(j_decompress_ptr cinfo, std::uint64_t fileSize)
 bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecodeOptions& options,
                  JpegPicture& picture)
 {
-    // The EXIF block comes in an APP1 marker, which libjpeg keeps during this same read.
+    // The EXIF block comes in an APP1 marker and the colour profile in APP2 markers, which
+    // libjpeg keeps during this same read.
     jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(cinfo, TRUE);
     picture.orientation = orientationOf(cinfo);
+    takeColourProfile(cinfo, picture.colourSpace);
 
     cinfo->do_block_smoothing = TRUE;
     const bool grey = cinfo->jpeg_color_space == JCS_GRAYSCALE;

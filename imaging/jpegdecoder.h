@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/colourprofile.h"
 #include "imaging/rgbimage.h"
 
 #include <cstdint>
@@ -31,6 +32,8 @@ struct JpegPicture
     int height = 0;
     int reduction = 1;
     int orientation = 1;
+    // The ICC profile the APP2 markers carry, if any.
+    PictureColourSpace colourSpace;
 };
 
 struct JpegDecodeOptions

@@ -112,6 +112,7 @@ DecodedPicture fromJpeg(std::span<const std::uint8_t> data, const std::string* p
         result.height = picture->height;
         result.reduction = picture->reduction;
         result.orientation = picture->orientation;
+        result.colourSpace = std::move(picture->colourSpace);
         result.readable = true;
     }
     return result;

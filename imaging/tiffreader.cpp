@@ -198,6 +198,11 @@ DecodedPicture readTiffData(std::span<const std::uint8_t> data, const PictureRea
     picture.width = static_cast<int>(width);
     picture.height = static_cast<int>(height);
     picture.orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
+    std::uint32_t profileLength = 0;
+    const void* profile = nullptr;
+    if (TIFFGetField(tiff.get(), TIFFTAG_ICCPROFILE, &profileLength, &profile) && profile)
+        picture.colourSpace.takeProfile(
+            {static_cast<const std::uint8_t*>(profile), std::size_t{profileLength}});
     picture.readable = true;
     return picture;
 }

@@ -52,7 +52,10 @@ RgbaPicture sourceFor(Variant variant, int width, int height);
 
 // The file of `format` that holds `picture` as `variant` says, or nothing when the format has
 // no such variant. `picture` must suit the variant (see sourceFor). HEIC and AVIF are lossy.
-std::vector<std::uint8_t> encode(Format format, Variant variant, const RgbaPicture& picture);
+// `colourSpace` is embedded as the format keeps it: an ICC profile in PNG, WebP, TIFF, HEIC and
+// AVIF, CICP in HEIC and AVIF.
+std::vector<std::uint8_t> encode(Format format, Variant variant, const RgbaPicture& picture,
+                                 const PictureColourSpace& colourSpace = {});
 
 // The same, made to fit the format: GIF holds 256 colours and all-or-nothing transparency.
 RgbaPicture sourceFor(Format format, Variant variant, int width, int height);

@@ -69,11 +69,19 @@ std::vector<std::uint8_t> encodeJpeg(const RgbImage& image, const JpegOptions& o
             if (options.progressive) {
                 jpeg_simple_progression(&cinfo);
             }
+            if (options.fullChroma && !options.greyFromRed) {
+                cinfo.comp_info[0].h_samp_factor = 1;
+                cinfo.comp_info[0].v_samp_factor = 1;
+            }
         },
         [&](jpeg_compress_struct& cinfo) {
             if (!options.app1.empty()) {
                 jpeg_write_marker(&cinfo, JPEG_APP0 + 1, options.app1.data(),
                                   static_cast<unsigned int>(options.app1.size()));
+            }
+            if (!options.iccProfile.empty()) {
+                jpeg_write_icc_profile(&cinfo, options.iccProfile.data(),
+                                       static_cast<unsigned int>(options.iccProfile.size()));
             }
         },
         [&](std::size_t y) {

@@ -153,14 +153,18 @@ void ColourTransformRelease::operator()(void* transform) const
     cmsDeleteTransform(transform);
 }
 
-void ColourConversion::apply(std::uint8_t* rgb, std::size_t pixels) const
+void ColourConversion::run(const void* input, std::uint8_t* out, std::size_t pixels) const
 {
+    const cmsUInt32Number format = cmsGetTransformInputFormat(m_transform.get());
+    const std::size_t inBytes = T_CHANNELS(format) * (T_FLOAT(format) ? 4 : 1);
+    const auto* in = static_cast<const std::uint8_t*>(input);
     constexpr std::size_t Piece = std::size_t{1} << 24;
     while (pixels > 0) {
         const std::size_t count = std::min(pixels, Piece);
         // Little CMS converts in place when the input and output formats have the same size.
-        cmsDoTransform(m_transform.get(), rgb, rgb, static_cast<cmsUInt32Number>(count));
-        rgb += count * 3;
+        cmsDoTransform(m_transform.get(), in, out, static_cast<cmsUInt32Number>(count));
+        in += count * inBytes;
+        out += count * 3;
         pixels -= count;
     }
 }
@@ -175,10 +179,13 @@ struct ColourTransformCache::Entry
 {
     std::vector<std::uint8_t> iccProfile;
     std::optional<CicpColour> cicp;
+    Source source = Source::Rgb;
     Lookup lookup;
 
-    bool matches(const PictureColourSpace& space) const
+    bool matches(const PictureColourSpace& space, Source kind) const
     {
+        if (kind != source)
+            return false;
         if (!space.iccProfile.empty() || !iccProfile.empty())
             return iccProfile == space.iccProfile;
         return cicp == space.cicp;
@@ -228,11 +235,38 @@ std::string ColourTransformCache::setDisplayProfile(std::span<const std::uint8_t
 
 ColourTransformCache::Lookup ColourTransformCache::conversionFor(const PictureColourSpace& space)
 {
+    if (space.onScreen)
+        return {};
+    return lookUp(space, Source::Rgb);
+}
+
+ColourTransformCache& ColourTransformCache::plainSrgb()
+{
+    static ColourTransformCache cache;
+    return cache;
+}
+
+ColourTransformCache::Lookup ColourTransformCache::labConversion()
+{
+    return lookUp({}, Source::Lab);
+}
+
+ColourTransformCache::Lookup
+ColourTransformCache::cmykConversionFor(const std::vector<std::uint8_t>& profile, bool invertedInk)
+{
+    PictureColourSpace space;
+    space.iccProfile = profile;
+    return lookUp(space, invertedInk ? Source::InvertedCmyk : Source::Cmyk);
+}
+
+ColourTransformCache::Lookup ColourTransformCache::lookUp(const PictureColourSpace& space,
+                                                          Source kind)
+{
     std::lock_guard lock(m_mutex);
-    if (!space.isTagged() && m_target->isSrgb)
+    if (kind == Source::Rgb && !space.isTagged() && m_target->isSrgb)
         return {};
     for (auto entry = m_entries.begin(); entry != m_entries.end(); ++entry) {
-        if (entry->matches(space)) {
+        if (entry->matches(space, kind)) {
             m_entries.splice(m_entries.begin(), m_entries, entry);
             return entry->lookup;
         }
@@ -252,22 +286,31 @@ ColourTransformCache::Lookup ColourTransformCache::conversionFor(const PictureCo
             source = openProfile(*bytes);
         else
             made.note = "The colour space (" + describeCicp(*space.cicp) + ") is not known";
+    } else if (kind == Source::Lab) {
+        source = Profile(cmsCreateLab4ProfileTHR(colourContext(), nullptr));
     } else {
         source = Profile(cmsCreate_sRGBProfileTHR(colourContext()));
     }
-    if (source && made.note.empty()) {
-        if (cmsGetColorSpace(source.get()) != cmsSigRgbData)
-            made.note = "The colour profile is not for RGB pixels";
+    const bool cmyk = kind == Source::Cmyk || kind == Source::InvertedCmyk;
+    if (source && made.note.empty() && kind != Source::Lab) {
+        if (cmsGetColorSpace(source.get()) != (cmyk ? cmsSigCmykData : cmsSigRgbData))
+            made.note = cmyk ? "The colour profile is not for CMYK pixels"
+                             : "The colour profile is not for RGB pixels";
         else if (!isDeviceProfile(source.get()))
             made.note = "The colour profile is not one of a picture's colour space";
     }
     if (source && made.note.empty()) {
-        void* const transform = cmsCreateTransformTHR(
-            colourContext(), source.get(), TYPE_RGB_8, m_target->profile.get(), TYPE_RGB_8,
-            INTENT_PERCEPTUAL, cmsFLAGS_BLACKPOINTCOMPENSATION);
+        const cmsUInt32Number flags = cmsFLAGS_BLACKPOINTCOMPENSATION;
+        const cmsUInt32Number input = kind == Source::Rgb    ? TYPE_RGB_8
+                                      : kind == Source::Cmyk ? TYPE_CMYK_8
+                                      : kind == Source::Lab  ? TYPE_Lab_FLT
+                                                             : TYPE_CMYK_8_REV;
+        void* const transform =
+            cmsCreateTransformTHR(colourContext(), source.get(), input, m_target->profile.get(),
+                                  TYPE_RGB_8, INTENT_PERCEPTUAL, flags);
         if (!transform)
             made.note = "Little CMS refuses the colour profile";
-        else if (!keepsColours(transform))
+        else if (kind != Source::Rgb || !keepsColours(transform))
             made.conversion = std::make_shared<const ColourConversion>(transform);
         else
             cmsDeleteTransform(transform);
@@ -275,8 +318,13 @@ ColourTransformCache::Lookup ColourTransformCache::conversionFor(const PictureCo
     if (!made.note.empty())
         made.note += "; shown without colour conversion";
 
-    m_entries.push_front(
-        {space.iccProfile, space.iccProfile.empty() ? space.cicp : std::nullopt, made});
+    Entry entry;
+    entry.iccProfile = space.iccProfile;
+    if (space.iccProfile.empty())
+        entry.cicp = space.cicp;
+    entry.source = kind;
+    entry.lookup = made;
+    m_entries.push_front(std::move(entry));
     if (m_entries.size() > Capacity)
         m_entries.pop_back();
     return made;

@@ -36,6 +36,9 @@ struct PictureColourSpace
     std::vector<std::uint8_t> iccProfile;
     std::optional<CicpColour> cicp;
     std::string note;
+    // True when the decoder has already converted the pixels to the screen's colour space (a
+    // CMYK JPEG through its profile); nothing is left to convert.
+    bool onScreen = false;
 
     bool isTagged() const { return !iccProfile.empty() || cicp.has_value(); }
 
@@ -61,7 +64,20 @@ public:
     explicit ColourConversion(void* transform) : m_transform(transform) {}
 
     // Converts `pixels` R, G, B pixels in place.
-    void apply(std::uint8_t* rgb, std::size_t pixels) const;
+    void apply(std::uint8_t* rgb, std::size_t pixels) const { apply(rgb, rgb, pixels); }
+    // Converts `pixels` pixels from `in` (of the conversion's source kind: bytes, or floats for
+    // CIELab) to R, G, B at `out`.
+    void apply(const std::uint8_t* in, std::uint8_t* out, std::size_t pixels) const
+    {
+        run(in, out, pixels);
+    }
+    void apply(const float* in, std::uint8_t* out, std::size_t pixels) const
+    {
+        run(in, out, pixels);
+    }
+
+private:
+    void run(const void* in, std::uint8_t* out, std::size_t pixels) const;
 
 private:
     std::unique_ptr<void, ColourTransformRelease> m_transform;
@@ -95,6 +111,9 @@ public:
 
     // The one the slideshow's workers share.
     static ColourTransformCache& shared();
+    // One whose target stays sRGB, for decoding what has no RGB form of its own (CIELab)
+    // outside the high quality mode.
+    static ColourTransformCache& plainSrgb();
 
     // Makes `profile` the target (empty: sRGB) and forgets every conversion made so far. A
     // profile that cannot serve as the target (refused, not RGB, too large) leaves sRGB as the
@@ -105,8 +124,27 @@ public:
     // target is a display profile.
     Lookup conversionFor(const PictureColourSpace& space);
 
+    // The conversion of CMYK pixels, four bytes each, in the colour space of `profile`, to R, G,
+    // B in the target's: inverted ink (255 = no ink, as Adobe's programs store it) when
+    // `invertedInk`. A profile that is not a CMYK one gives no conversion and a note.
+    Lookup cmykConversionFor(const std::vector<std::uint8_t>& profile, bool invertedInk);
+
+    // The conversion of CIELab pixels (D50; three floats, L 0..100, a and b) to R, G, B in the
+    // target's colour space. It is exact rather than fast: Lab's axes are far from any screen's,
+    // and the tables Little CMS would make for 8-bit Lab are several levels off near the edge
+    // of the screen's gamut.
+    Lookup labConversion();
+
 private:
+    enum class Source
+    {
+        Rgb,
+        Cmyk,
+        InvertedCmyk,
+        Lab,
+    };
     struct Entry;
+    Lookup lookUp(const PictureColourSpace& space, Source source);
     struct Target;
 
     std::mutex m_mutex;

@@ -266,6 +266,28 @@ void takeColourProfile(j_decompress_ptr cinfo, PictureColourSpace& space)
     std::free(profile);
 }
 
+// The conversion of a CMYK file's ink through its embedded profile, when one is asked for and
+// the profile serves. The file's profile describes ink, so it leaves the picture's colour space
+// either way: the pixels are then on screen already, or made by the formula below (as sRGB),
+// with the reason noted.
+void chooseCmykConversion(const JpegDecodeOptions& options, bool invertedInk,
+                          PictureColourSpace& space,
+                          std::shared_ptr<const ColourConversion>& conversion)
+{
+    if (options.colourTransforms != nullptr && !space.iccProfile.empty()) {
+        try {
+            ColourTransformCache::Lookup lookup =
+                options.colourTransforms->cmykConversionFor(space.iccProfile, invertedInk);
+            conversion = std::move(lookup.conversion);
+            space.note = std::move(lookup.note);
+        } catch (const std::bad_alloc&) {
+            space.note = "Not enough memory for the colour profile";
+        }
+    }
+    space.iccProfile = {};
+    space.onScreen = conversion != nullptr;
+}
+
 // CMYK to RGB: each channel is the light its ink lets through, times what black lets through.
 // Adobe's programs store the ink inverted (255 = none) and mark such files with their APP14
 // marker; without it, 255 is full ink.
@@ -323,7 +345,7 @@ bool holdsItsProgressivePicture(j_decompress_ptr cinfo, std::uint64_t fileSize)
 // holds no object with a destructor: a fatal error may leave it through longjmp at any call.
 // The picture's pixels belong to the caller's `picture`.
 bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecodeOptions& options,
-                 JpegPicture& picture)
+                 JpegPicture& picture, std::shared_ptr<const ColourConversion>& cmykConversion)
 {
     // The EXIF block comes in an APP1 marker and the colour profile in APP2 markers, which
     // libjpeg keeps during this same read.
@@ -339,6 +361,8 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecod
     // ours.
     const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
     const bool invertedInk = cmyk && cinfo->saw_Adobe_marker;
+    if (cmyk)
+        chooseCmykConversion(options, invertedInk, picture.colourSpace, cmykConversion);
     if (grey) {
         cinfo->out_color_space = JCS_GRAYSCALE;
         cinfo->quantize_colors = TRUE;
@@ -426,7 +450,10 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecod
             }
         } else if (cmyk) {
             for (JDIMENSION k = 0; k < read; ++k) {
-                cmykToRgb(convertedRows[k], rows[k], width, invertedInk);
+                if (cmykConversion)
+                    cmykConversion->apply(convertedRows[k], rows[k], width);
+                else
+                    cmykToRgb(convertedRows[k], rows[k], width, invertedInk);
             }
         }
     }
@@ -445,6 +472,8 @@ bool decompress(const JpegInput& input, const JpegDecodeOptions& options, JpegPi
     ProgressManager progress{};
     // The source with its buffer lives on the heap: 64 KB is a lot for a worker's stack.
     const auto source = std::make_unique<InputSource>();
+    // Held here, above the return point, so that a fatal error cannot skip its release.
+    std::shared_ptr<const ColourConversion> cmykConversion;
     source->pub.init_source = startSource;
     source->pub.fill_input_buffer = fillSource;
     source->pub.skip_input_data = skipSource;
@@ -473,7 +502,7 @@ bool decompress(const JpegInput& input, const JpegDecodeOptions& options, JpegPi
     cinfo.mem->max_memory_to_use = static_cast<long>(MaxJpegWholePictureBytes + (64 << 20));
     cinfo.progress = &progress.pub;
     cinfo.src = &source->pub;
-    const bool decoded = readPicture(&cinfo, input, options, picture);
+    const bool decoded = readPicture(&cinfo, input, options, picture, cmykConversion);
     jpeg_destroy_decompress(&cinfo);
     if (diagnostic != nullptr) {
         *diagnostic = errors.message;

@@ -414,8 +414,11 @@ SlideImage::SlideImage(const TextureLayout& layout) : m_layout(layout) {}
 void SlideImage::prepare(const std::string& openPath, std::stop_token stop)
 {
     // The bitmap reader's exceptions leave this function before anything is written.
-    DecodedPicture picture = readPicture(
-        openPath, {.minimumLongerSide = minimumDecodedSide(m_layout.size), .stop = stop});
+    DecodedPicture picture =
+        readPicture(openPath, {.minimumLongerSide = minimumDecodedSide(m_layout.size),
+                               .stop = stop,
+                               .colourTransforms =
+                                   m_layout.mipmaps ? &ColourTransformCache::shared() : nullptr});
     m_colourNote.clear();
     if (picture.readable) {
         const std::span<std::uint8_t> level0 =

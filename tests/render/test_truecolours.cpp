@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -223,6 +224,91 @@ TEST(TrueColours, HighQualityTextureShowsTheOriginal)
         designConverted.prepare(write("converted", test.converted));
         designUnconverted.prepare(write("unconverted", test.unconverted));
         EXPECT_EQ(differenceOf(designConverted, designUnconverted).largest, 0) << test.name;
+    }
+}
+
+// A CMYK JPEG with its ink's profile goes through the profile when colours are managed (Adobe's
+// inverted CMYK and YCCK as well as plain CMYK), and through the fixed formula otherwise or when
+// the profile is not a CMYK one.
+TEST(TrueColours, CmykThroughItsProfile)
+{
+    using Ink = std::array<int, 4>;
+    const Ink patches[] = {{200, 0, 0, 0}, {0, 150, 60, 0}, {40, 90, 0, 80}, {0, 0, 0, 0}};
+    constexpr int Side = 16;
+    Bytes ink;
+    for (int y = 0; y < Side; ++y)
+        for (const Ink& patch : patches)
+            for (int x = 0; x < Side; ++x)
+                ink.insert(ink.end(), patch.begin(), patch.end());
+    const auto light = [](int a, int b) { return (255 - a) * (255 - b) / 255; };
+    const auto check = [&](const DecodedPicture& picture, bool throughProfile, const char* what) {
+        ASSERT_TRUE(picture.readable) << what;
+        for (std::size_t p = 0; p < std::size(patches); ++p) {
+            const auto [c, m, yellow, k] = patches[p];
+            const int expected[] = {light(throughProfile ? m : c, k),
+                                    light(throughProfile ? c : m, k), light(yellow, k)};
+            const std::uint8_t* pixel =
+                picture.image.row(Side / 2).pixels + (p * Side + Side / 2) * 3;
+            for (int channel = 0; channel < 3; ++channel)
+                EXPECT_NEAR(pixel[channel], expected[channel], 6)
+                    << what << ", patch " << p << ", channel " << channel;
+        }
+    };
+    using TestPictures::CmykForm;
+    const int width = Side * int(std::size(patches));
+    for (const CmykForm form : {CmykForm::Plain, CmykForm::Adobe, CmykForm::AdobeYcck}) {
+        const Bytes jpeg =
+            TestPictures::encodeCmykJpeg(width, Side, ink, form, TestProfiles::swappedInkProfile());
+        ColourTransformCache cache;
+        PictureReadOptions managed;
+        managed.colourTransforms = &cache;
+        const DecodedPicture converted = readPictureData(PictureKind::Jpeg, jpeg, managed);
+        check(converted, true, "through the profile");
+        EXPECT_TRUE(converted.colourSpace.onScreen);
+        EXPECT_EQ(cache.conversionFor(converted.colourSpace).conversion, nullptr);
+        check(readPictureData(PictureKind::Jpeg, jpeg), false, "formula");
+    }
+    ColourTransformCache cache;
+    PictureReadOptions managed;
+    managed.colourTransforms = &cache;
+    const DecodedPicture wrong =
+        readPictureData(PictureKind::Jpeg,
+                        TestPictures::encodeCmykJpeg(width, Side, ink, CmykForm::Adobe,
+                                                     TestProfiles::swapProfile()),
+                        managed);
+    check(wrong, false, "RGB profile on CMYK");
+    EXPECT_NE(wrong.colourSpace.note, "");
+}
+
+// CIELab TIFFs are decoded through Little CMS in every mode: sRGB colours stored as Lab (8-bit
+// L, whole a and b) come back as themselves (libtiff's own conversion is several levels off).
+TEST(TrueColours, LabTiff)
+{
+    // L scaled to 0..255, a and b signed.
+    const int lab[][3] = {{121, 55, 45}, {166, -49, 35}, {90, 29, -71}, {128, 0, 0}};
+    const int expected[][3] = {{200, 61, 40}, {60, 180, 91}, {51, 70, 200}, {119, 119, 119}};
+    Bytes pixels;
+    for (const auto& colour : lab)
+        for (int value : colour)
+            pixels.push_back(std::uint8_t(value));
+    const Bytes tiff = FormatPictures::labTiff(4, 1, pixels);
+    ColourTransformCache swapScreen;
+    swapScreen.setDisplayProfile(TestProfiles::swapProfile());
+    PictureReadOptions high;
+    high.colourTransforms = &swapScreen;
+    for (const bool managed : {false, true}) {
+        const DecodedPicture picture =
+            readPictureData(PictureKind::Tiff, tiff, managed ? high : PictureReadOptions{});
+        ASSERT_TRUE(picture.readable);
+        EXPECT_TRUE(picture.colourSpace.onScreen);
+        for (int p = 0; p < 4; ++p) {
+            for (int c = 0; c < 3; ++c) {
+                // On the swapped screen red and green trade places.
+                const int channel = managed && c < 2 ? 1 - c : c;
+                EXPECT_NEAR(picture.image.pixels[std::size_t(p * 3 + channel)], expected[p][c], 2)
+                    << "colour " << p << ", channel " << c << (managed ? ", swapped screen" : "");
+            }
+        }
     }
 }
 

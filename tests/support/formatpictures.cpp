@@ -299,6 +299,21 @@ Bytes encodeWebp(Variant variant, const RgbaPicture& source, const PictureColour
 
 // ---- TIFF
 
+// The bytes of the file at `path`, which is then removed.
+Bytes takeFile(const char* path)
+{
+    Bytes out;
+    if (std::FILE* file = std::fopen(path, "rb")) {
+        std::uint8_t buffer[65536];
+        std::size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+            out.insert(out.end(), buffer, buffer + got);
+        std::fclose(file);
+    }
+    ::unlink(path);
+    return out;
+}
+
 Bytes encodeTiff(Variant variant, const RgbaPicture& source, const PictureColourSpace& colourSpace)
 {
     if (variant == Variant::Animated)
@@ -375,16 +390,7 @@ Bytes encodeTiff(Variant variant, const RgbaPicture& source, const PictureColour
         TIFFWriteScanline(tiff, row.data(), std::uint32_t(y), 0);
     }
     TIFFClose(tiff);
-    Bytes out;
-    if (std::FILE* file = std::fopen(path, "rb")) {
-        std::uint8_t buffer[65536];
-        std::size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-            out.insert(out.end(), buffer, buffer + got);
-        std::fclose(file);
-    }
-    ::unlink(path);
-    return out;
+    return takeFile(path);
 }
 
 // ---- HEIF
@@ -603,6 +609,30 @@ std::vector<std::uint8_t> hostile(Format format)
     if (format == Format::Png || format == Format::Gif)
         bytes.resize(std::min<std::size_t>(bytes.size(), format == Format::Gif ? 900 : 400));
     return bytes;
+}
+
+std::vector<std::uint8_t> labTiff(int width, int height, const std::vector<std::uint8_t>& lab)
+{
+    char path[] = "/tmp/lumivane-tiff-XXXXXX";
+    const int fd = ::mkstemp(path);
+    if (fd < 0)
+        throw std::runtime_error("no temporary file");
+    ::close(fd);
+    TIFF* tiff = TIFFOpen(path, "w");
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CIELAB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 7);
+    for (int y = 0; y < height; ++y) {
+        std::vector<std::uint8_t> row(lab.begin() + std::ptrdiff_t(y) * width * 3,
+                                      lab.begin() + std::ptrdiff_t(y + 1) * width * 3);
+        TIFFWriteScanline(tiff, row.data(), std::uint32_t(y), 0);
+    }
+    TIFFClose(tiff);
+    return takeFile(path);
 }
 
 RgbImage overWhite(const RgbaPicture& picture)

@@ -65,6 +65,10 @@ RgbaPicture sourceFor(Format format, Variant variant, int width, int height);
 // WebP and 30000 x 30000 for HEIF, whose libraries refuse 100000 x 100000 themselves.
 std::vector<std::uint8_t> hostile(Format format);
 
+// A TIFF of 8-bit CIELab pixels: `lab` holds L (0..255 for 0..100) and a and b as signed
+// bytes, three a pixel, top row first.
+std::vector<std::uint8_t> labTiff(int width, int height, const std::vector<std::uint8_t>& lab);
+
 // The picture composited over white, as the slideshow should show it.
 RgbImage overWhite(const RgbaPicture& picture);
 

@@ -65,7 +65,8 @@ enum class CmykForm
 // A width x height CMYK JPEG from ink amounts (cyan, magenta, yellow, black; 0 = none, 255 = full),
 // four bytes a pixel, top row first.
 std::vector<std::uint8_t> encodeCmykJpeg(int width, int height,
-                                         const std::vector<std::uint8_t>& ink, CmykForm form);
+                                         const std::vector<std::uint8_t>& ink, CmykForm form,
+                                         const std::vector<std::uint8_t>& iccProfile = {});
 
 // An EXIF block ("Exif\0\0" and a TIFF structure) whose first directory holds one orientation
 // entry (a SHORT) with the given value, in little- or big-endian byte order.

@@ -71,6 +71,48 @@ std::vector<std::uint8_t> srgbProfile()
     return save(cmsCreate_sRGBProfile());
 }
 
+namespace {
+
+int inkToLab(const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo)
+{
+    const double ink[4] = {in[0] / 65535.0, in[1] / 65535.0, in[2] / 65535.0, in[3] / 65535.0};
+    const double rgb[3] = {(1 - ink[1]) * (1 - ink[3]), (1 - ink[0]) * (1 - ink[3]),
+                           (1 - ink[2]) * (1 - ink[3])};
+    cmsCIELab lab{};
+    cmsDoTransform(static_cast<cmsHTRANSFORM>(cargo), rgb, &lab, 1);
+    cmsFloat2LabEncoded(out, &lab);
+    return 1;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> swappedInkProfile()
+{
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab =
+        cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsStage* table = cmsStageAllocCLut16bit(nullptr, 17, 4, 3, nullptr);
+    cmsStageSampleCLut16bit(table, inkToLab, toLab, 0);
+    cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 4, 3);
+    // Stored as lutAtoBType, which wants curves on both sides of the table.
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+    cmsPipelineInsertStage(pipeline, cmsAT_END, table);
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(profile, 4.3);
+    cmsSetDeviceClass(profile, cmsSigOutputClass);
+    cmsSetColorSpace(profile, cmsSigCmykData);
+    cmsSetPCS(profile, cmsSigLabData);
+    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsWriteTag(profile, cmsSigAToB0Tag, pipeline);
+    cmsPipelineFree(pipeline);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(lab);
+    cmsCloseProfile(srgb);
+    return save(profile);
+}
+
 std::vector<std::uint8_t> greyProfile()
 {
     cmsToneCurve* curve = cmsBuildGamma(nullptr, 2.2);

@@ -25,6 +25,11 @@ std::vector<std::uint8_t> rec2020Profile();
 // Little CMS's own sRGB profile, as a camera embeds one.
 std::vector<std::uint8_t> srgbProfile();
 
+// A CMYK profile (ink 0 = none, full = 255 as ICC counts it) whose cyan and magenta inks act
+// the other way round from the plain formula: ink (c, m, y, k) is the sRGB colour
+// ((1 - m)(1 - k), (1 - c)(1 - k), (1 - y)(1 - k)).
+std::vector<std::uint8_t> swappedInkProfile();
+
 // A grey profile with gamma 2.2: the wrong kind for RGB pixels.
 std::vector<std::uint8_t> greyProfile();
 

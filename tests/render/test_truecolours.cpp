@@ -123,8 +123,12 @@ TEST(TrueColours, ReadersHandBackTheColourSpace)
         readPictureData(PictureKind::Heif, encode(Format::Avif, image, withCicp(12, 13)));
     ASSERT_TRUE(avif.colourSpace.cicp);
     EXPECT_EQ(*avif.colourSpace.cicp, (CicpColour{12, 13}));
-    EXPECT_FALSE(
-        readPictureData(PictureKind::Gif, encode(Format::Gif, image, {})).colourSpace.isTagged());
+    const DecodedPicture gif = readPictureData(
+        PictureKind::Gif,
+        FormatPictures::encode(Format::Gif, Variant::Palette,
+                               FormatPictures::sourceFor(Format::Gif, Variant::Palette, 40, 30)));
+    EXPECT_TRUE(gif.readable);
+    EXPECT_FALSE(gif.colourSpace.isTagged());
     EXPECT_FALSE(
         readPictureData(PictureKind::Png, encode(Format::Png, image, {})).colourSpace.isTagged());
 

@@ -156,7 +156,7 @@ void ColourTransformRelease::operator()(void* transform) const
 void ColourConversion::run(const void* input, std::uint8_t* out, std::size_t pixels) const
 {
     const cmsUInt32Number format = cmsGetTransformInputFormat(m_transform.get());
-    const std::size_t inBytes = T_CHANNELS(format) * (T_FLOAT(format) ? 4 : 1);
+    const std::size_t inBytes = (T_CHANNELS(format) + T_EXTRA(format)) * (T_FLOAT(format) ? 4 : 1);
     const auto* in = static_cast<const std::uint8_t*>(input);
     constexpr std::size_t Piece = std::size_t{1} << 24;
     while (pixels > 0) {
@@ -237,7 +237,7 @@ ColourTransformCache::Lookup ColourTransformCache::conversionFor(const PictureCo
 {
     if (space.onScreen)
         return {};
-    return lookUp(space, Source::Rgb);
+    return lookUp(space, space.greyPixels ? Source::Grey : Source::Rgb);
 }
 
 ColourTransformCache& ColourTransformCache::plainSrgb()
@@ -263,7 +263,7 @@ ColourTransformCache::Lookup ColourTransformCache::lookUp(const PictureColourSpa
                                                           Source kind)
 {
     std::lock_guard lock(m_mutex);
-    if (kind == Source::Rgb && !space.isTagged() && m_target->isSrgb)
+    if ((kind == Source::Rgb || kind == Source::Grey) && !space.isTagged() && m_target->isSrgb)
         return {};
     for (auto entry = m_entries.begin(); entry != m_entries.end(); ++entry) {
         if (entry->matches(space, kind)) {
@@ -292,7 +292,11 @@ ColourTransformCache::Lookup ColourTransformCache::lookUp(const PictureColourSpa
         source = Profile(cmsCreate_sRGBProfileTHR(colourContext()));
     }
     const bool cmyk = kind == Source::Cmyk || kind == Source::InvertedCmyk;
-    if (source && made.note.empty() && kind != Source::Lab) {
+    // Grey pixels are RGB pixels too; only they may take a grey profile, which reads the first
+    // channel of each pixel.
+    const bool greyProfile =
+        source && kind == Source::Grey && cmsGetColorSpace(source.get()) == cmsSigGrayData;
+    if (source && made.note.empty() && kind != Source::Lab && !greyProfile) {
         if (cmsGetColorSpace(source.get()) != (cmyk ? cmsSigCmykData : cmsSigRgbData))
             made.note = cmyk ? "The colour profile is not for CMYK pixels"
                              : "The colour profile is not for RGB pixels";
@@ -301,16 +305,18 @@ ColourTransformCache::Lookup ColourTransformCache::lookUp(const PictureColourSpa
     }
     if (source && made.note.empty()) {
         const cmsUInt32Number flags = cmsFLAGS_BLACKPOINTCOMPENSATION;
-        const cmsUInt32Number input = kind == Source::Rgb    ? TYPE_RGB_8
-                                      : kind == Source::Cmyk ? TYPE_CMYK_8
-                                      : kind == Source::Lab  ? TYPE_Lab_FLT
-                                                             : TYPE_CMYK_8_REV;
+        const cmsUInt32Number input =
+            greyProfile ? COLORSPACE_SH(PT_GRAY) | CHANNELS_SH(1) | BYTES_SH(1) | EXTRA_SH(2)
+            : kind == Source::Cmyk         ? TYPE_CMYK_8
+            : kind == Source::InvertedCmyk ? TYPE_CMYK_8_REV
+            : kind == Source::Lab          ? TYPE_Lab_FLT
+                                           : TYPE_RGB_8;
         void* const transform =
             cmsCreateTransformTHR(colourContext(), source.get(), input, m_target->profile.get(),
                                   TYPE_RGB_8, INTENT_PERCEPTUAL, flags);
         if (!transform)
             made.note = "Little CMS refuses the colour profile";
-        else if (kind != Source::Rgb || !keepsColours(transform))
+        else if (input != TYPE_RGB_8 || !keepsColours(transform))
             made.conversion = std::make_shared<const ColourConversion>(transform);
         else
             cmsDeleteTransform(transform);

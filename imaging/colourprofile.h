@@ -39,6 +39,9 @@ struct PictureColourSpace
     // True when the decoder has already converted the pixels to the screen's colour space (a
     // CMYK JPEG through its profile); nothing is left to convert.
     bool onScreen = false;
+    // True when the pixels are grey (red = green = blue) as the file stores them, so that a grey
+    // profile describes them.
+    bool greyPixels = false;
 
     bool isTagged() const { return !iccProfile.empty() || cicp.has_value(); }
 
@@ -142,6 +145,7 @@ private:
         Cmyk,
         InvertedCmyk,
         Lab,
+        Grey, // grey pixels: a grey profile or an RGB one
     };
     struct Entry;
     Lookup lookUp(const PictureColourSpace& space, Source source);

@@ -363,6 +363,7 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecod
     const bool invertedInk = cmyk && cinfo->saw_Adobe_marker;
     if (cmyk)
         chooseCmykConversion(options, invertedInk, picture.colourSpace, cmykConversion);
+    picture.colourSpace.greyPixels = grey;
     if (grey) {
         cinfo->out_color_space = JCS_GRAYSCALE;
         cinfo->quantize_colors = TRUE;

@@ -128,6 +128,7 @@ void decode(PngRead& read, const PictureReadOptions& options)
     read.picture.height = static_cast<int>(height);
     read.picture.orientation = orientationOf(png, info);
     read.picture.colourSpace = colourSpaceOf(png, info);
+    read.picture.colourSpace.greyPixels = (colourType & PNG_COLOR_MASK_COLOR) == 0;
     // An eXIf chunk may also follow the picture data. A file cut short after the rows still
     // shows its picture.
     png_read_end(png, info);

@@ -252,6 +252,7 @@ DecodedPicture readTiffData(std::span<const std::uint8_t> data, const PictureRea
     std::uint32_t profileLength = 0;
     const void* profile = nullptr;
     picture.colourSpace.onScreen = labConversion != nullptr;
+    picture.colourSpace.greyPixels = grey;
     if (!labConversion && TIFFGetField(tiff.get(), TIFFTAG_ICCPROFILE, &profileLength, &profile) &&
         profile)
         picture.colourSpace.takeProfile(

@@ -61,6 +61,13 @@ TEST(ColourProfile, ConvertsToSrgbAndLeavesSrgbAlone)
         expectNear(convert(*lookup.conversion, {128, 128, 128}), {128, 128, 128}, 1);
     }
 
+    // A linear grey profile on grey pixels: 128 is half the light, sRGB's 188.
+    PictureColourSpace grey = icc(TestProfiles::greyProfile(1.0));
+    grey.greyPixels = true;
+    const auto linearGrey = cache.conversionFor(grey);
+    ASSERT_TRUE(linearGrey.conversion) << linearGrey.note;
+    expectNear(convert(*linearGrey.conversion, {128, 128, 128}), {188, 188, 188}, 1);
+
     const PictureColourSpace plain[] = {
         {}, icc(TestProfiles::srgbProfile()), cicp(1, 13), cicp(2, 2)};
     for (const PictureColourSpace& space : plain) {

@@ -119,6 +119,23 @@ TEST(TrueColours, ReadersHandBackTheColourSpace)
         EXPECT_TRUE(picture.readable) << FormatPictures::extensionOf(format);
         EXPECT_EQ(picture.colourSpace.iccProfile, profile) << FormatPictures::extensionOf(format);
     }
+    // Grey pixels say so, for a grey profile to apply to them.
+    const Bytes grey = TestProfiles::greyProfile();
+    const DecodedPicture greyJpeg =
+        readPictureData(PictureKind::Jpeg,
+                        TestPictures::encodeJpeg(image, {.greyFromRed = true, .iccProfile = grey}));
+    EXPECT_EQ(greyJpeg.colourSpace.iccProfile, grey);
+    EXPECT_TRUE(greyJpeg.colourSpace.greyPixels);
+    const DecodedPicture greyPng = readPictureData(
+        PictureKind::Png,
+        FormatPictures::encode(Format::Png, Variant::Grey,
+                               FormatPictures::sourceFor(Format::Png, Variant::Grey, 40, 30),
+                               withProfile(grey)));
+    EXPECT_EQ(greyPng.colourSpace.iccProfile, grey);
+    EXPECT_TRUE(greyPng.colourSpace.greyPixels);
+    EXPECT_FALSE(
+        readPictureData(PictureKind::Jpeg, encodeJpeg(image, profile)).colourSpace.greyPixels);
+
     const DecodedPicture avif =
         readPictureData(PictureKind::Heif, encode(Format::Avif, image, withCicp(12, 13)));
     ASSERT_TRUE(avif.colourSpace.cicp);

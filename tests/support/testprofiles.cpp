@@ -113,9 +113,9 @@ std::vector<std::uint8_t> swappedInkProfile()
     return save(profile);
 }
 
-std::vector<std::uint8_t> greyProfile()
+std::vector<std::uint8_t> greyProfile(double gamma)
 {
-    cmsToneCurve* curve = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
     std::vector<std::uint8_t> bytes = save(cmsCreateGrayProfile(cmsD50_xyY(), curve));
     cmsFreeToneCurve(curve);
     return bytes;

@@ -30,8 +30,8 @@ std::vector<std::uint8_t> srgbProfile();
 // ((1 - m)(1 - k), (1 - c)(1 - k), (1 - y)(1 - k)).
 std::vector<std::uint8_t> swappedInkProfile();
 
-// A grey profile with gamma 2.2: the wrong kind for RGB pixels.
-std::vector<std::uint8_t> greyProfile();
+// A grey profile with the given gamma: for grey pixels, the wrong kind for RGB ones.
+std::vector<std::uint8_t> greyProfile(double gamma = 2.2);
 
 // `image` converted from sRGB into `profile`'s space (relative colorimetric, as a photo editor
 // converting for export does) and, when swapRedGreen, with red and green exchanged afterwards.

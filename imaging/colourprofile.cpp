@@ -4,7 +4,7 @@
 #include <lcms2_plugin.h>
 
 #include <algorithm>
-#include <cmath>
+#include <array>
 #include <cstdlib>
 #include <limits>
 #include <utility>
@@ -390,39 +390,6 @@ std::optional<std::vector<std::uint8_t>> profileForCicp(const CicpColour& cicp)
         default:
             return std::nullopt;
         }
-    }
-    return rgbProfile(white, chromaticities, curves);
-}
-
-std::optional<std::vector<std::uint8_t>>
-profileForCalibratedRgb(const std::array<std::array<double, 3>, 3>& primariesXyz,
-                        const std::array<double, 3>& gamma)
-{
-    const auto& [r, g, b] = primariesXyz;
-    const double determinant = r[0] * (g[1] * b[2] - g[2] * b[1]) -
-                               g[0] * (r[1] * b[2] - r[2] * b[1]) +
-                               b[0] * (r[1] * g[2] - r[2] * g[1]);
-    if (!std::isfinite(determinant) || std::abs(determinant) < 1e-9)
-        return std::nullopt;
-    const auto toXyY = [](double x, double y, double z, cmsCIExyY& out) {
-        const double sum = x + y + z;
-        if (!(sum > 1e-9) || !(y > 0.0) || !std::isfinite(sum))
-            return false;
-        out = {x / sum, y / sum, 1.0};
-        return true;
-    };
-    cmsCIExyY white{};
-    cmsCIExyYTRIPLE chromaticities{};
-    if (!toXyY(r[0] + g[0] + b[0], r[1] + g[1] + b[1], r[2] + g[2] + b[2], white) ||
-        !toXyY(r[0], r[1], r[2], chromaticities.Red) ||
-        !toXyY(g[0], g[1], g[2], chromaticities.Green) ||
-        !toXyY(b[0], b[1], b[2], chromaticities.Blue))
-        return std::nullopt;
-    std::array<Curve, 3> curves;
-    for (std::size_t c = 0; c < 3; ++c) {
-        if (!(gamma[c] > 0.05 && gamma[c] < 20.0))
-            return std::nullopt;
-        curves[c].reset(cmsBuildGamma(colourContext(), gamma[c]));
     }
     return rgbProfile(white, chromaticities, curves);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -160,10 +159,3 @@ private:
 // primaries BT.709/sRGB (1), BT.2020 (9), SMPTE RP 431-2 (11) and EG 432-1 (12); transfers
 // BT.709 and BT.2020 (1, 6, 14, 15), gamma 2.2 (4) and 2.8 (5), linear (8) and sRGB (13).
 std::optional<std::vector<std::uint8_t>> profileForCicp(const CicpColour& cicp);
-
-// A matrix-and-curves RGB profile from the CIE XYZ of the red, green and blue primaries at full
-// strength and one gamma a channel, as BMP's calibrated RGB colour space gives them. Nothing
-// when they make no colour space (a zero or negative gamma, primaries that do not span).
-std::optional<std::vector<std::uint8_t>>
-profileForCalibratedRgb(const std::array<std::array<double, 3>, 3>& primariesXyz,
-                        const std::array<double, 3>& gamma);

@@ -156,28 +156,14 @@ TEST(ColourProfile, SharedBetweenThreads)
         worker.join();
 }
 
-// Profiles made from CICP code points and from BMP's calibrated RGB read back as RGB profiles
-// that Little CMS accepts; what they do not describe gives nothing.
-TEST(ColourProfile, MadeProfiles)
+// Every pair of the CICP primaries and transfers known here makes a profile; others make none.
+TEST(ColourProfile, CicpProfiles)
 {
     for (const int primaries : {1, 9, 11, 12})
         for (const int transfer : {1, 4, 5, 6, 8, 13, 14, 15})
             EXPECT_TRUE(profileForCicp({primaries, transfer})) << primaries << " " << transfer;
     EXPECT_FALSE(profileForCicp({5, 13}));
     EXPECT_FALSE(profileForCicp({1, 18}));
-
-    // sRGB's primaries in CIE XYZ (D65) with gamma 2.2 convert like sRGB, within a few levels.
-    const std::array<std::array<double, 3>, 3> srgbXyz{
-        {{0.4124, 0.2126, 0.0193}, {0.3576, 0.7152, 0.1192}, {0.1805, 0.0722, 0.9505}}};
-    const auto calibrated = profileForCalibratedRgb(srgbXyz, {2.2, 2.2, 2.2});
-    ASSERT_TRUE(calibrated);
-    ColourTransformCache cache;
-    const auto lookup = cache.conversionFor(icc(*calibrated));
-    if (lookup.conversion)
-        expectNear(convert(*lookup.conversion, {200, 100, 50}), {200, 100, 50}, 4);
-    EXPECT_EQ(lookup.note, "");
-    EXPECT_FALSE(profileForCalibratedRgb(srgbXyz, {0.0, 2.2, 2.2}));
-    EXPECT_FALSE(profileForCalibratedRgb({}, {2.2, 2.2, 2.2}));
 }
 
 } // namespace

@@ -125,12 +125,12 @@ SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& ge
                                 std::span<std::uint8_t> texture, const std::stop_token& stop = {},
                                 int textureSize = SlideImage::TextureSize);
 
+// The same for a picture decoded at its own size.
+SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> texture);
+
 // Converts the lower-left pictureWidth x pictureHeight texels of level 0 of a texture of edge
 // `textureSize` (stored bottom row first) through `conversion`, a band of rows at a time with a
 // look at `stop` before each (PictureWorkStopped once it is requested).
 void convertTextureColours(std::span<std::uint8_t> texture, int textureSize, int pictureWidth,
                            int pictureHeight, const ColourConversion& conversion,
                            const std::stop_token& stop = {});
-
-// The same for a picture decoded at its own size.
-SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> texture);

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/displayprofile.h"
 #include "app/errorguard.h"
 #include "app/keycontrol.h"
 #include "app/layout.h"
@@ -11,6 +12,7 @@
 #include "app/surfacestart.h"
 #include "app/visiblename.h"
 #include "app/windowstyle.h"
+#include "imaging/colourprofile.h"
 #include "music/musicplaylist.h"
 #include "render/scenegeometry.h"
 #include "render/slideconstants.h"
@@ -30,6 +32,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -52,6 +57,7 @@ MainWindow::MainWindow(StartupOptions options)
     // A missing settings file reads as monitor 0, like a missing key.
     m_monitorIndex = chooseMonitorIndex(readMonitorSetting(m_locations.settingsFile()),
                                         int(QGuiApplication::screens().size()));
+    useDisplayProfile();
 
     m_slideshowRunning = false;
     m_random.seed(static_cast<std::mt19937::result_type>(
@@ -193,6 +199,27 @@ void MainWindow::chooseSearchFolder(const std::string& argument)
     // The argument keeps its bytes: a folder name that is not valid UTF-8 is still a folder.
     m_searchFolder = isExistingFolder(argument) ? withTrailingSlash(argument)
                                                 : m_locations.defaultSearchFolder();
+}
+
+void MainWindow::useDisplayProfile()
+{
+    // The high quality mode converts pictures to the chosen monitor's colour space, as the X
+    // server's colour manager publishes it; elsewhere (and on Wayland) pictures go out as sRGB.
+    std::vector<std::uint8_t> profile;
+    std::string note;
+    if (m_show.quality == PictureQuality::High) {
+        if (const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+            xcb_connection_t* connection = x11->connection();
+            const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+            if (screen != nullptr)
+                profile = readDisplayProfile(connection, screen->root, m_monitorIndex, &note);
+        }
+    }
+    const std::string refused = ColourTransformCache::shared().setDisplayProfile(profile);
+    for (const std::string& text : {note, refused}) {
+        if (!text.empty())
+            std::fprintf(stderr, "lumivane: %s\n", text.c_str());
+    }
 }
 
 void MainWindow::placeOnMonitor()

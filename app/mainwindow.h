@@ -141,6 +141,8 @@ private:
     void createSurface();
     void startMusic();
     void chooseSearchFolder(const std::string& argument);
+    // Makes the chosen monitor's colour profile the target of the pictures' colours.
+    void useDisplayProfile();
     void placeOnMonitor();
     void placeComponents();
     // Whether the display lets the program place its window (X) or its compositor does (Wayland).

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to one of the further picture readers, chosen when the target is built
 // (LUMIVANE_FUZZ_KIND, a PictureKind), and scales what it gives into the slide texture, the
-// path a change of slide runs. Besides crashes, hangs and sanitizer reports, any of these is a
+// path a change of slide runs, with the colour space the file embeds converted as the high quality
+// mode converts it. Besides crashes, hangs and sanitizer reports, any of these is a
 // finding:
 // - a picture whose pixels do not agree with its size and reduction;
 // - an orientation outside 1 to 8;
@@ -23,14 +24,22 @@ extern "C" const char* __lsan_default_suppressions()
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static std::vector<std::uint8_t> texture(SlideImage::TextureBytes);
+    // The high quality mode's colour management: CMYK and Lab through their profiles while
+    // decoding, and the embedded profile's parse and transform afterwards.
+    static ColourTransformCache colours;
     // Pictures of tens of millions of pixels are legitimate but make every run slow; the size
     // limit itself is covered by the unit tests.
-    const DecodedPicture picture = readPictureData(
-        PictureKind::LUMIVANE_FUZZ_KIND, std::span(data, size),
-        {.minimumLongerSide = 2 * SlideImage::TextureSize, .maximumBytes = 3u << 22});
+    DecodedPicture picture = readPictureData(PictureKind::LUMIVANE_FUZZ_KIND, std::span(data, size),
+                                             {.minimumLongerSide = 2 * SlideImage::TextureSize,
+                                              .maximumBytes = 3u << 22,
+                                              .colourTransforms = &colours});
     if (!picture.readable)
         return 0;
-    const RgbImage& image = picture.image;
+    RgbImage& image = picture.image;
+    if (const auto lookup = colours.conversionFor(picture.colourSpace);
+        lookup.conversion && !image.sparse && image.isWellFormed())
+        lookup.conversion->apply(image.pixels.data(),
+                                 std::size_t(image.width) * std::size_t(image.height));
     const int reduction = picture.reduction;
     if (reduction < 1 || image.width != (picture.width + reduction - 1) / reduction ||
         image.height != (picture.height + reduction - 1) / reduction || !image.isWellFormed() ||

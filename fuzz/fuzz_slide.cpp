@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes through the whole picture path a change of slide runs: the same bytes
-// are prepared once as a JPEG file and once as a bitmap file by SlideImage::prepare. Besides
+// are prepared once as a JPEG file and once as a bitmap file by SlideImage::prepare, and once
+// more as a JPEG in the high quality mode when they hold an ICC profile marker. Besides
 // crashes, hangs and sanitizer reports, any of these is a finding:
 // - a texel outside the picture's placement that is not white;
 // - an unreadable JPEG that does not give the white square;
@@ -112,6 +113,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!isWhiteSquare(slide) &&
         !decodeJpegData(std::span(data, size), nullptr, {.minimumLongerSide = 2 * Size}))
         __builtin_trap();
+
+    // A JPEG that carries a colour profile also goes through the high quality mode, which
+    // reads the profile and converts the texture (or, for CMYK, the rows) through it.
+    static SlideImage high(TextureLayout{Size, true});
+    static const std::string iccMarker = "ICC_PROFILE";
+    if (std::search(data, data + size, iccMarker.begin(), iccMarker.end()) != data + size)
+        high.prepare(files.jpeg);
 
     const SlidePlacement before = slide.placement();
     const std::string note = slide.decoderNote();

@@ -1,11 +1,14 @@
 // Writes the seeds of the format fuzzers: every variant the test pictures know (colour, palette,
 // grey, transparency, 16 bits, a turned picture, CMYK, an animation), small, written by each
-// format's own library. Run: make_format_seeds fuzz/corpus (the results are committed).
+// format's own library, and each format's embedded colour space and a CIELab TIFF. Run:
+// make_format_seeds fuzz/corpus (the results are committed).
 #include "tests/support/formatpictures.h"
 #include "tests/support/testpictures.h"
+#include "tests/support/testprofiles.h"
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 using FormatPictures::Format;
 using FormatPictures::Variant;
@@ -37,6 +40,26 @@ int main(int argc, char** argv)
                 return 1;
             }
         }
+        // The colour spaces the readers hand back: an embedded ICC profile, CICP for HEIF.
+        PictureColourSpace colours;
+        colours.iccProfile = TestProfiles::swapProfile();
+        if (format == Format::Avif) {
+            colours.iccProfile.clear();
+            colours.cicp = CicpColour{12, 13};
+        }
+        const auto picture = FormatPictures::sourceFor(format, Variant::Rgb, 24, 16);
+        const auto bytes = FormatPictures::encode(format, Variant::Rgb, picture, colours);
+        const std::string path = folder + "/profile" + extension;
+        if (format != Format::Gif && !TestPictures::writeFile(path, bytes)) {
+            std::fprintf(stderr, "cannot write %s\n", path.c_str());
+            return 1;
+        }
     }
+    std::vector<std::uint8_t> lab;
+    for (int i = 0; i < 24 * 16; ++i)
+        lab.insert(lab.end(), {std::uint8_t(i % 256), std::uint8_t(i * 7), std::uint8_t(i * 13)});
+    if (!TestPictures::writeFile(std::string(argv[1]) + "/tiff/lab.tif",
+                                 FormatPictures::labTiff(24, 16, lab)))
+        return 1;
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include <libheif/heif.h>
 
@@ -75,6 +76,28 @@ heif_reader_grow_status waitForSize(std::int64_t size, void* userdata)
 }
 
 constexpr heif_reader Reader{1, positionOf, readBytes, seekTo, waitForSize};
+
+// The colour space of the primary picture: its ICC profile ('prof' or 'rICC') when it has one,
+// else its CICP code points ('nclx'). libheif has already applied the matrix coefficients.
+PictureColourSpace colourSpaceOf(const heif_image_handle* handle)
+{
+    PictureColourSpace space;
+    const std::size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+    if (size > MaxProfileBytes) {
+        space.note = PictureColourSpace::TooLargeNote;
+    } else if (size > 0) {
+        std::vector<std::uint8_t> profile(size);
+        if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok)
+            space.iccProfile = std::move(profile);
+    } else {
+        heif_color_profile_nclx* nclx = nullptr;
+        if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx)
+            space.cicp = CicpColour{static_cast<int>(nclx->color_primaries),
+                                    static_cast<int>(nclx->transfer_characteristics)};
+        heif_nclx_color_profile_free(nclx);
+    }
+    return space;
+}
 
 DecodedPicture failure(const heif_error& error)
 {
@@ -154,6 +177,7 @@ DecodedPicture readHeifData(PictureSource& data, const PictureReadOptions& optio
     }
     picture.width = decodedWidth;
     picture.height = decodedHeight;
+    picture.colourSpace = colourSpaceOf(handle.get());
     picture.readable = true;
     return picture;
 }

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -284,6 +285,45 @@ int orientationOf(j_decompress_ptr cinfo)
     return 1;
 }
 
+// The ICC profile that the APP2 markers carry, put together by libjpeg, which warns about
+// chunks that do not fit together and then gives none. A profile that cannot be kept is left
+// aside with a note; the picture is read all the same.
+void takeColourProfile(j_decompress_ptr cinfo, PictureColourSpace& space)
+{
+    JOCTET* profile = nullptr;
+    unsigned int length = 0;
+    if (!jpeg_read_icc_profile(cinfo, &profile, &length))
+        return;
+    try {
+        space.takeProfile({profile, length});
+    } catch (const std::bad_alloc&) {
+        space.note = "Not enough memory for the colour profile";
+    }
+    std::free(profile);
+}
+
+// The conversion of a CMYK file's ink through its embedded profile, when one is asked for and
+// the profile serves. The file's profile describes ink, so it leaves the picture's colour space
+// either way: the pixels are then on screen already, or made by the formula below (as sRGB),
+// with the reason noted.
+void chooseCmykConversion(const JpegDecodeOptions& options, bool invertedInk,
+                          PictureColourSpace& space,
+                          std::shared_ptr<const ColourConversion>& conversion)
+{
+    if (options.colourTransforms != nullptr && !space.iccProfile.empty()) {
+        try {
+            ColourTransformCache::Lookup lookup =
+                options.colourTransforms->cmykConversionFor(space.iccProfile, invertedInk);
+            conversion = std::move(lookup.conversion);
+            space.note = std::move(lookup.note);
+        } catch (const std::bad_alloc&) {
+            space.note = "Not enough memory for the colour profile";
+        }
+    }
+    space.iccProfile = {};
+    space.onScreen = conversion != nullptr;
+}
+
 // CMYK to RGB: each channel is the light its ink lets through, times what black lets through.
 // Adobe's programs store the ink inverted (255 = none) and mark such files with their APP14
 // marker; without it, 255 is full ink.
@@ -341,12 +381,15 @@ bool holdsItsProgressivePicture(j_decompress_ptr cinfo, std::uint64_t fileSize)
 // holds no object with a destructor: a fatal error may leave it through longjmp at any call.
 // The picture's pixels belong to the caller's `picture`.
 bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecodeOptions& options,
-                 JpegPicture& picture)
+                 JpegPicture& picture, std::shared_ptr<const ColourConversion>& cmykConversion)
 {
-    // The EXIF block comes in an APP1 marker, which libjpeg keeps during this same read.
+    // The EXIF block comes in an APP1 marker and the colour profile in APP2 markers, which
+    // libjpeg keeps during this same read.
     jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(cinfo, TRUE);
     picture.orientation = orientationOf(cinfo);
+    takeColourProfile(cinfo, picture.colourSpace);
 
     cinfo->do_block_smoothing = TRUE;
     const bool grey = cinfo->jpeg_color_space == JCS_GRAYSCALE;
@@ -354,6 +397,9 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecod
     // ours.
     const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
     const bool invertedInk = cmyk && cinfo->saw_Adobe_marker;
+    if (cmyk)
+        chooseCmykConversion(options, invertedInk, picture.colourSpace, cmykConversion);
+    picture.colourSpace.greyPixels = grey;
     if (grey) {
         cinfo->out_color_space = JCS_GRAYSCALE;
         cinfo->quantize_colors = TRUE;
@@ -441,7 +487,10 @@ bool readPicture(j_decompress_ptr cinfo, const JpegInput& input, const JpegDecod
             }
         } else if (cmyk) {
             for (JDIMENSION k = 0; k < read; ++k) {
-                cmykToRgb(convertedRows[k], rows[k], width, invertedInk);
+                if (cmykConversion)
+                    cmykConversion->apply(convertedRows[k], rows[k], width);
+                else
+                    cmykToRgb(convertedRows[k], rows[k], width, invertedInk);
             }
         }
     }
@@ -460,6 +509,8 @@ bool decompress(const JpegInput& input, const JpegDecodeOptions& options, JpegPi
     ProgressManager progress{};
     // The source with its buffer lives on the heap: 64 KB is a lot for a worker's stack.
     const auto source = std::make_unique<InputSource>();
+    // Held here, above the return point, so that a fatal error cannot skip its release.
+    std::shared_ptr<const ColourConversion> cmykConversion;
     source->pub.init_source = startSource;
     source->pub.fill_input_buffer = fillSource;
     source->pub.skip_input_data = skipSource;
@@ -488,7 +539,7 @@ bool decompress(const JpegInput& input, const JpegDecodeOptions& options, JpegPi
     cinfo.mem->max_memory_to_use = static_cast<long>(MaxJpegWholePictureBytes + (64 << 20));
     cinfo.progress = &progress.pub;
     cinfo.src = &source->pub;
-    const bool decoded = readPicture(&cinfo, input, options, picture);
+    const bool decoded = readPicture(&cinfo, input, options, picture, cmykConversion);
     jpeg_destroy_decompress(&cinfo);
     if (diagnostic != nullptr) {
         *diagnostic = errors.message;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/colourprofile.h"
 #include "imaging/rgbimage.h"
 
 #include <cstdint>
@@ -31,6 +32,8 @@ struct JpegPicture
     int height = 0;
     int reduction = 1;
     int orientation = 1;
+    // The ICC profile the APP2 markers carry, if any.
+    PictureColourSpace colourSpace;
 };
 
 struct JpegDecodeOptions
@@ -45,11 +48,16 @@ struct JpegDecodeOptions
     // decoding ends as a fatal error ("JPEG decoding stopped"), so that work nobody wants any
     // more is given up at once, even in a file of gigabytes that holds no marker.
     std::stop_token stop = {};
+    // When set, a CMYK or YCCK file with an embedded CMYK profile is converted through the
+    // profile to the target of these transforms, instead of through the fixed formula below;
+    // its colour space then says the pixels are on screen already.
+    ColourTransformCache* colourTransforms = nullptr;
 };
 
 // Decodes a JPEG file through libjpeg with block smoothing. A colour file becomes 8-bit RGB. A
 // CMYK or YCCK file is converted to RGB too, taking its ink as inverted (255 = no ink) when it
-// carries Adobe's APP14 marker, as Adobe's programs write it, and as plain otherwise. A
+// carries Adobe's APP14 marker, as Adobe's programs write it, and as plain otherwise; its
+// embedded profile, which describes ink rather than RGB, is not handed back. A
 // greyscale file is quantised by libjpeg's one-pass quantiser to 236 evenly spaced grey levels
 // with Floyd-Steinberg dithering, each level giving red = green = blue.
 //

@@ -42,7 +42,8 @@ DecodedPicture fromJpeg(std::span<const std::uint8_t> data, const std::string* p
 {
     DecodedPicture result;
     const JpegDecodeOptions jpegOptions{.minimumLongerSide = options.minimumLongerSide,
-                                        .stop = options.stop};
+                                        .stop = options.stop,
+                                        .colourTransforms = options.colourTransforms};
     std::optional<JpegPicture> picture = path ? decodeJpegFile(*path, &result.note, jpegOptions)
                                               : decodeJpegData(data, &result.note, jpegOptions);
     if (picture) {
@@ -51,6 +52,7 @@ DecodedPicture fromJpeg(std::span<const std::uint8_t> data, const std::string* p
         result.height = picture->height;
         result.reduction = picture->reduction;
         result.orientation = picture->orientation;
+        result.colourSpace = std::move(picture->colourSpace);
         result.readable = true;
     }
     return result;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/colourprofile.h"
 #include "imaging/rgbimage.h"
 
 #include <cstdint>
@@ -38,6 +39,10 @@ struct PictureReadOptions
     // A lower limit than MaxPictureBytes for the further formats' readers; the fuzz targets
     // use it to spend their time on structure rather than on large blank pictures.
     std::uint64_t maximumBytes = MaxPictureBytes;
+    // When set (the high quality mode), pixels whose colours depend on their profile to become
+    // RGB at all, CMYK JPEGs with an embedded CMYK profile, are converted through it to the
+    // screen's colour space while they are decoded.
+    ColourTransformCache* colourTransforms = nullptr;
 };
 
 // A decoded picture. width and height are the size the file declares (after the format's own
@@ -50,6 +55,8 @@ struct DecodedPicture
     int height = 0;
     int reduction = 1;
     int orientation = 1;
+    // The colour space the file gives its pixels in; empty for sRGB.
+    PictureColourSpace colourSpace;
     // False when the file could not be read; `note` then says why.
     bool readable = false;
     // The decoder's fatal error or first warning; empty when there was neither.

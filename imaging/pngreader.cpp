@@ -52,6 +52,21 @@ int orientationOf(png_structp png, png_infop info)
     return pictureformat::orientationOfExifPayload({exif, length});
 }
 
+// The colour space the file gives its pixels: an sRGB chunk means sRGB whatever else is there;
+// otherwise the iCCP chunk's profile, which libpng has checked against the kind of picture.
+PictureColourSpace colourSpaceOf(png_structp png, png_infop info)
+{
+    PictureColourSpace space;
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 length = 0;
+    if (png_get_valid(png, info, PNG_INFO_sRGB) == 0 &&
+        png_get_iCCP(png, info, &name, &compression, &profile, &length) != 0 && profile != nullptr)
+        space.takeProfile({profile, length});
+    return space;
+}
+
 // What the reader works with between the setjmp point and libpng's calls; nothing here is a
 // local variable of the function that calls setjmp.
 struct PngRead
@@ -112,6 +127,8 @@ void decode(PngRead& read, const PictureReadOptions& options)
     read.picture.width = static_cast<int>(width);
     read.picture.height = static_cast<int>(height);
     read.picture.orientation = orientationOf(png, info);
+    read.picture.colourSpace = colourSpaceOf(png, info);
+    read.picture.colourSpace.greyPixels = (colourType & PNG_COLOR_MASK_COLOR) == 0;
     // An eXIf chunk may also follow the picture data. A file cut short after the rows still
     // shows its picture.
     png_read_end(png, info);

@@ -17,11 +17,20 @@ constexpr std::uint32_t RowsPerBand = 64;
 // must not make it reserve gigabytes.
 constexpr tmsize_t MaxSingleAllocation = 256 * 1024 * 1024;
 
+// CIELab pixels converted by Little CMS instead of libtiff's own conversion (see putLab).
+struct LabRows
+{
+    const ColourConversion* conversion = nullptr;
+    std::vector<float> lab;
+    std::vector<std::uint8_t> rgb;
+};
+
 struct TiffSource
 {
     PictureSource& data;
     std::uint64_t position = 0;
     std::string message;
+    LabRows labRows = {};
 };
 
 TiffSource& sourceOf(thandle_t handle)
@@ -111,6 +120,32 @@ DecodedPicture failure(const TiffSource& source, const char* fallback)
     return pictureformat::unreadable(source.message.empty() ? fallback : source.message);
 }
 
+// Takes the place of libtiff's conversion of 8-bit CIELab strips and tiles, which is several
+// levels off: Lab only means something on a screen once converted, and Little CMS does that
+// exactly. libtiff hands over L (0..255 for 0..100) with a and b as signed bytes. The rows'
+// buffers are made beforehand.
+void putLab(TIFFRGBAImage* image, std::uint32_t* raster, std::uint32_t, std::uint32_t,
+            std::uint32_t width, std::uint32_t height, std::int32_t fromSkew, std::int32_t toSkew,
+            unsigned char* samples)
+{
+    LabRows& rows = static_cast<TiffSource*>(TIFFClientdata(image->tif))->labRows;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::size_t i = 0; i < std::size_t{width} * 3; i += 3) {
+            rows.lab[i] = static_cast<float>(samples[i]) * (100.0f / 255.0f);
+            rows.lab[i + 1] = static_cast<signed char>(samples[i + 1]);
+            rows.lab[i + 2] = static_cast<signed char>(samples[i + 2]);
+        }
+        rows.conversion->apply(rows.lab.data(), rows.rgb.data(), width);
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::uint8_t* rgb = rows.rgb.data() + std::size_t{x} * 3;
+            *raster++ = std::uint32_t{rgb[0]} | std::uint32_t{rgb[1]} << 8 |
+                        std::uint32_t{rgb[2]} << 16 | 0xff000000u;
+        }
+        raster += toSkew;
+        samples += (std::int64_t{width} + fromSkew) * 3;
+    }
+}
+
 } // namespace
 
 // The first page, through libtiff's RGBA interface, which handles every photometric
@@ -150,6 +185,22 @@ DecodedPicture readTiffData(PictureSource& data, const PictureReadOptions& optio
         TIFFRGBAImage* reader;
         ~ReaderEnd() { TIFFRGBAImageEnd(reader); }
     } readerEnd{&reader};
+
+    // 8-bit CIELab goes through Little CMS, to the screen's colour space in the high quality
+    // mode and to sRGB otherwise.
+    std::shared_ptr<const ColourConversion> labConversion;
+    if (reader.photometric == PHOTOMETRIC_CIELAB && reader.bitspersample == 8 &&
+        reader.samplesperpixel == 3 && reader.isContig) {
+        ColourTransformCache& transforms = options.colourTransforms
+                                               ? *options.colourTransforms
+                                               : ColourTransformCache::plainSrgb();
+        labConversion = transforms.labConversion().conversion;
+        if (labConversion) {
+            source.labRows = {labConversion.get(), std::vector<float>(std::size_t{width} * 3),
+                              std::vector<std::uint8_t>(std::size_t{width} * 3)};
+            reader.put.contig = putLab;
+        }
+    }
 
     const int orientation = reader.orientation;
     // The orientation asked for is the file's own: libtiff then flips nothing.
@@ -197,6 +248,14 @@ DecodedPicture readTiffData(PictureSource& data, const PictureReadOptions& optio
     picture.width = static_cast<int>(width);
     picture.height = static_cast<int>(height);
     picture.orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
+    std::uint32_t profileLength = 0;
+    const void* profile = nullptr;
+    picture.colourSpace.onScreen = labConversion != nullptr;
+    picture.colourSpace.greyPixels = grey;
+    if (!labConversion && TIFFGetField(tiff.get(), TIFFTAG_ICCPROFILE, &profileLength, &profile) &&
+        profile)
+        picture.colourSpace.takeProfile(
+            {static_cast<const std::uint8_t*>(profile), std::size_t{profileLength}});
     picture.readable = true;
     return picture;
 }

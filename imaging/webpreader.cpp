@@ -205,6 +205,10 @@ DecodedPicture readWebpData(PictureSource& data, const PictureReadOptions& optio
     picture.width = static_cast<int>(canvasWidth);
     picture.height = static_cast<int>(canvasHeight);
     picture.orientation = orientationOf(demux.get());
+    WebPChunkIterator profile;
+    if (WebPDemuxGetChunk(demux.get(), "ICCP", 1, &profile))
+        picture.colourSpace.takeProfile({profile.chunk.bytes, profile.chunk.size});
+    WebPDemuxReleaseChunkIterator(&profile);
     const bool wholeCanvas =
         left == 0 && top == 0 && frameWidth == picture.width && frameHeight == picture.height;
     picture.reduction = wholeCanvas

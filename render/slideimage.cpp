@@ -426,6 +426,19 @@ SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& ge
     return placement;
 }
 
+void convertTextureColours(std::span<std::uint8_t> texture, int textureSize, int pictureWidth,
+                           int pictureHeight, const ColourConversion& conversion,
+                           const std::stop_token& stop)
+{
+    constexpr int BandRows = 64;
+    const std::size_t stride = static_cast<std::size_t>(textureSize) * 3;
+    for (int row = 0; row < pictureHeight; ++row) {
+        if (row % BandRows == 0 && stop.stop_requested())
+            throw PictureWorkStopped();
+        conversion.apply(texture.data() + row * stride, static_cast<std::size_t>(pictureWidth));
+    }
+}
+
 SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> texture)
 {
     return drawSlideTexture(source, {source.width, source.height}, texture);
@@ -437,12 +450,44 @@ SlideImage::SlideImage(const TextureLayout& layout) : m_layout(layout) {}
 void SlideImage::prepare(const std::string& openPath, std::stop_token stop)
 {
     // The bitmap reader's exceptions leave this function before anything is written.
-    DecodedPicture picture = readPicture(
-        openPath, {.minimumLongerSide = minimumDecodedSide(m_layout.size), .stop = stop});
+    DecodedPicture picture =
+        readPicture(openPath, {.minimumLongerSide = minimumDecodedSide(m_layout.size),
+                               .stop = stop,
+                               .colourTransforms =
+                                   m_layout.mipmaps ? &ColourTransformCache::shared() : nullptr});
+    m_colourNote.clear();
     if (picture.readable) {
+        const std::span<std::uint8_t> level0 =
+            std::span(m_texturePixels).first(m_layout.levelOffset(1));
+        // Colours are converted in the high quality mode only, on whichever holds fewer
+        // pixels: the scaled picture in the texture, or the decoded picture. A large photo is
+        // decoded at twice the texture's size or more, so the texture holds at most a quarter of
+        // its pixels; a small picture enlarged into the texture is converted before it is
+        // enlarged. A conversion of an area's mean differs from the mean of the converted
+        // pixels by far less than a level, so either gives the same texture to the eye.
+        const ColourTransformCache::Lookup colours =
+            m_layout.mipmaps ? ColourTransformCache::shared().conversionFor(picture.colourSpace)
+                             : ColourTransformCache::Lookup{};
+        m_colourNote =
+            colours.note.empty() && m_layout.mipmaps ? picture.colourSpace.note : colours.note;
+        const int scale = m_layout.size / TextureSize;
+        const SlidePlacement upright = placeSlide(picture.width, picture.height);
+        const auto texturePixels = std::uint64_t(upright.imageWidth) * upright.imageHeight *
+                                   std::uint64_t(scale) * std::uint64_t(scale);
+        const bool convertDecoded =
+            colours.conversion && !picture.image.sparse &&
+            std::uint64_t(picture.image.width) * std::uint64_t(picture.image.height) <
+                texturePixels;
+        if (convertDecoded)
+            colours.conversion->apply(picture.image.pixels.data(),
+                                      std::size_t(picture.image.width) *
+                                          std::size_t(picture.image.height));
         m_placement = drawSlideTexture(
             picture.image, {picture.width, picture.height, picture.reduction, picture.orientation},
-            std::span(m_texturePixels).first(m_layout.levelOffset(1)), stop, m_layout.size);
+            level0, stop, m_layout.size);
+        if (colours.conversion && !convertDecoded)
+            convertTextureColours(level0, m_layout.size, m_placement.imageWidth * scale,
+                                  m_placement.imageHeight * scale, *colours.conversion, stop);
         finishLevels();
     } else {
         prepareFromImage(RgbImage{});

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/colourprofile.h"
 #include "imaging/rgbimage.h"
 #include "render/mipchain.h"
 
@@ -28,8 +29,9 @@ struct SlidePlacement
 // object must not be used by two threads at once.
 //
 // The high quality mode asks for a larger texture with its mipmap levels (see TextureLayout):
-// the picture is scaled to the larger size at the same place, its edge texels are extended
-// over the texture's unused part, and the levels follow level 0 in the same buffer.
+// the picture is scaled to the larger size at the same place, converted from its file's colour
+// space to the screen's (see ColourTransformCache::shared()), its edge texels are extended over
+// the texture's unused part, and the levels follow level 0 in the same buffer.
 class SlideImage
 {
 public:
@@ -71,6 +73,10 @@ public:
     // none or the picture was a bitmap. The slideshow never shows it; developer tools do.
     const std::string& decoderNote() const { return m_decoderNote; }
 
+    // Why the picture's colour space was left aside in the high quality mode (a profile that
+    // cannot be read, or of the wrong kind), empty when it was converted or needed nothing.
+    const std::string& colourNote() const { return m_colourNote; }
+
 private:
     void finishLevels();
 
@@ -78,6 +84,7 @@ private:
     std::vector<std::uint8_t> m_texturePixels = std::vector<std::uint8_t>(m_layout.bytes(), 255);
     SlidePlacement m_placement;
     std::string m_decoderNote;
+    std::string m_colourNote;
 };
 
 // True when the file-name part of `path` (after the last "/") ends in ".jpg" or ".jpeg",
@@ -120,3 +127,10 @@ SlidePlacement drawSlideTexture(const RgbImage& source, const SourceGeometry& ge
 
 // The same for a picture decoded at its own size.
 SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> texture);
+
+// Converts the lower-left pictureWidth x pictureHeight texels of level 0 of a texture of edge
+// `textureSize` (stored bottom row first) through `conversion`, a band of rows at a time with a
+// look at `stop` before each (PictureWorkStopped once it is requested).
+void convertTextureColours(std::span<std::uint8_t> texture, int textureSize, int pictureWidth,
+                           int pictureHeight, const ColourConversion& conversion,
+                           const std::stop_token& stop = {});

@@ -21,6 +21,8 @@ packages=(
     # the yardsticks of the formats benchmark (ImageMagick's convert reads the PNG).
     libpng-dev libgif-dev libwebp-dev libtiff-dev libheif-dev zlib1g-dev
     webp giflib-tools libtiff-tools libheif-examples
+    # Colour profiles: Little CMS converts pictures to the screen's colours in QUALITY=HIGH.
+    liblcms2-dev
     # Music: SDL2_mixer, with patch sets for MIDI files; lame makes the MP3 the tests play.
     libsdl2-mixer-dev freepats timgm6mb-soundfont lame
     # The window font (stands in for MS P Gothic).

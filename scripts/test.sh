@@ -53,7 +53,7 @@ cmake --build build-asan -j"$jobs"
 echo "== Build with ThreadSanitizer (search thread and picture preparer tests)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_TSAN=ON \
     -DLUMIVANE_WERROR=ON >/dev/null
-cmake --build build-tsan -j"$jobs" --target test_searchthread test_slidepreparer
+cmake --build build-tsan -j"$jobs" --target test_searchthread test_slidepreparer test_colourprofile
 
 # The tests run on displays of their own (Xvfb, weston), even when this script is started from a
 # Wayland desktop, where Qt would otherwise choose the desktop's compositor.
@@ -129,8 +129,8 @@ package_control() {
     info=$(dpkg-deb -I "$deb") || return 1
     grep -q '^ Section: graphics$' <<<"$info" || { echo "section is not graphics"; return 1; }
     # Computed from the shared libraries, plus the font and the MIDI patches.
-    for dependency in libqt6widgets6 libsdl2-mixer-2.0-0 libjpeg62-turbo fonts-ipafont-gothic \
-        freepats qt6-qpa-plugins qt6-wayland; do
+    for dependency in libqt6widgets6 libsdl2-mixer-2.0-0 libjpeg62-turbo liblcms2-2 \
+        fonts-ipafont-gothic freepats qt6-qpa-plugins qt6-wayland; do
         grep -q "^ Depends:.*\b$dependency\b" <<<"$info" ||
             { echo "Depends lacks $dependency"; return 1; }
     done

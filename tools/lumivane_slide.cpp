@@ -5,6 +5,9 @@
 // the picture stood upright by its EXIF orientation tag. A file that the bitmap reader
 // refuses gives its error text on stderr and exit status 1; an unreadable picture is not an error
 // (the slideshow shows it as a white square), but the decoder's note goes to stderr.
+// --quality=high before PICTURE writes the first level of the high quality texture at the same
+// 1024 x 1024 edge: the picture converted from its file's colour space to sRGB, with its edge
+// texels extended over the rest of the texture and its levels sharpened.
 //
 // With --frame it renders one frame of the slideshow's scene for the picture offscreen, with
 // the same drawing code as the window, and writes it as an image file (PNG, PPM, ... by the
@@ -29,7 +32,7 @@
 namespace {
 
 const char* const Usage =
-    "usage: lumivane-slide PICTURE OUT.ppm\n"
+    "usage: lumivane-slide [--quality=design|high] PICTURE OUT.ppm\n"
     "       lumivane-slide [--quality=design|high] --frame PICTURE PATH FRAME "
     "WIDTHxHEIGHT OUT.png\n";
 
@@ -61,7 +64,7 @@ std::optional<int> parseInt(const char* text)
 std::optional<Options> parseArguments(int argc, char** argv)
 {
     PictureQuality quality = PictureQuality::Design;
-    if (argc == 8 && std::strncmp(argv[1], "--quality=", 10) == 0) {
+    if ((argc == 8 || argc == 4) && std::strncmp(argv[1], "--quality=", 10) == 0) {
         if (std::strcmp(argv[1] + 10, "high") == 0)
             quality = PictureQuality::High;
         else if (std::strcmp(argv[1] + 10, "design") != 0)
@@ -91,6 +94,7 @@ std::optional<Options> parseArguments(int argc, char** argv)
     if (argc == 3 && argv[1][0] != '-') {
         Options options;
         options.mode = Mode::Texture;
+        options.frame.quality = quality;
         options.picture = argv[1];
         options.output = argv[2];
         return options;
@@ -134,7 +138,10 @@ bool writePpm(const std::string& path, const SlideImage& slide)
 
 int runTexture(const Options& options)
 {
-    SlideImage slide;
+    // The high quality texture at the design's edge: its first level is the picture as the
+    // show uploads it, colours converted, before the mipmap levels are made from it.
+    SlideImage slide(
+        TextureLayout{SlideImage::TextureSize, options.frame.quality == PictureQuality::High});
     try {
         slide.prepare(options.picture);
     } catch (const std::exception& error) {
@@ -144,6 +151,8 @@ int runTexture(const Options& options)
     if (!slide.decoderNote().empty()) {
         std::fprintf(stderr, "lumivane-slide: decoder: %s\n", slide.decoderNote().c_str());
     }
+    if (!slide.colourNote().empty())
+        std::fprintf(stderr, "lumivane-slide: colour: %s\n", slide.colourNote().c_str());
     if (!writePpm(options.output, slide)) {
         return 1;
     }

@@ -18,6 +18,7 @@
 #include "render/texturesize.h"
 #include "tests/support/screenmeasure.h"
 #include "tests/support/testpictures.h"
+#include "tests/support/testprofiles.h"
 
 #include <QApplication>
 #include <QDir>
@@ -39,6 +40,8 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <xcb/xcb.h>
+
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
@@ -51,6 +54,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -827,6 +831,49 @@ TEST_F(MainWindowTest, SlantedEdgesAreSmoothOnTheScreenOnlyInHighQuality)
         EXPECT_GT(edges.crossed, 200);
         EXPECT_GE(edges.share(), c.least) << edges.between << " of " << edges.crossed;
         EXPECT_LE(edges.share(), c.most) << edges.between << " of " << edges.crossed;
+    }
+}
+
+// QUALITY=HIGH converts pictures to the monitor's colour profile, which the X server's root
+// window carries in _ICC_PROFILE: with a profile whose red and green are swapped, the picture's
+// red half reaches the screen green and its green half red. The scene around it is not a picture
+// and keeps its colours; without the property the picture is shown as it is.
+TEST_F(MainWindowTest, HighQualityConvertsPicturesToTheDisplayProfile)
+{
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr)
+        GTEST_SKIP() << "an X display only";
+    xcb_connection_t* connection = x11->connection();
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const char name[] = "_ICC_PROFILE";
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
+    ASSERT_NE(atom, nullptr);
+    const xcb_atom_t property = atom->atom;
+    std::free(atom);
+    const std::vector<std::uint8_t> profile = TestProfiles::swapProfile();
+    writeBmp(pictures(QStringLiteral("pic.bmp")), 160, 120,
+             [](int, int y) { return y < 60 ? QColor(255, 0, 0) : QColor(0, 255, 0); });
+    m_show.quality = PictureQuality::High;
+    for (const bool profiled : {true, false}) {
+        if (profiled)
+            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, root, property,
+                                XCB_ATOM_CARDINAL, 8, std::uint32_t(profile.size()),
+                                profile.data());
+        else
+            xcb_delete_property(connection, root, property);
+        xcb_flush(connection);
+        auto window = startSlideshow(m_pictures.path());
+        for (int i = 0; i < 100; ++i) // draws camera frames 1..100
+            tick(*window);
+        const QImage frame = window->slideSurface()->grabFrame();
+        auto at = [&](double x, double y) {
+            return frame.pixelColor(
+                project(x, y, 0, 1000, frame.width(), frame.height()).toPoint());
+        };
+        EXPECT_EQ(at(0, 200), profiled ? QColor(0, 255, 0) : QColor(255, 0, 0));
+        EXPECT_EQ(at(400, -300), profiled ? QColor(255, 0, 0) : QColor(0, 255, 0));
+        EXPECT_EQ(at(-545, 0), QColor(0, 0, 255)); // background beside the frame
     }
 }
 

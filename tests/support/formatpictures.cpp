@@ -117,7 +117,7 @@ void pngWrite(png_structp png, png_bytep data, png_size_t length)
     out->insert(out->end(), data, data + length);
 }
 
-Bytes encodePng(Variant variant, const RgbaPicture& source)
+Bytes encodePng(Variant variant, const RgbaPicture& source, const PictureColourSpace& colourSpace)
 {
     const RgbaPicture picture = variant == Variant::Oriented ? storedTurned(source) : source;
     Bytes out;
@@ -149,6 +149,9 @@ Bytes encodePng(Variant variant, const RgbaPicture& source)
     Bytes exif = exifTurned();
     if (variant == Variant::Oriented)
         png_set_eXIf_1(png, info, png_uint_32(exif.size()), exif.data());
+    if (!colourSpace.iccProfile.empty())
+        png_set_iCCP(png, info, "test", PNG_COMPRESSION_TYPE_BASE, colourSpace.iccProfile.data(),
+                     png_uint_32(colourSpace.iccProfile.size()));
     png_write_info(png, info);
     const int passes = png_set_interlace_handling(png);
     std::vector<std::uint8_t> row;
@@ -230,7 +233,7 @@ Bytes encodeGif(Variant variant, const RgbaPicture& source)
 
 // ---- WebP
 
-Bytes encodeWebp(Variant variant, const RgbaPicture& source)
+Bytes encodeWebp(Variant variant, const RgbaPicture& source, const PictureColourSpace& colourSpace)
 {
     if (variant == Variant::Deep || variant == Variant::Cmyk)
         return {};
@@ -250,12 +253,19 @@ Bytes encodeWebp(Variant variant, const RgbaPicture& source)
     }
     Bytes still(encoded, encoded + size);
     WebPFree(encoded);
-    if (variant != Variant::Oriented && variant != Variant::Animated)
+    if (variant != Variant::Oriented && variant != Variant::Animated &&
+        colourSpace.iccProfile.empty())
         return still;
 
     WebPMux* mux = WebPMuxNew();
     const WebPData image{still.data(), still.size()};
-    if (variant == Variant::Oriented) {
+    if (!colourSpace.iccProfile.empty()) {
+        const WebPData profile{colourSpace.iccProfile.data(), colourSpace.iccProfile.size()};
+        WebPMuxSetChunk(mux, "ICCP", &profile, 1);
+    }
+    if (variant != Variant::Oriented && variant != Variant::Animated) {
+        WebPMuxSetImage(mux, &image, 1);
+    } else if (variant == Variant::Oriented) {
         WebPMuxSetImage(mux, &image, 1);
         const Bytes exif = exifTurned();
         const WebPData chunk{exif.data(), exif.size()};
@@ -289,7 +299,22 @@ Bytes encodeWebp(Variant variant, const RgbaPicture& source)
 
 // ---- TIFF
 
-Bytes encodeTiff(Variant variant, const RgbaPicture& source)
+// The bytes of the file at `path`, which is then removed.
+Bytes takeFile(const char* path)
+{
+    Bytes out;
+    if (std::FILE* file = std::fopen(path, "rb")) {
+        std::uint8_t buffer[65536];
+        std::size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+            out.insert(out.end(), buffer, buffer + got);
+        std::fclose(file);
+    }
+    ::unlink(path);
+    return out;
+}
+
+Bytes encodeTiff(Variant variant, const RgbaPicture& source, const PictureColourSpace& colourSpace)
 {
     if (variant == Variant::Animated)
         return {};
@@ -345,6 +370,9 @@ Bytes encodeTiff(Variant variant, const RgbaPicture& source)
     }
     if (variant == Variant::Oriented)
         TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_RIGHTTOP);
+    if (!colourSpace.iccProfile.empty())
+        TIFFSetField(tiff, TIFFTAG_ICCPROFILE, std::uint32_t(colourSpace.iccProfile.size()),
+                     colourSpace.iccProfile.data());
     Indexed palette;
     if (variant == Variant::Palette) {
         palette = indexed(picture);
@@ -362,16 +390,7 @@ Bytes encodeTiff(Variant variant, const RgbaPicture& source)
         TIFFWriteScanline(tiff, row.data(), std::uint32_t(y), 0);
     }
     TIFFClose(tiff);
-    Bytes out;
-    if (std::FILE* file = std::fopen(path, "rb")) {
-        std::uint8_t buffer[65536];
-        std::size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-            out.insert(out.end(), buffer, buffer + got);
-        std::fclose(file);
-    }
-    ::unlink(path);
-    return out;
+    return takeFile(path);
 }
 
 // ---- HEIF
@@ -384,7 +403,8 @@ heif_error heifWrite(heif_context*, const void* data, size_t size, void* userdat
     return {heif_error_Ok, heif_suberror_Unspecified, "ok"};
 }
 
-Bytes encodeHeif(heif_compression_format format, Variant variant, const RgbaPicture& upright)
+Bytes encodeHeif(heif_compression_format format, Variant variant, const RgbaPicture& upright,
+                 const PictureColourSpace& colourSpace)
 {
     const RgbaPicture source = variant == Variant::Oriented ? storedTurned(upright) : upright;
     // libaom 3.6 stops on an assertion when it writes a 10-bit picture from libheif.
@@ -418,6 +438,18 @@ Bytes encodeHeif(heif_compression_format format, Variant variant, const RgbaPict
                 }
             }
         }
+    }
+    if (!colourSpace.iccProfile.empty())
+        heif_image_set_raw_color_profile(image, "prof", colourSpace.iccProfile.data(),
+                                         colourSpace.iccProfile.size());
+    if (colourSpace.cicp) {
+        heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+        heif_nclx_color_profile_set_color_primaries(nclx,
+                                                    std::uint16_t(colourSpace.cicp->primaries));
+        heif_nclx_color_profile_set_transfer_characteristics(
+            nclx, std::uint16_t(colourSpace.cicp->transfer));
+        heif_image_set_nclx_color_profile(image, nclx);
+        heif_nclx_color_profile_free(nclx);
     }
     heif_context* context = heif_context_alloc();
     heif_encoder* encoder = nullptr;
@@ -477,23 +509,24 @@ RgbaPicture sourceFor(Variant variant, int width, int height)
     return picture;
 }
 
-std::vector<std::uint8_t> encode(Format format, Variant variant, const RgbaPicture& picture)
+std::vector<std::uint8_t> encode(Format format, Variant variant, const RgbaPicture& picture,
+                                 const PictureColourSpace& colourSpace)
 {
     switch (format) {
     case Format::Png:
         return variant == Variant::Cmyk || variant == Variant::Animated
                    ? Bytes{}
-                   : encodePng(variant, picture);
+                   : encodePng(variant, picture, colourSpace);
     case Format::Gif:
         return encodeGif(variant, picture);
     case Format::Webp:
-        return encodeWebp(variant, picture);
+        return encodeWebp(variant, picture, colourSpace);
     case Format::Tiff:
-        return encodeTiff(variant, picture);
+        return encodeTiff(variant, picture, colourSpace);
     case Format::Heic:
-        return encodeHeif(heif_compression_HEVC, variant, picture);
+        return encodeHeif(heif_compression_HEVC, variant, picture, colourSpace);
     case Format::Avif:
-        return encodeHeif(heif_compression_AV1, variant, picture);
+        return encodeHeif(heif_compression_AV1, variant, picture, colourSpace);
     }
     return {};
 }
@@ -576,6 +609,30 @@ std::vector<std::uint8_t> hostile(Format format)
     if (format == Format::Png || format == Format::Gif)
         bytes.resize(std::min<std::size_t>(bytes.size(), format == Format::Gif ? 900 : 400));
     return bytes;
+}
+
+std::vector<std::uint8_t> labTiff(int width, int height, const std::vector<std::uint8_t>& lab)
+{
+    char path[] = "/tmp/lumivane-tiff-XXXXXX";
+    const int fd = ::mkstemp(path);
+    if (fd < 0)
+        throw std::runtime_error("no temporary file");
+    ::close(fd);
+    TIFF* tiff = TIFFOpen(path, "w");
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CIELAB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 7);
+    for (int y = 0; y < height; ++y) {
+        std::vector<std::uint8_t> row(lab.begin() + std::ptrdiff_t(y) * width * 3,
+                                      lab.begin() + std::ptrdiff_t(y + 1) * width * 3);
+        TIFFWriteScanline(tiff, row.data(), std::uint32_t(y), 0);
+    }
+    TIFFClose(tiff);
+    return takeFile(path);
 }
 
 RgbImage overWhite(const RgbaPicture& picture)

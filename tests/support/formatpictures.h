@@ -52,7 +52,10 @@ RgbaPicture sourceFor(Variant variant, int width, int height);
 
 // The file of `format` that holds `picture` as `variant` says, or nothing when the format has
 // no such variant. `picture` must suit the variant (see sourceFor). HEIC and AVIF are lossy.
-std::vector<std::uint8_t> encode(Format format, Variant variant, const RgbaPicture& picture);
+// `colourSpace` is embedded as the format keeps it: an ICC profile in PNG, WebP, TIFF, HEIC and
+// AVIF, CICP in HEIC and AVIF.
+std::vector<std::uint8_t> encode(Format format, Variant variant, const RgbaPicture& picture,
+                                 const PictureColourSpace& colourSpace = {});
 
 // The same, made to fit the format: GIF holds 256 colours and all-or-nothing transparency.
 RgbaPicture sourceFor(Format format, Variant variant, int width, int height);
@@ -61,6 +64,10 @@ RgbaPicture sourceFor(Format format, Variant variant, int width, int height);
 // 100000 x 100000 pixels; 65535 x 65535 for GIF, whose fields hold no more; 40000 x 40000 for
 // WebP and 30000 x 30000 for HEIF, whose libraries refuse 100000 x 100000 themselves.
 std::vector<std::uint8_t> hostile(Format format);
+
+// A TIFF of 8-bit CIELab pixels: `lab` holds L (0..255 for 0..100) and a and b as signed
+// bytes, three a pixel, top row first.
+std::vector<std::uint8_t> labTiff(int width, int height, const std::vector<std::uint8_t>& lab);
 
 // The picture composited over white, as the slideshow should show it.
 RgbImage overWhite(const RgbaPicture& picture);

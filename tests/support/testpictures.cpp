@@ -69,11 +69,19 @@ std::vector<std::uint8_t> encodeJpeg(const RgbImage& image, const JpegOptions& o
             if (options.progressive) {
                 jpeg_simple_progression(&cinfo);
             }
+            if (options.fullChroma && !options.greyFromRed) {
+                cinfo.comp_info[0].h_samp_factor = 1;
+                cinfo.comp_info[0].v_samp_factor = 1;
+            }
         },
         [&](jpeg_compress_struct& cinfo) {
             if (!options.app1.empty()) {
                 jpeg_write_marker(&cinfo, JPEG_APP0 + 1, options.app1.data(),
                                   static_cast<unsigned int>(options.app1.size()));
+            }
+            if (!options.iccProfile.empty()) {
+                jpeg_write_icc_profile(&cinfo, options.iccProfile.data(),
+                                       static_cast<unsigned int>(options.iccProfile.size()));
             }
         },
         [&](std::size_t y) {
@@ -86,7 +94,8 @@ std::vector<std::uint8_t> encodeJpeg(const RgbImage& image, const JpegOptions& o
 }
 
 std::vector<std::uint8_t> encodeCmykJpeg(int width, int height,
-                                         const std::vector<std::uint8_t>& ink, CmykForm form)
+                                         const std::vector<std::uint8_t>& ink, CmykForm form,
+                                         const std::vector<std::uint8_t>& iccProfile)
 {
     const int flip = form == CmykForm::Plain ? 0 : 255;
     std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 4);
@@ -100,7 +109,11 @@ std::vector<std::uint8_t> encodeCmykJpeg(int width, int height,
             jpeg_set_colorspace(&cinfo, form == CmykForm::AdobeYcck ? JCS_YCCK : JCS_CMYK);
             cinfo.write_Adobe_marker = form != CmykForm::Plain;
         },
-        [](jpeg_compress_struct&) {},
+        [&](jpeg_compress_struct& cinfo) {
+            if (!iccProfile.empty())
+                jpeg_write_icc_profile(&cinfo, iccProfile.data(),
+                                       static_cast<unsigned int>(iccProfile.size()));
+        },
         [&](std::size_t y) {
             const std::size_t start = y * row.size();
             for (std::size_t i = 0; i < row.size(); ++i) {

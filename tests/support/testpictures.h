@@ -43,6 +43,10 @@ struct JpegOptions
     // When not empty, written as an APP1 marker right after the file's start (an EXIF block
     // begins with "Exif\0\0").
     std::vector<std::uint8_t> app1 = {};
+    // When not empty, written in APP2 ICC_PROFILE markers.
+    std::vector<std::uint8_t> iccProfile = {};
+    // Colour at full resolution (4:4:4) instead of libjpeg's default 4:2:0.
+    bool fullChroma = false;
 };
 
 // The picture as a JPEG file made by libjpeg's compressor.
@@ -61,7 +65,8 @@ enum class CmykForm
 // A width x height CMYK JPEG from ink amounts (cyan, magenta, yellow, black; 0 = none, 255 = full),
 // four bytes a pixel, top row first.
 std::vector<std::uint8_t> encodeCmykJpeg(int width, int height,
-                                         const std::vector<std::uint8_t>& ink, CmykForm form);
+                                         const std::vector<std::uint8_t>& ink, CmykForm form,
+                                         const std::vector<std::uint8_t>& iccProfile = {});
 
 // An EXIF block ("Exif\0\0" and a TIFF structure) whose first directory holds one orientation
 // entry (a SHORT) with the given value, in little- or big-endian byte order.

@@ -1,0 +1,147 @@
+#include "tests/support/testprofiles.h"
+
+#include <lcms2.h>
+
+#include <stdexcept>
+#include <utility>
+
+namespace TestProfiles {
+
+namespace {
+
+std::vector<std::uint8_t> save(cmsHPROFILE profile)
+{
+    cmsUInt32Number size = 0;
+    if (!profile || !cmsSaveProfileToMem(profile, nullptr, &size))
+        throw std::runtime_error("cannot make the test profile");
+    std::vector<std::uint8_t> bytes(size);
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
+cmsToneCurve* srgbCurve()
+{
+    const double params[] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
+    return cmsBuildParametricToneCurve(nullptr, 4, params);
+}
+
+std::vector<std::uint8_t> rgb(cmsCIExyY white, cmsCIExyYTRIPLE primaries, cmsToneCurve* curve)
+{
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    std::vector<std::uint8_t> bytes = save(cmsCreateRGBProfile(&white, &primaries, curves));
+    cmsFreeToneCurve(curve);
+    return bytes;
+}
+
+constexpr cmsCIExyY D65{0.3127, 0.3290, 1.0};
+
+} // namespace
+
+std::vector<std::uint8_t> swapProfile()
+{
+    return rgb(D65, {{0.30, 0.60, 1.0}, {0.64, 0.33, 1.0}, {0.15, 0.06, 1.0}}, srgbCurve());
+}
+
+std::vector<std::uint8_t> displayP3Profile()
+{
+    return rgb(D65, {{0.680, 0.320, 1.0}, {0.265, 0.690, 1.0}, {0.150, 0.060, 1.0}}, srgbCurve());
+}
+
+std::vector<std::uint8_t> adobeRgbProfile()
+{
+    return rgb(D65, {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}},
+               cmsBuildGamma(nullptr, 563.0 / 256.0));
+}
+
+std::vector<std::uint8_t> proPhotoProfile()
+{
+    return rgb({0.3457, 0.3585, 1.0},
+               {{0.7347, 0.2653, 1.0}, {0.1596, 0.8404, 1.0}, {0.0366, 0.0001, 1.0}},
+               cmsBuildGamma(nullptr, 1.8));
+}
+
+std::vector<std::uint8_t> rec2020Profile()
+{
+    return rgb(D65, {{0.708, 0.292, 1.0}, {0.170, 0.797, 1.0}, {0.131, 0.046, 1.0}}, srgbCurve());
+}
+
+std::vector<std::uint8_t> srgbProfile()
+{
+    return save(cmsCreate_sRGBProfile());
+}
+
+namespace {
+
+int inkToLab(const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo)
+{
+    const double ink[4] = {in[0] / 65535.0, in[1] / 65535.0, in[2] / 65535.0, in[3] / 65535.0};
+    const double rgb[3] = {(1 - ink[1]) * (1 - ink[3]), (1 - ink[0]) * (1 - ink[3]),
+                           (1 - ink[2]) * (1 - ink[3])};
+    cmsCIELab lab{};
+    cmsDoTransform(static_cast<cmsHTRANSFORM>(cargo), rgb, &lab, 1);
+    cmsFloat2LabEncoded(out, &lab);
+    return 1;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> swappedInkProfile()
+{
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab =
+        cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsStage* table = cmsStageAllocCLut16bit(nullptr, 17, 4, 3, nullptr);
+    cmsStageSampleCLut16bit(table, inkToLab, toLab, 0);
+    cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 4, 3);
+    // Stored as lutAtoBType, which wants curves on both sides of the table.
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+    cmsPipelineInsertStage(pipeline, cmsAT_END, table);
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(profile, 4.3);
+    cmsSetDeviceClass(profile, cmsSigOutputClass);
+    cmsSetColorSpace(profile, cmsSigCmykData);
+    cmsSetPCS(profile, cmsSigLabData);
+    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsWriteTag(profile, cmsSigAToB0Tag, pipeline);
+    cmsPipelineFree(pipeline);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(lab);
+    cmsCloseProfile(srgb);
+    return save(profile);
+}
+
+std::vector<std::uint8_t> greyProfile(double gamma)
+{
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
+    std::vector<std::uint8_t> bytes = save(cmsCreateGrayProfile(cmsD50_xyY(), curve));
+    cmsFreeToneCurve(curve);
+    return bytes;
+}
+
+RgbImage convertFromSrgb(const RgbImage& image, const std::vector<std::uint8_t>& profile,
+                         bool swapRedGreen)
+{
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHPROFILE target =
+        cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size()));
+    cmsHTRANSFORM transform =
+        cmsCreateTransform(srgb, TYPE_RGB_8, target, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC, 0);
+    if (!transform)
+        throw std::runtime_error("cannot convert the test picture");
+    RgbImage converted = image;
+    cmsDoTransform(transform, image.pixels.data(), converted.pixels.data(),
+                   static_cast<cmsUInt32Number>(image.pixels.size() / 3));
+    cmsDeleteTransform(transform);
+    cmsCloseProfile(target);
+    cmsCloseProfile(srgb);
+    if (swapRedGreen) {
+        for (std::size_t i = 0; i + 2 < converted.pixels.size(); i += 3)
+            std::swap(converted.pixels[i], converted.pixels[i + 1]);
+    }
+    return converted;
+}
+
+} // namespace TestProfiles

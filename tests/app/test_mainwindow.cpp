@@ -735,7 +735,7 @@ TEST_F(MainWindowTest, HighQualityShowsThePictureAndEndsOnEscape)
                                                    surface.maxTextureSize(), CameraPaths()),
                                  true}));
         EXPECT_NE(surface.textureName(), 0u);
-        if (display == VisualSamples) {
+        if (method == EdgeSmoothing::Multisampling) {
             // A picture goes up ahead in slices within the time it is given: with none, one
             // slice per call, and the next call goes on from there.
             SlideImage ahead(window->textureLayout());

@@ -12,6 +12,7 @@
 #include "render/slideimage.h"
 #include "render/slidepreparer.h"
 #include "render/slidesequence.h"
+#include "search/folderwatcher.h"
 #include "search/guardedlist.h"
 
 #include <QString>
@@ -29,6 +30,8 @@ class PageBox;
 class SearchPanel;
 class QPushButton;
 class SearchThread;
+class ShowWatch;
+class WaitingScreen;
 class SlideSurface;
 
 // What the window is started with. The program passes the locations that fit how it was
@@ -119,6 +122,16 @@ public:
     // Set before the hand-over.
     void setShuffleRandomForTesting(std::mt19937 random) { m_shuffleRandom = random; }
 
+    // WATCH=ON: the watch on the show's folder, from the hand-over on; null otherwise.
+    const ShowWatch* showWatch() const { return m_watch.get(); }
+    // WATCH=ON and the folder holds no pictures.
+    bool waitingForPictures() const;
+    // Lets tests set the watch's timing (or switch its events off); set before the hand-over.
+    void setWatchSettingsForTesting(const FolderWatcher::Settings& settings)
+    {
+        m_watchSettings = settings;
+    }
+
     // Lets tests choose the next camera paths; the program draws them at random.
     void setPathChooserForTesting(std::function<int()> chooser)
     {
@@ -156,6 +169,10 @@ private:
     int textWidth(const QString& text) const;
     int drawPathIndex();
 
+    void startWatch(std::vector<std::string> knownPaths);
+    void applyListChanges(ListChanges changes);
+    void showWaiting();
+
     void stopSteps();
     void closeClicked();
     void requestQuit();
@@ -165,6 +182,7 @@ private:
     SearchPanel* m_panel = nullptr;       // Panel1, the search screen
     PageBox* m_pageBox = nullptr;         // E_Page
     KeyControl* m_keys = nullptr;         // Escape and the buttons' accelerator
+    WaitingScreen* m_waiting = nullptr;   // WATCH=ON with no pictures
     SlideSurface* m_surface = nullptr;    // the OpenGL surface, owned by its container
     QWidget* m_surfaceWidget = nullptr;
     QTimer m_findFileTimer;        // Timer_FindFile
@@ -197,5 +215,7 @@ private:
     SlidePictures m_pictures;
     GuardedList m_imageList;
     std::unique_ptr<SearchThread> m_searchThread;
+    std::optional<FolderWatcher::Settings> m_watchSettings;
+    std::unique_ptr<ShowWatch> m_watch;
     std::unique_ptr<FrameLog> m_frameLog = FrameLog::fromEnvironment();
 };

@@ -167,6 +167,8 @@ LivingOrder::Outcome LivingOrder::apply(ListChanges changes, int position, bool 
         }
     }
 
+    // A change that waits while there is no picture starts the list from its first position.
+    const bool startsAfresh = count() == 0 && !onScreen;
     std::unordered_map<int, int> rewritten;
     for (KeyedPath& keyed : changes.added) {
         const int id = int(m_entries.size());
@@ -189,7 +191,11 @@ LivingOrder::Outcome LivingOrder::apply(ListChanges changes, int position, bool 
         m_ids.emplace(path, id);
         outcome.newIds.push_back(id);
         if (m_order == ShowOrder::Sorted) {
-            if (int(*m_list.indexOf(path)) <= position)
+            // The current picture stays current. A pending change whose picture does not exist
+            // (the list was empty, or it left at the end) goes to the one that takes its place.
+            const int at = int(*m_list.indexOf(path));
+            const bool heldBefore = position < count() - 1;
+            if (at < position || (at == position && (onScreen || heldBefore)))
                 ++position;
             continue;
         }
@@ -206,6 +212,8 @@ LivingOrder::Outcome LivingOrder::apply(ListChanges changes, int position, bool 
             }
         }
     }
+    if (startsAfresh)
+        position = 0;
     outcome.position = count() == 0 ? -1 : position;
     return outcome;
 }

@@ -94,6 +94,11 @@ TEST(LivingOrder, SortedJoinsAtTheSortedPlaceAndTheCurrentPictureStaysCurrent)
     EXPECT_EQ(order.nextPicture(outcome.position), -1);
     outcome = order.apply(adding({"z"}), outcome.position, true);
     EXPECT_EQ(order.nextPicture(outcome.position), outcome.newIds.at(0));
+    // A change that waits for a picture while there is none takes the first that comes.
+    order.apply(removing({"z"}), 0, true);
+    outcome = order.apply(adding({"y", "x"}), 0, false);
+    EXPECT_EQ(outcome.position, 0);
+    EXPECT_EQ(nameAt(order, 0), "x");
 }
 
 TEST(LivingOrder, ShuffledJoinAmongThoseNotYetShownAndRoundsStayWhole)

@@ -124,6 +124,9 @@ public:
 
     // WATCH=ON: the watch on the show's folder, from the hand-over on; null otherwise.
     const ShowWatch* showWatch() const { return m_watch.get(); }
+    // WATCH=ON: the order that follows the folder, whose ids the frame log records; null
+    // otherwise.
+    const LivingOrder* livingOrder() const { return m_sequence ? m_sequence->living() : nullptr; }
     // WATCH=ON and the folder holds no pictures.
     bool waitingForPictures() const;
     // Lets tests set the watch's timing (or switch its events off); set before the hand-over.

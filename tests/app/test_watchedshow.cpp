@@ -18,8 +18,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <set>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -52,7 +54,9 @@ protected:
     }
     QString path(const QString& name) const { return m_folder.path() + u'/' + name; }
 
-    std::unique_ptr<MainWindow> makeWindow(const FolderWatcher::Settings& settings = {})
+    std::unique_ptr<MainWindow>
+    makeWindow(const FolderWatcher::Settings& settings = {},
+               std::function<void(int, std::stop_token)> prepareHook = {})
     {
         StartupOptions options;
         options.locations =
@@ -61,6 +65,7 @@ protected:
         options.show.watch = true;
         auto window = std::make_unique<MainWindow>(std::move(options));
         window->setWatchSettingsForTesting(settings);
+        window->setPrepareHookForTesting(std::move(prepareHook));
         QObject::connect(window.get(), &MainWindow::quitRequested, [this] { ++m_quits; });
         window->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -193,5 +198,32 @@ TEST_F(WatchedShowTest, WithoutEventsTheFolderIsSearchedAgain)
     write(QStringLiteral("b.bmp"), 1);
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return pageReads(*window, QStringLiteral("a.bmp"), QStringLiteral("1/2")); }, 3000))
+        << page(*window).toStdString();
+}
+
+TEST_F(WatchedShowTest, APictureThatLeavesWhileItIsPreparedIsDropped)
+{
+    write(QStringLiteral("a.bmp"), 0);
+    write(QStringLiteral("b.bmp"), 1);
+    write(QStringLiteral("c.bmp"), 2);
+    // The worker holds on b, the next picture, until its work is abandoned.
+    std::atomic<bool> holding = false;
+    std::atomic<bool> abandoned = false;
+    auto window = makeWindow({}, [&](int index, std::stop_token stop) {
+        if (index != 1)
+            return;
+        holding = true;
+        for (int i = 0; i < 500 && !stop.stop_requested(); ++i)
+            std::this_thread::sleep_for(10ms);
+        abandoned = stop.stop_requested();
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->handOverPending(); }, 10000));
+    const_cast<QTimer&>(window->slideTimer()).stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->showWatch()->watcher().ready(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return holding.load(); }, 5000));
+    std::remove(QFile::encodeName(path(QStringLiteral("b.bmp"))).constData());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return abandoned.load(); }, 2000));
+    next(*window);
+    EXPECT_TRUE(pageReads(*window, QStringLiteral("c.bmp"), QStringLiteral("2/2")))
         << page(*window).toStdString();
 }

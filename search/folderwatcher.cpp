@@ -208,7 +208,12 @@ bool FolderWatcher::enterFolder(int fd, const std::string& rawFolder)
         addRescanRoot(rawFolder, std::string("network file system, ") + type);
         return true;
     }
-    const int watch = inotify_add_watch(m_inotify, rawFolder.c_str(), WatchMask);
+    const bool limitReached =
+        m_settings.watchLimit > 0 && m_watches.size() >= m_settings.watchLimit;
+    if (limitReached)
+        errno = ENOSPC;
+    const int watch =
+        limitReached ? -1 : inotify_add_watch(m_inotify, rawFolder.c_str(), WatchMask);
     if (watch < 0) {
         if (errno == ENOSPC)
             addRescanRoot(rawFolder, "no inotify watches left, see fs.inotify.max_user_watches");
@@ -433,10 +438,16 @@ void FolderWatcher::reportRescanRoots()
         std::string folders;
         std::size_t j = i;
         for (; j < m_unreported.size() && m_unreported[j].second == m_unreported[i].second; ++j) {
-            if (!folders.empty())
-                folders += ", ";
-            folders += m_unreported[j].first;
+            // A tree that ran out of watches may leave thousands: the line names a few.
+            constexpr std::size_t Named = 5;
+            if (j - i < Named) {
+                if (!folders.empty())
+                    folders += ", ";
+                folders += m_unreported[j].first;
+            }
         }
+        if (j - i > 5)
+            folders += " and " + std::to_string(j - i - 5) + " more";
         std::fprintf(stderr, "lumivane: %s searched again every %ld s (%s): %s\n",
                      j - i > 1 ? "folders" : "folder", seconds, m_unreported[i].second.c_str(),
                      folders.c_str());

@@ -49,6 +49,8 @@ public:
         // Test hook: no events at all; the whole tree is searched periodically, as on a
         // network share.
         bool eventsOff = false;
+        // Test hook: inotify runs out of watches after this many (0: the system's limit).
+        std::size_t watchLimit = 0;
     };
 
     // Watches rootFolder (ending with "/") whose pictures the show holds as `knownPaths`.

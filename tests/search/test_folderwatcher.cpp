@@ -176,3 +176,26 @@ TEST(FolderWatcher, WithoutEventsThePeriodicSearchFindsTheSameChanges)
     changes.take();
     EXPECT_TRUE(changes.added.empty() && changes.removed.empty());
 }
+
+TEST(FolderWatcher, FoldersLeftWithoutWatchesAreSearchedAgain)
+{
+    QTemporaryDir scratch(QDir::tempPath() + "/lumivane-watch-XXXXXX");
+    const std::string root = scratch.path().toStdString() + "/";
+    ASSERT_EQ(mkdir((root + "one").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root + "two").c_str(), 0755), 0);
+    FolderWatcher::Settings settings;
+    settings.watchLimit = 1;
+    settings.minRescanInterval = 50ms;
+    settings.settleTime = 0ms;
+    FolderWatcher watcher(root, {}, {}, settings);
+    Changes changes(watcher);
+    ASSERT_TRUE(changes.waitFor([&](const Changes&) { return watcher.ready(); }));
+    // The root has its watch; the two folders below it are searched again.
+    write(root + "one/a.jpg");
+    write(root + "two/b.jpg");
+    write(root + "c.jpg");
+    EXPECT_TRUE(changes.waitFor([&](const Changes& c) {
+        return c.added ==
+               std::set<std::string>{root + "one/a.jpg", root + "two/b.jpg", root + "c.jpg"};
+    }));
+}

@@ -166,7 +166,7 @@ void FolderWatcher::run(std::stop_token stop)
             // A rescan may find folders whose watches ran out; they join the rescanned ones.
             for (std::size_t i = 0; i < m_rescanRoots.size() && !stop.stop_requested(); ++i) {
                 if (Clock::now() >= m_rescanRoots[i].due)
-                    rescan(std::string(m_rescanRoots[i].folder), stop);
+                    rescan(i, stop);
             }
             reportRescanRoots();
         }
@@ -200,8 +200,11 @@ void FolderWatcher::walk(const std::string& folder, bool mayBeFilling, std::stop
 
 bool FolderWatcher::enterFolder(int fd, const std::string& rawFolder)
 {
-    for (const RescanRoot& root : m_rescanRoots) {
-        if (startsWith(rawFolder, root.folder))
+    // Inside a folder that is searched again: no watches there. Its ancestors are looked up, so
+    // that thousands of such folders cost no more than a few lookups each.
+    for (std::size_t slash = rawFolder.find('/'); slash != std::string::npos;
+         slash = rawFolder.find('/', slash + 1)) {
+        if (m_rescanFolders.contains(rawFolder.substr(0, slash + 1)))
             return true;
     }
     if (const char* type = networkFileSystem(fd)) {
@@ -398,15 +401,14 @@ void FolderWatcher::walkAndCompare(const std::string& folder, std::stop_token st
         leave(path);
 }
 
-void FolderWatcher::rescan(const std::string& folder, std::stop_token stop)
+void FolderWatcher::rescan(std::size_t index, std::stop_token stop)
 {
     const Clock::time_point start = Clock::now();
+    // A copy: the walk may add roots, which moves the vector's elements.
+    const std::string folder = m_rescanRoots[index].folder;
     walkAndCompare(folder, stop);
     m_lastRescan = Clock::now() - start;
-    for (RescanRoot& root : m_rescanRoots) {
-        if (root.folder == folder)
-            root.due = Clock::now() + rescanInterval();
-    }
+    m_rescanRoots[index].due = Clock::now() + rescanInterval();
 }
 
 FolderWatcher::Clock::duration FolderWatcher::rescanInterval() const
@@ -418,10 +420,8 @@ FolderWatcher::Clock::duration FolderWatcher::rescanInterval() const
 
 void FolderWatcher::addRescanRoot(const std::string& folder, const std::string& why)
 {
-    for (const RescanRoot& root : m_rescanRoots) {
-        if (root.folder == folder)
-            return;
-    }
+    if (!m_rescanFolders.insert(folder).second)
+        return;
     m_rescanRoots.push_back(RescanRoot{folder, Clock::now() + m_settings.minRescanInterval});
     m_unreported.emplace_back(folder, why);
 }
@@ -437,17 +437,17 @@ void FolderWatcher::reportRescanRoots()
     for (std::size_t i = 0; i < m_unreported.size();) {
         std::string folders;
         std::size_t j = i;
+        // A tree that ran out of watches may leave thousands: the line names a few.
+        constexpr std::size_t Named = 5;
         for (; j < m_unreported.size() && m_unreported[j].second == m_unreported[i].second; ++j) {
-            // A tree that ran out of watches may leave thousands: the line names a few.
-            constexpr std::size_t Named = 5;
             if (j - i < Named) {
                 if (!folders.empty())
                     folders += ", ";
                 folders += m_unreported[j].first;
             }
         }
-        if (j - i > 5)
-            folders += " and " + std::to_string(j - i - 5) + " more";
+        if (j - i > Named)
+            folders += " and " + std::to_string(j - i - Named) + " more";
         std::fprintf(stderr, "lumivane: %s searched again every %ld s (%s): %s\n",
                      j - i > 1 ? "folders" : "folder", seconds, m_unreported[i].second.c_str(),
                      folders.c_str());

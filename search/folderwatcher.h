@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // Keeps a folder tree under watch while the show runs, on a thread of its own, and reports the
@@ -100,7 +101,8 @@ private:
     Clock::duration rescanInterval() const;
     bool enterFolder(int fd, const std::string& rawFolder);
     void readEvents(std::stop_token stop);
-    void rescan(const std::string& folder, std::stop_token stop);
+    // Searches m_rescanRoots[index] again and compares.
+    void rescan(std::size_t index, std::stop_token stop);
     void checkUnsettled();
     void consider(const QString& display, const std::string& path, bool mayBeFilling);
     void join(const QString& display, const std::string& path);
@@ -123,6 +125,7 @@ private:
     std::map<std::string, int> m_watches;           // folder -> watch
     std::map<std::string, Unsettled> m_unsettled;
     std::vector<RescanRoot> m_rescanRoots;
+    std::unordered_set<std::string> m_rescanFolders;               // the folders of m_rescanRoots
     std::vector<std::pair<std::string, std::string>> m_unreported; // folder, why
     std::chrono::duration<double> m_lastRescan{0};
     // While a walk compares, the pictures it has seen.

@@ -182,6 +182,10 @@ TEST_F(WatchedShowTest, AnEmptyFolderWaitsUntilAPictureArrives)
     QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
     window->slideTick();
     EXPECT_TRUE(window->waitingForPictures());
+    write(QStringLiteral("second.bmp"), 2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->waitingForPictures(); }, 2000));
+    EXPECT_TRUE(pageReads(*window, QStringLiteral("second.bmp"), QStringLiteral("1/1")))
+        << page(*window).toStdString();
     QTest::keyClick(window.get(), Qt::Key_Escape);
     EXPECT_EQ(m_quits, 1);
 }

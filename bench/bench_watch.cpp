@@ -1,7 +1,7 @@
 // A watched show (WATCH=ON) under churn and a burst, in the real window. It fills a tree with
-// small pictures, runs the show over it and, from a thread of its own, adds one picture (written
-// to a temporary name and renamed, as sync tools do) and removes another every 200 ms. Then it
-// moves a folder of many pictures in at once. It reports:
+// small pictures, runs the show over it and, from a process of its own, adds one picture
+// (written to a temporary name and renamed, as sync tools do) and removes another every 200 ms.
+// Then it moves a folder of many pictures in at once. It reports:
 //   - join latency: from the rename to the picture being in the show's list, median and worst;
 //   - the time until every picture of the burst is in the list;
 //   - frame intervals from the window's frame log: median, worst, and frames over 1.5 x median,
@@ -21,18 +21,17 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
 
-#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -67,6 +66,14 @@ void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
 }
 
+// Small pictures: the watch is measured, not the decoder.
+std::vector<std::uint8_t> smallPicture()
+{
+    return TestPictures::encodeBmp(TestPictures::makeImage(64, 48, [](int x, int y) {
+        return std::array{x * 4, y * 5, 128};
+    }));
+}
+
 struct Joined
 {
     std::string path;
@@ -97,10 +104,39 @@ FrameStats frameStats(const std::vector<long long>& times, long long from, long 
     return stats;
 }
 
+// The churn, in a process of its own so that its allocations do not count in the show's
+// resident memory: every 200 ms one picture written to a temporary name and renamed, and one
+// removed at random. Each is reported on stdout as "R|D MICROSECONDS PATH".
+int churnChild(const std::string& root, int treeSize)
+{
+    const std::vector<std::uint8_t> picture = smallPicture();
+    std::vector<std::string> present;
+    for (int i = 0; i < treeSize; ++i)
+        present.push_back(root + "album" + std::to_string(i / 100) + "/p" + std::to_string(i) +
+                          ".bmp");
+    std::mt19937 random(42);
+    for (int next = 0;; ++next) {
+        const std::string folder = root + "album" + std::to_string(next % 20) + "/";
+        const std::string name = "new" + std::to_string(next) + ".bmp";
+        writeBytes(folder + ".syncing-" + name + ".tmp", picture);
+        std::rename((folder + ".syncing-" + name + ".tmp").c_str(), (folder + name).c_str());
+        std::printf("R %lld %s\n", nowMicros(), (folder + name).c_str());
+        const std::size_t victim =
+            std::uniform_int_distribution<std::size_t>(0, present.size() - 1)(random);
+        std::remove(present[victim].c_str());
+        std::printf("D %lld %s\n", nowMicros(), present[victim].c_str());
+        std::fflush(stdout);
+        present[victim] = folder + name;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 4 && std::string(argv[1]) == "--churn-child")
+        return churnChild(argv[2], std::atoi(argv[3]));
     QApplication app(argc, argv);
     int seconds = 60;
     int treeSize = 2000;
@@ -120,11 +156,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     });
 
-    // Small pictures: the watch is measured, not the decoder.
-    const std::vector<std::uint8_t> picture =
-        TestPictures::encodeBmp(TestPictures::makeImage(64, 48, [](int x, int y) {
-            return std::array{x * 4, y * 5, 128};
-        }));
+    const std::vector<std::uint8_t> picture = smallPicture();
     QTemporaryDir scratch;
     const std::string base = QFile::encodeName(scratch.path()).toStdString() + "/";
     const std::string root = base + "show/";
@@ -164,39 +196,34 @@ int main(int argc, char** argv)
     bench::runEventLoop(quietSeconds * 1000);
     const long long quietEnd = nowMicros();
 
-    // The churn, from a thread of its own: what the renames and removals were, and when.
-    std::mutex mutex;
+    // What the churn process renamed and removed, and when (the same monotonic clock).
     std::vector<Joined> waiting;
     std::vector<double> latencies;
     std::map<std::string, long long> removedAt;
-    std::atomic<bool> churning = true;
-    std::thread churn([&] {
-        std::mt19937 random(42);
-        int next = 0;
-        while (churning.load()) {
-            const std::string folder = root + "album" + std::to_string(next % 20) + "/";
-            const std::string name = "new" + std::to_string(next++) + ".bmp";
-            writeBytes(folder + ".syncing-" + name + ".tmp", picture);
-            std::rename((folder + ".syncing-" + name + ".tmp").c_str(), (folder + name).c_str());
-            const long long renamed = nowMicros();
-            const std::size_t victim =
-                std::uniform_int_distribution<std::size_t>(0, present.size() - 1)(random);
-            const std::string gone = present[victim];
-            present[victim] = folder + name;
-            std::remove(gone.c_str());
-            {
-                const std::lock_guard lock(mutex);
-                waiting.push_back({folder + name, renamed});
-                removedAt[gone] = nowMicros();
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    QProcess churn;
+    churn.setProgram(QCoreApplication::applicationFilePath());
+    churn.setArguments({QStringLiteral("--churn-child"), QFile::decodeName(root.c_str()),
+                        QString::number(treeSize)});
+    QObject::connect(&churn, &QProcess::readyReadStandardOutput, [&] {
+        while (churn.canReadLine()) {
+            const QByteArray line = churn.readLine().trimmed();
+            const QList<QByteArray> fields = line.split(' ');
+            if (fields.size() < 3)
+                continue;
+            const long long micros = fields[1].toLongLong();
+            const std::string path =
+                line.mid(fields[0].size() + fields[1].size() + 2).toStdString();
+            if (fields[0] == "R")
+                waiting.push_back({path, micros});
+            else
+                removedAt[path] = micros;
         }
     });
+    churn.start();
 
     // The UI thread looks for the joined pictures every 5 ms, as cheaply as the list allows.
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        const std::lock_guard lock(mutex);
         const long long now = nowMicros();
         std::erase_if(waiting, [&](const Joined& joined) {
             if (!list.indexOf(joined.path))
@@ -213,8 +240,8 @@ int main(int argc, char** argv)
     bench::runEventLoop(firstPart * 1000);
     firstMinuteKb = residentKb();
     bench::runEventLoop((seconds - firstPart) * 1000);
-    churning = false;
-    churn.join();
+    churn.kill();
+    churn.waitForFinished();
     bench::runEventLoop(1500);
     const long long churnEnd = nowMicros();
     const long endKb = residentKb();

@@ -70,9 +70,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
             // "--motion=smooth": a [SHOW] key's twin. A bad value ends the program like an
             // unknown option; a later twin of the same key wins.
             const std::size_t equals = argument.find('=');
-            if (equals == std::string::npos)
+            // "--watch" alone switches the watch on; every other twin needs its value.
+            const bool bareSwitch = equals == std::string::npos && setting->key == "WATCH";
+            if (equals == std::string::npos && !bareSwitch)
                 return failure(ShowTexts::optionWithoutValue(*setting));
-            const std::string value = argument.substr(equals + 1);
+            const std::string value = bareSwitch ? "ON" : argument.substr(equals + 1);
             ShowOptions check;
             if (!setting->apply(check, value))
                 return failure(ShowTexts::badOptionValue(*setting, value));
@@ -88,7 +90,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
 std::string usageText()
 {
     return R"(Usage: lumivane [--motion=frames|smooth] [--seconds=N] [--formats=design|all]
-                [--order=sorted|shuffle] [--quality=design|high] [--] [FOLDER]
+                [--order=sorted|shuffle] [--quality=design|high] [--watch]
+                [--] [FOLDER]
        lumivane --help | --version
 
 Full-screen 3D slideshow of the JPEG and BMP pictures in FOLDER and all of its
@@ -116,6 +119,7 @@ Files (installed program; a program run from its own folder keeps them there):
       FORMATS=DESIGN   DESIGN or ALL, as --formats below
       ORDER=SORTED     SORTED or SHUFFLE, as --order below
       QUALITY=DESIGN   DESIGN or HIGH, as --quality below
+      WATCH=OFF        OFF or ON, as --watch below
       A bad value is reported on stderr and the default used; an option given on
       the command line wins over the file.
   $XDG_DATA_HOME/lumivane/music/           .mp3, .mid and .wav files played in a
@@ -149,6 +153,11 @@ Options:
                        and drawing time. The edges get 4x multisampling on a
                        graphics card and outline smoothing on a software
                        renderer; stderr names the renderer and the method
+  --watch, --watch=on  follow FOLDER while the show runs: pictures copied, synced
+                       or moved in join the show, deleted ones leave it; with no
+                       pictures, wait for them (folders on network shares are
+                       searched again every minute or more)
+  --watch=off          search FOLDER once (the default)
   --help               show this text and exit
   --version            show the version and exit
 )";

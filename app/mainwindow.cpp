@@ -9,8 +9,10 @@
 #include "app/pathfit.h"
 #include "app/searchpanel.h"
 #include "app/settings.h"
+#include "app/showwatch.h"
 #include "app/surfacestart.h"
 #include "app/visiblename.h"
+#include "app/waitingscreen.h"
 #include "app/windowstyle.h"
 #include "imaging/colourprofile.h"
 #include "music/musicplaylist.h"
@@ -21,6 +23,7 @@
 #include "search/searchthread.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -29,6 +32,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QWheelEvent>
+
+#include <malloc.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -90,6 +95,7 @@ MainWindow::~MainWindow()
     // Shutdown: the worker threads first: the preparer abandons the picture it is making, and
     // nothing writes to the picture list any more. Then the timers; then the surface, with the
     // texture deleted while the context is current.
+    m_watch.reset();
     m_pictures.stop();
     if (m_searchThread) {
         m_searchThread->requestStop();
@@ -131,6 +137,9 @@ void MainWindow::buildComponents()
     m_keys->setShowStepHandler([this](ShowStep step) { return showStep(step); });
 
     m_pageBox = new PageBox(this);
+    // Only a watched show can wait for pictures.
+    if (m_show.watch)
+        m_waiting = new WaitingScreen(this);
 
     // The search screen keeps the typing focus in the path box.
     m_panel->pathBox()->setFocus();
@@ -160,8 +169,9 @@ void MainWindow::createSurface()
     // A surface drawn off screen is a plain widget, beneath them like any other.
     if (!m_surface->drawsOffScreen()) {
         for (QWidget* above : {static_cast<QWidget*>(m_closeButton), static_cast<QWidget*>(m_panel),
-                               static_cast<QWidget*>(m_pageBox)})
-            above->setAttribute(Qt::WA_NativeWindow);
+                               static_cast<QWidget*>(m_pageBox), static_cast<QWidget*>(m_waiting)})
+            if (above)
+                above->setAttribute(Qt::WA_NativeWindow);
     }
 
     // A failure is reported and start-up goes on; the window then shows its blue background.
@@ -258,6 +268,8 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     if (m_surfaceWidget)
         m_surfaceWidget->setGeometry(rect());
+    if (m_waiting)
+        m_waiting->setGeometry(rect());
     // The size a compositor gives the window may differ from the one asked for.
     if (!clientPlacesWindows() && m_closeButton)
         placeComponents();
@@ -297,7 +309,8 @@ void MainWindow::handOver()
     setFocus();
 
     const SortedStringList& images = m_imageList.unguarded();
-    if (images.count() < 1) {
+    // A watched show waits for its pictures.
+    if (images.count() < 1 && !m_show.watch) {
         Messages::showPlain(this, tr("画像ファイルがありません"));
         requestQuit();
         return;
@@ -323,6 +336,8 @@ void MainWindow::handOver()
         layout = {chooseTextureSize(width(), height(), devicePixelRatioF(),
                                     m_surface->maxTextureSize(), m_cameraPaths),
                   true};
+    if (m_show.watch)
+        startWatch(openPaths);
     m_pictures.start(
         m_surface, std::move(openPaths),
         [this] {
@@ -331,6 +346,10 @@ void MainWindow::handOver()
         },
         m_prepareHook, layout);
     m_handOverPending = true;
+    if (images.count() < 1) {
+        showWaiting();
+        return;
+    }
     finishHandOver();
 }
 
@@ -340,6 +359,8 @@ void MainWindow::finishHandOver()
     if (!first)
         return;
     m_handOverPending = false;
+    if (m_waiting)
+        m_waiting->hide();
     // A first picture the reader refuses is reported like any failed change, and the show
     // starts all the same: it moves on to the second picture when the first one's frames are
     // up.
@@ -365,6 +386,81 @@ void MainWindow::pictureReady()
         slideTick();
 }
 
+// ---------------------------------------------------------------------------------------------
+// The watched folder (WATCH=ON)
+
+void MainWindow::startWatch(std::vector<std::string> knownPaths)
+{
+    // A watched show runs for days while pictures come and go, and the worker's slide buffers
+    // (3 MB and more) are made and dropped far more often than in a show of a fixed folder.
+    // Left to glibc's sliding threshold they end up in the threads' heaps, whose fragments the
+    // process keeps: under steady churn its memory grew by a fifth in two minutes. Buffers of a
+    // megabyte and more are given back to the system when freed instead.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    // From here on the list changes as the folder does, and the pictures are known by ids that
+    // stay theirs (the list's indices until the first change).
+    m_sequence->follow(m_imageList.unguardedForChange(),
+                       std::mt19937(static_cast<std::mt19937::result_type>(m_random())));
+    FolderWatcher::Settings settings = m_watchSettings.value_or(FolderWatcher::Settings{});
+    if (!m_watchSettings)
+        ShowWatch::applyEnvironment(settings);
+    settings.formats = m_show.formats;
+    settings.locale = QLocale();
+    m_watch = std::make_unique<ShowWatch>(
+        m_searchFolder, std::move(knownPaths), settings, [this](ListChanges changes) {
+            runGuarded(this, [this, &changes] { applyListChanges(std::move(changes)); });
+        });
+}
+
+void MainWindow::applyListChanges(ListChanges changes)
+{
+    if (!m_sequence || m_stopping)
+        return;
+    // The position's picture is on screen unless a change to it (or the first picture) waits.
+    const bool onScreen = !m_handOverPending && !changePending();
+    const LivingOrder::Outcome outcome = m_sequence->applyChanges(std::move(changes), onScreen);
+    const LivingOrder& living = *m_sequence->living();
+    std::vector<std::string> paths;
+    paths.reserve(outcome.newIds.size());
+    for (int id : outcome.newIds)
+        paths.push_back(living.entry(id).path);
+    m_pictures.addPaths(paths);
+    // The worker drops what is no longer needed (a picture that left, being made or made) and
+    // goes on with the new neighbours.
+    const int shown = m_pictures.shown().index;
+    if (SlidePreparer* preparer = m_pictures.preparer())
+        preparer->setCurrent(onScreen && shown >= 0 ? shown : currentPicture(), onScreen,
+                             m_sequence->neighbours());
+    // With the last picture gone the page box keeps its text until the waiting screen comes.
+    if (onScreen && shown >= 0 && living.count() > 0) {
+        m_pageBox->setPlainText(pageText(living.entry(shown), 8));
+        return;
+    }
+    // A show that waits for a picture takes the first that comes.
+    if (living.count() == 0)
+        return;
+    if (m_handOverPending)
+        finishHandOver();
+    else if (changePending() && !m_sequence->cycle().paused())
+        slideTick();
+}
+
+bool MainWindow::waitingForPictures() const
+{
+    return m_waiting && m_waiting->isVisible();
+}
+
+void MainWindow::showWaiting()
+{
+    if (!m_waiting || m_waiting->isVisible())
+        return;
+    m_waiting->showFor(QFile::decodeName(m_searchFolder.c_str()));
+    // Escape and the close button quit while it waits, as they do while the show runs.
+    m_closeButton->show();
+    m_closeButton->raise();
+    m_keys->enablePreview();
+}
+
 int MainWindow::textWidth(const QString& text) const
 {
     return QFontMetrics(font()).horizontalAdvance(text);
@@ -375,8 +471,10 @@ QString MainWindow::pageText(const PathEntry& entry, int margin) const
     const QString path = fitPathToWidth(
         visibleName(entry.display), [this](const QString& t) { return textWidth(t); },
         m_pageBox->width() - margin);
-    return path + QStringLiteral("\r\n") + QString::number(m_sequence->cycle().position() + 1) +
-           u'/' + QString::number(m_imageList.unguarded().count());
+    // A watched picture that left while on screen is counted where it stood.
+    const int position = std::max(m_sequence->cycle().position(), 0);
+    return path + QStringLiteral("\r\n") + QString::number(position + 1) + u'/' +
+           QString::number(m_imageList.unguarded().count());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -390,6 +488,11 @@ int MainWindow::currentPicture() const
 std::optional<PreparedSlide> MainWindow::takePicture()
 {
     const int index = currentPicture();
+    // A watched folder that has run out of pictures: the show waits for the next one.
+    if (index < 0) {
+        showWaiting();
+        return std::nullopt;
+    }
     if (m_pictures.synchronous())
         showLoadingLine();
     // The worker's next and previous are those of the play order.
@@ -407,6 +510,8 @@ std::optional<PreparedSlide> MainWindow::takePicture()
 
 const PathEntry& MainWindow::currentEntry() const
 {
+    if (const LivingOrder* living = m_sequence->living())
+        return living->entry(currentPicture());
     return m_imageList.unguarded().at(std::size_t(currentPicture()));
 }
 
@@ -436,6 +541,8 @@ bool MainWindow::finishChange()
         std::rethrow_exception(picture->error);
     }
     m_pictures.show(std::move(*picture));
+    if (m_waiting)
+        m_waiting->hide();
     m_pathIndex = drawPathIndex();
     m_pageBox->setPlainText(pageText(currentEntry(), 8));
     return true;

@@ -13,6 +13,7 @@
 #include "render/slideimage.h"
 #include "render/slidepreparer.h"
 #include "render/slidesequence.h"
+#include "search/folderwatcher.h"
 #include "search/guardedlist.h"
 
 #include <QString>
@@ -30,6 +31,8 @@ class PageBox;
 class SearchPanel;
 class QPushButton;
 class SearchThread;
+class ShowWatch;
+class WaitingScreen;
 class SlideSurface;
 
 // What the window is started with. The program passes the locations that fit how it was
@@ -120,6 +123,19 @@ public:
     // Set before the hand-over.
     void setShuffleRandomForTesting(std::mt19937 random) { m_shuffleRandom = random; }
 
+    // WATCH=ON: the watch on the show's folder, from the hand-over on; null otherwise.
+    const ShowWatch* showWatch() const { return m_watch.get(); }
+    // WATCH=ON: the order that follows the folder, whose ids the frame log records; null
+    // otherwise.
+    const LivingOrder* livingOrder() const { return m_sequence ? m_sequence->living() : nullptr; }
+    // WATCH=ON and the folder holds no pictures.
+    bool waitingForPictures() const;
+    // Lets tests set the watch's timing (or switch its events off); set before the hand-over.
+    void setWatchSettingsForTesting(const FolderWatcher::Settings& settings)
+    {
+        m_watchSettings = settings;
+    }
+
     // Lets tests choose the next camera paths; the program draws them at random.
     void setPathChooserForTesting(std::function<int()> chooser)
     {
@@ -163,6 +179,11 @@ private:
     // What the mouse buttons, the show's keys and the wheel do. Returns whether the show took the
     // step (not during the search).
     bool showStep(ShowStep step);
+
+    void startWatch(std::vector<std::string> knownPaths);
+    void applyListChanges(ListChanges changes);
+    void showWaiting();
+
     void stopSteps();
     void closeClicked();
     void requestQuit();
@@ -172,6 +193,7 @@ private:
     SearchPanel* m_panel = nullptr;       // Panel1, the search screen
     PageBox* m_pageBox = nullptr;         // E_Page
     KeyControl* m_keys = nullptr;         // Escape, the buttons' accelerator, the show's keys
+    WaitingScreen* m_waiting = nullptr;   // WATCH=ON with no pictures
     SlideSurface* m_surface = nullptr;    // the OpenGL surface, owned by its container
     QWidget* m_surfaceWidget = nullptr;
     QTimer m_findFileTimer;        // Timer_FindFile
@@ -205,5 +227,7 @@ private:
     SlidePictures m_pictures;
     GuardedList m_imageList;
     std::unique_ptr<SearchThread> m_searchThread;
+    std::optional<FolderWatcher::Settings> m_watchSettings;
+    std::unique_ptr<ShowWatch> m_watch;
     std::unique_ptr<FrameLog> m_frameLog = FrameLog::fromEnvironment();
 };

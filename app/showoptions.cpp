@@ -48,7 +48,7 @@ bool parseDecimal(std::string_view text, double& number)
     return error == std::errc() && end == text.data() + text.size();
 }
 
-constexpr std::array<ShowSetting, 5> Settings{{
+constexpr std::array<ShowSetting, 6> Settings{{
     {"MOTION", "FRAMES or SMOOTH", "FRAMES",
      [](ShowOptions& options, std::string_view value) {
          return choose(value, {{"FRAMES", SlideMotion::Frames}, {"SMOOTH", SlideMotion::Smooth}},
@@ -76,6 +76,10 @@ constexpr std::array<ShowSetting, 5> Settings{{
      [](ShowOptions& options, std::string_view value) {
          return choose(value, {{"DESIGN", PictureQuality::Design}, {"HIGH", PictureQuality::High}},
                        options.quality);
+     }},
+    {"WATCH", "OFF or ON", "OFF",
+     [](ShowOptions& options, std::string_view value) {
+         return choose(value, {{"OFF", false}, {"ON", true}}, options.watch);
      }},
 }};
 

@@ -28,6 +28,9 @@ struct ShowOptions
     ShowOrder order = ShowOrder::Sorted;
     // QUALITY=DESIGN|HIGH: the slide texture and the drawing of the scene.
     PictureQuality quality = PictureQuality::Design;
+    // WATCH=OFF|ON: with ON the show follows its folder while it runs (pictures added, changed,
+    // moved or deleted), and waits for pictures when there are none.
+    bool watch = false;
 
     bool operator==(const ShowOptions&) const = default;
 };

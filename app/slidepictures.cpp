@@ -31,6 +31,13 @@ void SlidePictures::start(SlideSurface* surface, std::vector<std::string> openPa
         m_preparer->setWorkHookForTesting(std::move(hook));
 }
 
+void SlidePictures::addPaths(const std::vector<std::string>& openPaths)
+{
+    m_paths.insert(m_paths.end(), openPaths.begin(), openPaths.end());
+    if (m_preparer)
+        m_preparer->addPaths(openPaths);
+}
+
 std::optional<PreparedSlide> SlidePictures::take(int index, SlideNeighbours around)
 {
     if (m_synchronous)

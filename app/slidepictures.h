@@ -33,6 +33,8 @@ public:
                const TextureLayout& layout = {});
     // Abandons the picture being made and waits for the worker to end.
     void stop() { m_preparer.reset(); }
+    // More pictures, whose list indices follow those known so far.
+    void addPaths(const std::vector<std::string>& openPaths);
 
     // The prepared picture for list index `index` (or the reader's error for it), handed out
     // once; nothing while it is not ready, in which case the worker makes it before anything

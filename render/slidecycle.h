@@ -80,6 +80,14 @@ public:
     // each time moves to its next or previous round there.
     void setRoundHandler(std::function<void(int)> handler) { m_roundHandler = std::move(handler); }
 
+    // The picture list changed while the show runs: `count` pictures now (at least 1 is kept),
+    // and the current picture at `position` (-1 when the one on screen left from the first).
+    void relist(int count, int position)
+    {
+        m_count = count < 1 ? 1 : count;
+        m_position = position;
+    }
+
     // The position on screen, or the one the pending or requested change counts from.
     int position() const { return m_position; }
     // Frames drawn of the slide; in Frames, SlideFrames or more means a change is due.
@@ -92,7 +100,7 @@ private:
     Duration expectedElapsed() const;
     double positionAt(Duration elapsed) const;
 
-    const int m_count;
+    int m_count;
     const Motion m_motion;
     const double m_seconds;
     const Now m_now;

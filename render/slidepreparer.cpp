@@ -64,8 +64,14 @@ void SlidePreparer::setCurrent(int index, bool onScreen, Neighbours around)
     m_wake.notify_all();
 }
 
-std::optional<PreparedSlide> SlidePreparer::take(int index, PreparedSlide* shown,
-                                                 Neighbours around)
+void SlidePreparer::addPaths(std::vector<std::string> openPaths)
+{
+    std::lock_guard lock(m_mutex);
+    m_paths.insert(m_paths.end(), std::make_move_iterator(openPaths.begin()),
+                   std::make_move_iterator(openPaths.end()));
+}
+
+std::optional<PreparedSlide> SlidePreparer::take(int index, PreparedSlide* shown, Neighbours around)
 {
     std::optional<PreparedSlide> result;
     {
@@ -199,7 +205,8 @@ void SlidePreparer::run()
         m_makingStop = std::stop_source();
         const std::stop_token stop = m_makingStop.get_token();
         const std::function<void(int, std::stop_token)> hook = m_workHook;
-        const std::string& path = m_paths[static_cast<std::size_t>(index)];
+        // A copy: more paths may come while the picture is made.
+        const std::string path = m_paths[static_cast<std::size_t>(index)];
         lock.unlock();
 
         if (hook)

@@ -74,6 +74,10 @@ public:
     // comes before everything else; once it is on screen, its neighbours are prepared.
     void setCurrent(int index, bool onScreen, Neighbours around = {});
 
+    // More pictures for the show whose list changes while it runs: their indices follow those
+    // known so far.
+    void addPaths(std::vector<std::string> openPaths);
+
     // Hands out the finished picture for `index`, which goes on screen now: from here on its
     // neighbours are prepared. Nothing when it is not ready. When it is a picture (not an error,
     // which leaves the old picture on screen), `shown`, the picture on screen until now, is
@@ -110,7 +114,7 @@ private:
     void stopUnneededLocked();
     void keepShownLocked(PreparedSlide& shown);
 
-    const std::vector<std::string> m_paths;
+    std::vector<std::string> m_paths; // under m_mutex
     const std::function<void()> m_onReady;
     const TextureLayout m_layout;
     std::function<void(int, std::stop_token)> m_workHook;

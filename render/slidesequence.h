@@ -1,9 +1,11 @@
 #pragma once
 
+#include "render/livingorder.h"
 #include "render/playorder.h"
 #include "render/slidecycle.h"
 #include "render/slidepreparer.h"
 
+#include <memory>
 #include <random>
 
 // The show's way through the picture list: the slide cycle (the play position, its clock, the
@@ -23,17 +25,38 @@ public:
     const SlideCycle& cycle() const { return m_cycle; }
     const PlayOrder& order() const { return m_order; }
 
+    // The show follows `list` as it changes (see LivingOrder): from now on pictures are named by
+    // the living order's ids, which are the list's indices until the first change.
+    void follow(SortedStringList& list, std::mt19937 random);
+    // Null unless the show follows its list.
+    const LivingOrder* living() const { return m_living.get(); }
+    // Applies one batch of changes to the list, the order and the cycle's position and count.
+    // `onScreen` says whether the current position's picture is on screen.
+    LivingOrder::Outcome applyChanges(ListChanges changes, bool onScreen);
+
     // The list index of the picture at the play position, and of those a step either side of it
     // (across the round's ends).
-    int currentPicture() const { return m_order.pictureAt(m_cycle.position()); }
-    int nextPicture() const { return m_order.nextPicture(m_cycle.position()); }
+    int currentPicture() const
+    {
+        return m_living ? m_living->pictureAt(m_cycle.position())
+                        : m_order.pictureAt(m_cycle.position());
+    }
+    int nextPicture() const
+    {
+        return m_living ? m_living->nextPicture(m_cycle.position())
+                        : m_order.nextPicture(m_cycle.position());
+    }
     SlideNeighbours neighbours() const
     {
+        if (m_living)
+            return {m_living->nextPicture(m_cycle.position()),
+                    m_living->previousPicture(m_cycle.position())};
         return {m_order.nextPicture(m_cycle.position()),
                 m_order.previousPicture(m_cycle.position())};
     }
 
 private:
+    std::unique_ptr<LivingOrder> m_living;
     PlayOrder m_order;
     SlideCycle m_cycle;
 };

@@ -53,7 +53,8 @@ cmake --build build-asan -j"$jobs"
 echo "== Build with ThreadSanitizer (search thread and picture preparer tests)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_TSAN=ON \
     -DLUMIVANE_WERROR=ON >/dev/null
-cmake --build build-tsan -j"$jobs" --target test_searchthread test_slidepreparer test_colourprofile
+cmake --build build-tsan -j"$jobs" --target test_searchthread test_slidepreparer test_colourprofile \
+    test_folderwatcher
 
 # The tests run on displays of their own (Xvfb, weston), even when this script is started from a
 # Wayland desktop, where Qt would otherwise choose the desktop's compositor.

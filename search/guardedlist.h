@@ -34,6 +34,8 @@ public:
 
     // The list itself, for reading without the lock once no search thread is left to add to it.
     const SortedStringList& unguarded() const { return m_list; }
+    // The same, for a show that changes the list as its folder changes (no thread adds to it).
+    SortedStringList& unguardedForChange() { return m_list; }
 
 private:
     mutable std::mutex m_mutex;

@@ -1,14 +1,11 @@
 #include "search/sortedstringlist.h"
 
-#include <QCollator>
-#include <QCollatorSortKey>
-
 #include <ext/pb_ds/assoc_container.hpp>
 #include <ext/pb_ds/tree_policy.hpp>
 
 #include <stdexcept>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace {
 
@@ -40,29 +37,29 @@ using EntryTree =
     __gnu_pbds::tree<KeyedEntry, __gnu_pbds::null_type, KeyedEntryLess, __gnu_pbds::rb_tree_tag,
                      __gnu_pbds::tree_order_statistics_node_update>;
 
-QCollator makeCollator(const QLocale& locale)
+} // namespace
+
+PathCollation::PathCollation(const QLocale& locale)
+    : m_collator(locale), m_foldCase(locale.language() == QLocale::C)
 {
-    QCollator collator(locale);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    return collator;
+    m_collator.setCaseSensitivity(Qt::CaseInsensitive);
 }
 
-} // namespace
+KeyedPath PathCollation::keyed(const QString& display, const std::string& path) const
+{
+    return KeyedPath{m_collator.sortKey(m_foldCase ? display.toCaseFolded() : display),
+                     PathEntry{display, path}};
+}
 
 struct SortedStringList::Impl
 {
-    explicit Impl(const QLocale& locale)
-        : collator(makeCollator(locale)), foldCase(locale.language() == QLocale::C)
-    {}
+    explicit Impl(const QLocale& locale) : collation(locale) {}
 
-    QCollator collator;
-    // Qt's collator for the "C" locale makes its sort keys from the exact code points, ignoring
-    // the case setting. Folding the case first keeps the list case-insensitive there too.
-    bool foldCase = false;
+    PathCollation collation;
     EntryTree tree;
     // The paths held, viewing the strings stored in the tree's nodes (which never move), so that a
-    // path added twice is recognised without collating it.
-    std::unordered_set<std::string_view> paths;
+    // path added twice is recognised without collating it, and an entry is found by its path.
+    std::unordered_map<std::string_view, EntryTree::point_iterator> paths;
 };
 
 SortedStringList::SortedStringList(const QLocale& locale) : m_impl(std::make_unique<Impl>(locale))
@@ -75,20 +72,49 @@ bool SortedStringList::add(const QString& display, const std::string& path)
     if (m_impl->paths.contains(path)) {
         return false;
     }
-    KeyedEntry keyed{m_impl->collator.sortKey(m_impl->foldCase ? display.toCaseFolded() : display),
-                     PathEntry{display, path}};
-    const auto [node, inserted] = m_impl->tree.insert(std::move(keyed));
+    return add(m_impl->collation.keyed(display, path));
+}
+
+bool SortedStringList::add(KeyedPath keyed)
+{
+    if (m_impl->paths.contains(keyed.entry.path)) {
+        return false;
+    }
+    const auto [node, inserted] =
+        m_impl->tree.insert(KeyedEntry{std::move(keyed.key), std::move(keyed.entry)});
     if (!inserted) {
         return false;
     }
     try {
-        m_impl->paths.insert(std::string_view(node->entry.path));
+        m_impl->paths.emplace(std::string_view(node->entry.path), node);
     } catch (...) {
         // Keep the tree and the set of paths in step if the set cannot grow.
         m_impl->tree.erase(node);
         throw;
     }
     return true;
+}
+
+bool SortedStringList::remove(const std::string& path)
+{
+    const auto found = m_impl->paths.find(path);
+    if (found == m_impl->paths.end()) {
+        return false;
+    }
+    const EntryTree::point_iterator node = found->second;
+    // The key views the node's string, so it goes before the node does.
+    m_impl->paths.erase(found);
+    m_impl->tree.erase(node);
+    return true;
+}
+
+std::optional<std::size_t> SortedStringList::indexOf(const std::string& path) const
+{
+    const auto found = m_impl->paths.find(path);
+    if (found == m_impl->paths.end()) {
+        return std::nullopt;
+    }
+    return m_impl->tree.order_of_key(*found->second);
 }
 
 std::size_t SortedStringList::count() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QCollator>
+#include <QCollatorSortKey>
 #include <QLocale>
 #include <QString>
 
@@ -18,6 +20,29 @@ struct PathEntry
     std::string path;
 };
 
+// A picture's entry with its collation key, made ahead (on any thread, by that thread's own
+// PathCollation), so that adding it to a SortedStringList costs no collation.
+struct KeyedPath
+{
+    QCollatorSortKey key;
+    PathEntry entry;
+};
+
+// The collation of the sorted string list: the user's locale with case ignored. Not thread-safe;
+// one per thread.
+class PathCollation
+{
+public:
+    explicit PathCollation(const QLocale& locale = QLocale());
+    KeyedPath keyed(const QString& display, const std::string& path) const;
+
+private:
+    QCollator m_collator;
+    // Qt's collator for the "C" locale makes its sort keys from the exact code points, ignoring
+    // the case setting. Folding the case first keeps the list case-insensitive there too.
+    bool m_foldCase = false;
+};
+
 // The sorted string list behind ImageList and MusicList. Entries stay in ascending order of the
 // user's locale collation with case ignored; entries that collate equal are ordered by their exact
 // paths. Adding an entry whose exact path is already held changes nothing: the first one stays.
@@ -33,6 +58,12 @@ public:
 
     // Returns false when the exact path was already held (nothing is added).
     bool add(const QString& display, const std::string& path);
+    // The same with the key made ahead by a PathCollation of the same locale.
+    bool add(KeyedPath keyed);
+    // Removes the entry whose exact path is `path`; false when there is none.
+    bool remove(const std::string& path);
+    // The index of the entry whose exact path is `path`, or none. O(log n).
+    std::optional<std::size_t> indexOf(const std::string& path) const;
 
     std::size_t count() const;
     // The entry at index i, 0 <= i < count(); throws std::out_of_range with a clear text otherwise.

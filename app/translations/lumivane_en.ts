@@ -100,4 +100,11 @@
         <translation>Stopping</translation>
     </message>
 </context>
+<context>
+    <name>WaitingScreen</name>
+    <message>
+        <source>画像ファイルを待っています: %1</source>
+        <translation>Waiting for pictures in %1</translation>
+    </message>
+</context>
 </TS>

@@ -1,4 +1,4 @@
-// MOTION and SECONDS of the [SHOW] section: the file, the command-line twins and their rules.
+// The keys of the [SHOW] section: the file, the command-line twins and their rules.
 #include "app/commandline.h"
 #include "app/showoptions.h"
 
@@ -65,4 +65,17 @@ TEST(MotionOptions, BadCommandLineValuesFailWithOneLine)
         EXPECT_EQ(commandLine.error.find('\n'), std::string::npos) << argument;
     }
     EXPECT_NE(parseCommandLine({"--seconds=0"}).error.find("from 1 to 3600"), std::string::npos);
+}
+
+TEST(MotionOptions, WatchIsOffUnlessTheFileOrABareSwitchTurnsItOn)
+{
+    QTemporaryDir dir;
+    std::vector<std::string> complaints;
+    EXPECT_FALSE(readFrom(dir, "", {}, complaints).watch);
+    EXPECT_TRUE(readFrom(dir, "[SHOW]\nWATCH=on\n", {}, complaints).watch);
+    EXPECT_TRUE(readFrom(dir, "", {"--watch", "folder"}, complaints).watch);
+    EXPECT_FALSE(readFrom(dir, "[SHOW]\nWATCH=ON\n", {"--watch=off"}, complaints).watch);
+    EXPECT_TRUE(complaints.empty());
+    EXPECT_EQ(parseCommandLine({"--watch=sometimes"}).action, CommandLine::Action::Fail);
+    EXPECT_EQ(parseCommandLine({"--Watch"}).action, CommandLine::Action::Fail);
 }

@@ -1,0 +1,201 @@
+// The watch of the show's folder: pictures that join and leave by events and by the periodic
+// search where events do not come.
+#include "search/folderwatcher.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Collects what the watcher reports, most recent report of a path winning.
+class Changes
+{
+public:
+    explicit Changes(FolderWatcher& watcher) : m_watcher(watcher) {}
+
+    // Takes changes until `done` holds or 5 s have passed.
+    bool waitFor(const std::function<bool(const Changes&)>& done)
+    {
+        const auto end = std::chrono::steady_clock::now() + 5s;
+        while (std::chrono::steady_clock::now() < end) {
+            take();
+            if (done(*this))
+                return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+
+    void take()
+    {
+        const FolderWatcher::Batch batch = m_watcher.takeChanges(3);
+        for (const KeyedPath& keyed : batch.added) {
+            added.insert(keyed.entry.path);
+            displays.insert(keyed.entry.display.toStdString());
+            removed.erase(keyed.entry.path);
+        }
+        for (const std::string& path : batch.removed) {
+            removed.insert(path);
+            added.erase(path);
+        }
+    }
+
+    void clear()
+    {
+        added.clear();
+        removed.clear();
+    }
+
+    std::set<std::string> added;
+    std::set<std::string> removed;
+    std::set<std::string> displays;
+
+private:
+    FolderWatcher& m_watcher;
+};
+
+void write(const std::string& path, const std::string& content = "picture")
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+} // namespace
+
+TEST(FolderWatcher, PicturesJoinWhenCompleteAndLeaveWithTheirFolders)
+{
+    QTemporaryDir scratch(QDir::tempPath() + "/lumivane-watch-XXXXXX");
+    const std::string base = scratch.path().toStdString() + "/";
+    const std::string root = base + "show/";
+    ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root + "Sub").c_str(), 0755), 0);
+    write(root + "a.jpg");
+    write(root + "Sub/b.jpg");
+    // Found by the search but gone before the watch began; and one that came in between.
+    write(root + "between.jpg");
+
+    FolderWatcher::Settings settings;
+    settings.settleTime = 100ms;
+    FolderWatcher watcher(root, {root + "a.jpg", root + "Sub/b.jpg", root + "gone.jpg"}, {},
+                          settings);
+    Changes changes(watcher);
+    ASSERT_TRUE(changes.waitFor([&](const Changes& c) {
+        return c.removed.contains(root + "gone.jpg") && c.added.contains(root + "between.jpg");
+    }));
+    ASSERT_TRUE(watcher.ready());
+    changes.clear();
+
+    // A file being written is not reported before it is closed.
+    {
+        std::ofstream partial(root + "New.JPG", std::ios::binary);
+        partial << "half";
+        partial.flush();
+        std::this_thread::sleep_for(150ms);
+        changes.take();
+        EXPECT_TRUE(changes.added.empty());
+        partial << " and the rest";
+    }
+    // A sync tool's temporary name renamed to the picture's; a file that is no picture.
+    write(root + ".c.jpg.tmp");
+    ASSERT_EQ(std::rename((root + ".c.jpg.tmp").c_str(), (root + "c.jpg").c_str()), 0);
+    write(root + "notes.txt");
+    std::remove((root + "a.jpg").c_str());
+    EXPECT_TRUE(changes.waitFor([&](const Changes& c) {
+        return c.added == std::set<std::string>{root + "New.JPG", root + "c.jpg"} &&
+               c.removed == std::set<std::string>{root + "a.jpg"};
+    }));
+    EXPECT_TRUE(changes.displays.contains(root + "new.jpg"));
+    changes.clear();
+
+    // A folder moved in joins all its pictures; a new folder is watched; a folder moved out
+    // takes its pictures with it.
+    ASSERT_EQ(mkdir((base + "trip").c_str(), 0755), 0);
+    for (const char* name : {"1.jpg", "2.bmp", "3.jpeg"})
+        write(base + "trip/" + name);
+    ASSERT_EQ(std::rename((base + "trip").c_str(), (root + "trip").c_str()), 0);
+    ASSERT_EQ(std::rename((root + "Sub").c_str(), (base + "Sub").c_str()), 0);
+    ASSERT_EQ(mkdir((root + "fresh").c_str(), 0755), 0);
+    write(root + "fresh/f.jpg");
+    EXPECT_TRUE(changes.waitFor([&](const Changes& c) {
+        return c.added == std::set<std::string>{root + "trip/1.jpg", root + "trip/2.bmp",
+                                                root + "trip/3.jpeg", root + "fresh/f.jpg"} &&
+               c.removed == std::set<std::string>{root + "Sub/b.jpg"};
+    }));
+    changes.clear();
+
+    // Written again after it joined: reported again, so the show reads it anew. What happens
+    // in the folder moved out is no longer the show's.
+    write(root + "c.jpg", "new contents");
+    write(base + "Sub/late.jpg");
+    EXPECT_TRUE(changes.waitFor(
+        [&](const Changes& c) { return c.added == std::set<std::string>{root + "c.jpg"}; }));
+    std::this_thread::sleep_for(100ms);
+    changes.take();
+    EXPECT_EQ(changes.added, std::set<std::string>{root + "c.jpg"});
+}
+
+TEST(FolderWatcher, WithoutEventsThePeriodicSearchFindsTheSameChanges)
+{
+    QTemporaryDir scratch(QDir::tempPath() + "/lumivane-watch-XXXXXX");
+    const std::string root = scratch.path().toStdString() + "/";
+    write(root + "a.jpg");
+    write(root + "b.jpg");
+    FolderWatcher::Settings settings;
+    settings.eventsOff = true;
+    settings.minRescanInterval = 50ms;
+    settings.settleTime = 0ms;
+    FolderWatcher watcher(root, {root + "a.jpg", root + "b.jpg"}, {}, settings);
+    Changes changes(watcher);
+    ASSERT_TRUE(changes.waitFor([&](const Changes&) { return watcher.ready(); }));
+    EXPECT_TRUE(changes.added.empty() && changes.removed.empty());
+
+    ASSERT_EQ(mkdir((root + "later").c_str(), 0755), 0);
+    write(root + "later/c.jpg");
+    std::remove((root + "a.jpg").c_str());
+    EXPECT_TRUE(changes.waitFor([&](const Changes& c) {
+        return c.added == std::set<std::string>{root + "later/c.jpg"} &&
+               c.removed == std::set<std::string>{root + "a.jpg"};
+    }));
+    // Nothing changed: nothing is reported again.
+    changes.clear();
+    std::this_thread::sleep_for(200ms);
+    changes.take();
+    EXPECT_TRUE(changes.added.empty() && changes.removed.empty());
+}
+
+TEST(FolderWatcher, FoldersLeftWithoutWatchesAreSearchedAgain)
+{
+    QTemporaryDir scratch(QDir::tempPath() + "/lumivane-watch-XXXXXX");
+    const std::string root = scratch.path().toStdString() + "/";
+    ASSERT_EQ(mkdir((root + "one").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root + "two").c_str(), 0755), 0);
+    FolderWatcher::Settings settings;
+    settings.watchLimit = 1;
+    settings.minRescanInterval = 50ms;
+    settings.settleTime = 0ms;
+    FolderWatcher watcher(root, {}, {}, settings);
+    Changes changes(watcher);
+    ASSERT_TRUE(changes.waitFor([&](const Changes&) { return watcher.ready(); }));
+    // The root has its watch; the two folders below it are searched again.
+    write(root + "one/a.jpg");
+    write(root + "two/b.jpg");
+    write(root + "c.jpg");
+    EXPECT_TRUE(changes.waitFor([&](const Changes& c) {
+        return c.added ==
+               std::set<std::string>{root + "one/a.jpg", root + "two/b.jpg", root + "c.jpg"};
+    }));
+}

@@ -22,7 +22,13 @@ enum class Variant
     Oriented,  // stored turned, with the format's tag to turn it upright (6, a quarter clockwise)
     Cmyk,      // ink (TIFF)
     Animated,  // two frames; the first one counts
+    // TIFF only, samples that libtiff's RGBA interface refuses or misreads:
+    Bits12,          // 12-bit colour
+    DeepCmyk,        // ink of 16 bits a sample
+    PlanarGreyAlpha, // grey with unassociated alpha, each in its own plane
+    DeepGreyAlpha,   // 16-bit grey with associated (premultiplied) alpha
 };
+inline constexpr Variant LastVariant = Variant::DeepGreyAlpha;
 
 // The formats, by the library that writes them.
 enum class Format
@@ -61,6 +67,17 @@ RgbaPicture sourceFor(Format format, Variant variant, int width, int height);
 // 100000 x 100000 pixels; 65535 x 65535 for GIF, whose fields hold no more; 40000 x 40000 for
 // WebP and 30000 x 30000 for HEIF, whose libraries refuse 100000 x 100000 themselves.
 std::vector<std::uint8_t> hostile(Format format);
+
+// Files of a few hundred bytes whose header or chunks declare far more than they hold, each with
+// what it is; only PNG and TIFF have them. Each once cost the reader the size it declares
+// (a gigabyte and more): an interlaced picture's whole buffer, a text chunk's declared length,
+// a picture decoded from one strip, or from strips that all share the same few bytes.
+struct NamedFile
+{
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+};
+std::vector<NamedFile> declaringMoreThanHeld(Format format);
 
 // The picture composited over white, as the slideshow should show it.
 RgbImage overWhite(const RgbaPicture& picture);

@@ -429,11 +429,12 @@ private:
         TIFFGetFieldDefaulted(m_tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
         TIFFGetFieldDefaulted(m_tiff, TIFFTAG_YCBCRSUBSAMPLING, &across, &down);
         rowsPerStrip = std::clamp<std::uint32_t>(rowsPerStrip, 1, m_height);
-        const tmsize_t stripBytes = TIFFStripSize(m_tiff);
-        const tmsize_t rowBytes = TIFFScanlineSize(m_tiff);
         if (m_image.photometric != PHOTOMETRIC_YCBCR)
             down = 1;
-        if (down == 0 || stripBytes <= 0 || rowBytes <= 0 ||
+        const tmsize_t stripBytes = TIFFStripSize(m_tiff);
+        // The bytes of one row, or of one block of subsampled rows.
+        const tmsize_t blockBytes = down == 0 ? 0 : TIFFVStripSize(m_tiff, down);
+        if (down == 0 || stripBytes <= 0 || blockBytes <= 0 ||
             static_cast<std::uint64_t>(stripBytes) > MaxBlockBytes)
             return "TIFF strips too large to decode";
         // A band holds whole blocks of subsampled rows; the last band of a strip may be short.
@@ -450,7 +451,7 @@ private:
             const std::uint32_t stripRows = std::min(rowsPerStrip, m_height - top);
             for (std::uint32_t done = 0; done < stripRows; done += rows) {
                 const std::uint32_t count = std::min(rows, stripRows - done);
-                const std::size_t offset = std::size_t(rowBytes) * done;
+                const std::size_t offset = std::size_t(blockBytes) * (done / down);
                 if (m_image.isContig) {
                     m_image.put.contig(&m_image, m_band.data(), 0, top + done, m_width, count, 0, 0,
                                        m_samples.data() + offset);

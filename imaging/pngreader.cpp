@@ -71,37 +71,38 @@ struct PngRead
     png_structp png = nullptr;
     png_infop info = nullptr;
     DecodedPicture picture;
-    PixelBuffer row;    // one row as libpng gives it, R, G, B, A
-    PixelBuffer passes; // an interlaced picture's passes, composited, one after the other
+    PixelBuffer row;       // one row as libpng gives it, R, G, B, A
+    PixelBuffer passes[7]; // an interlaced picture's passes, composited
     bool rowsDone = false;
 };
 
 // An interlaced picture comes in seven passes, each a reduced picture of every few pixels. Each
-// pixel comes once, so each pass's rows are composited as they come into a store of the passes'
-// pixels, which grows only as the rows arrive; the picture is laid out from it after the last
-// pass. A file that ends early thus costs what it held, not the whole picture.
+// pixel comes once, so each pass's rows are composited as they come into a store of that pass's
+// pixels, which grows only as the rows arrive; the picture is laid out from the stores after the
+// last pass. A file that ends early thus costs what it held, not the whole picture.
 void readInterlaced(PngRead& read, png_uint_32 width, png_uint_32 height,
                     const PictureReadOptions& options)
 {
     png_structp png = read.png;
     // Nothing here is a local with a destructor: libpng's errors leave by longjmp.
     read.row.resize(std::size_t{width} * 4);
-    reservePixelBuffer(read.passes, std::size_t{width} * height * 3);
-    std::size_t passStart[7] = {};
     for (int pass = 0; pass < 7; ++pass) {
-        passStart[pass] = read.passes.size();
         const png_uint_32 columns = PNG_PASS_COLS(width, pass);
         const png_uint_32 rows = PNG_PASS_ROWS(height, pass);
         // libpng passes over the passes that hold no pixel.
         if (columns == 0 || rows == 0)
             continue;
+        // Each pass is reserved when it starts, so a file that ends in an early pass reserves
+        // only that pass, a small part of the picture.
+        PixelBuffer& store = read.passes[pass];
+        reservePixelBuffer(store, std::size_t{columns} * rows * 3);
         for (png_uint_32 y = 0; y < rows; ++y) {
             if (y % RowsPerCheck == 0 && options.stop.stop_requested())
                 png_error(png, "PNG decoding stopped");
             png_read_row(png, read.row.data(), nullptr);
-            const std::size_t at = read.passes.size();
-            read.passes.resize(at + std::size_t{columns} * 3);
-            pictureformat::compositeRow(read.row.data(), read.passes.data() + at, columns, false);
+            const std::size_t at = store.size();
+            store.resize(at + std::size_t{columns} * 3);
+            pictureformat::compositeRow(read.row.data(), store.data() + at, columns, false);
         }
     }
     pictureformat::allocate(read.picture.image, static_cast<int>(width), static_cast<int>(height));
@@ -110,15 +111,15 @@ void readInterlaced(PngRead& read, png_uint_32 width, png_uint_32 height,
         const png_uint_32 rows = PNG_PASS_ROWS(height, pass);
         if (columns == 0 || rows == 0)
             continue;
-        const std::uint8_t* in = read.passes.data() + passStart[pass];
+        const std::uint8_t* in = read.passes[pass].data();
         for (png_uint_32 y = 0; y < rows; ++y) {
             std::uint8_t* out =
                 read.picture.image.writableRow(static_cast<int>(PNG_ROW_FROM_PASS_ROW(y, pass)));
             for (png_uint_32 x = 0; x < columns; ++x, in += 3)
                 std::memcpy(out + std::size_t{PNG_COL_FROM_PASS_COL(x, pass)} * 3, in, 3);
         }
+        read.passes[pass] = {};
     }
-    read.passes = {};
 }
 
 void decode(PngRead& read, const PictureReadOptions& options)

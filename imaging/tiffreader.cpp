@@ -358,9 +358,13 @@ private:
         return static_cast<std::uint32_t>(std::min<std::uint64_t>(rows, m_height));
     }
 
-    // Composites the band's first `rows` rows into the picture from row `top` on.
+    // Composites the band's first `rows` rows into the picture from row `top` on. The picture
+    // is made when the first band is ready, so a file whose first strip fails costs none of it.
     void emit(std::uint32_t top, std::uint32_t rows)
     {
+        if (m_picture.isEmpty())
+            pictureformat::allocate(m_picture, static_cast<int>(m_width),
+                                    static_cast<int>(m_height));
         for (std::uint32_t y = 0; y < rows; ++y) {
             const std::uint32_t* in = m_band.data() + std::size_t{y} * m_width;
             std::uint8_t* out = m_picture.writableRow(static_cast<int>(top + y));
@@ -582,7 +586,9 @@ DecodedPicture readTiffData(std::span<const std::uint8_t> data, const PictureRea
     // libtiff reads grey with alpha in separate planes as colour, with neither the grey scale's
     // mapping nor its alpha's kind, and 16-bit grey with alpha as if it had no alpha; the
     // reader's own conversions read both as grey with alpha.
-    if (!own && grey && reader.alpha != 0 && (!reader.isContig || reader.bitspersample != 8)) {
+    const bool deep = reader.bitspersample == 16;
+    if (!own && grey && reader.alpha != 0 && reader.samplesperpixel >= 2 &&
+        (deep || (!reader.isContig && reader.bitspersample == 8))) {
         if (reader.isContig)
             reader.put.contig = putSamplesContig;
         else
@@ -599,7 +605,6 @@ DecodedPicture readTiffData(std::span<const std::uint8_t> data, const PictureRea
     const int orientation = reader.orientation;
 
     DecodedPicture picture;
-    pictureformat::allocate(picture.image, static_cast<int>(width), static_cast<int>(height));
     BandReader bands(tiff.get(), reader, picture.image, premultiplied, options.stop);
     // What libtiff says from here on is why a strip or tile cannot be decoded.
     source.message.clear();

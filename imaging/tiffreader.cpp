@@ -402,7 +402,8 @@ private:
         return nullptr;
     }
 
-    // Reads strip `strip` of each plane into m_samples, one plane after another.
+    // Reads the strip that holds row `row` of each plane into m_samples, one plane after another,
+    // `planeBytes` apart.
     bool readStripPlanes(std::uint32_t row, std::size_t planeBytes)
     {
         for (unsigned plane = 0; plane < m_planes; ++plane) {
@@ -415,7 +416,8 @@ private:
         return true;
     }
 
-    // Plane pointers at row `row` of a strip or tile whose rows are `rowBytes` apart.
+    // The conversion's four plane pointers (colour, or grey three times, then alpha or black),
+    // `offset` bytes into each plane of a strip or tile read as readStripPlanes reads them.
     void planePointers(std::size_t planeBytes, std::size_t offset, unsigned char* out[4])
     {
         unsigned char* base = m_samples.data() + offset;

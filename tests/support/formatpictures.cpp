@@ -654,6 +654,8 @@ void putPngChunk(Bytes& out, const char* type, const Bytes& data, std::uint32_t 
     putBigEndian32(&out[out.size() - 4], crc);
 }
 
+// An RGB PNG header of side x side; then, without a chunk type, 20 bytes of picture data and the
+// end; with one, only the start of that chunk, which declares `declared` bytes.
 Bytes pngWithChunk(std::uint32_t side, bool interlaced, const char* type, std::uint32_t declared)
 {
     Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};

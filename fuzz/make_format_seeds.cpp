@@ -1,7 +1,8 @@
 // Writes the seeds of the format fuzzers: every variant the test pictures know (colour, palette,
-// grey, transparency, 16 bits, a turned picture, CMYK, an animation), small, written by each
-// format's own library, and each format's embedded colour space and a CIELab TIFF. Run:
-// make_format_seeds fuzz/corpus (the results are committed).
+// grey, transparency, 16 bits, a turned picture, CMYK, an animation, and TIFF's 12-bit, 16-bit
+// CMYK and grey-with-alpha layouts), small, written by each format's own library, and each
+// format's embedded colour space and a CIELab TIFF. Run: make_format_seeds fuzz/corpus (the
+// results are committed).
 #include "tests/support/formatpictures.h"
 #include "tests/support/testpictures.h"
 #include "tests/support/testprofiles.h"
@@ -19,8 +20,10 @@ int main(int argc, char** argv)
         std::fputs("usage: make_format_seeds CORPUS_FOLDER\n", stderr);
         return 2;
     }
-    static const char* const variants[] = {"rgb",  "palette",  "grey", "grey-alpha", "alpha",
-                                           "deep", "oriented", "cmyk", "animated"};
+    static const char* const variants[] = {
+        "rgb",       "palette",           "grey",           "grey-alpha", "alpha",
+        "deep",      "oriented",          "cmyk",           "animated",   "12-bit",
+        "deep-cmyk", "planar-grey-alpha", "deep-grey-alpha"};
     for (Format format : FormatPictures::AllFormats) {
         // HEIC and AVIF share the HEIF reader and its corpus.
         const std::string extension = FormatPictures::extensionOf(format);
@@ -29,7 +32,7 @@ int main(int argc, char** argv)
             (format == Format::Heic || format == Format::Avif ? std::string("heif")
              : format == Format::Tiff                         ? std::string("tiff")
                                                               : extension.substr(1));
-        for (int v = 0; v <= int(Variant::Animated); ++v) {
+        for (int v = 0; v <= int(FormatPictures::LastVariant); ++v) {
             const auto picture = FormatPictures::sourceFor(format, Variant(v), 24, 16);
             const auto bytes = FormatPictures::encode(format, Variant(v), picture);
             if (bytes.empty())

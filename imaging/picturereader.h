@@ -36,8 +36,7 @@ struct PictureReadOptions
     int minimumLongerSide = 0;
     // Checked every few rows where the library allows it.
     std::stop_token stop = {};
-    // A lower limit than MaxPictureBytes for the further formats' readers; the fuzz targets
-    // use it to spend their time on structure rather than on large blank pictures.
+    // A lower limit than MaxPictureBytes for the further formats' readers.
     std::uint64_t maximumBytes = MaxPictureBytes;
     // When set (the high quality mode), pixels whose colours depend on their profile to become
     // RGB at all, CMYK JPEGs with an embedded CMYK profile, are converted through it to the

@@ -1,4 +1,5 @@
 #include "imaging/formatreaders.h"
+#include "imaging/qddibbuffer.h"
 
 #include <csetjmp>
 #include <cstring>
@@ -43,13 +44,24 @@ void readBytes(png_structp png, png_bytep out, png_size_t length)
     source->position += length;
 }
 
+// The orientation in the first eXIf chunk. The chunk is kept as an unknown chunk (see readPngData),
+// so that its length is held to the chunk cap; a chunk libpng would refuse as eXIf (shorter than
+// two bytes, or without a byte order) is passed over as libpng passes over it.
 int orientationOf(png_structp png, png_infop info)
 {
-    png_uint_32 length = 0;
-    png_bytep exif = nullptr;
-    if (png_get_eXIf_1(png, info, &length, &exif) == 0 || exif == nullptr)
-        return 1;
-    return pictureformat::orientationOfExifPayload({exif, length});
+    png_unknown_chunkp chunks = nullptr;
+    const int count = png_get_unknown_chunks(png, info, &chunks);
+    for (int i = 0; i < count; ++i) {
+        const png_unknown_chunk& chunk = chunks[i];
+        if (std::memcmp(chunk.name, "eXIf", 4) != 0 || chunk.size < 2)
+            continue;
+        const png_byte first = chunk.data[0];
+        const png_byte second = chunk.data[1];
+        if (second != 'M' && second != 'I' && first != second)
+            continue;
+        return pictureformat::orientationOfExifPayload({chunk.data, chunk.size});
+    }
+    return 1;
 }
 
 // The colour space the file gives its pixels: an sRGB chunk means sRGB whatever else is there;
@@ -74,9 +86,56 @@ struct PngRead
     png_structp png = nullptr;
     png_infop info = nullptr;
     DecodedPicture picture;
-    std::vector<std::uint8_t> rgba;
+    PixelBuffer row;       // one row as libpng gives it, R, G, B, A
+    PixelBuffer passes[7]; // an interlaced picture's passes, composited
     bool rowsDone = false;
 };
+
+// An interlaced picture comes in seven passes, each a reduced picture of every few pixels. Each
+// pixel comes once, so each pass's rows are composited as they come into a store of that pass's
+// pixels, which grows only as the rows arrive; the picture is laid out from the stores after the
+// last pass. A file that ends early thus costs what it held, not the whole picture.
+void readInterlaced(PngRead& read, png_uint_32 width, png_uint_32 height,
+                    const PictureReadOptions& options)
+{
+    png_structp png = read.png;
+    // Nothing here is a local with a destructor: libpng's errors leave by longjmp.
+    read.row.resize(std::size_t{width} * 4);
+    for (int pass = 0; pass < 7; ++pass) {
+        const png_uint_32 columns = PNG_PASS_COLS(width, pass);
+        const png_uint_32 rows = PNG_PASS_ROWS(height, pass);
+        // libpng passes over the passes that hold no pixel.
+        if (columns == 0 || rows == 0)
+            continue;
+        // Each pass is reserved when it starts, so a file that ends in an early pass reserves
+        // only that pass, a small part of the picture.
+        PixelBuffer& store = read.passes[pass];
+        reservePixelBuffer(store, std::size_t{columns} * rows * 3);
+        for (png_uint_32 y = 0; y < rows; ++y) {
+            if (y % RowsPerCheck == 0 && options.stop.stop_requested())
+                png_error(png, "PNG decoding stopped");
+            png_read_row(png, read.row.data(), nullptr);
+            const std::size_t at = store.size();
+            store.resize(at + std::size_t{columns} * 3);
+            pictureformat::compositeRow(read.row.data(), store.data() + at, columns, false);
+        }
+    }
+    pictureformat::allocate(read.picture.image, static_cast<int>(width), static_cast<int>(height));
+    for (int pass = 0; pass < 7; ++pass) {
+        const png_uint_32 columns = PNG_PASS_COLS(width, pass);
+        const png_uint_32 rows = PNG_PASS_ROWS(height, pass);
+        if (columns == 0 || rows == 0)
+            continue;
+        const std::uint8_t* in = read.passes[pass].data();
+        for (png_uint_32 y = 0; y < rows; ++y) {
+            std::uint8_t* out =
+                read.picture.image.writableRow(static_cast<int>(PNG_ROW_FROM_PASS_ROW(y, pass)));
+            for (png_uint_32 x = 0; x < columns; ++x, in += 3)
+                std::memcpy(out + std::size_t{PNG_COL_FROM_PASS_COL(x, pass)} * 3, in, 3);
+        }
+        read.passes[pass] = {};
+    }
+}
 
 void decode(PngRead& read, const PictureReadOptions& options)
 {
@@ -98,30 +157,23 @@ void decode(PngRead& read, const PictureReadOptions& options)
     png_set_scale_16(png);
     png_set_gray_to_rgb(png);
     png_set_add_alpha(png, 0xff, PNG_FILLER_AFTER);
-    const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     if (png_get_rowbytes(png, info) != std::size_t{width} * 4)
         png_error(png, "Unexpected PNG row format");
 
-    pictureformat::allocate(read.picture.image, static_cast<int>(width), static_cast<int>(height));
-    // An interlaced picture is only complete after its last pass, so it is gathered whole;
-    // a plain one is composited row by row.
-    read.rgba.resize(std::size_t{width} * 4 * (passes > 1 ? height : 1));
-    for (int pass = 0; pass < passes; ++pass) {
+    if (interlace == PNG_INTERLACE_NONE) {
+        pictureformat::allocate(read.picture.image, static_cast<int>(width),
+                                static_cast<int>(height));
+        read.row.resize(std::size_t{width} * 4);
         for (png_uint_32 y = 0; y < height; ++y) {
             if (y % RowsPerCheck == 0 && options.stop.stop_requested())
                 png_error(png, "PNG decoding stopped");
-            std::uint8_t* row = read.rgba.data() + (passes > 1 ? std::size_t{y} * width * 4 : 0);
-            png_read_row(png, row, nullptr);
-            if (passes == 1)
-                pictureformat::compositeRow(row, read.picture.image.writableRow(int(y)), width,
-                                            false);
+            png_read_row(png, read.row.data(), nullptr);
+            pictureformat::compositeRow(read.row.data(), read.picture.image.writableRow(int(y)),
+                                        width, false);
         }
-    }
-    if (passes > 1) {
-        for (png_uint_32 y = 0; y < height; ++y)
-            pictureformat::compositeRow(read.rgba.data() + std::size_t{y} * width * 4,
-                                        read.picture.image.writableRow(int(y)), width, false);
+    } else {
+        readInterlaced(read, width, height, options);
     }
     read.rowsDone = true;
     read.picture.width = static_cast<int>(width);
@@ -164,9 +216,16 @@ DecodedPicture readPngData(PictureSource& data, const PictureReadOptions& option
         png_destroy_read_struct(&read.png, nullptr, nullptr);
         return pictureformat::unreadable("Cannot start the PNG reader");
     }
-    // Text and other ancillary chunks are held to a small total; the picture itself is
-    // bounded by the size check.
+    // libpng reserves the length a text, palette-suggestion or calibration chunk declares before
+    // it reads the chunk, and its chunk cap only warns for those. They mean nothing to the
+    // slideshow and are passed over unread. The eXIf chunk is kept as an unknown chunk, which is
+    // held to the cap; the picture itself is bounded by the size check.
+    static constexpr png_byte ignored[] = "tEXt\0zTXt\0iTXt\0sPLT\0pCAL\0sCAL";
+    static constexpr png_byte exif[] = "eXIf";
+    png_set_keep_unknown_chunks(read.png, PNG_HANDLE_CHUNK_NEVER, ignored, 6);
+    png_set_keep_unknown_chunks(read.png, PNG_HANDLE_CHUNK_ALWAYS, exif, 1);
     png_set_chunk_malloc_max(read.png, 8 * 1024 * 1024);
+    png_set_chunk_cache_max(read.png, 8);
     png_set_read_fn(read.png, &source, readBytes);
 
     const bool failed = !decodeGuarded(read, options, errors);

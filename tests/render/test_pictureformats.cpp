@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -48,8 +49,19 @@ struct TempFolder
 
 const char* nameOf(Variant variant)
 {
-    static const char* const names[] = {"rgb",  "palette",  "grey", "grey+alpha", "alpha",
-                                        "deep", "oriented", "cmyk", "animated"};
+    static const char* const names[] = {"rgb",
+                                        "palette",
+                                        "grey",
+                                        "grey+alpha",
+                                        "alpha",
+                                        "deep",
+                                        "oriented",
+                                        "cmyk",
+                                        "animated",
+                                        "12-bit",
+                                        "16-bit cmyk",
+                                        "planar grey+alpha",
+                                        "16-bit grey+alpha"};
     return names[static_cast<int>(variant)];
 }
 
@@ -87,7 +99,7 @@ TEST(PictureFormats, EachVariantGivesTheTextureOfTheSamePixelsAsABitmap)
 {
     TempFolder folder;
     for (Format format : FormatPictures::AllFormats) {
-        for (int v = 0; v <= int(Variant::Animated); ++v) {
+        for (int v = 0; v <= int(FormatPictures::LastVariant); ++v) {
             const auto variant = static_cast<Variant>(v);
             const FormatPictures::RgbaPicture source = sourceOf(format, variant);
             const std::vector<std::uint8_t> file = FormatPictures::encode(format, variant, source);
@@ -106,6 +118,31 @@ TEST(PictureFormats, EachVariantGivesTheTextureOfTheSamePixelsAsABitmap)
             EXPECT_EQ(slide.decoderNote(), "");
             EXPECT_EQ(slide.placement(), expected.placement());
             EXPECT_LE(meanDifference(slide, expected), 1.0);
+        }
+    }
+}
+
+// Files of a few hundred bytes that declare far more than they hold (see
+// FormatPictures::declaringMoreThanHeld): each is unreadable within a fraction of a second, and
+// costs what it holds, not the gigabyte it declares.
+TEST(PictureFormats, FilesDeclaringMoreThanTheyHoldCostWhatTheyHold)
+{
+    const auto peakKilobytes = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss;
+    };
+    for (Format format : {Format::Png, Format::Tiff}) {
+        for (const FormatPictures::NamedFile& file :
+             FormatPictures::declaringMoreThanHeld(format)) {
+            SCOPED_TRACE(file.name);
+            const long peakBefore = peakKilobytes();
+            const auto start = std::chrono::steady_clock::now();
+            const DecodedPicture picture = readPictureData(kindOf(format), file.bytes);
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+            EXPECT_FALSE(picture.readable);
+            EXPECT_NE(picture.note, "");
+            EXPECT_LT(peakKilobytes() - peakBefore, 150 * 1024);
         }
     }
 }

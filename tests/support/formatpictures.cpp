@@ -102,6 +102,28 @@ void packRow(const RgbaPicture& picture, const Indexed& palette, Variant variant
             row.insert(row.end(), {std::uint8_t(255 - p[0]), std::uint8_t(255 - p[1]),
                                    std::uint8_t(255 - p[2]), 0});
             break;
+        case Variant::DeepCmyk:
+            for (int c = 0; c < 3; ++c)
+                row.insert(row.end(), {std::uint8_t(255 - p[c]), std::uint8_t(255 - p[c])});
+            row.insert(row.end(), {0, 0});
+            break;
+        case Variant::DeepGreyAlpha: {
+            const auto grey = std::uint8_t((p[0] * p[3] + 127) / 255);
+            row.insert(row.end(), {grey, grey, p[3], p[3]});
+            break;
+        }
+        case Variant::Bits12:
+            // Two 12-bit samples in three bytes; each is p scaled to 4095, rounded.
+            for (int c = 0; c < 3; ++c) {
+                const unsigned value = (p[c] * 4095u + 127u) / 255u;
+                if ((x * 3 + c) % 2 == 0) {
+                    row.insert(row.end(), {std::uint8_t(value >> 4), std::uint8_t(value << 4)});
+                } else {
+                    row.back() = std::uint8_t(row.back() | value >> 8);
+                    row.push_back(std::uint8_t(value));
+                }
+            }
+            break;
         default:
             row.insert(row.end(), p, p + 3);
             break;
@@ -351,21 +373,40 @@ Bytes encodeTiff(Variant variant, const RgbaPicture& source, const PictureColour
         samples = 4;
         photometric = PHOTOMETRIC_SEPARATED;
         break;
+    case Variant::Bits12:
+        bits = 12;
+        break;
+    case Variant::DeepCmyk:
+        samples = 4;
+        photometric = PHOTOMETRIC_SEPARATED;
+        bits = 16;
+        break;
+    case Variant::PlanarGreyAlpha:
+    case Variant::DeepGreyAlpha:
+        samples = 2;
+        photometric = PHOTOMETRIC_MINISBLACK;
+        bits = variant == Variant::DeepGreyAlpha ? 16 : 8;
+        break;
     default:
         break;
     }
+    const bool planar = variant == Variant::PlanarGreyAlpha;
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, picture.width);
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, picture.height);
     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bits);
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
     // Several strips, so that the reader's bands cross strip boundaries.
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 7);
     TIFFSetField(tiff, TIFFTAG_COMPRESSION,
                  variant == Variant::Rgb ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_LZW);
-    if (variant == Variant::Alpha || variant == Variant::GreyAlpha) {
+    if (variant == Variant::Alpha || variant == Variant::GreyAlpha || planar) {
         const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+        TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
+    }
+    if (variant == Variant::DeepGreyAlpha) {
+        const std::uint16_t extra[] = {EXTRASAMPLE_ASSOCALPHA};
         TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
     }
     if (variant == Variant::Oriented)
@@ -385,9 +426,18 @@ Bytes encodeTiff(Variant variant, const RgbaPicture& source, const PictureColour
         TIFFSetField(tiff, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data());
     }
     std::vector<std::uint8_t> row;
-    for (int y = 0; y < picture.height; ++y) {
+    for (int y = 0; y < picture.height && !planar; ++y) {
         packRow(picture, palette, variant, y, row);
         TIFFWriteScanline(tiff, row.data(), std::uint32_t(y), 0);
+    }
+    // In separate planes: all the grey, then all the alpha.
+    for (std::uint16_t plane = 0; plane < 2 && planar; ++plane) {
+        for (int y = 0; y < picture.height; ++y) {
+            row.clear();
+            for (int x = 0; x < picture.width; ++x)
+                row.push_back(pixelAt(picture, x, y)[plane == 0 ? 0 : 3]);
+            TIFFWriteScanline(tiff, row.data(), std::uint32_t(y), plane);
+        }
     }
     TIFFClose(tiff);
     return takeFile(path);
@@ -498,9 +548,12 @@ RgbaPicture sourceFor(Variant variant, int width, int height)
                 g = g / 51 * 51;
                 b = b / 51 * 51;
             }
-            if (variant == Variant::Grey || variant == Variant::GreyAlpha)
+            const bool greyAlpha = variant == Variant::GreyAlpha ||
+                                   variant == Variant::PlanarGreyAlpha ||
+                                   variant == Variant::DeepGreyAlpha;
+            if (variant == Variant::Grey || greyAlpha)
                 g = b = r = (r + g) / 2;
-            if (variant == Variant::Alpha || variant == Variant::GreyAlpha)
+            if (variant == Variant::Alpha || greyAlpha)
                 a = std::clamp((x - width / 4) * 255 / std::max(1, width / 2), 0, 255);
             picture.pixels.insert(picture.pixels.end(), {std::uint8_t(r), std::uint8_t(g),
                                                          std::uint8_t(b), std::uint8_t(a)});
@@ -512,6 +565,8 @@ RgbaPicture sourceFor(Variant variant, int width, int height)
 std::vector<std::uint8_t> encode(Format format, Variant variant, const RgbaPicture& picture,
                                  const PictureColourSpace& colourSpace)
 {
+    if (variant > Variant::Animated && format != Format::Tiff)
+        return {};
     switch (format) {
     case Format::Png:
         return variant == Variant::Cmyk || variant == Variant::Animated
@@ -633,6 +688,116 @@ std::vector<std::uint8_t> labTiff(int width, int height, const std::vector<std::
     }
     TIFFClose(tiff);
     return takeFile(path);
+}
+
+namespace {
+
+void putLittleEndian(Bytes& out, std::uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(std::uint8_t(value >> (8 * i)));
+}
+
+void putPngChunk(Bytes& out, const char* type, const Bytes& data, std::uint32_t declared)
+{
+    const std::size_t at = out.size();
+    out.resize(at + 8);
+    putBigEndian32(&out[at], declared);
+    std::memcpy(&out[at + 4], type, 4);
+    out.insert(out.end(), data.begin(), data.end());
+    const auto crc =
+        std::uint32_t(crc32(crc32(0, &out[at + 4], 4), data.data(), uInt(data.size())));
+    out.resize(out.size() + 4);
+    putBigEndian32(&out[out.size() - 4], crc);
+}
+
+// An RGB PNG header of side x side; then, without a chunk type, 20 bytes of picture data and the
+// end; with one, only the start of that chunk, which declares `declared` bytes.
+Bytes pngWithChunk(std::uint32_t side, bool interlaced, const char* type, std::uint32_t declared)
+{
+    Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    Bytes header(13);
+    putBigEndian32(&header[0], side);
+    putBigEndian32(&header[4], side);
+    header[8] = 8;                   // bits
+    header[9] = 2;                   // RGB
+    header[12] = interlaced ? 1 : 0; // Adam7
+    putPngChunk(out, "IHDR", header, 13);
+    if (type == nullptr) {
+        Bytes row(20, 0);
+        Bytes data(64);
+        uLongf length = data.size();
+        compress(data.data(), &length, row.data(), row.size());
+        data.resize(length);
+        putPngChunk(out, "IDAT", data, std::uint32_t(data.size()));
+        putPngChunk(out, "IEND", {}, 0);
+    } else {
+        // Only the chunk's start: the length it declares is not there.
+        putPngChunk(out, type, Bytes{'a', 'b', 'c', 'd'}, declared);
+    }
+    return out;
+}
+
+// A little-endian RGB deflate TIFF of side x side whose strips (of rowsPerStrip rows) all start at
+// the given offsets into the same 18 bytes of data, 18 bytes long each.
+Bytes tiffWithStrips(std::uint32_t side, std::uint32_t rowsPerStrip,
+                     const std::vector<std::uint32_t>& starts)
+{
+    Bytes data(18);
+    const Bytes zeros(60, 0);
+    uLongf length = data.size();
+    compress2(data.data(), &length, zeros.data(), zeros.size(), 9);
+    data.resize(18);
+    const auto strips = std::uint32_t(starts.size());
+    const std::uint32_t arrays = 8 + 18;
+    const std::uint32_t directory = arrays + 8 * strips;
+    Bytes out = {'I', 'I', 42, 0};
+    putLittleEndian(out, directory, 4);
+    out.insert(out.end(), data.begin(), data.end());
+    for (const std::uint32_t start : starts)
+        putLittleEndian(out, 8 + start, 4);
+    for (std::uint32_t i = 0; i < strips; ++i)
+        putLittleEndian(out, 18, 4);
+    const std::uint32_t entries[][4] = {{256, 4, 1, side},
+                                        {257, 4, 1, side},
+                                        {258, 3, 1, 8},
+                                        {259, 3, 1, 8},
+                                        {262, 3, 1, 2},
+                                        {273, 4, strips, strips == 1 ? 8 + starts[0] : arrays},
+                                        {277, 3, 1, 3},
+                                        {278, 4, 1, rowsPerStrip},
+                                        {279, 4, strips, strips == 1 ? 18 : arrays + 4 * strips}};
+    putLittleEndian(out, std::uint32_t(std::size(entries)), 2);
+    for (const auto& entry : entries) {
+        putLittleEndian(out, entry[0], 2);
+        putLittleEndian(out, entry[1], 2);
+        putLittleEndian(out, entry[2], 4);
+        putLittleEndian(out, entry[3], 4);
+    }
+    putLittleEndian(out, 0, 4);
+    return out;
+}
+
+} // namespace
+
+std::vector<NamedFile> declaringMoreThanHeld(Format format)
+{
+    if (format == Format::Png) {
+        return {{"interlaced 18000 x 18000, a few bytes of data",
+                 pngWithChunk(18000, true, nullptr, 0)},
+                {"tEXt of 1 GB", pngWithChunk(1, false, "tEXt", 1u << 30)},
+                {"zTXt of 1 GB", pngWithChunk(1, false, "zTXt", 1u << 30)},
+                {"iTXt of 1 GB", pngWithChunk(1, false, "iTXt", 1u << 30)},
+                {"sPLT of 1 GB", pngWithChunk(1, false, "sPLT", 1u << 30)}};
+    }
+    if (format == Format::Tiff) {
+        return {{"18000 x 18000 in one strip of 18 bytes", tiffWithStrips(18000, 18000, {0})},
+                {"9000 x 9000 in one strip of 18 bytes", tiffWithStrips(9000, 9000, {0})},
+                {"18 strips sharing 18 bytes",
+                 tiffWithStrips(18000, 1000, std::vector<std::uint32_t>(18, 0))},
+                {"a strip past the end of the file", tiffWithStrips(1000, 1000, {4096})}};
+    }
+    return {};
 }
 
 RgbImage overWhite(const RgbaPicture& picture)

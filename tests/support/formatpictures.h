@@ -22,7 +22,13 @@ enum class Variant
     Oriented,  // stored turned, with the format's tag to turn it upright (6, a quarter clockwise)
     Cmyk,      // ink (TIFF)
     Animated,  // two frames; the first one counts
+    // TIFF only, samples that libtiff's RGBA interface refuses or misreads:
+    Bits12,          // 12-bit colour
+    DeepCmyk,        // ink of 16 bits a sample
+    PlanarGreyAlpha, // grey with unassociated alpha, each in its own plane
+    DeepGreyAlpha,   // 16-bit grey with associated (premultiplied) alpha
 };
+inline constexpr Variant LastVariant = Variant::DeepGreyAlpha;
 
 // The formats, by the library that writes them.
 enum class Format
@@ -68,6 +74,16 @@ std::vector<std::uint8_t> hostile(Format format);
 // A TIFF of 8-bit CIELab pixels: `lab` holds L (0..255 for 0..100) and a and b as signed
 // bytes, three a pixel, top row first.
 std::vector<std::uint8_t> labTiff(int width, int height, const std::vector<std::uint8_t>& lab);
+// Files of a few hundred bytes whose header or chunks declare far more than they hold, each with
+// what it is; only PNG and TIFF have them. Each once cost the reader the size it declares
+// (a gigabyte and more): an interlaced picture's whole buffer, a text chunk's declared length,
+// a picture decoded from one strip, or from strips that all share the same few bytes.
+struct NamedFile
+{
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+};
+std::vector<NamedFile> declaringMoreThanHeld(Format format);
 
 // The picture composited over white, as the slideshow should show it.
 RgbImage overWhite(const RgbaPicture& picture);

@@ -33,7 +33,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -46,13 +45,7 @@ using bench::encodePhotoLike;
 using bench::loadAverage;
 using bench::maximum;
 using bench::median;
-
-long long nowMicros()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
-}
+using bench::nowMicros;
 
 // Times every event the UI thread delivers from its event loop (nested deliveries count with
 // the one that contains them), so that the longest stretch without a return to the loop is known.
@@ -88,13 +81,7 @@ private:
 
 long peakResidentKb()
 {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    }
-    return 0;
+    return bench::processStatusKb("VmHWM:");
 }
 
 void resetPeakResident()

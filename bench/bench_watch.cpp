@@ -29,7 +29,6 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <map>
 #include <random>
@@ -41,23 +40,11 @@ namespace {
 
 using bench::maximum;
 using bench::median;
-
-long long nowMicros()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
-}
+using bench::nowMicros;
 
 long residentKb()
 {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    }
-    return 0;
+    return bench::processStatusKb("VmRSS:");
 }
 
 void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)

@@ -29,12 +29,7 @@
 
 namespace {
 
-long long nowMicros()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
-}
+using bench::nowMicros;
 
 // Only reports over a large part of the screen count as a frame; the status line, the page text
 // and the mouse pointer change small areas.
@@ -59,8 +54,7 @@ std::vector<long long> watchFrames(int seconds)
         connection, xcb_damage_query_version(connection, XCB_DAMAGE_MAJOR_VERSION, 1), nullptr));
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
     const xcb_damage_damage_t watched = xcb_generate_id(connection);
-    xcb_damage_create(connection, watched, screen->root,
-                      XCB_DAMAGE_REPORT_LEVEL_RAW_RECTANGLES);
+    xcb_damage_create(connection, watched, screen->root, XCB_DAMAGE_REPORT_LEVEL_RAW_RECTANGLES);
     xcb_flush(connection);
     const long long end = nowMicros() + seconds * 1000000LL;
     while (nowMicros() < end) {
@@ -153,8 +147,7 @@ int main(int argc, char** argv)
     if (command == "pictures" && argc == 3) {
         const std::vector<std::uint8_t> jpeg = bench::encodePhotoLike(6000, 4000);
         for (int i = 0; i < 6; ++i)
-            TestPictures::writeFile(std::string(argv[2]) + "/p" + std::to_string(i) + ".jpg",
-                                    jpeg);
+            TestPictures::writeFile(std::string(argv[2]) + "/p" + std::to_string(i) + ".jpg", jpeg);
         return 0;
     }
     if (command == "watch" && argc == 4)

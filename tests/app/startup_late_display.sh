@@ -6,6 +6,7 @@
 # startup_race.sh provokes where ptrace is allowed.)
 # Usage: startup_late_display.sh PROGRAM PICTURE_FOLDER
 set -uo pipefail
+. "$(dirname "$0")/own_xvfb.sh"
 program=$1
 pictures=$2
 
@@ -23,16 +24,8 @@ trap cleanup EXIT
 
 # A server of the test's own, ready before the program starts: the socket that appears late is a
 # link to it under a display number nobody uses.
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$scratch/display" 2>"$scratch/xvfb.log" &
-server=$!
-for _ in $(seq 100); do
-    [ -s "$scratch/display" ] && break
-    sleep 0.1
-done
-if [ ! -s "$scratch/display" ]; then
-    echo "Xvfb did not start:"; cat "$scratch/xvfb.log"; exit 1
-fi
-real=$(head -n 1 "$scratch/display")
+start_own_xvfb "$scratch"
+real=$display_number
 late=
 for number in $(seq 700 799); do
     if [ ! -e "/tmp/.X11-unix/X$number" ] && [ ! -e "/tmp/.X$number-lock" ]; then
@@ -65,15 +58,7 @@ fi
 link=/tmp/.X11-unix/X$late
 ln -s "/tmp/.X11-unix/X$real" "$link"
 
-reached=no
-for _ in $(seq 150); do
-    kill -0 "$pid" 2>/dev/null || break
-    if DISPLAY=":$real" xwininfo -name Lumivane 2>/dev/null | grep -q 'Map State: IsViewable'; then
-        reached=yes
-        break
-    fi
-    sleep 0.1
-done
+DISPLAY=":$real" wait_for_window "$pid"
 if [ "$reached" != yes ]; then
     echo "the program did not reach its window once the display appeared; it said:"
     cat "$scratch/out"

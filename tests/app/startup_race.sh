@@ -5,6 +5,7 @@
 # whose display connection lands in the server's reset must wait the reset out.
 # Usage: startup_race.sh PROGRAM PICTURE_FOLDER [STARTS]   (exits 77 when strace cannot attach)
 set -uo pipefail
+. "$(dirname "$0")/own_xvfb.sh"
 program=$1
 pictures=$2
 starts=${3:-30}
@@ -17,18 +18,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Without -noreset: the server resets when its last client disconnects. It writes the display
-# number it chose once it accepts connections.
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$scratch/display" 2>"$scratch/xvfb.log" &
-server=$!
-for _ in $(seq 100); do
-    [ -s "$scratch/display" ] && break
-    sleep 0.1
-done
-if [ ! -s "$scratch/display" ]; then
-    echo "Xvfb did not start:"; cat "$scratch/xvfb.log"; exit 1
-fi
-export DISPLAY=":$(head -n 1 "$scratch/display")"
+# The server resets when its last client disconnects.
+start_own_xvfb "$scratch"
+export DISPLAY=":$display_number"
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY XAUTHORITY
 
 # Whether the program holds a socket, which before its window can only be its X connection.
@@ -67,7 +59,6 @@ for run in $(seq "$starts"); do
     xset q >/dev/null 2>&1
     "$program" "$pictures" >"$scratch/out" 2>&1 &
     pid=$!
-    reached=no
     # A client of our own connected before the program would keep the server from resetting
     # and hide the fault, so nothing is asked of the server until the program holds its own
     # connection (or has given up and ended).
@@ -77,16 +68,7 @@ for run in $(seq "$starts"); do
         sleep 0.01
     done
     normal_server
-    for _ in $(seq 150); do
-        if ! kill -0 "$pid" 2>/dev/null; then
-            break
-        fi
-        if xwininfo -name Lumivane 2>/dev/null | grep -q 'Map State: IsViewable'; then
-            reached=yes
-            break
-        fi
-        sleep 0.1
-    done
+    wait_for_window "$pid"
     kill "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
     if [ "$reached" != yes ]; then

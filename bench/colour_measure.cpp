@@ -30,6 +30,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using FormatPictures::Format;
+using TestProfiles::iccSpace;
 
 bool writeFile(const std::string& path, const Bytes& bytes)
 {
@@ -61,13 +62,6 @@ Bytes encodeAs(const char* extension, const RgbImage& image, const PictureColour
     return {};
 }
 
-PictureColourSpace profiled(const Bytes& profile)
-{
-    PictureColourSpace space;
-    space.iccProfile = profile;
-    return space;
-}
-
 int writePictures(const std::string& folder)
 {
     const RgbImage original = TestPictures::makePhotoLike(1600, 1200);
@@ -77,7 +71,7 @@ int writePictures(const std::string& folder)
     for (const char* ext : {".jpg", ".png", ".webp", ".tiff", ".heic", ".avif"}) {
         written = written && writeFile(folder + "/original" + ext, encodeAs(ext, original, {}));
         written =
-            written && writeFile(folder + "/swap" + ext, encodeAs(ext, swapped, profiled(swap)));
+            written && writeFile(folder + "/swap" + ext, encodeAs(ext, swapped, iccSpace(swap)));
     }
     const std::pair<const char*, Bytes> spaces[] = {{"adobergb", TestProfiles::adobeRgbProfile()},
                                                     {"displayp3", TestProfiles::displayP3Profile()},
@@ -87,7 +81,7 @@ int writePictures(const std::string& folder)
         const RgbImage converted = TestProfiles::convertFromSrgb(original, profile);
         for (const char* ext : {".jpg", ".png", ".webp", ".tiff"})
             written = written && writeFile(folder + "/" + name + ext,
-                                           encodeAs(ext, converted, profiled(profile)));
+                                           encodeAs(ext, converted, iccSpace(profile)));
     }
     PictureColourSpace cicp;
     cicp.cicp = CicpColour{12, 13};

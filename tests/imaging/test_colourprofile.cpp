@@ -12,6 +12,8 @@
 namespace {
 
 using Pixel = std::array<std::uint8_t, 3>;
+using TestProfiles::cicpSpace;
+using TestProfiles::iccSpace;
 
 Pixel convert(const ColourConversion& conversion, Pixel pixel)
 {
@@ -26,34 +28,21 @@ void expectNear(Pixel actual, Pixel expected, int tolerance)
             << "channel " << c << ": " << int{actual[c]} << " for " << int{expected[c]};
 }
 
-PictureColourSpace icc(std::vector<std::uint8_t> profile)
-{
-    PictureColourSpace space;
-    space.iccProfile = std::move(profile);
-    return space;
-}
-
-PictureColourSpace cicp(int primaries, int transfer)
-{
-    PictureColourSpace space;
-    space.cicp = CicpColour{primaries, transfer};
-    return space;
-}
-
 // The conversion core against colours worked out by hand: the swap profile gives back what it
 // swapped, and Display P3's (200, 100, 50) is sRGB's (215, 93, 31), whether the P3 comes as an
 // ICC profile or as CICP. Colour spaces that need nothing get no conversion and no note.
 TEST(ColourProfile, ConvertsToSrgbAndLeavesSrgbAlone)
 {
     ColourTransformCache cache;
-    const auto swap = cache.conversionFor(icc(TestProfiles::swapProfile()));
+    const auto swap = cache.conversionFor(iccSpace(TestProfiles::swapProfile()));
     ASSERT_TRUE(swap.conversion) << swap.note;
     for (int r = 0; r < 256; r += 51)
         for (int g = 0; g < 256; g += 51)
             expectNear(convert(*swap.conversion, {Pixel::value_type(g), Pixel::value_type(r), 77}),
                        {Pixel::value_type(r), Pixel::value_type(g), 77}, 1);
 
-    const PictureColourSpace p3Spaces[] = {icc(TestProfiles::displayP3Profile()), cicp(12, 13)};
+    const PictureColourSpace p3Spaces[] = {iccSpace(TestProfiles::displayP3Profile()),
+                                           cicpSpace(12, 13)};
     for (const PictureColourSpace& p3 : p3Spaces) {
         const auto lookup = cache.conversionFor(p3);
         ASSERT_TRUE(lookup.conversion) << lookup.note;
@@ -62,14 +51,14 @@ TEST(ColourProfile, ConvertsToSrgbAndLeavesSrgbAlone)
     }
 
     // A linear grey profile on grey pixels: 128 is half the light, sRGB's 188.
-    PictureColourSpace grey = icc(TestProfiles::greyProfile(1.0));
+    PictureColourSpace grey = iccSpace(TestProfiles::greyProfile(1.0));
     grey.greyPixels = true;
     const auto linearGrey = cache.conversionFor(grey);
     ASSERT_TRUE(linearGrey.conversion) << linearGrey.note;
     expectNear(convert(*linearGrey.conversion, {128, 128, 128}), {188, 188, 188}, 1);
 
     const PictureColourSpace plain[] = {
-        {}, icc(TestProfiles::srgbProfile()), cicp(1, 13), cicp(2, 2)};
+        {}, iccSpace(TestProfiles::srgbProfile()), cicpSpace(1, 13), cicpSpace(2, 2)};
     for (const PictureColourSpace& space : plain) {
         const auto lookup = cache.conversionFor(space);
         EXPECT_FALSE(lookup.conversion);
@@ -88,13 +77,13 @@ TEST(ColourProfile, BadProfilesGiveNoConversionAndANote)
     std::vector<std::uint8_t> garbage(500, 0x5a);
     std::vector<std::uint8_t> badCurve = TestProfiles::swapProfile();
     badCurve[36] = 'x'; // the header's signature
-    const PictureColourSpace bad[] = {icc(truncated),
-                                      icc(oversized),
-                                      icc(garbage),
-                                      icc(badCurve),
-                                      icc(TestProfiles::greyProfile()),
-                                      cicp(22, 13),
-                                      cicp(1, 16)};
+    const PictureColourSpace bad[] = {iccSpace(truncated),
+                                      iccSpace(oversized),
+                                      iccSpace(garbage),
+                                      iccSpace(badCurve),
+                                      iccSpace(TestProfiles::greyProfile()),
+                                      cicpSpace(22, 13),
+                                      cicpSpace(1, 16)};
     for (const PictureColourSpace& space : bad) {
         const auto lookup = cache.conversionFor(space);
         EXPECT_FALSE(lookup.conversion);
@@ -110,28 +99,28 @@ TEST(ColourProfile, BadProfilesGiveNoConversionAndANote)
 TEST(ColourProfile, DisplayProfileAndCache)
 {
     ColourTransformCache cache;
-    const auto first = cache.conversionFor(icc(TestProfiles::adobeRgbProfile()));
-    EXPECT_EQ(cache.conversionFor(icc(TestProfiles::adobeRgbProfile())).conversion,
+    const auto first = cache.conversionFor(iccSpace(TestProfiles::adobeRgbProfile()));
+    EXPECT_EQ(cache.conversionFor(iccSpace(TestProfiles::adobeRgbProfile())).conversion,
               first.conversion);
 
     EXPECT_EQ(cache.setDisplayProfile(TestProfiles::swapProfile()), "");
     const auto untagged = cache.conversionFor({});
     ASSERT_TRUE(untagged.conversion);
     expectNear(convert(*untagged.conversion, {10, 200, 90}), {200, 10, 90}, 1);
-    EXPECT_NE(cache.conversionFor(icc(TestProfiles::adobeRgbProfile())).conversion,
+    EXPECT_NE(cache.conversionFor(iccSpace(TestProfiles::adobeRgbProfile())).conversion,
               first.conversion);
     // A picture in the screen's own space needs nothing.
-    EXPECT_FALSE(cache.conversionFor(icc(TestProfiles::swapProfile())).conversion);
+    EXPECT_FALSE(cache.conversionFor(iccSpace(TestProfiles::swapProfile())).conversion);
 
     // Older conversions give way to newer ones, a few kept.
     const std::vector<std::uint8_t> profiles[] = {
         TestProfiles::adobeRgbProfile(), TestProfiles::proPhotoProfile(),
         TestProfiles::rec2020Profile(), TestProfiles::displayP3Profile(),
         TestProfiles::srgbProfile()};
-    const auto kept = cache.conversionFor(icc(profiles[0])).conversion;
+    const auto kept = cache.conversionFor(iccSpace(profiles[0])).conversion;
     for (const auto& profile : profiles)
-        cache.conversionFor(icc(profile));
-    EXPECT_NE(cache.conversionFor(icc(profiles[0])).conversion, kept);
+        cache.conversionFor(iccSpace(profile));
+    EXPECT_NE(cache.conversionFor(iccSpace(profiles[0])).conversion, kept);
 }
 
 // Workers convert while the display profile changes (run under ThreadSanitizer too).
@@ -145,7 +134,7 @@ TEST(ColourProfile, SharedBetweenThreads)
         workers.emplace_back([&cache, &profile] {
             std::vector<std::uint8_t> pixels(3000, 128);
             for (int i = 0; i < 20; ++i) {
-                if (const auto lookup = cache.conversionFor(icc(profile)); lookup.conversion)
+                if (const auto lookup = cache.conversionFor(iccSpace(profile)); lookup.conversion)
                     lookup.conversion->apply(pixels.data(), pixels.size() / 3);
             }
         });

@@ -30,6 +30,8 @@ extern "C" const char* __lsan_default_suppressions()
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using TestProfiles::cicpSpace;
+using TestProfiles::iccSpace;
 
 struct TempFolder
 {
@@ -41,20 +43,6 @@ struct TempFolder
     }
     ~TempFolder() { std::filesystem::remove_all(path); }
 };
-
-PictureColourSpace withProfile(Bytes profile)
-{
-    PictureColourSpace space;
-    space.iccProfile = std::move(profile);
-    return space;
-}
-
-PictureColourSpace withCicp(int primaries, int transfer)
-{
-    PictureColourSpace space;
-    space.cicp = CicpColour{primaries, transfer};
-    return space;
-}
 
 FormatPictures::RgbaPicture withAlpha(const RgbImage& image)
 {
@@ -105,7 +93,7 @@ TEST(TrueColours, ReadersHandBackTheColourSpace)
 {
     const RgbImage image = TestPictures::makePhotoLike(40, 30);
     const Bytes profile = TestProfiles::swapProfile();
-    const PictureColourSpace tagged = withProfile(profile);
+    const PictureColourSpace tagged = iccSpace(profile);
 
     EXPECT_EQ(readPictureData(PictureKind::Jpeg, encodeJpeg(image, profile)).colourSpace.iccProfile,
               profile);
@@ -130,14 +118,14 @@ TEST(TrueColours, ReadersHandBackTheColourSpace)
         PictureKind::Png,
         FormatPictures::encode(Format::Png, Variant::Grey,
                                FormatPictures::sourceFor(Format::Png, Variant::Grey, 40, 30),
-                               withProfile(grey)));
+                               iccSpace(grey)));
     EXPECT_EQ(greyPng.colourSpace.iccProfile, grey);
     EXPECT_TRUE(greyPng.colourSpace.greyPixels);
     EXPECT_FALSE(
         readPictureData(PictureKind::Jpeg, encodeJpeg(image, profile)).colourSpace.greyPixels);
 
     const DecodedPicture avif =
-        readPictureData(PictureKind::Heif, encode(Format::Avif, image, withCicp(12, 13)));
+        readPictureData(PictureKind::Heif, encode(Format::Avif, image, cicpSpace(12, 13)));
     ASSERT_TRUE(avif.colourSpace.cicp);
     EXPECT_EQ(*avif.colourSpace.cicp, (CicpColour{12, 13}));
     const DecodedPicture gif = readPictureData(
@@ -169,7 +157,7 @@ TEST(TrueColours, ReadersHandBackTheColourSpace)
     for (int i = 0; i < 4; ++i)
         oversized[std::size_t(i)] = std::uint8_t(length >> (24 - 8 * i));
     const DecodedPicture large =
-        readPictureData(PictureKind::Png, encode(Format::Png, image, withProfile(oversized)));
+        readPictureData(PictureKind::Png, encode(Format::Png, image, iccSpace(oversized)));
     EXPECT_TRUE(large.readable);
     EXPECT_FALSE(large.colourSpace.isTagged());
     EXPECT_NE(large.colourSpace.note, "");
@@ -205,15 +193,14 @@ TEST(TrueColours, HighQualityTextureShowsTheOriginal)
     for (const Format format :
          {Format::Png, Format::Webp, Format::Tiff, Format::Heic, Format::Avif}) {
         cases.push_back({"swap", encode(format, small, {}),
-                         encode(format, smallSwapped, withProfile(swap)),
+                         encode(format, smallSwapped, iccSpace(swap)),
                          encode(format, smallSwapped, {})});
         cases.back().name = FormatPictures::extensionOf(format);
     }
     cases.push_back({"p3.png", encode(Format::Png, small, {}),
-                     encode(Format::Png, smallP3, withProfile(p3)),
-                     encode(Format::Png, smallP3, {})});
+                     encode(Format::Png, smallP3, iccSpace(p3)), encode(Format::Png, smallP3, {})});
     cases.push_back({"p3-cicp.avif", encode(Format::Avif, small, {}),
-                     encode(Format::Avif, smallP3, withCicp(12, 13)),
+                     encode(Format::Avif, smallP3, cicpSpace(12, 13)),
                      encode(Format::Avif, smallP3, {})});
 
     for (const Case& test : cases) {

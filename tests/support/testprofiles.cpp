@@ -144,4 +144,18 @@ RgbImage convertFromSrgb(const RgbImage& image, const std::vector<std::uint8_t>&
     return converted;
 }
 
+PictureColourSpace iccSpace(std::vector<std::uint8_t> profile)
+{
+    PictureColourSpace space;
+    space.iccProfile = std::move(profile);
+    return space;
+}
+
+PictureColourSpace cicpSpace(int primaries, int transfer)
+{
+    PictureColourSpace space;
+    space.cicp = CicpColour{primaries, transfer};
+    return space;
+}
+
 } // namespace TestProfiles

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/colourprofile.h"
 #include "imaging/rgbimage.h"
 
 #include <cstdint>
@@ -32,6 +33,11 @@ std::vector<std::uint8_t> swappedInkProfile();
 
 // A grey profile with the given gamma: for grey pixels, the wrong kind for RGB ones.
 std::vector<std::uint8_t> greyProfile(double gamma = 2.2);
+
+// The colour space of a picture that embeds `profile`, and of one tagged by the CICP values
+// `primaries` and `transfer` instead.
+PictureColourSpace iccSpace(std::vector<std::uint8_t> profile);
+PictureColourSpace cicpSpace(int primaries, int transfer);
 
 // `image` converted from sRGB into `profile`'s space (relative colorimetric, as a photo editor
 // converting for export does) and, when swapRedGreen, with red and green exchanged afterwards.

@@ -39,15 +39,6 @@ bool writeFile(const std::string& path, const Bytes& bytes)
     return bool(out);
 }
 
-FormatPictures::RgbaPicture withAlpha(const RgbImage& image)
-{
-    FormatPictures::RgbaPicture picture{image.width, image.height, {}};
-    for (std::size_t i = 0; i < image.pixels.size(); i += 3)
-        picture.pixels.insert(picture.pixels.end(),
-                              {image.pixels[i], image.pixels[i + 1], image.pixels[i + 2], 255});
-    return picture;
-}
-
 Bytes encodeAs(const char* extension, const RgbImage& image, const PictureColourSpace& colours)
 {
     const std::string ext = extension;
@@ -56,8 +47,8 @@ Bytes encodeAs(const char* extension, const RgbImage& image, const PictureColour
             image, {.quality = 95, .iccProfile = colours.iccProfile, .fullChroma = true});
     for (const Format format : FormatPictures::AllFormats) {
         if (ext == FormatPictures::extensionOf(format))
-            return FormatPictures::encode(format, FormatPictures::Variant::Rgb, withAlpha(image),
-                                          colours);
+            return FormatPictures::encode(format, FormatPictures::Variant::Rgb,
+                                          FormatPictures::opaque(image), colours);
     }
     return {};
 }

@@ -44,19 +44,10 @@ struct TempFolder
     ~TempFolder() { std::filesystem::remove_all(path); }
 };
 
-FormatPictures::RgbaPicture withAlpha(const RgbImage& image)
-{
-    FormatPictures::RgbaPicture picture{image.width, image.height, {}};
-    for (std::size_t i = 0; i < image.pixels.size(); i += 3)
-        picture.pixels.insert(picture.pixels.end(),
-                              {image.pixels[i], image.pixels[i + 1], image.pixels[i + 2], 255});
-    return picture;
-}
-
 // The file of `format` holding `image` with `colours` embedded.
 Bytes encode(Format format, const RgbImage& image, const PictureColourSpace& colours)
 {
-    return FormatPictures::encode(format, Variant::Rgb, withAlpha(image), colours);
+    return FormatPictures::encode(format, Variant::Rgb, FormatPictures::opaque(image), colours);
 }
 
 Bytes encodeJpeg(const RgbImage& image, const Bytes& profile)

@@ -815,6 +815,15 @@ RgbImage overWhite(const RgbaPicture& picture)
     return image;
 }
 
+RgbaPicture opaque(const RgbImage& image)
+{
+    RgbaPicture picture{image.width, image.height, {}};
+    for (std::size_t i = 0; i < image.pixels.size(); i += 3)
+        picture.pixels.insert(picture.pixels.end(),
+                              {image.pixels[i], image.pixels[i + 1], image.pixels[i + 2], 255});
+    return picture;
+}
+
 const char* extensionOf(Format format)
 {
     switch (format) {

@@ -88,6 +88,9 @@ std::vector<NamedFile> declaringMoreThanHeld(Format format);
 // The picture composited over white, as the slideshow should show it.
 RgbImage overWhite(const RgbaPicture& picture);
 
+// An RGB picture as an RGBA one, every pixel opaque.
+RgbaPicture opaque(const RgbImage& image);
+
 // The file name extension of a format, with its dot.
 const char* extensionOf(Format format);
 

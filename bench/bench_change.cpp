@@ -18,11 +18,10 @@
 // are shown: for example the high quality mode's change at 3840 x 2160,
 //   xvfb-run -a -s "-screen 0 3840x2160x24" build/bench/bench_change 6 --quality=high --only=24
 #include "app/mainwindow.h"
-#include "app/messages.h"
 #include "bench/benchsupport.h"
 #include "render/slidesurface.h"
-#include "render/surfaceformat.h"
 #include "tests/support/testpictures.h"
+#include "tests/support/windowsetup.h"
 
 #include <QApplication>
 #include <QFile>
@@ -231,13 +230,10 @@ int main(int argc, char** argv)
         else
             changes = std::max(5, std::atoi(argv[i]));
     }
-    QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
-    setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth());
+    WindowSetup::prepareProcess();
     if (noEdgeSmoothing)
         SlideSurface::forceEdgeSmoothingForTesting(EdgeSmoothing::None);
-    Messages::setPresenterForTesting([](Messages::Kind, const QString& text) {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    });
+    WindowSetup::printMessages();
 
     struct Size
     {

@@ -4,10 +4,9 @@
 // Run it under a display of the size to measure, for example:
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_frame [--quality=high]
 #include "app/mainwindow.h"
-#include "app/messages.h"
 #include "render/slideconstants.h"
 #include "render/slidesurface.h"
-#include "render/surfaceformat.h"
+#include "tests/support/windowsetup.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -15,7 +14,6 @@
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
-#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -58,11 +56,8 @@ int main(int argc, char** argv)
     const PictureQuality quality = argc > 1 && std::strcmp(argv[1], "--quality=high") == 0
                                        ? PictureQuality::High
                                        : PictureQuality::Design;
-    QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
-    setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth());
-    Messages::setPresenterForTesting([](Messages::Kind, const QString& text) {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    });
+    WindowSetup::prepareProcess();
+    WindowSetup::printMessages();
 
     QTemporaryDir appDir;
     QTemporaryDir pictures;

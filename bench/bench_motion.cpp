@@ -16,10 +16,9 @@
 // Run it under a display of the size to measure:
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_motion [CHANGES]
 #include "app/mainwindow.h"
-#include "app/messages.h"
 #include "bench/benchsupport.h"
-#include "render/surfaceformat.h"
 #include "tests/support/testpictures.h"
+#include "tests/support/windowsetup.h"
 
 #include <QApplication>
 #include <QFile>
@@ -187,11 +186,8 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     const int changes = argc > 1 ? std::max(2, std::atoi(argv[1])) : 8;
-    QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
-    setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth());
-    Messages::setPresenterForTesting([](Messages::Kind, const QString& text) {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    });
+    WindowSetup::prepareProcess();
+    WindowSetup::printMessages();
 
     QTemporaryDir folder;
     const std::vector<std::uint8_t> jpeg = encodePhotoLike(6000, 4000);

@@ -12,17 +12,15 @@
 //   xvfb-run -a -s "-screen 0 1024x768x24" build/bench/bench_watch [--seconds=600]
 //       [--tree=2000] [--burst=10000]
 #include "app/mainwindow.h"
-#include "app/messages.h"
 #include "app/showwatch.h"
 #include "bench/benchsupport.h"
-#include "render/surfaceformat.h"
 #include "tests/support/testpictures.h"
+#include "tests/support/windowsetup.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -137,11 +135,8 @@ int main(int argc, char** argv)
         else if (argument.rfind("--burst=", 0) == 0)
             burstSize = std::max(0, std::atoi(argument.c_str() + 8));
     }
-    QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
-    setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth());
-    Messages::setPresenterForTesting([](Messages::Kind, const QString& text) {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    });
+    WindowSetup::prepareProcess();
+    WindowSetup::printMessages();
 
     const std::vector<std::uint8_t> picture = smallPicture();
     QTemporaryDir scratch;

@@ -7,16 +7,14 @@
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/window_shots --quality=high a.jpg 0 110 f
 // LUMIVANE_EDGE_SMOOTHING chooses the edges' method of the high quality mode, as for the program.
 #include "app/mainwindow.h"
-#include "app/messages.h"
 #include "render/slideconstants.h"
 #include "render/slidesurface.h"
-#include "render/surfaceformat.h"
 #include "tests/support/screenmeasure.h"
+#include "tests/support/windowsetup.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -72,11 +70,8 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
-    setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth());
-    Messages::setPresenterForTesting([](Messages::Kind, const QString& text) {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    });
+    WindowSetup::prepareProcess();
+    WindowSetup::printMessages();
 
     // The picture alone in a folder of its own, so that every change comes back to it.
     QTemporaryDir appDir;

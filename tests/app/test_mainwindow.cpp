@@ -19,6 +19,7 @@
 #include "tests/support/screenmeasure.h"
 #include "tests/support/testpictures.h"
 #include "tests/support/testprofiles.h"
+#include "tests/support/windowsetup.h"
 
 #include <QApplication>
 #include <QDir>
@@ -169,11 +170,7 @@ double textMismatch(const QImage& shot, const QFont& font, const QString& text)
 class MainWindowTest : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
-        setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth());
-    }
+    static void SetUpTestSuite() { WindowSetup::prepareProcess(); }
 
     void SetUp() override
     {

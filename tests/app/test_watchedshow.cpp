@@ -2,17 +2,15 @@
 #include "app/mainwindow.h"
 #include "app/messages.h"
 #include "app/showwatch.h"
-#include "render/surfaceformat.h"
 #include "tests/support/testpictures.h"
+#include "tests/support/windowsetup.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFont>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -30,11 +28,7 @@ namespace {
 class WatchedShowTest : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
-        setSlideshowSurfaceFormat(QGuiApplication::primaryScreen()->depth());
-    }
+    static void SetUpTestSuite() { WindowSetup::prepareProcess(); }
 
     void SetUp() override
     {

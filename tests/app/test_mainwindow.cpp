@@ -241,6 +241,14 @@ protected:
             10000));
     }
 
+    // Draws camera frames 1..100, which end at the hold point, and returns the last.
+    static QImage frameAtHoldPoint(MainWindow& window)
+    {
+        for (int i = 0; i < 100; ++i)
+            tick(window);
+        return window.slideSurface()->grabFrame();
+    }
+
     // A window in the slideshow, with its own slide timer stopped so that the test drives the
     // frames tick by tick.
     std::unique_ptr<MainWindow> startSlideshow(const QString& folder, bool show = true)
@@ -669,21 +677,24 @@ QPointF project(double x, double y, double z, double eyeZ, int width, int height
     return {(ndcX + 1) / 2 * width, (1 - ndcY) / 2 * height};
 }
 
+// The colour of a frame drawn at the hold point where the point (x, y) of the picture's plane
+// shows.
+QColor colourOnPicturePlane(const QImage& frame, double x, double y)
+{
+    return frame.pixelColor(project(x, y, 0, 1000, frame.width(), frame.height()).toPoint());
+}
+
 TEST_F(MainWindowTest, FrameAtTheHoldPointShowsThePictureUprightInItsFrame)
 {
     // 1600 x 1200: red top half, green bottom half, so that upside down would show.
     writeBmp(pictures(QStringLiteral("pic.bmp")), 160, 120,
              [](int, int y) { return y < 60 ? QColor(255, 0, 0) : QColor(0, 255, 0); });
     auto window = startSlideshow(m_pictures.path());
-    for (int i = 0; i < 100; ++i) // draws camera frames 1..100
-        tick(*window);
-    const QImage frame = window->slideSurface()->grabFrame();
+    const QImage frame = frameAtHoldPoint(*window);
     const int w = frame.width();
     const int h = frame.height();
     // ImageWidth 1024, ImageHeight 768: HW 512, HH 384; the frame is 20 wide around it.
-    auto at = [&](double x, double y) {
-        return frame.pixelColor(project(x, y, 0, 1000, w, h).toPoint());
-    };
+    auto at = [&](double x, double y) { return colourOnPicturePlane(frame, x, y); };
     EXPECT_EQ(at(0, 200), QColor(255, 0, 0));
     EXPECT_EQ(at(0, -200), QColor(0, 255, 0));
     EXPECT_EQ(at(-400, 300), QColor(255, 0, 0));
@@ -746,13 +757,8 @@ TEST_F(MainWindowTest, HighQualityShowsThePictureAndEndsOnEscape)
             EXPECT_LT(calls, 1000);
         }
 
-        for (int i = 0; i < 100; ++i) // draws camera frames 1..100
-            tick(*window);
-        const QImage frame = window->slideSurface()->grabFrame();
-        auto at = [&](double x, double y) {
-            return frame.pixelColor(
-                project(x, y, 0, 1000, frame.width(), frame.height()).toPoint());
-        };
+        const QImage frame = frameAtHoldPoint(*window);
+        auto at = [&](double x, double y) { return colourOnPicturePlane(frame, x, y); };
         EXPECT_EQ(at(0, 200), QColor(255, 0, 0));
         EXPECT_EQ(at(400, -300), QColor(0, 255, 0));
         EXPECT_EQ(at(0, 394), QColor(255, 255, 255)); // top bar
@@ -861,13 +867,8 @@ TEST_F(MainWindowTest, HighQualityConvertsPicturesToTheDisplayProfile)
             xcb_delete_property(connection, root, property);
         xcb_flush(connection);
         auto window = startSlideshow(m_pictures.path());
-        for (int i = 0; i < 100; ++i) // draws camera frames 1..100
-            tick(*window);
-        const QImage frame = window->slideSurface()->grabFrame();
-        auto at = [&](double x, double y) {
-            return frame.pixelColor(
-                project(x, y, 0, 1000, frame.width(), frame.height()).toPoint());
-        };
+        const QImage frame = frameAtHoldPoint(*window);
+        auto at = [&](double x, double y) { return colourOnPicturePlane(frame, x, y); };
         EXPECT_EQ(at(0, 200), profiled ? QColor(0, 255, 0) : QColor(255, 0, 0));
         EXPECT_EQ(at(400, -300), profiled ? QColor(255, 0, 0) : QColor(0, 255, 0));
         EXPECT_EQ(at(-545, 0), QColor(0, 0, 255)); // background beside the frame

@@ -25,19 +25,11 @@
 
 namespace {
 
-// One tick of the slide timer; a change whose picture is still being prepared is ticked on until
-// the worker has made it, as the running timer would. The timer itself stays stopped, so that
-// the camera holds where it is.
+// One tick of the slide timer, through a change as the running timer would. The timer itself
+// stays stopped, so that the camera holds where it is.
 bool tick(MainWindow& window)
 {
-    window.slideTick();
-    const bool done = QTest::qWaitFor(
-        [&] {
-            if (window.changePending())
-                window.slideTick();
-            return !window.changePending();
-        },
-        60000);
+    const bool done = WindowSetup::tickThroughChange(window, 60000);
     const_cast<QTimer&>(window.slideTimer()).stop();
     return done;
 }

@@ -229,17 +229,7 @@ protected:
 
     // One tick of the slide timer, driven by the test. A change whose picture is still being
     // prepared is ticked on until the worker has made it, as the running timer would.
-    static void tick(MainWindow& window)
-    {
-        window.slideTick();
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] {
-                if (window.changePending())
-                    window.slideTick();
-                return !window.changePending();
-            },
-            10000));
-    }
+    static void tick(MainWindow& window) { EXPECT_TRUE(WindowSetup::tickThroughChange(window)); }
 
     // Draws camera frames 1..100, which end at the hold point, and returns the last.
     static QImage frameAtHoldPoint(MainWindow& window)

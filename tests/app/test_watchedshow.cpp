@@ -82,14 +82,7 @@ protected:
     {
         QWidget* surface = window.slideWidget();
         QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
-        window.slideTick();
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] {
-                if (window.changePending())
-                    window.slideTick();
-                return !window.changePending();
-            },
-            10000));
+        EXPECT_TRUE(WindowSetup::tickThroughChange(window));
     }
 
     QTemporaryDir m_appDir;

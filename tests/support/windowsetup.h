@@ -1,14 +1,16 @@
 #pragma once
 
-// Setup shared by the tests and benchmarks that run the real window (header only: its users link
-// the window library).
+// Setup and driving shared by the tests and benchmarks that run the real window (header only: its
+// users link the window library).
 
+#include "app/mainwindow.h"
 #include "app/messages.h"
 #include "render/surfaceformat.h"
 
 #include <QFont>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTest>
 
 #include <cstdio>
 
@@ -30,6 +32,21 @@ inline void printMessages()
     Messages::setPresenterForTesting([](Messages::Kind, const QString& text) {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     });
+}
+
+// One tick of the slide timer, driven from outside: a change whose picture is still being
+// prepared is ticked on until the worker has made it, as the running timer would. False when the
+// change is still pending after `timeoutMs`.
+inline bool tickThroughChange(MainWindow& window, int timeoutMs = 10000)
+{
+    window.slideTick();
+    return QTest::qWaitFor(
+        [&] {
+            if (window.changePending())
+                window.slideTick();
+            return !window.changePending();
+        },
+        timeoutMs);
 }
 
 } // namespace WindowSetup

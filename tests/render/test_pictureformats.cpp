@@ -36,17 +36,6 @@ namespace {
 constexpr int Width = 96;
 constexpr int Height = 64;
 
-struct TempFolder
-{
-    std::string path;
-    TempFolder()
-    {
-        char pattern[] = "/tmp/lumivane-formats-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() { std::filesystem::remove_all(path); }
-};
-
 const char* nameOf(Variant variant)
 {
     static const char* const names[] = {"rgb",
@@ -97,7 +86,7 @@ PictureKind kindOf(Format format)
 // pixels composited over white and stood upright.
 TEST(PictureFormats, EachVariantGivesTheTextureOfTheSamePixelsAsABitmap)
 {
-    TempFolder folder;
+    TestPictures::TempFolder folder("formats");
     for (Format format : FormatPictures::AllFormats) {
         for (int v = 0; v <= int(FormatPictures::LastVariant); ++v) {
             const auto variant = static_cast<Variant>(v);
@@ -263,7 +252,7 @@ TEST(PictureFormats, LateExifInterlacedGifAndEveryTiffOrientation)
 // square without an error.
 TEST(PictureFormats, BadFilesGiveTheWhiteSquareQuickly)
 {
-    TempFolder folder;
+    TestPictures::TempFolder folder("formats");
     for (Format format : FormatPictures::AllFormats) {
         const char* extension = FormatPictures::extensionOf(format);
         SCOPED_TRACE(extension);
@@ -414,7 +403,7 @@ TEST(PictureFormats, ScreenAroundTheFirstFrameCostsWhatTheFrameHolds)
         if (format == Format::Webp) {
             // A container that declares a gigabyte over a sparse file: only the chunks the first
             // frame needs are read (before, the demuxer took 5 GB for its empty chunks).
-            TempFolder folder;
+            TestPictures::TempFolder folder("formats");
             std::vector<std::uint8_t> file = place(1, 1, 16000, 0, 0).second;
             file[7] = 0x3f;
             const std::string path = folder.path + "/declared.webp";

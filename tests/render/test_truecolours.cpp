@@ -13,10 +13,8 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 using FormatPictures::Format;
 using FormatPictures::Variant;
@@ -32,17 +30,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using TestProfiles::cicpSpace;
 using TestProfiles::iccSpace;
-
-struct TempFolder
-{
-    std::string path;
-    TempFolder()
-    {
-        char pattern[] = "/tmp/lumivane-colours-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() { std::filesystem::remove_all(path); }
-};
 
 // The file of `format` holding `image` with `colours` embedded.
 Bytes encode(Format format, const RgbImage& image, const PictureColourSpace& colours)
@@ -160,7 +147,7 @@ TEST(TrueColours, ReadersHandBackTheColourSpace)
 // conversion the swap is about 60 levels off; in the design mode the profile changes nothing.
 TEST(TrueColours, HighQualityTextureShowsTheOriginal)
 {
-    TempFolder folder;
+    TestPictures::TempFolder folder("colours");
     // Large enough for the JPEG to be converted in the texture, small enough for the others to
     // be converted before they are enlarged.
     const RgbImage large = TestPictures::makePhotoLike(2400, 1600);

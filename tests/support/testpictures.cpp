@@ -4,7 +4,9 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <stdexcept>
 
 #include <jpeglib.h>
 
@@ -198,6 +200,19 @@ bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
                static_cast<std::streamsize>(bytes.size()));
     file.close();
     return !file.fail();
+}
+
+TempFolder::TempFolder(const std::string& name)
+{
+    std::string pattern = "/tmp/lumivane-" + name + "-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot make a temporary folder");
+    path = pattern;
+}
+
+TempFolder::~TempFolder()
+{
+    std::filesystem::remove_all(path);
 }
 
 } // namespace TestPictures

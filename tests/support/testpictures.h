@@ -84,4 +84,14 @@ std::vector<std::uint8_t> firstScanOf(const std::vector<std::uint8_t>& progressi
 // whether every byte was written.
 bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
+// A new folder /tmp/lumivane-NAME-XXXXXX, removed with all it holds when this ends.
+struct TempFolder
+{
+    std::string path;
+    explicit TempFolder(const std::string& name);
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+};
+
 } // namespace TestPictures

@@ -369,17 +369,14 @@ Bytes encodeTiff(Variant variant, const RgbaPicture& source, const PictureColour
     case Variant::Deep:
         bits = 16;
         break;
-    case Variant::Cmyk:
-        samples = 4;
-        photometric = PHOTOMETRIC_SEPARATED;
-        break;
     case Variant::Bits12:
         bits = 12;
         break;
+    case Variant::Cmyk:
     case Variant::DeepCmyk:
         samples = 4;
         photometric = PHOTOMETRIC_SEPARATED;
-        bits = 16;
+        bits = variant == Variant::DeepCmyk ? 16 : 8;
         break;
     case Variant::PlanarGreyAlpha:
     case Variant::DeepGreyAlpha:

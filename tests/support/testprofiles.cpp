@@ -2,6 +2,7 @@
 
 #include <lcms2.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -17,6 +18,10 @@ std::vector<std::uint8_t> save(cmsHPROFILE profile)
     std::vector<std::uint8_t> bytes(size);
     cmsSaveProfileToMem(profile, bytes.data(), &size);
     cmsCloseProfile(profile);
+    // The header's creation time (bytes 24 to 35) is cleared: the same profile made on either
+    // side of a second's turn must have the same bytes, since conversions are kept by them.
+    if (bytes.size() >= 36)
+        std::fill(bytes.begin() + 24, bytes.begin() + 36, std::uint8_t{0});
     return bytes;
 }
 

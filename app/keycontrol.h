@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/showkeys.h"
+#include "show/showkeys.h"
 
 #include <QObject>
 

@@ -4,7 +4,7 @@
 #include "app/showoptions.h"
 #include "app/translation.h"
 #include "app/xserverconnection.h"
-#include "render/surfaceformat.h"
+#include "screen/surfaceformat.h"
 
 #include <QApplication>
 #include <QFont>

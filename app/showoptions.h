@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/settings.h"
-#include "render/picturequality.h"
-#include "render/playorder.h"
-#include "render/slideconstants.h"
+#include "scene/picturequality.h"
+#include "show/playorder.h"
+#include "scene/slideconstants.h"
 #include "search/picturenames.h"
 
 #include <span>

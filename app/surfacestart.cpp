@@ -2,7 +2,7 @@
 
 #include "app/messages.h"
 #include "app/translation.h"
-#include "render/slidesurface.h"
+#include "screen/slidesurface.h"
 
 #include <cstdio>
 

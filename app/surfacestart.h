@@ -1,6 +1,6 @@
 #pragma once
 
-#include "render/picturequality.h"
+#include "scene/picturequality.h"
 
 class QWidget;
 class SlideSurface;

@@ -19,7 +19,7 @@
 //   xvfb-run -a -s "-screen 0 3840x2160x24" build/bench/bench_change 6 --quality=high --only=24
 #include "app/mainwindow.h"
 #include "bench/benchsupport.h"
-#include "render/slidesurface.h"
+#include "screen/slidesurface.h"
 #include "tests/support/testpictures.h"
 #include "tests/support/windowsetup.h"
 

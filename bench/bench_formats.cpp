@@ -6,7 +6,7 @@
 // Run: ./build/bench/bench_formats [ROUNDS]
 // Needs convert (ImageMagick), gif2rgb (giflib-tools), dwebp (webp), tiff2rgba (libtiff-tools)
 // and heif-convert (libheif-examples).
-#include "render/slideimage.h"
+#include "scene/slideimage.h"
 #include "tests/support/formatpictures.h"
 #include "tests/support/testpictures.h"
 

@@ -4,8 +4,8 @@
 // Run it under a display of the size to measure, for example:
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_frame [--quality=high]
 #include "app/mainwindow.h"
-#include "render/slideconstants.h"
-#include "render/slidesurface.h"
+#include "scene/slideconstants.h"
+#include "screen/slidesurface.h"
 #include "tests/support/windowsetup.h"
 
 #include <QApplication>

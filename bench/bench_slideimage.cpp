@@ -4,7 +4,7 @@
 // Run: ./build/bench/bench_slideimage
 
 #include "imaging/jpegdecoder.h"
-#include "render/slideimage.h"
+#include "scene/slideimage.h"
 #include "tests/support/testpictures.h"
 
 #include <benchmark/benchmark.h>

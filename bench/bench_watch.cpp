@@ -12,7 +12,7 @@
 //   xvfb-run -a -s "-screen 0 1024x768x24" build/bench/bench_watch [--seconds=600]
 //       [--tree=2000] [--burst=10000]
 #include "app/mainwindow.h"
-#include "app/showwatch.h"
+#include "show/showwatch.h"
 #include "bench/benchsupport.h"
 #include "tests/support/testpictures.h"
 #include "tests/support/windowsetup.h"

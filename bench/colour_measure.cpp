@@ -12,7 +12,7 @@
 //   colour_measure cost [ROUNDS]
 //       the worker's CPU half (SlideImage::prepare at T = 2048, high quality) for a 24 MP JPEG
 //       with an Adobe RGB profile against the same JPEG without one, alternating, in CPU time.
-#include "render/slideimage.h"
+#include "scene/slideimage.h"
 #include "tests/support/formatpictures.h"
 #include "tests/support/testpictures.h"
 #include "tests/support/testprofiles.h"

@@ -18,9 +18,9 @@
 //       that have an in-between value (10 % to 90 % of the way from the background to the
 //       frame's white).
 #include "imaging/jpegdecoder.h"
-#include "render/camerapaths.h"
-#include "render/scenegeometry.h"
-#include "render/slideimage.h"
+#include "scene/camerapaths.h"
+#include "scene/scenegeometry.h"
+#include "scene/slideimage.h"
 #include "tests/support/screenmeasure.h"
 #include "tests/support/testpictures.h"
 

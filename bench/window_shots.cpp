@@ -7,8 +7,8 @@
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/window_shots --quality=high a.jpg 0 110 f
 // LUMIVANE_EDGE_SMOOTHING chooses the edges' method of the high quality mode, as for the program.
 #include "app/mainwindow.h"
-#include "render/slideconstants.h"
-#include "render/slidesurface.h"
+#include "scene/slideconstants.h"
+#include "screen/slidesurface.h"
 #include "tests/support/screenmeasure.h"
 #include "tests/support/windowsetup.h"
 

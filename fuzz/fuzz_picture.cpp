@@ -7,7 +7,7 @@
 // - an orientation outside 1 to 8;
 // - a texel outside the picture's placement that is not white.
 #include "imaging/picturereader.h"
-#include "render/slideimage.h"
+#include "scene/slideimage.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,7 +7,7 @@
 // - a bitmap the reader refuses that changes the slide it was meant to replace.
 #include "imaging/jpegdecoder.h"
 #include "imaging/qddib.h"
-#include "render/slideimage.h"
+#include "scene/slideimage.h"
 
 #include <algorithm>
 #include <cstddef>

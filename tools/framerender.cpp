@@ -1,13 +1,13 @@
 #include "tools/framerender.h"
 
-#include "render/camerapaths.h"
-#include "render/mipmappedtextures.h"
-#include "render/multisampletarget.h"
-#include "render/scenegeometry.h"
-#include "render/scenerenderer.h"
-#include "render/slideimage.h"
-#include "render/surfaceformat.h"
-#include "render/texturesize.h"
+#include "scene/camerapaths.h"
+#include "scene/mipmappedtextures.h"
+#include "screen/multisampletarget.h"
+#include "scene/scenegeometry.h"
+#include "scene/scenerenderer.h"
+#include "scene/slideimage.h"
+#include "screen/surfaceformat.h"
+#include "scene/texturesize.h"
 
 #include <QGuiApplication>
 #include <QImage>

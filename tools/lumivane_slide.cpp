@@ -16,8 +16,8 @@
 // --quality=high before --frame draws the frame as QUALITY=HIGH would on a screen of that size:
 // the texture edge the window would choose, with its mipmap levels, and 4x multisampling.
 
-#include "render/slideconstants.h"
-#include "render/slideimage.h"
+#include "scene/slideconstants.h"
+#include "scene/slideimage.h"
 #include "tools/framerender.h"
 
 #include <cerrno>

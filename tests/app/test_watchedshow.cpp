@@ -1,7 +1,7 @@
 // A show that follows its folder while it runs (WATCH=ON), in a real window.
 #include "app/mainwindow.h"
 #include "app/messages.h"
-#include "app/showwatch.h"
+#include "show/showwatch.h"
 #include "tests/support/testpictures.h"
 #include "tests/support/windowsetup.h"
 

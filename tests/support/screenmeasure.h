@@ -1,7 +1,7 @@
 #pragma once
 
-#include "render/camerapaths.h"
-#include "render/scenegeometry.h"
+#include "scene/camerapaths.h"
+#include "scene/scenegeometry.h"
 
 #include <QImage>
 

@@ -5,7 +5,7 @@
 
 #include "app/mainwindow.h"
 #include "app/messages.h"
-#include "render/surfaceformat.h"
+#include "screen/surfaceformat.h"
 
 #include <QFont>
 #include <QGuiApplication>

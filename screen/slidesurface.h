@@ -1,0 +1,170 @@
+#pragma once
+
+#include "scene/camerapaths.h"
+#include "screen/edgesmoothing.h"
+#include "screen/framepresenter.h"
+#include "scene/mipchain.h"
+#include "scene/picturequality.h"
+#include "scene/scenerenderer.h"
+
+#include <QImage>
+#include <QString>
+#include <QWindow>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+class ChildWindowPresenter;
+class MipmappedTextures;
+class MultisampleTarget;
+class QOpenGLContext;
+class QWidget;
+class SlideImage;
+
+// The window's OpenGL surface, with the program's one OpenGL context. It owns the slide texture,
+// draws the frames the slide cycle hands it, and paints the status line and the pause marker
+// over the last frame; what is painted over a frame stays until the next frame is presented.
+// A frame is on screen when presentFrame() returns.
+//
+// How a frame reaches the screen is its presenter's business (see FramePresenter): on X the
+// surface is a native child window presented by swapping its buffers, on Wayland the frames are
+// drawn off screen and shown by a plain widget beneath the window's controls. The frame pacer
+// deals with the presenter only.
+//
+// The surface takes no input: mouse presses over it reach the window beneath, which handles
+// them, and the keyboard focus stays with the window's controls.
+//
+// In the high quality mode it draws with mipmapped slide textures that go up ahead of the
+// change (see MipmappedTextures) and smooths the polygons' edges as EdgeSmoothingChoice decides
+// for the renderer: with 4x multisampling through a framebuffer object resolved into the frame,
+// or with smoothed outlines drawn over the scene. The window's visual asks for no samples of its
+// own: the framebuffer object's can be forced and checked on any machine, and a software
+// rasteriser would pay for the visual's in every frame.
+class SlideSurface : public QWindow
+{
+    Q_OBJECT
+
+public:
+    explicit SlideSurface(PictureQuality quality = PictureQuality::Design);
+    ~SlideSurface() override;
+
+    // How the high quality mode's edges are smoothed (None in the design's mode), and why.
+    EdgeSmoothing edgeSmoothing() const { return m_edgeSmoothing; }
+    const std::string& edgeSmoothingReason() const { return m_edgeSmoothingReason; }
+    // The driver's renderer string, once the context exists.
+    const std::string& renderer() const { return m_renderer.renderer; }
+    // Makes every later createContext() in the high quality mode use `method`, as the developer's
+    // environment variable does (see EdgeSmoothingChoice); nullopt goes back to the choice.
+    // Tests and benchmarks use it to see each method on this machine.
+    static void forceEdgeSmoothingForTesting(std::optional<EdgeSmoothing> method);
+    // Places the surface in parent and returns the widget that holds it there (and owns it):
+    // the container of the child window, or the widget that shows the off-screen frames. Called
+    // once, before createContext().
+    QWidget* embedIn(QWidget* parent);
+    // Whether the frames are drawn off screen and shown by a plain widget (Wayland) rather than
+    // by a child window of their own (X).
+    bool drawsOffScreen() const { return m_offScreen; }
+    // How the frames reach the screen; what the frame pacer follows.
+    FramePresenter* presenter() const { return m_presenter.get(); }
+    // Whether the frames drawn now reach the screen: the child window is exposed (X), or the
+    // widget showing the off-screen frames is visible in an exposed window (Wayland).
+    bool showsFrames() const { return m_presenter->showsFrames(); }
+
+    enum class Failure
+    {
+        None,
+        CreateContext,
+        MakeCurrent,
+    };
+    // Creates the context and makes it current on this surface, then sets the fixed state.
+    // Says which step failed; the surface then stays without a working context and draws
+    // nothing.
+    Failure createContext();
+    // Makes every later createContext() fail at the given step, as on a machine whose display
+    // offers no usable OpenGL; Failure::None goes back to the real set-up.
+    static void simulateFailureForTesting(Failure failure);
+    bool isSurfaceReady() const { return m_ready; }
+    QOpenGLContext* context() const { return m_context.get(); }
+
+    void presentFrame(const CameraPose& camera, const SceneRenderer::Scene& scene);
+    void showStatusLine(const QString& text);
+    void showPauseMarker();
+
+    // Replaces the slide texture with a 1024 x 1024 RGB image, bottom row first.
+    void uploadTexture(const std::uint8_t* pixels);
+    unsigned textureName() const { return drawnTexture(); }
+    bool textureCreated() const { return m_textureCreated; }
+
+    // High quality only. The largest texture edge the driver takes (0 without a context).
+    int maxTextureSize() const { return m_maxTextureSize; }
+    // Uploads more of picture `key` into the second texture object within `budget`; true once
+    // it is all there.
+    bool stageHighTexture(int key, const SlideImage& slide, std::chrono::microseconds budget);
+    // Makes the staged picture `key` the slide texture if it is all there, otherwise uploads it
+    // at once.
+    void showHighTexture(int key, const SlideImage& slide);
+    // The upload ahead for smooth motion: the texture of picture `key` goes up into a second
+    // texture object, `rows` rows per call, while the slide texture is still drawn. A new key
+    // starts over. Returns whether the staged texture is complete.
+    bool stageTexture(int key, const std::uint8_t* pixels, int rows);
+    // Makes the complete staged texture of picture `key` the slide texture, deleting the old
+    // one. Returns false, changing nothing, when there is none.
+    bool useStagedTexture(int key);
+
+    // Deletes the slide texture (when one was created) with the context current, then the
+    // context itself. Called at shutdown; nothing is drawn afterwards.
+    void releaseSurface();
+
+    // Draws what the surface shows now and reads it back, top row first.
+    QImage grabFrame();
+
+    QString statusLine() const { return m_statusLine; }
+    bool pauseMarkerShown() const { return m_pauseMarker; }
+
+protected:
+    void exposeEvent(QExposeEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    bool makeCurrent();
+    // Draws the frame shown now into the framebuffer bound.
+    void render();
+    void paintOverlays();
+    // High quality only: the texture level bias for a frame of `pixels` (see heldLevelBias()).
+    void applyLevelBias(QSize pixels);
+
+    void setUpHighQuality();
+    void applyFixedState();
+    unsigned drawnTexture() const;
+
+    const PictureQuality m_quality;
+    std::unique_ptr<QOpenGLContext> m_context;
+    // High quality only: the slide textures, and the multisampled target when the edges are
+    // multisampled.
+    std::unique_ptr<MipmappedTextures> m_highTextures;
+    std::unique_ptr<MultisampleTarget> m_multisample;
+    float m_levelBias = 0.0f;
+    QSize m_levelBiasPixels;
+    int m_levelBiasSize = 0;
+    RendererReport m_renderer;
+    EdgeSmoothing m_edgeSmoothing = EdgeSmoothing::None;
+    std::string m_edgeSmoothingReason;
+    int m_maxTextureSize = 0;
+    const bool m_offScreen;
+    std::unique_ptr<FramePresenter> m_presenter;
+    // The presenter on X, which the window's own events go to; null on Wayland.
+    ChildWindowPresenter* m_childWindow = nullptr;
+    bool m_ready = false;
+    unsigned m_textureName = 0;
+    bool m_textureCreated = false;
+    std::optional<CameraPose> m_camera;
+    SceneRenderer::Scene m_scene{};
+    QString m_statusLine;
+    bool m_pauseMarker = false;
+    unsigned m_stagedName = 0;
+    int m_stagedKey = -1;
+    int m_stagedRows = 0;
+};

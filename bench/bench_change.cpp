@@ -117,11 +117,11 @@ RunResult runShow(TimingApplication& app, const QString& folder, bool synchronou
         options.show.quality = g_quality;
         MainWindow window(std::move(options));
         qunsetenv("LUMIVANE_FRAME_LOG");
-        window.setSynchronousChangesForBenchmark(synchronous);
+        window.controller().setSynchronousChangesForBenchmark(synchronous);
         window.show();
         if (!QTest::qWaitForWindowExposed(&window) ||
             !QTest::qWaitFor(
-                [&] { return window.slideTimer().isActive() && !window.handOverPending(); },
+                [&] { return window.slideTimer().isActive() && !window.controller().handOverPending(); },
                 60000)) {
             std::fprintf(stderr, "the slideshow did not start\n");
             return result;
@@ -194,7 +194,7 @@ double shutdownWhilePreparing(const QString& folder)
     options.folderArgument = QFile::encodeName(folder).toStdString();
     auto window = std::make_unique<MainWindow>(std::move(options));
     window->show();
-    if (!QTest::qWaitFor([&] { return window->handOverPending(); }, 60000))
+    if (!QTest::qWaitFor([&] { return window->controller().handOverPending(); }, 60000))
         return -1;
     QTest::qWait(20); // the worker is well into the picture
     const long long start = nowMicros();

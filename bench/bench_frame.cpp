@@ -71,7 +71,7 @@ int main(int argc, char** argv)
     MainWindow window(std::move(options));
     window.show();
     if (!QTest::qWaitForWindowExposed(&window) ||
-        !QTest::qWaitFor([&] { return window.slideshowRunning() && !window.handOverPending(); },
+        !QTest::qWaitFor([&] { return window.controller().slideshowRunning() && !window.controller().handOverPending(); },
                          20000)) {
         std::fprintf(stderr, "the slideshow did not start\n");
         return 1;
@@ -85,20 +85,20 @@ int main(int argc, char** argv)
         for (int i = 0; i < SlideFrames; ++i) {
             QThread::msleep(5); // the timer leaves a gap between frames
             clock.start();
-            window.slideTick();
+            window.controller().slideTick();
             const double ms = double(clock.nsecsElapsed()) / 1e6;
             (i == 0 && slide > 0 ? changes : frames).push_back(ms);
         }
         // The next picture is prepared in the background meanwhile; the tick only uploads it.
-        if (!QTest::qWaitFor([&] { return window.preparer()->isIdle(); }, 20000)) {
+        if (!QTest::qWaitFor([&] { return window.controller().preparer()->isIdle(); }, 20000)) {
             std::fprintf(stderr, "bench_frame: the next picture was not prepared in 20 s\n");
             return 1;
         }
         clock.start();
-        window.slideTick(); // the change of slide
+        window.controller().slideTick(); // the change of slide
         changes.push_back(double(clock.nsecsElapsed()) / 1e6);
         for (int i = 1; i < SlideFrames; ++i)
-            window.slideTick();
+            window.controller().slideTick();
     }
     const QSize size = window.size();
     std::printf("window %dx%d, %s, %s quality, edge smoothing: %s\n", size.width(), size.height(),

@@ -17,6 +17,7 @@
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_motion [CHANGES]
 #include "app/mainwindow.h"
 #include "bench/benchsupport.h"
+#include "screen/framepacer.h"
 #include "tests/support/testpictures.h"
 #include "tests/support/windowsetup.h"
 
@@ -89,7 +90,7 @@ Result runShow(const QString& folder, SlideMotion motion, int changes)
         qunsetenv("LUMIVANE_FRAME_LOG");
         window.show();
         if (!QTest::qWaitForWindowExposed(&window) ||
-            !QTest::qWaitFor([&] { return window.frameCounter() > 0; }, 60000)) {
+            !QTest::qWaitFor([&] { return window.controller().frameCounter() > 0; }, 60000)) {
             std::fprintf(stderr, "the slideshow did not start\n");
             return result;
         }
@@ -97,10 +98,10 @@ Result runShow(const QString& folder, SlideMotion motion, int changes)
         QElapsedTimer clock;
         clock.start();
         int seen = 0;
-        int last = window.currentIndex();
+        int last = window.controller().currentIndex();
         bench::runEventLoop(30000 * changes, [&] {
-            if (window.currentIndex() != last) {
-                last = window.currentIndex();
+            if (window.controller().currentIndex() != last) {
+                last = window.controller().currentIndex();
                 ++seen;
             }
             return seen >= changes;

@@ -163,14 +163,14 @@ int main(int argc, char** argv)
     if (!QTest::qWaitForWindowExposed(&window) ||
         !QTest::qWaitFor(
             [&] {
-                return !window.handOverPending() && window.showWatch() &&
-                       window.showWatch()->watcher().ready();
+                return !window.controller().handOverPending() && window.controller().showWatch() &&
+                       window.controller().showWatch()->watcher().ready();
             },
             60000)) {
         std::fprintf(stderr, "the watched show did not start\n");
         return 1;
     }
-    const SortedStringList& list = window.imageList().unguarded();
+    const SortedStringList& list = window.controller().imageList().unguarded();
 
     // The same show without changes first, for the frames this machine gives anyway.
     const int quietSeconds = std::min(seconds, 30);
@@ -258,7 +258,7 @@ int main(int argc, char** argv)
         int frame = 0;
         int path = 0;
         int previous = -2;
-        const LivingOrder* living = window.livingOrder();
+        const LivingOrder* living = window.controller().livingOrder();
         while (log >> time >> id >> frame >> path) {
             times.push_back(time);
             if (id == previous || id < 0)

@@ -79,14 +79,14 @@ int main(int argc, char** argv)
     options.show.quality = quality;
     MainWindow window(std::move(options));
     // The first round goes by hidden, which draws nothing; the second takes the path asked for.
-    if (!QTest::qWaitFor([&] { return window.slideshowRunning() && !window.handOverPending(); },
+    if (!QTest::qWaitFor([&] { return window.controller().slideshowRunning() && !window.controller().handOverPending(); },
                          60000)) {
         std::fprintf(stderr, "window_shots: the slideshow did not start\n");
         return 1;
     }
     const_cast<QTimer&>(window.slideTimer()).stop();
-    window.setPathChooserForTesting([path] { return path; });
-    for (int i = window.frameCounter(); i < SlideFrames; ++i)
+    window.controller().setPathChooserForTesting([path] { return path; });
+    for (int i = window.controller().frameCounter(); i < SlideFrames; ++i)
         tick(window);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window)) {
@@ -94,7 +94,7 @@ int main(int argc, char** argv)
         return 1;
     }
     for (const int frame : frames) {
-        while (window.frameCounter() != frame) {
+        while (window.controller().frameCounter() != frame) {
             if (!tick(window))
                 return 1;
         }

@@ -6,6 +6,7 @@
 #include "scene/mipchain.h"
 #include "scene/picturequality.h"
 #include "scene/scenerenderer.h"
+#include "scene/slidetextures.h"
 
 #include <QImage>
 #include <QString>
@@ -43,7 +44,7 @@ class SlideImage;
 // or with smoothed outlines drawn over the scene. The window's visual asks for no samples of its
 // own: the framebuffer object's can be forced and checked on any machine, and a software
 // rasteriser would pay for the visual's in every frame.
-class SlideSurface : public QWindow
+class SlideSurface : public QWindow, public SlideTextures
 {
     Q_OBJECT
 
@@ -94,25 +95,26 @@ public:
     void showPauseMarker();
 
     // Replaces the slide texture with a 1024 x 1024 RGB image, bottom row first.
-    void uploadTexture(const std::uint8_t* pixels);
+    void uploadTexture(const std::uint8_t* pixels) override;
     unsigned textureName() const { return drawnTexture(); }
     bool textureCreated() const { return m_textureCreated; }
 
     // High quality only. The largest texture edge the driver takes (0 without a context).
-    int maxTextureSize() const { return m_maxTextureSize; }
+    int maxTextureSize() const override { return m_maxTextureSize; }
     // Uploads more of picture `key` into the second texture object within `budget`; true once
     // it is all there.
-    bool stageHighTexture(int key, const SlideImage& slide, std::chrono::microseconds budget);
+    bool stageHighTexture(int key, const SlideImage& slide,
+                          std::chrono::microseconds budget) override;
     // Makes the staged picture `key` the slide texture if it is all there, otherwise uploads it
     // at once.
-    void showHighTexture(int key, const SlideImage& slide);
+    void showHighTexture(int key, const SlideImage& slide) override;
     // The upload ahead for smooth motion: the texture of picture `key` goes up into a second
     // texture object, `rows` rows per call, while the slide texture is still drawn. A new key
     // starts over. Returns whether the staged texture is complete.
-    bool stageTexture(int key, const std::uint8_t* pixels, int rows);
+    bool stageTexture(int key, const std::uint8_t* pixels, int rows) override;
     // Makes the complete staged texture of picture `key` the slide texture, deleting the old
     // one. Returns false, changing nothing, when there is none.
-    bool useStagedTexture(int key);
+    bool useStagedTexture(int key) override;
 
     // Deletes the slide texture (when one was created) with the context current, then the
     // context itself. Called at shutdown; nothing is drawn afterwards.

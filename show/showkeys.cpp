@@ -1,5 +1,19 @@
 #include "show/showkeys.h"
 
+ShowStep showStepForButton(Qt::MouseButton button)
+{
+    switch (button) {
+    case Qt::LeftButton:
+        return ShowStep::Next;
+    case Qt::RightButton:
+        return ShowStep::Previous;
+    case Qt::MiddleButton:
+        return ShowStep::Pause;
+    default:
+        return ShowStep::None;
+    }
+}
+
 ShowStep showStepForKey(int key, Qt::KeyboardModifiers modifiers, bool autoRepeat)
 {
     if (modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))

@@ -12,6 +12,10 @@ enum class ShowStep
     Pause,    // the middle button: pause or resume
 };
 
+// The show's step for a mouse button pressed over the window: the left button the next picture,
+// the right one the previous picture, the middle one pause and resume; others step nothing.
+ShowStep showStepForButton(Qt::MouseButton button);
+
 // The show's step for a key pressed: Right and Page Down the next picture, Left and Page Up the
 // previous one, Space, P and Pause pause and resume. With Ctrl, Alt or Meta a key belongs to
 // other commands and steps nothing. A held key's repeats step on, but do not toggle the pause on

@@ -1,6 +1,6 @@
 #include "show/slidepictures.h"
 
-#include "screen/slidesurface.h"
+#include "scene/slidetextures.h"
 
 #include <chrono>
 #include <utility>
@@ -17,12 +17,12 @@ constexpr auto UploadWaitingBudget = 8ms;
 
 } // namespace
 
-void SlidePictures::start(SlideSurface* surface, std::vector<std::string> openPaths,
+void SlidePictures::start(SlideTextures* textures, std::vector<std::string> openPaths,
                           std::function<void()> onReady,
                           std::function<void(int, std::stop_token)> hook,
                           const TextureLayout& layout)
 {
-    m_surface = surface;
+    m_textures = textures;
     m_paths = openPaths;
     m_onReady = onReady;
     m_layout = layout;
@@ -46,7 +46,7 @@ std::optional<PreparedSlide> SlidePictures::take(int index, SlideNeighbours arou
     if (highQuality()) {
         // A picture that is not ready, or could not be read, is left to the preparer's take().
         const SlideImage* slide = m_preparer->peek(index);
-        if (slide != nullptr && !m_surface->stageHighTexture(index, *slide, UploadWaitingBudget)) {
+        if (slide != nullptr && !m_textures->stageHighTexture(index, *slide, UploadWaitingBudget)) {
             m_uploadPending = true;
             if (m_onReady)
                 m_onReady();
@@ -62,9 +62,9 @@ std::optional<PreparedSlide> SlidePictures::take(int index, SlideNeighbours arou
 void SlidePictures::show(PreparedSlide picture)
 {
     if (highQuality())
-        m_surface->showHighTexture(picture.index, *picture.slide);
-    else if (!m_surface->useStagedTexture(picture.index))
-        m_surface->uploadTexture(picture.slide->texturePixels());
+        m_textures->showHighTexture(picture.index, *picture.slide);
+    else if (!m_textures->useStagedTexture(picture.index))
+        m_textures->uploadTexture(picture.slide->texturePixels());
     m_shown = std::move(picture);
 }
 
@@ -78,9 +78,9 @@ void SlidePictures::stageAhead(int index)
     if (picture == nullptr)
         return;
     if (highQuality())
-        m_surface->stageHighTexture(index, *picture, UploadAheadBudget);
+        m_textures->stageHighTexture(index, *picture, UploadAheadBudget);
     else
-        m_surface->stageTexture(index, picture->texturePixels(), RowsPerFrame);
+        m_textures->stageTexture(index, picture->texturePixels(), RowsPerFrame);
 }
 
 void SlidePictures::resume()

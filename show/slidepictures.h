@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-class SlideSurface;
+class SlideTextures;
 
 // The pictures of a running show: the worker that prepares them off the UI thread, the picture
 // on screen and its texture on the surface. A change of picture takes the new one from here and
@@ -25,10 +25,10 @@ class SlidePictures
 {
 public:
     // Starts the worker for the pictures at `openPaths`, in list order, whose textures go to
-    // `surface`. `onReady` runs on the worker each time a picture is ready; `hook` is the
+    // `textures`. `onReady` runs on the worker each time a picture is ready; `hook` is the
     // preparer's test hook (may be empty).
     // `layout` is the textures' shape (1024 x 1024 with one level by default).
-    void start(SlideSurface* surface, std::vector<std::string> openPaths,
+    void start(SlideTextures* textures, std::vector<std::string> openPaths,
                std::function<void()> onReady, std::function<void(int, std::stop_token)> hook,
                const TextureLayout& layout = {});
     // Abandons the picture being made and waits for the worker to end.
@@ -68,7 +68,7 @@ public:
 private:
     bool highQuality() const { return m_layout.mipmaps; }
 
-    SlideSurface* m_surface = nullptr;
+    SlideTextures* m_textures = nullptr;
     std::vector<std::string> m_paths;
     std::function<void()> m_onReady;
     TextureLayout m_layout;

@@ -13,6 +13,7 @@
 #include "scene/scenegeometry.h"
 #include "scene/slideconstants.h"
 #include "scene/slideimage.h"
+#include "screen/framepacer.h"
 #include "screen/slidesurface.h"
 #include "screen/surfaceformat.h"
 #include "scene/texturesize.h"
@@ -211,7 +212,7 @@ protected:
         auto window = std::make_unique<MainWindow>(std::move(options));
         QObject::connect(window.get(), &MainWindow::quitRequested, [this] { ++m_quitRequests; });
         if (m_shuffleRandom)
-            window->setShuffleRandomForTesting(*m_shuffleRandom);
+            window->controller().setShuffleRandomForTesting(*m_shuffleRandom);
         if (show) {
             window->show();
             EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -224,7 +225,7 @@ protected:
     static bool waitForHandOver(MainWindow& window)
     {
         return QTest::qWaitFor(
-            [&] { return !window.findFileTimer().isActive() && !window.handOverPending(); }, 10000);
+            [&] { return !window.findFileTimer().isActive() && !window.controller().handOverPending(); }, 10000);
     }
 
     // One tick of the slide timer, driven by the test. A change whose picture is still being
@@ -245,7 +246,7 @@ protected:
     {
         auto window = makeWindow(folder, show);
         EXPECT_TRUE(waitForHandOver(*window));
-        EXPECT_TRUE(window->slideshowRunning());
+        EXPECT_TRUE(window->controller().slideshowRunning());
         const_cast<QTimer&>(window->slideTimer()).stop();
         return window;
     }
@@ -303,16 +304,16 @@ TEST_F(MainWindowTest, StartsBorderlessOverTheScreenWithTheSearchScreenCentred)
     EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("Edit1"))->geometry(),
               QRect(4, 24, 462, 19));
 
-    EXPECT_EQ(window->currentIndex(), 0);
-    EXPECT_EQ(window->frameCounter(), 0);
-    EXPECT_GE(window->pathIndex(), 0);
-    EXPECT_LT(window->pathIndex(), PathCount);
-    EXPECT_FALSE(window->slideshowRunning());
+    EXPECT_EQ(window->controller().currentIndex(), 0);
+    EXPECT_EQ(window->controller().frameCounter(), 0);
+    EXPECT_GE(window->controller().pathIndex(), 0);
+    EXPECT_LT(window->controller().pathIndex(), PathCount);
+    EXPECT_FALSE(window->controller().slideshowRunning());
     EXPECT_TRUE(window->findFileTimer().isActive());
     EXPECT_FALSE(window->slideTimer().isActive());
     // No music lies beside this "executable", so its timer is off for the whole run.
     EXPECT_FALSE(window->musicTimer().isActive());
-    EXPECT_EQ(window->searchFolder(), QFile::encodeName(m_pictures.path() + u'/').toStdString());
+    EXPECT_EQ(window->controller().searchFolder(), QFile::encodeName(m_pictures.path() + u'/').toStdString());
 
     window->show();
     EXPECT_TRUE(panel->isVisible());
@@ -324,12 +325,12 @@ TEST_F(MainWindowTest, StartsBorderlessOverTheScreenWithTheSearchScreenCentred)
 TEST_F(MainWindowTest, SearchFolderFallsBackToTheProgramFolder)
 {
     const std::string appDir = QFile::encodeName(m_appDir.path() + u'/').toStdString();
-    EXPECT_EQ(makeWindow(QString(), false)->searchFolder(), appDir);
-    EXPECT_EQ(makeWindow(m_pictures.path() + QStringLiteral("/missing"), false)->searchFolder(),
+    EXPECT_EQ(makeWindow(QString(), false)->controller().searchFolder(), appDir);
+    EXPECT_EQ(makeWindow(m_pictures.path() + QStringLiteral("/missing"), false)->controller().searchFolder(),
               appDir);
     writeSolidBmp(pictures(QStringLiteral("a.bmp")), 2, 2, Qt::red);
-    EXPECT_EQ(makeWindow(pictures(QStringLiteral("a.bmp")), false)->searchFolder(), appDir);
-    EXPECT_EQ(makeWindow(m_pictures.path() + u'/', false)->searchFolder(),
+    EXPECT_EQ(makeWindow(pictures(QStringLiteral("a.bmp")), false)->controller().searchFolder(), appDir);
+    EXPECT_EQ(makeWindow(m_pictures.path() + u'/', false)->controller().searchFolder(),
               QFile::encodeName(m_pictures.path() + u'/').toStdString());
 }
 
@@ -351,11 +352,11 @@ TEST_F(MainWindowTest, FolderArgumentAndProgramFolderKeepTheirBytes)
 
     QStringList log;
     auto window = makeWindow(program, photos, true, std::make_unique<RecordingDevice>(log));
-    EXPECT_EQ(window->searchFolder(), photos + "/");
+    EXPECT_EQ(window->controller().searchFolder(), photos + "/");
     EXPECT_EQ(log.value(0), QStringLiteral("open a.wav"));
     ASSERT_TRUE(waitForHandOver(*window));
-    EXPECT_TRUE(window->slideshowRunning());
-    EXPECT_EQ(window->imageList().unguarded().count(), 1u);
+    EXPECT_TRUE(window->controller().slideshowRunning());
+    EXPECT_EQ(window->controller().imageList().unguarded().count(), 1u);
     EXPECT_TRUE(m_messages.empty());
     window.reset();
     // QTemporaryDir cannot remove names that are not valid UTF-8.
@@ -447,8 +448,8 @@ TEST_F(MainWindowTest, HandsOverToTheSlideshowWithTheFirstPicture)
     auto window = makeWindow(m_pictures.path());
     ASSERT_TRUE(waitForHandOver(*window));
 
-    EXPECT_TRUE(window->slideshowRunning());
-    EXPECT_FALSE(window->searching());
+    EXPECT_TRUE(window->controller().slideshowRunning());
+    EXPECT_FALSE(window->controller().searching());
     EXPECT_FALSE(window->findChild<QFrame*>(QStringLiteral("Panel1"))->isVisible());
     EXPECT_TRUE(window->findChild<QPushButton*>(QStringLiteral("B_Close"))->isVisible());
     EXPECT_TRUE(window->slideTimer().isActive());
@@ -456,8 +457,8 @@ TEST_F(MainWindowTest, HandsOverToTheSlideshowWithTheFirstPicture)
     const QString text = pageText(*window);
     EXPECT_TRUE(text.section(u'\n', 0, 0).endsWith(QStringLiteral("a.bmp"))) << text.toStdString();
     EXPECT_EQ(pagePosition(*window), QStringLiteral("1/3"));
-    EXPECT_EQ(window->slideImage().imageWidth(), 1024);
-    EXPECT_EQ(window->slideImage().imageHeight(), 768);
+    EXPECT_EQ(window->controller().slideImage().imageWidth(), 1024);
+    EXPECT_EQ(window->controller().slideImage().imageHeight(), 768);
     EXPECT_TRUE(window->slideSurface()->textureCreated());
     EXPECT_TRUE(m_messages.empty());
 }
@@ -470,7 +471,7 @@ TEST_F(MainWindowTest, EmptyFolderSaysSoAndEnds)
     EXPECT_EQ(m_messages[0].kind, Messages::Kind::Plain);
     EXPECT_EQ(m_messages[0].text, QStringLiteral("画像ファイルがありません"));
     EXPECT_EQ(m_quitRequests, 1);
-    EXPECT_FALSE(window->slideshowRunning());
+    EXPECT_FALSE(window->controller().slideshowRunning());
     EXPECT_FALSE(window->slideTimer().isActive());
     EXPECT_FALSE(window->findChild<QPushButton*>(QStringLiteral("B_Close"))->isVisible());
     EXPECT_FALSE(window->findChild<QFrame*>(QStringLiteral("Panel1"))->isVisible());
@@ -546,7 +547,7 @@ TEST_F(MainWindowTest, ControlCharactersInNamesAreShownAsReplacementCharacters)
     const_cast<QTimer&>(window->slideTimer()).stop();
     // The picture opened by its real name; only what is shown differs.
     EXPECT_TRUE(m_messages.empty());
-    EXPECT_EQ(window->slideImage().imageWidth(), 1024);
+    EXPECT_EQ(window->controller().slideImage().imageWidth(), 1024);
     const QString shown = QStringLiteral("line1\uFFFDline2\uFFFD\uFFFD.bmp");
     const QStringList lines = pageText(*window).split(u'\n');
     ASSERT_EQ(lines.size(), 2) << pageText(*window).toStdString();
@@ -563,31 +564,31 @@ TEST_F(MainWindowTest, EachSlideLastsOneHundredFiftyFramesAndWraps)
     // The cycle is the same whether or not frames reach the screen; a hidden window is quicker.
     auto window = startSlideshow(m_pictures.path(), false);
     std::vector<int> paths;
-    window->setPathChooserForTesting([&] {
+    window->controller().setPathChooserForTesting([&] {
         paths.push_back(int(paths.size() % PathCount));
         return paths.back();
     });
 
     for (int frame = 0; frame < SlideFrames; ++frame) {
-        EXPECT_EQ(window->frameCounter(), frame);
+        EXPECT_EQ(window->controller().frameCounter(), frame);
         tick(*window);
     }
-    EXPECT_EQ(window->frameCounter(), SlideFrames);
-    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_EQ(window->controller().frameCounter(), SlideFrames);
+    EXPECT_EQ(window->controller().currentIndex(), 0);
     EXPECT_TRUE(paths.empty());
 
     tick(*window); // changes slide, then draws its first frame
-    EXPECT_EQ(window->currentIndex(), 1);
-    EXPECT_EQ(window->frameCounter(), 1);
+    EXPECT_EQ(window->controller().currentIndex(), 1);
+    EXPECT_EQ(window->controller().frameCounter(), 1);
     EXPECT_EQ(paths.size(), 1u);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("2/3"));
     EXPECT_TRUE(window->slideTimer().isActive());
 
     for (int i = 0; i < 2 * SlideFrames; ++i)
         tick(*window);
-    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_EQ(window->controller().currentIndex(), 0);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("1/3"));
-    EXPECT_EQ(window->pathIndex(), paths.back());
+    EXPECT_EQ(window->controller().pathIndex(), paths.back());
     EXPECT_TRUE(m_messages.empty());
 }
 
@@ -600,36 +601,36 @@ TEST_F(MainWindowTest, UnreadablePictureIsReportedAndTheShowGoesOn)
     broken.write("BM12345678"); // ten bytes: the file header is cut short
     broken.close();
     auto window = startSlideshow(m_pictures.path(), false);
-    window->setPathChooserForTesting([] { return 2; });
+    window->controller().setPathChooserForTesting([] { return 2; });
 
     for (int i = 0; i < SlideFrames + 1; ++i)
         tick(*window);
-    ASSERT_EQ(window->currentIndex(), 1);
-    const int pathOfSecond = window->pathIndex();
-    window->setPathChooserForTesting([] { return 4; });
+    ASSERT_EQ(window->controller().currentIndex(), 1);
+    const int pathOfSecond = window->controller().pathIndex();
+    window->controller().setPathChooserForTesting([] { return 4; });
     for (int i = 0; i < SlideFrames - 1; ++i)
         tick(*window);
-    ASSERT_EQ(window->frameCounter(), SlideFrames);
+    ASSERT_EQ(window->controller().frameCounter(), SlideFrames);
 
     tick(*window); // the third picture fails to load
     ASSERT_EQ(m_messages.size(), 1u);
     EXPECT_EQ(m_messages[0].kind, Messages::Kind::Error);
     EXPECT_EQ(m_messages[0].text, QStringLiteral("ストリームからの読み込みエラー."));
-    EXPECT_EQ(window->currentIndex(), 2);
-    EXPECT_EQ(window->frameCounter(), 0);
-    EXPECT_EQ(window->pathIndex(), pathOfSecond);
+    EXPECT_EQ(window->controller().currentIndex(), 2);
+    EXPECT_EQ(window->controller().frameCounter(), 0);
+    EXPECT_EQ(window->controller().pathIndex(), pathOfSecond);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("2/5"));
     EXPECT_TRUE(window->slideTimer().isActive());
 
     // The second picture again, from the first camera frame, then the fourth.
     for (int i = 0; i < SlideFrames; ++i)
         tick(*window);
-    EXPECT_EQ(window->currentIndex(), 2);
+    EXPECT_EQ(window->controller().currentIndex(), 2);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("2/5"));
     tick(*window);
-    EXPECT_EQ(window->currentIndex(), 3);
+    EXPECT_EQ(window->controller().currentIndex(), 3);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("4/5"));
-    EXPECT_EQ(window->pathIndex(), 4);
+    EXPECT_EQ(window->controller().pathIndex(), 4);
     EXPECT_EQ(m_messages.size(), 1u);
 }
 
@@ -638,11 +639,11 @@ TEST_F(MainWindowTest, OnePictureReloadsEveryOneHundredFiftyFrames)
     writeSolidBmp(pictures(QStringLiteral("one.bmp")), 8, 6, Qt::gray);
     auto window = startSlideshow(m_pictures.path());
     int draws = 0;
-    window->setPathChooserForTesting([&] { return ++draws % PathCount; });
+    window->controller().setPathChooserForTesting([&] { return ++draws % PathCount; });
     const unsigned firstTexture = window->slideSurface()->textureName();
     for (int i = 0; i < SlideFrames + 1; ++i)
         tick(*window);
-    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_EQ(window->controller().currentIndex(), 0);
     EXPECT_EQ(draws, 1);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("1/1"));
     // The texture was made anew; the old one is gone.
@@ -727,7 +728,7 @@ TEST_F(MainWindowTest, HighQualityShowsThePictureAndEndsOnEscape)
         SlideSurface::forceEdgeSmoothingForTesting(std::nullopt);
         const SlideSurface& surface = *window->slideSurface();
         EXPECT_EQ(surface.edgeSmoothing(), method);
-        EXPECT_EQ(window->textureLayout(),
+        EXPECT_EQ(window->controller().textureLayout(),
                   (TextureLayout{chooseTextureSize(window->width(), window->height(),
                                                    window->devicePixelRatioF(),
                                                    surface.maxTextureSize(), CameraPaths()),
@@ -736,7 +737,7 @@ TEST_F(MainWindowTest, HighQualityShowsThePictureAndEndsOnEscape)
         if (method == EdgeSmoothing::Multisampling) {
             // A picture goes up ahead in slices within the time it is given: with none, one
             // slice per call, and the next call goes on from there.
-            SlideImage ahead(window->textureLayout());
+            SlideImage ahead(window->controller().textureLayout());
             ahead.prepareFromImage(TestPictures::makeImage(64, 48, [](int x, int) {
                 return std::array{x, 0, 0};
             }));
@@ -797,7 +798,7 @@ TEST_F(MainWindowTest, SlantedEdgesAreSmoothOnTheScreenOnlyInHighQuality)
         // the path measured, and the window is shown for the frame measured.
         auto window = startSlideshow(m_pictures.path(), false);
         SlideSurface::forceEdgeSmoothingForTesting(std::nullopt);
-        window->setPathChooserForTesting([] { return Path; });
+        window->controller().setPathChooserForTesting([] { return Path; });
         // Each frame restarts the slide timer; the test stops it, so that the camera stays
         // where it is measured.
         auto& slideTimer = const_cast<QTimer&>(window->slideTimer());
@@ -811,8 +812,8 @@ TEST_F(MainWindowTest, SlantedEdgesAreSmoothOnTheScreenOnlyInHighQuality)
         window->slideSurface()->showStatusLine(QStringLiteral("Now File(pic.bmp) Loading"));
         tick(*window);
         slideTimer.stop();
-        ASSERT_EQ(window->frameCounter(), CameraFrame);
-        ASSERT_EQ(window->pathIndex(), Path);
+        ASSERT_EQ(window->controller().frameCounter(), CameraFrame);
+        ASSERT_EQ(window->controller().pathIndex(), Path);
         // The X server has the frame once Mesa's connection has handed it over; a short wait
         // lets it, since this connection is not ordered with that one.
         QTest::qWait(100);
@@ -901,29 +902,29 @@ TEST_F(MainWindowTest, MouseButtonsSkipStepBackAndPause)
     // Right click on the first of five: the fifth comes next.
     tick(*window);
     QTest::mouseClick(surface, Qt::RightButton, {}, middle);
-    EXPECT_EQ(window->currentIndex(), 3);
-    EXPECT_EQ(window->frameCounter(), SlideFrames);
+    EXPECT_EQ(window->controller().currentIndex(), 3);
+    EXPECT_EQ(window->controller().frameCounter(), SlideFrames);
     EXPECT_TRUE(window->slideTimer().isActive());
     tick(*window);
-    EXPECT_EQ(window->currentIndex(), 4);
+    EXPECT_EQ(window->controller().currentIndex(), 4);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("5/5"));
 
     // Left click on the last: the first comes next.
     QTest::mouseClick(surface, Qt::LeftButton, {}, middle);
     tick(*window);
-    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_EQ(window->controller().currentIndex(), 0);
 
     // Right click on the second: the first again.
     QTest::mouseClick(surface, Qt::LeftButton, {}, middle);
     tick(*window);
-    ASSERT_EQ(window->currentIndex(), 1);
+    ASSERT_EQ(window->controller().currentIndex(), 1);
     QTest::mouseClick(surface, Qt::RightButton, {}, middle);
-    EXPECT_EQ(window->currentIndex(), -1);
+    EXPECT_EQ(window->controller().currentIndex(), -1);
     tick(*window);
-    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_EQ(window->controller().currentIndex(), 0);
 
     // Middle twice: pause with the marker, then resume on the same picture and frame count.
-    const int frames = window->frameCounter();
+    const int frames = window->controller().frameCounter();
     QTest::mouseClick(surface, Qt::MiddleButton, {}, middle);
     EXPECT_FALSE(window->slideTimer().isActive());
     EXPECT_TRUE(window->slideSurface()->pauseMarkerShown());
@@ -934,8 +935,8 @@ TEST_F(MainWindowTest, MouseButtonsSkipStepBackAndPause)
     QTest::mouseClick(surface, Qt::MiddleButton, {}, middle);
     EXPECT_TRUE(window->slideTimer().isActive());
     tick(*window);
-    EXPECT_EQ(window->frameCounter(), frames + 1);
-    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_EQ(window->controller().frameCounter(), frames + 1);
+    EXPECT_EQ(window->controller().currentIndex(), 0);
     EXPECT_FALSE(window->slideSurface()->pauseMarkerShown());
 
     // Middle, then left: the next picture, and the show runs again.
@@ -943,12 +944,12 @@ TEST_F(MainWindowTest, MouseButtonsSkipStepBackAndPause)
     QTest::mouseClick(surface, Qt::LeftButton, {}, middle);
     EXPECT_TRUE(window->slideTimer().isActive());
     tick(*window);
-    EXPECT_EQ(window->currentIndex(), 1);
+    EXPECT_EQ(window->controller().currentIndex(), 1);
 
     // A double click's second press counts as a press. (QTest delivers only the double-click
     // event itself, so this is one step back, from the second picture to before the first.)
     QTest::mouseDClick(surface, Qt::RightButton, {}, middle);
-    EXPECT_EQ(window->currentIndex(), -1);
+    EXPECT_EQ(window->controller().currentIndex(), -1);
     EXPECT_EQ(m_quitRequests, 0);
 }
 
@@ -990,7 +991,7 @@ TEST_F(MainWindowTest, KeysAndTheWheelStepAndPause)
     // A touchpad's small deltas: a step only when they make a whole notch.
     for (int i = 0; i < 3; ++i)
         turn({0, 8}, {0, 30});
-    EXPECT_LT(window->frameCounter(), SlideFrames);
+    EXPECT_LT(window->controller().frameCounter(), SlideFrames);
     turn({0, 8}, {0, 30});
     stepTo("4/5");
 
@@ -1024,11 +1025,11 @@ TEST_F(MainWindowTest, ShuffledShowPlaysAndClicksInPlayOrder)
     m_shuffleRandom = std::mt19937(3);
     auto window = startSlideshow(m_pictures.path());
     QWidget* surface = window->slideWidget();
-    const PlayOrder& order = *window->playOrder();
+    const PlayOrder& order = *window->controller().playOrder();
     const auto expectShown = [&](int position, int picture) {
-        EXPECT_EQ(window->currentIndex(), position);
-        EXPECT_EQ(window->currentPicture(), picture);
-        EXPECT_EQ(window->slideImage().placement(), placeSlide(8 + picture, 6));
+        EXPECT_EQ(window->controller().currentIndex(), position);
+        EXPECT_EQ(window->controller().currentPicture(), picture);
+        EXPECT_EQ(window->controller().slideImage().placement(), placeSlide(8 + picture, 6));
         EXPECT_EQ(pagePosition(*window), QStringLiteral("%1/5").arg(position + 1));
     };
     tick(*window);
@@ -1059,9 +1060,9 @@ TEST_F(MainWindowTest, RightClickWithOnePictureReloadsIt)
     writeSolidBmp(pictures(QStringLiteral("one.bmp")), 8, 6, Qt::gray);
     auto window = startSlideshow(m_pictures.path());
     QTest::mouseClick(window->slideWidget(), Qt::RightButton);
-    EXPECT_EQ(window->currentIndex(), -1);
+    EXPECT_EQ(window->controller().currentIndex(), -1);
     tick(*window);
-    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_EQ(window->controller().currentIndex(), 0);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("1/1"));
 }
 
@@ -1104,7 +1105,7 @@ TEST_F(MainWindowTest, KeysDuringTheSlideshow)
     searching->setFocus();
     QTest::keyClick(searching.get(), Qt::Key_C, Qt::ShiftModifier);
     EXPECT_EQ(m_quitRequests, 4);
-    EXPECT_FALSE(searching->searching());
+    EXPECT_FALSE(searching->controller().searching());
 }
 
 TEST_F(MainWindowTest, ClicksDuringTheSearchDoNothing)
@@ -1126,10 +1127,10 @@ TEST_F(MainWindowTest, ClicksDuringTheSearchDoNothing)
     QWheelEvent wheel(QPointF(5, 5), window->mapToGlobal(QPointF(5, 5)), {}, {0, -360},
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(window.get(), &wheel);
-    EXPECT_TRUE(window->searching());
-    EXPECT_FALSE(window->slideshowRunning());
-    EXPECT_EQ(window->frameCounter(), 0);
-    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_TRUE(window->controller().searching());
+    EXPECT_FALSE(window->controller().slideshowRunning());
+    EXPECT_EQ(window->controller().frameCounter(), 0);
+    EXPECT_EQ(window->controller().currentIndex(), 0);
     EXPECT_FALSE(window->slideTimer().isActive());
     EXPECT_EQ(m_quitRequests, 0);
 }
@@ -1153,7 +1154,7 @@ TEST_F(MainWindowTest, EscapeDuringALargeSearchStopsPromptly)
     window->show();
     auto* label = window->findChild<QLabel*>(QStringLiteral("Label1"));
     auto* cancel = window->findChild<QPushButton*>(QStringLiteral("B_Search_Cancel"));
-    ASSERT_TRUE(window->searching());
+    ASSERT_TRUE(window->controller().searching());
     QStringList seen;
     QObject::connect(window.get(), &MainWindow::quitRequested,
                      [&] { seen << label->text() << cancel->text(); });
@@ -1165,9 +1166,9 @@ TEST_F(MainWindowTest, EscapeDuringALargeSearchStopsPromptly)
     EXPECT_EQ(seen, (QStringList{QStringLiteral("ファイル検索の中止処理をしています"),
                                  QStringLiteral("中止処理中")}));
     EXPECT_FALSE(cancel->isEnabled());
-    EXPECT_FALSE(window->searching());
+    EXPECT_FALSE(window->controller().searching());
     EXPECT_FALSE(window->findFileTimer().isActive());
-    EXPECT_FALSE(window->slideshowRunning());
+    EXPECT_FALSE(window->controller().slideshowRunning());
     EXPECT_TRUE(m_messages.empty());
     EXPECT_EQ(m_quitRequests, 1);
 }
@@ -1215,7 +1216,7 @@ TEST_F(MainWindowTest, EachLoadReplacesTheTextureWithThePicturesTexels)
 
     QTest::mouseClick(window->slideWidget(), Qt::LeftButton);
     tick(*window); // loads the second picture
-    ASSERT_EQ(window->currentIndex(), 1);
+    ASSERT_EQ(window->controller().currentIndex(), 1);
     EXPECT_EQ(texelAtOrigin(), QColor(0, 255, 255));
     if (surface->textureName() != first) {
         EXPECT_FALSE(glIsTexture(first));
@@ -1245,10 +1246,10 @@ TEST_F(MainWindowTest, AltCStopsTheSearchWhileAPlainCIsTypedIntoThePathBox)
     pathBox->setFocus();
     QTest::keyClick(pathBox, Qt::Key_C);
     EXPECT_EQ(m_quitRequests, 0);
-    ASSERT_TRUE(window->searching());
+    ASSERT_TRUE(window->controller().searching());
     QTest::keyClick(pathBox, Qt::Key_C, Qt::AltModifier);
     EXPECT_EQ(m_quitRequests, 1);
-    EXPECT_FALSE(window->searching());
+    EXPECT_FALSE(window->controller().searching());
     EXPECT_EQ(window->findChild<QPushButton*>(QStringLiteral("B_Search_Cancel"))->text(),
               QStringLiteral("中止処理中"));
 }
@@ -1299,13 +1300,13 @@ TEST_F(MainWindowTest, MusicThatCannotOpenIsReportedOnceAndStartUpGoesOn)
     auto window = makeWindow(m_pictures.path(), false, std::make_unique<FailingDevice>(log));
     ASSERT_EQ(m_messages.size(), 1u);
     EXPECT_EQ(m_messages[0].text, QStringLiteral("no audio output."));
-    EXPECT_TRUE(window->searching());
+    EXPECT_TRUE(window->controller().searching());
     for (int i = 0; i < 3; ++i)
         window->musicTick();
     EXPECT_EQ(m_messages.size(), 1u);
     window->show();
     EXPECT_TRUE(waitForHandOver(*window));
-    EXPECT_TRUE(window->slideshowRunning());
+    EXPECT_TRUE(window->controller().slideshowRunning());
 }
 
 } // namespace
@@ -1347,7 +1348,7 @@ TEST_F(MainWindowTest, FirstPictureUnreadableIsReportedAndTheShowStartsAllTheSam
     EXPECT_EQ(m_messages[0].text,
               QStringLiteral("TQdInternalDIB.LoadFromFile: File type is invalid."));
     // The hand-over is finished as after any failed change: page box, close button, timer.
-    EXPECT_TRUE(window->slideshowRunning());
+    EXPECT_TRUE(window->controller().slideshowRunning());
     EXPECT_TRUE(pageText(*window).section(u'\n', 0, 0).endsWith(QStringLiteral("a.bmp")));
     EXPECT_EQ(pagePosition(*window), QStringLiteral("1/2"));
     EXPECT_TRUE(window->findChild<QPushButton*>(QStringLiteral("B_Close"))->isVisible());
@@ -1357,9 +1358,9 @@ TEST_F(MainWindowTest, FirstPictureUnreadableIsReportedAndTheShowStartsAllTheSam
     // When the failed picture's frames are up, the show moves on to the second one.
     for (int i = 0; i < SlideFrames; ++i)
         tick(*window);
-    EXPECT_EQ(window->currentIndex(), 0);
+    EXPECT_EQ(window->controller().currentIndex(), 0);
     tick(*window);
-    EXPECT_EQ(window->currentIndex(), 1);
+    EXPECT_EQ(window->controller().currentIndex(), 1);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("2/2"));
     EXPECT_EQ(m_messages.size(), 1u);
 }
@@ -1374,8 +1375,8 @@ TEST_F(MainWindowTest, FrameLogRecordsEachPresentedFrame)
     qunsetenv("LUMIVANE_FRAME_LOG");
     for (int i = 0; i < 3; ++i)
         tick(*window);
-    const QString firstPath = QString::number(window->pathIndex());
-    window->setPathChooserForTesting([] { return 4; });
+    const QString firstPath = QString::number(window->controller().pathIndex());
+    window->controller().setPathChooserForTesting([] { return 4; });
     QTest::mouseClick(window->slideWidget(), Qt::LeftButton);
     tick(*window);
     window.reset();
@@ -1409,21 +1410,21 @@ TEST_F(MainWindowTest, SmoothMotionDrawsAtTheRefreshChangesOnTimeAndEndsOnEscape
     ASSERT_TRUE(waitForHandOver(*window));
     EXPECT_FALSE(window->slideTimer().isActive());
     EXPECT_TRUE(window->framePacer()->isActive());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->frameCounter() > 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->controller().frameCounter() > 0; }, 5000));
 
     // Frames at about the screen's refresh, and the next picture after about 2 s.
     QElapsedTimer clock;
     clock.start();
     int frames = 0;
-    int last = window->frameCounter();
-    while (window->currentIndex() == 0 && clock.elapsed() < 5000) {
+    int last = window->controller().frameCounter();
+    while (window->controller().currentIndex() == 0 && clock.elapsed() < 5000) {
         QTest::qWait(5);
-        const int now = window->frameCounter();
+        const int now = window->controller().frameCounter();
         frames += now >= last ? now - last : now;
         last = now;
     }
     const double seconds = double(clock.elapsed()) / 1000;
-    EXPECT_EQ(window->currentIndex(), 1);
+    EXPECT_EQ(window->controller().currentIndex(), 1);
     // (A busy machine may make frames late, never early.)
     EXPECT_GT(seconds, 1.8);
     EXPECT_LT(seconds, 2.6);
@@ -1434,9 +1435,9 @@ TEST_F(MainWindowTest, SmoothMotionDrawsAtTheRefreshChangesOnTimeAndEndsOnEscape
     // Paused, nothing is drawn. The second picture's texture, put up in slices ahead of the
     // change, holds its texels exactly.
     QTest::mouseClick(window->slideWidget(), Qt::MiddleButton);
-    const int paused = window->frameCounter();
+    const int paused = window->controller().frameCounter();
     QTest::qWait(100);
-    EXPECT_EQ(window->frameCounter(), paused);
+    EXPECT_EQ(window->controller().frameCounter(), paused);
     SlideSurface* surface = window->slideSurface();
     ASSERT_TRUE(surface->context()->makeCurrent(surface));
     glBindTexture(GL_TEXTURE_2D, surface->textureName());
@@ -1444,27 +1445,27 @@ TEST_F(MainWindowTest, SmoothMotionDrawsAtTheRefreshChangesOnTimeAndEndsOnEscape
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
     glBindTexture(GL_TEXTURE_2D, 0);
-    EXPECT_TRUE(std::equal(texels.begin(), texels.end(), window->slideImage().texturePixels()));
+    EXPECT_TRUE(std::equal(texels.begin(), texels.end(), window->controller().slideImage().texturePixels()));
 
     QTest::mouseClick(window->slideWidget(), Qt::MiddleButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->frameCounter() > paused; }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->controller().frameCounter() > paused; }, 1000));
 
     // A hidden window draws nothing; shown again, the show goes on.
     window->hide();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !surface->isExposed(); }, 2000));
-    const int hidden = window->frameCounter();
+    const int hidden = window->controller().frameCounter();
     QTest::qWait(100);
-    EXPECT_EQ(window->frameCounter(), hidden);
+    EXPECT_EQ(window->controller().frameCounter(), hidden);
     window->show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->frameCounter() > hidden + 3; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->controller().frameCounter() > hidden + 3; }, 2000));
 
     // Escape ends the show at once.
     QTest::keyClick(window.get(), Qt::Key_Escape);
     EXPECT_EQ(m_quitRequests, 1);
     EXPECT_FALSE(window->framePacer()->isActive());
-    const int ended = window->frameCounter();
+    const int ended = window->controller().frameCounter();
     QTest::qWait(100);
-    EXPECT_EQ(window->frameCounter(), ended);
+    EXPECT_EQ(window->controller().frameCounter(), ended);
     EXPECT_TRUE(m_messages.empty());
 }
 
@@ -1564,21 +1565,21 @@ TEST_F(MainWindowTest, AChangeUsesThePreparedPictureAndAWaitHoldsNothingUp)
         writeSolidBmp(pictures(QStringLiteral("%1.bmp").arg(i)), 8, 6, Qt::gray);
     PrepareGate gate;
     auto window = makeWindow(m_pictures.path(), false);
-    window->setPrepareHookForTesting(gate.hook([](int index) { return index == 2; }));
+    window->controller().setPrepareHookForTesting(gate.hook([](int index) { return index == 2; }));
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     ASSERT_TRUE(waitForHandOver(*window));
     const_cast<QTimer&>(window->slideTimer()).stop();
     tick(*window); // the first frame; the neighbours are prepared from now on
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->preparer()->isIdle(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->controller().preparer()->isIdle(); }, 10000));
 
     // The next picture is ready: the tick that changes to it draws its first frame at once.
     QTest::mouseClick(window->slideWidget(), Qt::LeftButton);
     const_cast<QTimer&>(window->slideTimer()).stop();
-    window->slideTick();
-    EXPECT_FALSE(window->changePending());
-    EXPECT_EQ(window->currentIndex(), 1);
-    EXPECT_EQ(window->frameCounter(), 1);
+    window->controller().slideTick();
+    EXPECT_FALSE(window->controller().changePending());
+    EXPECT_EQ(window->controller().currentIndex(), 1);
+    EXPECT_EQ(window->controller().frameCounter(), 1);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("2/4"));
 
     // The one after it is held in the worker. The running show waits for it without blocking:
@@ -1586,8 +1587,8 @@ TEST_F(MainWindowTest, AChangeUsesThePreparedPictureAndAWaitHoldsNothingUp)
     ASSERT_TRUE(QTest::qWaitFor([&] { return gate.hasStarted(2); }, 10000));
     QTest::mouseClick(window->slideWidget(), Qt::LeftButton);
     QTest::qWait(200);
-    EXPECT_TRUE(window->changePending());
-    EXPECT_EQ(window->currentIndex(), 2);
+    EXPECT_TRUE(window->controller().changePending());
+    EXPECT_EQ(window->controller().currentIndex(), 2);
     EXPECT_EQ(window->slideSurface()->statusLine(), QStringLiteral("Now File(2.bmp) Loading"));
     EXPECT_EQ(pagePosition(*window), QStringLiteral("2/4"));
     QElapsedTimer clock;
@@ -1618,13 +1619,13 @@ TEST_F(MainWindowTest, EscapeWhileAHugeFileIsPreparedEndsTheProgramAtOnce)
 
     PrepareGate gate;
     auto window = makeWindow(m_pictures.path(), false);
-    window->setPrepareHookForTesting(gate.hook([](int) { return false; }));
+    window->controller().setPrepareHookForTesting(gate.hook([](int) { return false; }));
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     ASSERT_TRUE(waitForHandOver(*window));
     tick(*window); // the first picture is on screen; its neighbour b.jpg is prepared next
     ASSERT_TRUE(QTest::qWaitFor([&] { return gate.hasStarted(1); }, 10000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window->preparer()->isIdle(); }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->controller().preparer()->isIdle(); }, 1000));
 
     QElapsedTimer clock;
     clock.start();
@@ -1641,7 +1642,7 @@ TEST_F(MainWindowTest, ClicksWhileAPictureLoadsMoveTheChangesTarget)
         writeSolidBmp(pictures(QStringLiteral("%1.bmp").arg(i)), 8, 6, Qt::gray);
     PrepareGate gate;
     auto window = makeWindow(m_pictures.path(), false);
-    window->setPrepareHookForTesting(gate.hook([](int index) { return index != 0; }));
+    window->controller().setPrepareHookForTesting(gate.hook([](int index) { return index != 0; }));
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     ASSERT_TRUE(waitForHandOver(*window));
@@ -1649,23 +1650,23 @@ TEST_F(MainWindowTest, ClicksWhileAPictureLoadsMoveTheChangesTarget)
     auto click = [&](Qt::MouseButton button) {
         QTest::mouseClick(surface, button);
         const_cast<QTimer&>(window->slideTimer()).stop();
-        window->slideTick();
-        EXPECT_TRUE(window->changePending());
+        window->controller().slideTick();
+        EXPECT_TRUE(window->controller().changePending());
     };
     // Left: the change waits for picture 1. Left again: one on, to 2. Right: one back, to 1.
     click(Qt::LeftButton);
-    EXPECT_EQ(window->currentIndex(), 1);
+    EXPECT_EQ(window->controller().currentIndex(), 1);
     click(Qt::LeftButton);
-    EXPECT_EQ(window->currentIndex(), 2);
+    EXPECT_EQ(window->controller().currentIndex(), 2);
     click(Qt::RightButton);
-    EXPECT_EQ(window->currentIndex(), 1);
+    EXPECT_EQ(window->controller().currentIndex(), 1);
     EXPECT_EQ(window->slideSurface()->statusLine(), QStringLiteral("Now File(1.bmp) Loading"));
     EXPECT_EQ(pagePosition(*window), QStringLiteral("1/6"));
 
     gate.open = true;
     tick(*window);
-    EXPECT_EQ(window->currentIndex(), 1);
-    EXPECT_EQ(window->frameCounter(), 1);
+    EXPECT_EQ(window->controller().currentIndex(), 1);
+    EXPECT_EQ(window->controller().frameCounter(), 1);
     EXPECT_EQ(pagePosition(*window), QStringLiteral("2/6"));
     EXPECT_TRUE(window->slideSurface()->statusLine().isEmpty());
     EXPECT_TRUE(m_messages.empty());

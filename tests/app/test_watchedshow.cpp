@@ -58,8 +58,8 @@ protected:
         options.folderArgument = QFile::encodeName(m_folder.path()).toStdString();
         options.show.watch = true;
         auto window = std::make_unique<MainWindow>(std::move(options));
-        window->setWatchSettingsForTesting(settings);
-        window->setPrepareHookForTesting(std::move(prepareHook));
+        window->controller().setWatchSettingsForTesting(settings);
+        window->controller().setPrepareHookForTesting(std::move(prepareHook));
         QObject::connect(window.get(), &MainWindow::quitRequested, [this] { ++m_quits; });
         window->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -99,9 +99,9 @@ TEST_F(WatchedShowTest, PicturesJoinAndLeaveWhileTheShowRuns)
     write(QStringLiteral("c.bmp"), 2);
     write(QStringLiteral("e.bmp"), 4);
     auto window = makeWindow();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->handOverPending(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->controller().handOverPending(); }, 10000));
     const_cast<QTimer&>(window->slideTimer()).stop();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->showWatch()->watcher().ready(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->controller().showWatch()->watcher().ready(); }, 10000));
     EXPECT_TRUE(pageReads(*window, QStringLiteral("a.bmp"), QStringLiteral("1/3")));
 
     // Copied in, and written to a temporary name and renamed: each counts within a second.
@@ -124,8 +124,8 @@ TEST_F(WatchedShowTest, PicturesJoinAndLeaveWhileTheShowRuns)
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return pageReads(*window, QStringLiteral("a.bmp"), QStringLiteral("1/3")); }, 1000))
         << page(*window).toStdString();
-    EXPECT_EQ(window->slideImage().imageWidth(), 1024);
-    EXPECT_EQ(window->slideImage().placement(), placeSlide(8, 6));
+    EXPECT_EQ(window->controller().slideImage().imageWidth(), 1024);
+    EXPECT_EQ(window->controller().slideImage().placement(), placeSlide(8, 6));
     std::vector<QString> shown;
     for (int i = 0; i < 4; ++i) {
         next(*window);
@@ -140,7 +140,7 @@ TEST_F(WatchedShowTest, PicturesJoinAndLeaveWhileTheShowRuns)
 TEST_F(WatchedShowTest, AnEmptyFolderWaitsUntilAPictureArrives)
 {
     auto window = makeWindow();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->waitingForPictures(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->controller().waitingForPictures(); }, 10000));
     EXPECT_TRUE(m_messages.empty());
     EXPECT_EQ(m_quits, 0);
     const auto* label = window->findChild<QLabel*>(QStringLiteral("WaitingLabel"));
@@ -148,29 +148,29 @@ TEST_F(WatchedShowTest, AnEmptyFolderWaitsUntilAPictureArrives)
     EXPECT_TRUE(label->text().contains(QDir(m_folder.path()).dirName()))
         << label->text().toStdString();
     EXPECT_TRUE(window->findChild<QPushButton*>(QStringLiteral("B_Close"))->isVisible());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->showWatch()->watcher().ready(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->controller().showWatch()->watcher().ready(); }, 10000));
 
     write(QStringLiteral("first.bmp"), 1);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->waitingForPictures(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->controller().waitingForPictures(); }, 2000));
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return pageReads(*window, QStringLiteral("first.bmp"), QStringLiteral("1/1")); },
         2000))
         << page(*window).toStdString();
-    EXPECT_EQ(window->slideImage().placement(), placeSlide(9, 6));
+    EXPECT_EQ(window->controller().slideImage().placement(), placeSlide(9, 6));
 
     // It goes again: the picture stays until its slide ends, then the show waits; Escape
     // quits.
     const_cast<QTimer&>(window->slideTimer()).stop();
     std::remove(QFile::encodeName(path(QStringLiteral("first.bmp"))).constData());
     QTest::qWait(300);
-    EXPECT_FALSE(window->waitingForPictures());
-    EXPECT_EQ(window->slideImage().placement(), placeSlide(9, 6));
+    EXPECT_FALSE(window->controller().waitingForPictures());
+    EXPECT_EQ(window->controller().slideImage().placement(), placeSlide(9, 6));
     QWidget* surface = window->slideWidget();
     QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
-    window->slideTick();
-    EXPECT_TRUE(window->waitingForPictures());
+    window->controller().slideTick();
+    EXPECT_TRUE(window->controller().waitingForPictures());
     write(QStringLiteral("second.bmp"), 2);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->waitingForPictures(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->controller().waitingForPictures(); }, 2000));
     EXPECT_TRUE(pageReads(*window, QStringLiteral("second.bmp"), QStringLiteral("1/1")))
         << page(*window).toStdString();
     QTest::keyClick(window.get(), Qt::Key_Escape);
@@ -185,7 +185,7 @@ TEST_F(WatchedShowTest, WithoutEventsTheFolderIsSearchedAgain)
     settings.minRescanInterval = 100ms;
     settings.settleTime = 0ms;
     auto window = makeWindow(settings);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->handOverPending(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->controller().handOverPending(); }, 10000));
     write(QStringLiteral("b.bmp"), 1);
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return pageReads(*window, QStringLiteral("a.bmp"), QStringLiteral("1/2")); }, 3000))
@@ -208,12 +208,12 @@ TEST_F(WatchedShowTest, APictureThatLeavesWhileItIsPreparedIsDropped)
             std::this_thread::sleep_for(10ms);
         abandoned = stop.stop_requested();
     });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->handOverPending(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->controller().handOverPending(); }, 10000));
     const_cast<QTimer&>(window->slideTimer()).stop();
     // The neighbours are prepared once the first frame is drawn, which a busy machine may not
     // have reached before the timer was stopped.
-    window->slideTick();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->showWatch()->watcher().ready(); }, 10000));
+    window->controller().slideTick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->controller().showWatch()->watcher().ready(); }, 10000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return holding.load(); }, 5000));
     std::remove(QFile::encodeName(path(QStringLiteral("b.bmp"))).constData());
     EXPECT_TRUE(QTest::qWaitFor([&] { return abandoned.load(); }, 2000));

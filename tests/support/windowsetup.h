@@ -39,12 +39,12 @@ inline void printMessages()
 // change is still pending after `timeoutMs`.
 inline bool tickThroughChange(MainWindow& window, int timeoutMs = 10000)
 {
-    window.slideTick();
+    window.controller().slideTick();
     return QTest::qWaitFor(
         [&] {
-            if (window.changePending())
-                window.slideTick();
-            return !window.changePending();
+            if (window.controller().changePending())
+                window.controller().slideTick();
+            return !window.controller().changePending();
         },
         timeoutMs);
 }

@@ -336,8 +336,9 @@ void ShowController::drawFrame()
 void ShowController::slideTick()
 {
     m_view.guarded([this] {
-        // Nothing is drawn while paused, nor once the program is ending.
-        if (!m_sequence || m_sequence->cycle().paused() || m_stopping)
+        // Nothing is drawn before the first picture is in place, while paused, nor once the
+        // program is ending.
+        if (!m_sequence || m_handOverPending || m_sequence->cycle().paused() || m_stopping)
             return;
         // Until the picture is ready no frame is drawn; the status line stays on screen.
         if (m_sequence->cycle().beginTick() && !finishChange()) {

@@ -536,37 +536,6 @@ TEST(FramePacerTest, FramesOfUnevenCostReachTheScreenOnTheBeat)
     EXPECT_LT(median, 4) << "period " << 1000 / pacer.refreshRate() << " ms";
 }
 
-// Holds the preparer's work on chosen pictures until released (or abandoned), and records on
-// which threads pictures were prepared.
-struct PrepareGate
-{
-    std::mutex mutex;
-    std::vector<int> started;
-    bool onUiThread = false;
-    std::atomic<bool> open = false;
-
-    std::function<void(int, std::stop_token)> hook(std::function<bool(int)> held)
-    {
-        const std::thread::id ui = std::this_thread::get_id();
-        return [this, ui, held](int index, std::stop_token stop) {
-            {
-                std::lock_guard lock(mutex);
-                started.push_back(index);
-                onUiThread = onUiThread || std::this_thread::get_id() == ui;
-            }
-            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (held(index) && !open && !stop.stop_requested() &&
-                   std::chrono::steady_clock::now() < end)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        };
-    }
-    bool hasStarted(int index)
-    {
-        std::lock_guard lock(mutex);
-        return std::find(started.begin(), started.end(), index) != started.end();
-    }
-};
-
 TEST_F(MainWindowTest, AChangeUsesThePreparedPictureAndAWaitHoldsNothingUp)
 {
     for (int i = 0; i < 4; ++i)

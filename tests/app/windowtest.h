@@ -18,6 +18,7 @@
 #include "screen/slidesurface.h"
 #include "screen/surfaceformat.h"
 #include "scene/texturesize.h"
+#include "tests/support/preparegate.h"
 #include "tests/support/screenmeasure.h"
 #include "tests/support/testpictures.h"
 #include "tests/support/testprofiles.h"

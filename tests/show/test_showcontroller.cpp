@@ -3,17 +3,13 @@
 // waiting, and the end.
 #include "show/showcontroller.h"
 #include "tests/show/showharness.h"
+#include "tests/support/preparegate.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <mutex>
 #include <ostream>
-#include <thread>
 
 // Readable failure messages for QString comparisons.
 inline void PrintTo(const QString& text, std::ostream* out)
@@ -24,35 +20,6 @@ inline void PrintTo(const QString& text, std::ostream* out)
 namespace {
 
 using ShowHarness::tick;
-using namespace std::chrono_literals;
-
-// Holds the preparer's work on chosen pictures until it is opened (or the work abandoned), and
-// records which pictures were started.
-struct PrepareGate
-{
-    std::mutex mutex;
-    std::vector<int> started;
-    std::atomic<bool> open = false;
-
-    std::function<void(int, std::stop_token)> hook(std::function<bool(int)> held)
-    {
-        return [this, held](int index, std::stop_token stop) {
-            {
-                std::lock_guard lock(mutex);
-                started.push_back(index);
-            }
-            const auto end = std::chrono::steady_clock::now() + 10s;
-            while (held(index) && !open && !stop.stop_requested() &&
-                   std::chrono::steady_clock::now() < end)
-                std::this_thread::sleep_for(1ms);
-        };
-    }
-    bool hasStarted(int index)
-    {
-        std::lock_guard lock(mutex);
-        return std::find(started.begin(), started.end(), index) != started.end();
-    }
-};
 
 class ShowControllerTest : public ::testing::Test
 {

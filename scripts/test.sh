@@ -50,10 +50,11 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_SANITIZE=O
     -DLUMIVANE_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 
-echo "== Build with ThreadSanitizer (search thread and picture preparer tests)"
+echo "== Build with ThreadSanitizer (search thread, picture preparer, show and watch tests)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_TSAN=ON \
     -DLUMIVANE_WERROR=ON >/dev/null
 cmake --build build-tsan -j"$jobs" --target test_searchthread test_slidepreparer test_colourprofile \
+    test_showcontroller test_watchedshow \
     test_folderwatcher
 
 # The tests run on displays of their own (Xvfb, weston), even when this script is started from a
@@ -68,7 +69,7 @@ echo "== Unit tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 run_ctest env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan -L unit --output-on-failure --timeout 900
 
-echo "== Search thread and picture preparer tests under ThreadSanitizer"
+echo "== Search thread, picture preparer, show and watch tests under ThreadSanitizer"
 run_ctest env TSAN_OPTIONS=halt_on_error=1 \
     ctest --test-dir build-tsan -L thread --output-on-failure --timeout 900
 

@@ -1,0 +1,277 @@
+// Stops and files that change under the reader, wherever the decoder is, and files whose parts
+// all point at the same data: each ends as an unreadable picture with its reason, quickly, and
+// never ends the process.
+#include "imaging/filedescriptor.h"
+#include "imaging/formatreaders.h"
+#include "imaging/picturereader.h"
+#include "imaging/picturesource.h"
+#include "tests/support/formatpictures.h"
+#include "tests/support/heifgrids.h"
+#include "tests/support/testpictures.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+#include <unistd.h>
+
+using FormatPictures::Format;
+using FormatPictures::Variant;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+// The HEIC tiles are written by x265, which keeps some global state to the end of the process.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libx265\nleak:libdav1d\n";
+}
+
+namespace {
+
+PictureKind kindOf(Format format)
+{
+    return pictureKindOf(std::string("x") + FormatPictures::extensionOf(format));
+}
+
+// The picture at `path`, read through a source opened before the file is cut to `length`.
+DecodedPicture readCutUnderReader(const std::string& path, off_t length, PictureKind kind)
+{
+    PictureSource source(openWithoutWaiting(path), {});
+    EXPECT_EQ(::truncate(path.c_str(), length), 0);
+    return readFormat(kind, source, {});
+}
+
+// ---- TIFF files laid out by hand: the header, `data` from byte 8 on, then the directory.
+struct Field
+{
+    std::uint16_t tag;
+    std::uint16_t type; // 3 SHORT, 4 LONG
+    std::vector<std::uint32_t> values;
+};
+
+void putLe(Bytes& out, std::uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(std::uint8_t(value >> (8 * i)));
+}
+
+Bytes tiff(const Bytes& data, std::vector<Field> fields)
+{
+    std::sort(fields.begin(), fields.end(),
+              [](const Field& a, const Field& b) { return a.tag < b.tag; });
+    Bytes out = {'I', 'I', 42, 0};
+    const std::size_t directory = 8 + data.size() + (data.size() & 1);
+    putLe(out, std::uint32_t(directory), 4);
+    out.insert(out.end(), data.begin(), data.end());
+    out.resize(directory);
+    std::size_t outside = directory + 2 + fields.size() * 12 + 4;
+    Bytes values;
+    putLe(out, std::uint32_t(fields.size()), 2);
+    for (const Field& field : fields) {
+        const int size = field.type == 3 ? 2 : 4;
+        putLe(out, field.tag, 2);
+        putLe(out, field.type, 2);
+        putLe(out, std::uint32_t(field.values.size()), 4);
+        Bytes packed;
+        for (const std::uint32_t value : field.values)
+            putLe(packed, value, size);
+        if (packed.size() <= 4) {
+            packed.resize(4);
+            out.insert(out.end(), packed.begin(), packed.end());
+        } else {
+            putLe(out, std::uint32_t(outside + values.size()), 4);
+            values.insert(values.end(), packed.begin(), packed.end());
+        }
+    }
+    putLe(out, 0, 4);
+    out.insert(out.end(), values.begin(), values.end());
+    return out;
+}
+
+// An 8-bit grey picture of side x side pixels in strips of `rowsPerStrip` rows, uncompressed;
+// `offsets` says where each strip lies in the data (all of it, side x side bytes, from byte 8).
+Bytes greyStrips(std::uint32_t side, std::uint32_t rowsPerStrip,
+                 const std::vector<std::uint32_t>& offsets)
+{
+    Bytes data(std::size_t{side} * side);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = std::uint8_t(i * 7);
+    std::vector<std::uint32_t> at;
+    std::vector<std::uint32_t> counts;
+    for (const std::uint32_t offset : offsets) {
+        at.push_back(8 + offset);
+        counts.push_back(side * rowsPerStrip);
+    }
+    return tiff(data, {{256, 3, {side}},
+                       {257, 3, {side}},
+                       {258, 3, {8}},
+                       {259, 3, {1}},
+                       {262, 3, {1}},
+                       {273, 4, at},
+                       {277, 3, {1}},
+                       {278, 3, {rowsPerStrip}},
+                       {279, 4, counts}});
+}
+
+} // namespace
+
+// A read of a file is left within its first piece once the stop is requested: nothing is copied
+// and the reason says so; a library that cannot take a failed read is given zeros instead.
+TEST(HostileReads, SourceStopsWithinALargeRead)
+{
+    TestPictures::TempFolder folder("reads");
+    const std::string path = folder.path + "/sparse.bin";
+    ASSERT_TRUE(TestPictures::writeFile(path, Bytes(16, 0xab)));
+    ASSERT_EQ(::truncate(path.c_str(), off_t{64} << 20), 0);
+    std::stop_source stop;
+    stop.request_stop();
+    PictureSource source(openWithoutWaiting(path), stop.get_token());
+    Bytes buffer(std::size_t{32} << 20, 0xff);
+    EXPECT_EQ(source.read(0, buffer.data(), buffer.size()), 0u);
+    EXPECT_EQ(source.failure(), "Decoding stopped");
+    ASSERT_TRUE(source.readOrZeros(0, buffer.data(), 16));
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.begin() + 16, [](auto v) { return v == 0; }));
+    EXPECT_FALSE(source.readOrZeros((std::uint64_t{64} << 20) - 8, buffer.data(), 16));
+}
+
+// Every format's file cut short after it was opened, at several points of its decode: the
+// library is handed what its contract allows (an error, or zeros for libheif), returns, and the
+// picture is unreadable with the reason. Before, libheif stopped the process on such a read.
+TEST(HostileReads, FileCutUnderTheReaderIsUnreadable)
+{
+    TestPictures::TempFolder folder("reads");
+    std::vector<std::pair<PictureKind, Bytes>> files;
+    for (const Format format : FormatPictures::AllFormats) {
+        const Variant variant = format == Format::Gif ? Variant::Palette : Variant::Rgb;
+        files.emplace_back(kindOf(format), FormatPictures::encode(
+                                               format, variant,
+                                               FormatPictures::sourceFor(format, variant, 200, 150)));
+    }
+    files.emplace_back(PictureKind::Heif, HeifGrids::grid(4, 3, 256));
+    for (const auto& [kind, bytes] : files) {
+        const std::string path = folder.path + "/cut";
+        for (const int sixths : {1, 3, 5}) {
+            SCOPED_TRACE(std::to_string(int(kind)) + " cut at " + std::to_string(sixths) + "/6");
+            ASSERT_TRUE(TestPictures::writeFile(path, bytes));
+            const DecodedPicture picture =
+                readCutUnderReader(path, off_t(bytes.size() * sixths / 6), kind);
+            EXPECT_FALSE(picture.readable);
+            EXPECT_EQ(picture.note, "The file was cut short while it was read");
+        }
+    }
+}
+
+// A phone-style grid HEIC stopped at several points of its decode ends unreadable, soon after
+// the stop; a stop already requested when libheif first reads gives it zeros from the start.
+TEST(HostileReads, GridHeicStopsAnywhere)
+{
+    TestPictures::TempFolder folder("reads");
+    const Bytes bytes = HeifGrids::grid(6, 4, 256);
+    const std::string path = folder.path + "/grid.heic";
+    ASSERT_TRUE(TestPictures::writeFile(path, bytes));
+    const auto start = Clock::now();
+    const DecodedPicture whole = readPicture(path);
+    const auto took = Clock::now() - start;
+    ASSERT_TRUE(whole.readable) << whole.note;
+    EXPECT_EQ(whole.width, 6 * 256);
+    EXPECT_EQ(whole.height, 4 * 256);
+
+    for (const int tenths : {1, 3, 5}) {
+        SCOPED_TRACE(tenths);
+        std::stop_source stop;
+        std::jthread stopper([&] {
+            std::this_thread::sleep_for(took * tenths / 10);
+            stop.request_stop();
+        });
+        const DecodedPicture picture = readPicture(path, {.stop = stop.get_token()});
+        EXPECT_FALSE(picture.readable);
+        EXPECT_NE(picture.note.find("stopped"), std::string::npos) << picture.note;
+        EXPECT_LT(Clock::now() - start, took * 20 + std::chrono::seconds(2));
+    }
+
+    std::stop_source stopped;
+    stopped.request_stop();
+    PictureSource source(bytes, stopped.get_token());
+    EXPECT_EQ(readFormat(PictureKind::Heif, source, {}).note, "Decoding stopped");
+}
+
+// Grids whose cells all decode the same tile are refused before any tile is decoded, whether
+// they list one tile item for every cell or give every cell's item the same bytes; so is a TIFF
+// whose strips overlap, while strips that only touch are read.
+TEST(HostileReads, PartsSharingTheirDataAreRefused)
+{
+    for (const auto tiles : {HeifGrids::Tiles::OneReferenced, HeifGrids::Tiles::SharedData}) {
+        const Bytes bytes = HeifGrids::grid(32, 31, 512, tiles);
+        const auto start = Clock::now();
+        const DecodedPicture picture = readPictureData(PictureKind::Heif, bytes);
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+        EXPECT_EQ(picture.note, "HEIF tiles share their data");
+    }
+
+    const Bytes touching = greyStrips(16, 4, {0, 64, 128, 192});
+    EXPECT_TRUE(readPictureData(PictureKind::Tiff, touching).readable);
+    for (const std::vector<std::uint32_t>& offsets :
+         {std::vector<std::uint32_t>{0, 63, 128, 192}, std::vector<std::uint32_t>{0, 64, 64, 192},
+          std::vector<std::uint32_t>{192, 64, 128, 191}}) {
+        EXPECT_EQ(readPictureData(PictureKind::Tiff, greyStrips(16, 4, offsets)).note,
+                  "TIFF strips share their data");
+    }
+}
+
+// A TIFF stopped between bands, for each way its data is read (rows, strips of separate planes,
+// tiles): the reader's own look at the stop, not the source's, ends it. And a row declaring
+// 65535 samples a pixel over 65535 pixels is refused before its band's samples are allocated.
+TEST(HostileReads, TiffStopsBetweenBandsAndRefusesHugeRows)
+{
+    const std::uint32_t side = 64;
+    Bytes pixels(std::size_t{side} * side * 3);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = std::uint8_t(i);
+    const std::vector<Field> common = {
+        {256, 3, {side}}, {257, 3, {side}}, {258, 3, {8, 8, 8}}, {259, 3, {1}},
+        {262, 3, {2}},    {277, 3, {3}},
+    };
+    const auto with = [&](std::vector<Field> extra) {
+        std::vector<Field> fields = common;
+        fields.insert(fields.end(), extra.begin(), extra.end());
+        return tiff(pixels, fields);
+    };
+    const std::uint32_t plane = side * side;
+    const std::uint32_t tile = 16 * 16 * 3;
+    std::vector<std::uint32_t> tileOffsets;
+    for (std::uint32_t i = 0; i < 16; ++i)
+        tileOffsets.push_back(8 + i * tile);
+    const Bytes files[] = {
+        with({{273, 4, {8}}, {278, 3, {side}}, {279, 4, {plane * 3}}}),
+        with({{273, 4, {8, 8 + plane, 8 + 2 * plane}},
+              {278, 3, {side}},
+              {279, 4, {plane, plane, plane}},
+              {284, 3, {2}}}),
+        with({{322, 3, {16}},
+              {323, 3, {16}},
+              {324, 4, tileOffsets},
+              {325, 4, std::vector<std::uint32_t>(16, tile)}}),
+    };
+    std::stop_source stop;
+    stop.request_stop();
+    for (const Bytes& file : files) {
+        EXPECT_TRUE(readPictureData(PictureKind::Tiff, file).readable);
+        PictureSource source(file);
+        EXPECT_EQ(readFormat(PictureKind::Tiff, source, {.stop = stop.get_token()}).note,
+                  "TIFF decoding stopped");
+    }
+
+    // CMYK, which libtiff's conversion takes at any count of samples from 4 on, in PackBits so
+    // that libtiff takes the strip's length as it is.
+    const Bytes wide = tiff({0}, {{256, 3, {65535}},
+                                  {257, 3, {64}},
+                                  {258, 3, {8}},
+                                  {259, 3, {32773}},
+                                  {262, 3, {5}},
+                                  {273, 4, {8}},
+                                  {277, 3, {65535}},
+                                  {278, 3, {64}},
+                                  {279, 4, {1}}});
+    EXPECT_EQ(readPictureData(PictureKind::Tiff, wide).note, "TIFF picture too wide to decode");
+}

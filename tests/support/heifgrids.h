@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// HEIC files whose primary picture is a grid of HEVC tiles, as phones write them, for the tests,
+// the fuzz seeds and the end-to-end checks. The tiles are written by libheif's HEVC encoder and
+// placed in a grid container made here (libheif writes no grids itself).
+namespace HeifGrids {
+
+// How the tiles hold their data.
+enum class Tiles
+{
+    Own,           // each tile an item of its own with its own copy of the data
+    OneReferenced, // a single tile item, referenced by every cell of the grid
+    SharedData,    // an item per cell, every item's data the same bytes of the file
+};
+
+// A grid of columns x rows tiles of tileSize x tileSize pixels. Own tiles cycle through a few
+// differently patterned pictures, each with much detail, so that decoding costs what a phone's
+// photo costs.
+std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles = Tiles::Own);
+
+// A phone-style photo: 16 x 12 own tiles of 512 x 512 pixels (8192 x 6144).
+inline std::vector<std::uint8_t> phonePhoto()
+{
+    return grid(16, 12, 512);
+}
+
+} // namespace HeifGrids

@@ -8,6 +8,7 @@
 #include "tests/support/formatpictures.h"
 #include "tests/support/heifgrids.h"
 #include "tests/support/testpictures.h"
+#include "tests/support/tifflayout.h"
 
 #include <gtest/gtest.h>
 
@@ -40,78 +41,6 @@ DecodedPicture readCutUnderReader(const std::string& path, off_t length, Picture
     PictureSource source(openWithoutWaiting(path), {});
     EXPECT_EQ(::truncate(path.c_str(), length), 0);
     return readFormat(kind, source, {});
-}
-
-// ---- TIFF files laid out by hand: the header, `data` from byte 8 on, then the directory.
-struct Field
-{
-    std::uint16_t tag;
-    std::uint16_t type; // 3 SHORT, 4 LONG
-    std::vector<std::uint32_t> values;
-};
-
-void putLe(Bytes& out, std::uint32_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(std::uint8_t(value >> (8 * i)));
-}
-
-Bytes tiff(const Bytes& data, std::vector<Field> fields)
-{
-    std::sort(fields.begin(), fields.end(),
-              [](const Field& a, const Field& b) { return a.tag < b.tag; });
-    Bytes out = {'I', 'I', 42, 0};
-    const std::size_t directory = 8 + data.size() + (data.size() & 1);
-    putLe(out, std::uint32_t(directory), 4);
-    out.insert(out.end(), data.begin(), data.end());
-    out.resize(directory);
-    std::size_t outside = directory + 2 + fields.size() * 12 + 4;
-    Bytes values;
-    putLe(out, std::uint32_t(fields.size()), 2);
-    for (const Field& field : fields) {
-        const int size = field.type == 3 ? 2 : 4;
-        putLe(out, field.tag, 2);
-        putLe(out, field.type, 2);
-        putLe(out, std::uint32_t(field.values.size()), 4);
-        Bytes packed;
-        for (const std::uint32_t value : field.values)
-            putLe(packed, value, size);
-        if (packed.size() <= 4) {
-            packed.resize(4);
-            out.insert(out.end(), packed.begin(), packed.end());
-        } else {
-            putLe(out, std::uint32_t(outside + values.size()), 4);
-            values.insert(values.end(), packed.begin(), packed.end());
-        }
-    }
-    putLe(out, 0, 4);
-    out.insert(out.end(), values.begin(), values.end());
-    return out;
-}
-
-// An 8-bit grey picture of side x side pixels in strips of `rowsPerStrip` rows, uncompressed;
-// `offsets` says where each strip lies in the data (all of it, side x side bytes, from byte 8).
-Bytes greyStrips(std::uint32_t side, std::uint32_t rowsPerStrip,
-                 const std::vector<std::uint32_t>& offsets)
-{
-    Bytes data(std::size_t{side} * side);
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = std::uint8_t(i * 7);
-    std::vector<std::uint32_t> at;
-    std::vector<std::uint32_t> counts;
-    for (const std::uint32_t offset : offsets) {
-        at.push_back(8 + offset);
-        counts.push_back(side * rowsPerStrip);
-    }
-    return tiff(data, {{256, 3, {side}},
-                       {257, 3, {side}},
-                       {258, 3, {8}},
-                       {259, 3, {1}},
-                       {262, 3, {1}},
-                       {273, 4, at},
-                       {277, 3, {1}},
-                       {278, 3, {rowsPerStrip}},
-                       {279, 4, counts}});
 }
 
 } // namespace
@@ -209,12 +138,12 @@ TEST(HostileReads, PartsSharingTheirDataAreRefused)
         EXPECT_EQ(picture.note, "HEIF tiles share their data");
     }
 
-    const Bytes touching = greyStrips(16, 4, {0, 64, 128, 192});
+    const Bytes touching = TiffLayout::greyStrips(16, 4, {0, 64, 128, 192});
     EXPECT_TRUE(readPictureData(PictureKind::Tiff, touching).readable);
     for (const std::vector<std::uint32_t>& offsets :
          {std::vector<std::uint32_t>{0, 63, 128, 192}, std::vector<std::uint32_t>{0, 64, 64, 192},
           std::vector<std::uint32_t>{192, 64, 128, 191}}) {
-        EXPECT_EQ(readPictureData(PictureKind::Tiff, greyStrips(16, 4, offsets)).note,
+        EXPECT_EQ(readPictureData(PictureKind::Tiff, TiffLayout::greyStrips(16, 4, offsets)).note,
                   "TIFF strips share their data");
     }
 }
@@ -228,14 +157,14 @@ TEST(HostileReads, TiffStopsBetweenBandsAndRefusesHugeRows)
     Bytes pixels(std::size_t{side} * side * 3);
     for (std::size_t i = 0; i < pixels.size(); ++i)
         pixels[i] = std::uint8_t(i);
-    const std::vector<Field> common = {
+    const std::vector<TiffLayout::Field> common = {
         {256, 3, {side}}, {257, 3, {side}}, {258, 3, {8, 8, 8}}, {259, 3, {1}},
         {262, 3, {2}},    {277, 3, {3}},
     };
-    const auto with = [&](std::vector<Field> extra) {
-        std::vector<Field> fields = common;
+    const auto with = [&](std::vector<TiffLayout::Field> extra) {
+        std::vector<TiffLayout::Field> fields = common;
         fields.insert(fields.end(), extra.begin(), extra.end());
-        return tiff(pixels, fields);
+        return TiffLayout::file(pixels, fields);
     };
     const std::uint32_t plane = side * side;
     const std::uint32_t tile = 16 * 16 * 3;
@@ -262,16 +191,6 @@ TEST(HostileReads, TiffStopsBetweenBandsAndRefusesHugeRows)
                   "TIFF decoding stopped");
     }
 
-    // CMYK, which libtiff's conversion takes at any count of samples from 4 on, in PackBits so
-    // that libtiff takes the strip's length as it is.
-    const Bytes wide = tiff({0}, {{256, 3, {65535}},
-                                  {257, 3, {64}},
-                                  {258, 3, {8}},
-                                  {259, 3, {32773}},
-                                  {262, 3, {5}},
-                                  {273, 4, {8}},
-                                  {277, 3, {65535}},
-                                  {278, 3, {64}},
-                                  {279, 4, {1}}});
+    const Bytes wide = TiffLayout::widestRows();
     EXPECT_EQ(readPictureData(PictureKind::Tiff, wide).note, "TIFF picture too wide to decode");
 }

@@ -134,7 +134,8 @@ std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles)
     Bytes hdlr;
     put(hdlr, 0, 4);
     putType(hdlr, "pict");
-    put(hdlr, 0, 12);
+    for (int i = 0; i < 3; ++i)
+        put(hdlr, 0, 4);
     put(hdlr, 0, 1);
     Bytes pitm;
     put(pitm, 1, 2);

@@ -148,11 +148,14 @@ DecodedPicture readPicture(const std::string& path, const PictureReadOptions& op
     if (kind == PictureKind::Bitmap) {
         // The bitmap reader's exceptions leave here before anything is made.
         QdDib reader;
-        reader.loadFromFile(path, options.stop);
+        reader.loadFromFile(path, options.stop,
+                            options.laterBitmapHeaders ? BitmapHeaders::WithLaterVersions
+                                                       : BitmapHeaders::Design);
         DecodedPicture result;
         result.image = reader.toRgbImage(options.stop);
         result.width = result.image.width;
         result.height = result.image.height;
+        result.colourSpace.takeProfile(reader.iccProfile());
         result.readable = true;
         return result;
     }

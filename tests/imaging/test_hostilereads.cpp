@@ -96,27 +96,32 @@ TEST(HostileReads, FileCutUnderTheReaderIsUnreadable)
 TEST(HostileReads, GridHeicStopsAnywhere)
 {
     TestPictures::TempFolder folder("reads");
-    const Bytes bytes = HeifGrids::grid(6, 4, 256);
+    const Bytes bytes = HeifGrids::grid(8, 6, 256);
     const std::string path = folder.path + "/grid.heic";
     ASSERT_TRUE(TestPictures::writeFile(path, bytes));
-    const auto start = Clock::now();
-    const DecodedPicture whole = readPicture(path);
-    const auto took = Clock::now() - start;
-    ASSERT_TRUE(whole.readable) << whole.note;
-    EXPECT_EQ(whole.width, 6 * 256);
-    EXPECT_EQ(whole.height, 4 * 256);
+    // The quicker of two decodes: the first one also starts libheif's decoders.
+    auto took = Clock::duration::max();
+    for (int i = 0; i < 2; ++i) {
+        const auto begin = Clock::now();
+        const DecodedPicture whole = readPicture(path);
+        took = std::min(took, Clock::now() - begin);
+        ASSERT_TRUE(whole.readable) << whole.note;
+        EXPECT_EQ(whole.width, 8 * 256);
+        EXPECT_EQ(whole.height, 6 * 256);
+    }
 
-    for (const int tenths : {1, 3, 5}) {
-        SCOPED_TRACE(tenths);
+    const auto start = Clock::now();
+    for (const int twentieths : {1, 4, 8}) {
+        SCOPED_TRACE(twentieths);
         std::stop_source stop;
         std::jthread stopper([&] {
-            std::this_thread::sleep_for(took * tenths / 10);
+            std::this_thread::sleep_for(took * twentieths / 20);
             stop.request_stop();
         });
         const DecodedPicture picture = readPicture(path, {.stop = stop.get_token()});
         EXPECT_FALSE(picture.readable);
         EXPECT_NE(picture.note.find("stopped"), std::string::npos) << picture.note;
-        EXPECT_LT(Clock::now() - start, took * 20 + std::chrono::seconds(2));
+        EXPECT_LT(Clock::now() - start, took * 3 + std::chrono::seconds(2));
     }
 
     std::stop_source stopped;
@@ -130,12 +135,17 @@ TEST(HostileReads, GridHeicStopsAnywhere)
 // whose strips overlap, while strips that only touch are read.
 TEST(HostileReads, PartsSharingTheirDataAreRefused)
 {
-    for (const auto tiles : {HeifGrids::Tiles::OneReferenced, HeifGrids::Tiles::SharedData}) {
-        const Bytes bytes = HeifGrids::grid(32, 31, 512, tiles);
-        const auto start = Clock::now();
-        const DecodedPicture picture = readPictureData(PictureKind::Heif, bytes);
-        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
-        EXPECT_EQ(picture.note, "HEIF tiles share their data");
+    for (const auto boxes : {HeifGrids::Boxes::Compact, HeifGrids::Boxes::Large}) {
+        for (const auto tiles : {HeifGrids::Tiles::OneReferenced, HeifGrids::Tiles::SharedData}) {
+            const Bytes bytes = HeifGrids::grid(32, 31, 512, tiles, boxes);
+            const auto start = Clock::now();
+            const DecodedPicture picture = readPictureData(PictureKind::Heif, bytes);
+            EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+            EXPECT_EQ(picture.note, "HEIF tiles share their data");
+        }
+        EXPECT_TRUE(readPictureData(PictureKind::Heif,
+                                    HeifGrids::grid(3, 2, 64, HeifGrids::Tiles::Own, boxes))
+                        .readable);
     }
 
     const Bytes touching = TiffLayout::greyStrips(16, 4, {0, 64, 128, 192});

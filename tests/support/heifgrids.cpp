@@ -115,8 +115,9 @@ Bytes ispe(int width, int height)
 
 } // namespace
 
-std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles)
+std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles, Boxes boxes)
 {
+    const bool large = boxes == Boxes::Large;
     std::vector<EncodedTile> encoded;
     for (int p = 0; p < (tiles == Tiles::Own ? Patterns : 1); ++p)
         encoded.push_back(encodeTile(tileSize, p));
@@ -202,27 +203,28 @@ std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles)
                              coded.size());
     }
 
-    // iloc version 1: offsets and lengths of 4 bytes, no base offset, one extent an item.
+    // iloc version 1 (or 2): offsets and lengths of 4 bytes, no base offset, one extent an item.
+    const int idBytes = large ? 4 : 2;
     const auto makeIloc = [&](std::uint64_t dataStart) {
         Bytes body;
         put(body, 0x44, 1);
         put(body, 0x00, 1);
-        put(body, std::uint64_t(1 + tileItems), 2);
-        put(body, 1, 2);
+        put(body, std::uint64_t(1 + tileItems), idBytes);
+        put(body, 1, idBytes);
         put(body, 1, 2); // construction method 1: in idat
         put(body, 0, 2);
         put(body, 1, 2);
         put(body, 0, 4);
         put(body, descriptor.size(), 4);
         for (int i = 0; i < tileItems; ++i) {
-            put(body, std::uint64_t(2 + i), 2);
+            put(body, std::uint64_t(2 + i), idBytes);
             put(body, 0, 2);
             put(body, 0, 2);
             put(body, 1, 2);
             put(body, dataStart + extents[std::size_t(i)].first, 4);
             put(body, extents[std::size_t(i)].second, 4);
         }
-        return box("iloc", body, 1);
+        return box("iloc", body, large ? 2 : 1);
     };
     const auto makeMeta = [&](std::uint64_t dataStart) {
         Bytes body = box("hdlr", hdlr, 0);
@@ -231,8 +233,15 @@ std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles)
             body.insert(body.end(), part.begin(), part.end());
         return box("meta", body, 0);
     };
-    const std::uint64_t dataStart = ftyp.size() + makeMeta(0).size() + 8;
     Bytes file = ftyp;
+    if (large) {
+        const std::uint64_t freeBytes = 70000;
+        put(file, 1, 4);
+        putType(file, "free");
+        put(file, freeBytes, 8);
+        file.resize(file.size() + freeBytes - 16);
+    }
+    const std::uint64_t dataStart = file.size() + makeMeta(0).size() + 8;
     const Bytes meta = makeMeta(dataStart);
     file.insert(file.end(), meta.begin(), meta.end());
     const Bytes mdat = box("mdat", data);

@@ -16,10 +16,20 @@ enum class Tiles
     SharedData,    // an item per cell, every item's data the same bytes of the file
 };
 
+// How the boxes are written: as small as they go, or with the larger forms that large files
+// use (a free box of more than 64 KB with a 64-bit size before the item boxes, and item
+// locations of version 2, with 32-bit item IDs).
+enum class Boxes
+{
+    Compact,
+    Large,
+};
+
 // A grid of columns x rows tiles of tileSize x tileSize pixels. Own tiles cycle through a few
 // differently patterned pictures, each with much detail, so that decoding costs what a phone's
 // photo costs.
-std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles = Tiles::Own);
+std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles = Tiles::Own,
+                               Boxes boxes = Boxes::Compact);
 
 // A phone-style photo: 16 x 12 own tiles of 512 x 512 pixels (8192 x 6144).
 inline std::vector<std::uint8_t> phonePhoto()

@@ -29,7 +29,7 @@ now() { date +%s.%N; }
 failures=0
 
 # The texture tool, its file cut to a third while it reads.
-for delay in 0.05 0.2 0.5; do
+for delay in 0.1 0.3 0.6; do
     cp "$scratch/photo.heic" "$scratch/cut.heic"
     "$slide_tool" "$scratch/cut.heic" "$scratch/out.ppm" >"$scratch/slide.out" 2>&1 &
     tool=$!

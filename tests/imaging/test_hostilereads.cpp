@@ -140,7 +140,9 @@ TEST(HostileReads, PartsSharingTheirDataAreRefused)
             const Bytes bytes = HeifGrids::grid(32, 31, 512, tiles, boxes);
             const auto start = Clock::now();
             const DecodedPicture picture = readPictureData(PictureKind::Heif, bytes);
-            EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+            // Decoding the grid takes 15 s and more; refusing it, a fraction of a second (more
+            // under the sanitizers).
+            EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
             EXPECT_EQ(picture.note, "HEIF tiles share their data");
         }
         EXPECT_TRUE(readPictureData(PictureKind::Heif,

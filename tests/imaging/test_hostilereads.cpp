@@ -3,6 +3,7 @@
 // never ends the process.
 #include "imaging/filedescriptor.h"
 #include "imaging/formatreaders.h"
+#include "imaging/heiftiles.h"
 #include "imaging/picturereader.h"
 #include "imaging/picturesource.h"
 #include "tests/support/formatpictures.h"
@@ -62,6 +63,7 @@ TEST(HostileReads, SourceStopsWithinALargeRead)
     ASSERT_TRUE(source.readOrZeros(0, buffer.data(), 16));
     EXPECT_TRUE(std::all_of(buffer.begin(), buffer.begin() + 16, [](auto v) { return v == 0; }));
     EXPECT_FALSE(source.readOrZeros((std::uint64_t{64} << 20) - 8, buffer.data(), 16));
+    EXPECT_TRUE(source.readOrZeros(std::uint64_t{64} << 20, buffer.data(), 0));
 }
 
 // Every format's file cut short after it was opened, at several points of its decode: the
@@ -136,8 +138,11 @@ TEST(HostileReads, GridHeicStopsAnywhere)
 TEST(HostileReads, PartsSharingTheirDataAreRefused)
 {
     for (const auto boxes : {HeifGrids::Boxes::Compact, HeifGrids::Boxes::Large}) {
-        for (const auto tiles : {HeifGrids::Tiles::OneReferenced, HeifGrids::Tiles::SharedData}) {
-            const Bytes bytes = HeifGrids::grid(32, 31, 512, tiles, boxes);
+        for (const auto tiles : {HeifGrids::Tiles::OneReferenced, HeifGrids::Tiles::SharedData,
+                                 HeifGrids::Tiles::AlphaSharing}) {
+            const Bytes bytes = HeifGrids::grid(tiles == HeifGrids::Tiles::AlphaSharing ? 3 : 32,
+                                                tiles == HeifGrids::Tiles::AlphaSharing ? 2 : 31,
+                                                512, tiles, boxes);
             const auto start = Clock::now();
             const DecodedPicture picture = readPictureData(PictureKind::Heif, bytes);
             // Decoding the grid takes 15 s and more; refusing it, a fraction of a second (more
@@ -158,6 +163,28 @@ TEST(HostileReads, PartsSharingTheirDataAreRefused)
         EXPECT_EQ(readPictureData(PictureKind::Tiff, TiffLayout::greyStrips(16, 4, offsets)).note,
                   "TIFF strips share their data");
     }
+}
+
+// Item boxes that do not hold together are refused, before libheif is asked to decode anything
+// they describe; empty boxes among them are not a fault.
+TEST(HostileReads, HeifItemBoxesThatDoNotFitAreRefused)
+{
+    const auto check = [](const Bytes& metaBody) {
+        Bytes file = {0, 0, 0, std::uint8_t(8 + metaBody.size()), 'm', 'e', 't', 'a'};
+        file.insert(file.end(), metaBody.begin(), metaBody.end());
+        PictureSource source(file);
+        const char* reason = heifTilesShareData(source);
+        return std::string(reason ? reason : "");
+    };
+    const Bytes version = {0, 0, 0, 0};
+    const Bytes emptyFree = {0, 0, 0, 8, 'f', 'r', 'e', 'e'};
+    Bytes good = version;
+    good.insert(good.end(), emptyFree.begin(), emptyFree.end());
+    EXPECT_EQ(check(good), "");
+    Bytes overrun = good;
+    overrun[7] = 9;
+    EXPECT_EQ(check(overrun), "HEIF item boxes cannot be read");
+    EXPECT_EQ(check({0, 0}), "HEIF item boxes cannot be read");
 }
 
 // A TIFF stopped between bands, for each way its data is read (rows, strips of separate planes,

@@ -734,9 +734,18 @@ TEST_F(QdDibFileTest, LaterHeaderVersionsAreReadOnlyWhereAsked)
         EXPECT_EQ(pixelAt(image, 1, 0), file == &v4 ? kGreen : kBlue);
         EXPECT_EQ(dib.iccProfile(), file == &v5 ? profile : Bytes{});
     }
-    QdDib dib;
-    dib.loadFromBytes(lost, BitmapHeaders::WithLaterVersions);
-    EXPECT_TRUE(dib.iccProfile().empty());
+    // A profile that lies outside the file, or that the header does not call embedded, is not
+    // taken.
+    const Bytes named = [&] {
+        Bytes bytes = v5;
+        bytes[14 + 56] = 'B';
+        return bytes;
+    }();
+    for (const Bytes* file : {&lost, &named}) {
+        QdDib dib;
+        dib.loadFromBytes(*file, BitmapHeaders::WithLaterVersions);
+        EXPECT_TRUE(dib.iccProfile().empty());
+    }
 
     // The picture reader hands the profile on, where the further formats are shown.
     const std::string path = write("v5.bmp", v5);

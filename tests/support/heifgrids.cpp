@@ -124,6 +124,9 @@ std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles,
     const int cells = columns * rows;
     // Items: 1 the grid, then the tiles from 2 on.
     const int tileItems = tiles == Tiles::OneReferenced ? 1 : cells;
+    const bool alpha = tiles == Tiles::AlphaSharing;
+    const int alphaItem = 2 + tileItems;
+    const int items = 1 + tileItems + (alpha ? 1 : 0);
 
     Bytes ftyp;
     putType(ftyp, "heic");
@@ -142,7 +145,7 @@ std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles,
     put(pitm, 1, 2);
 
     Bytes iinf;
-    put(iinf, std::uint64_t(1 + tileItems), 2);
+    put(iinf, std::uint64_t(items), 2);
     const auto infe = [&](int id, const char* type, std::uint32_t flags) {
         Bytes body;
         put(body, std::uint64_t(id), 2);
@@ -155,21 +158,35 @@ std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles,
     infe(1, "grid", 0);
     for (int i = 0; i < tileItems; ++i)
         infe(2 + i, "hvc1", 1); // hidden
+    if (alpha)
+        infe(alphaItem, "hvc1", 1);
 
     Bytes dimg;
     put(dimg, 1, 2);
     put(dimg, std::uint64_t(cells), 2);
     for (int i = 0; i < cells; ++i)
         put(dimg, std::uint64_t(tiles == Tiles::OneReferenced ? 2 : 2 + i), 2);
-    const Bytes iref = box("iref", box("dimg", dimg), 0);
+    Bytes references = box("dimg", dimg);
+    if (alpha) {
+        Bytes auxl;
+        put(auxl, std::uint64_t(alphaItem), 2);
+        put(auxl, 1, 2);
+        put(auxl, 1, 2);
+        const Bytes auxlBox = box("auxl", auxl);
+        references.insert(references.end(), auxlBox.begin(), auxlBox.end());
+    }
+    const Bytes iref = box("iref", references, 0);
 
     Bytes ipco = encoded[0].hvcC;
     const Bytes tileSpe = ispe(tileSize, tileSize);
     const Bytes gridSpe = ispe(columns * tileSize, rows * tileSize);
     ipco.insert(ipco.end(), tileSpe.begin(), tileSpe.end());
     ipco.insert(ipco.end(), gridSpe.begin(), gridSpe.end());
+    const char alphaType[] = "urn:mpeg:hevc:2015:auxid:1";
+    const Bytes auxC = box("auxC", Bytes(alphaType, alphaType + sizeof alphaType), 0);
+    ipco.insert(ipco.end(), auxC.begin(), auxC.end());
     Bytes ipma;
-    put(ipma, std::uint64_t(1 + tileItems), 4);
+    put(ipma, std::uint64_t(items), 4);
     put(ipma, 1, 2);
     put(ipma, 1, 1);
     put(ipma, 3, 1);
@@ -178,6 +195,13 @@ std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles,
         put(ipma, 2, 1);
         put(ipma, 0x81, 1); // hvcC, essential
         put(ipma, 2, 1);
+    }
+    if (alpha) {
+        put(ipma, std::uint64_t(alphaItem), 2);
+        put(ipma, 3, 1);
+        put(ipma, 0x81, 1);
+        put(ipma, 2, 1);
+        put(ipma, 4, 1); // auxC
     }
     Bytes iprp = box("ipco", ipco);
     const Bytes ipmaBox = box("ipma", ipma, 0);
@@ -190,8 +214,6 @@ std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles,
     put(descriptor, std::uint64_t(columns - 1), 1);
     put(descriptor, std::uint64_t(columns * tileSize), 2);
     put(descriptor, std::uint64_t(rows * tileSize), 2);
-    const Bytes idat = box("idat", descriptor);
-
     // The tiles' data, and where each item's lies within it.
     Bytes data;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> extents;
@@ -202,27 +224,39 @@ std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles,
         extents.emplace_back(tiles == Tiles::SharedData ? 0 : data.size() - coded.size(),
                              coded.size());
     }
+    if (alpha)
+        extents.push_back(extents[0]);
+    // The large form keeps the tiles' data in the item data box, after the grid's descriptor.
+    Bytes idatBody = descriptor;
+    if (large)
+        idatBody.insert(idatBody.end(), data.begin(), data.end());
+    const Bytes idat = box("idat", idatBody);
 
-    // iloc version 1 (or 2): offsets and lengths of 4 bytes, no base offset, one extent an item.
+    // iloc version 1: offsets and lengths of 4 bytes, no base offset, one extent an item; the
+    // large form is of version 2, with base offsets of 4 bytes, and its tiles in the idat box.
     const int idBytes = large ? 4 : 2;
     const auto makeIloc = [&](std::uint64_t dataStart) {
         Bytes body;
         put(body, 0x44, 1);
-        put(body, 0x00, 1);
-        put(body, std::uint64_t(1 + tileItems), idBytes);
+        put(body, large ? 0x40 : 0x00, 1);
+        put(body, std::uint64_t(items), idBytes);
         put(body, 1, idBytes);
         put(body, 1, 2); // construction method 1: in idat
         put(body, 0, 2);
+        if (large)
+            put(body, 0, 4);
         put(body, 1, 2);
         put(body, 0, 4);
         put(body, descriptor.size(), 4);
-        for (int i = 0; i < tileItems; ++i) {
+        for (std::size_t i = 0; i < extents.size(); ++i) {
             put(body, std::uint64_t(2 + i), idBytes);
+            put(body, large ? 1 : 0, 2);
             put(body, 0, 2);
-            put(body, 0, 2);
+            if (large)
+                put(body, descriptor.size(), 4);
             put(body, 1, 2);
-            put(body, dataStart + extents[std::size_t(i)].first, 4);
-            put(body, extents[std::size_t(i)].second, 4);
+            put(body, (large ? 0 : dataStart) + extents[i].first, 4);
+            put(body, extents[i].second, 4);
         }
         return box("iloc", body, large ? 2 : 1);
     };
@@ -236,6 +270,9 @@ std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles,
     Bytes file = ftyp;
     if (large) {
         const std::uint64_t freeBytes = 70000;
+        put(file, freeBytes, 4);
+        putType(file, "free");
+        file.resize(file.size() + freeBytes - 8);
         put(file, 1, 4);
         putType(file, "free");
         put(file, freeBytes, 8);
@@ -244,7 +281,7 @@ std::vector<std::uint8_t> grid(int columns, int rows, int tileSize, Tiles tiles,
     const std::uint64_t dataStart = file.size() + makeMeta(0).size() + 8;
     const Bytes meta = makeMeta(dataStart);
     file.insert(file.end(), meta.begin(), meta.end());
-    const Bytes mdat = box("mdat", data);
+    const Bytes mdat = box("mdat", large ? Bytes{} : data);
     file.insert(file.end(), mdat.begin(), mdat.end());
     return file;
 }

@@ -14,11 +14,13 @@ enum class Tiles
     Own,           // each tile an item of its own with its own copy of the data
     OneReferenced, // a single tile item, referenced by every cell of the grid
     SharedData,    // an item per cell, every item's data the same bytes of the file
+    AlphaSharing,  // own tiles, and an alpha picture whose data is the first tile's
 };
 
 // How the boxes are written: as small as they go, or with the larger forms that large files
-// use (a free box of more than 64 KB with a 64-bit size before the item boxes, and item
-// locations of version 2, with 32-bit item IDs).
+// use: free boxes of more than 64 KB before the item boxes (one with a 64-bit size), item
+// locations of version 2 (32-bit item IDs) with base offsets, and the tiles' data inside the
+// item data box rather than after the item boxes.
 enum class Boxes
 {
     Compact,

@@ -4,8 +4,10 @@
 // format's embedded colour space and a CIELab TIFF. Run: make_format_seeds fuzz/corpus (the
 // results are committed).
 #include "tests/support/formatpictures.h"
+#include "tests/support/heifgrids.h"
 #include "tests/support/testpictures.h"
 #include "tests/support/testprofiles.h"
+#include "tests/support/tifflayout.h"
 
 #include <cstdio>
 #include <string>
@@ -64,5 +66,25 @@ int main(int argc, char** argv)
     if (!TestPictures::writeFile(std::string(argv[1]) + "/tiff/lab.tif",
                                  FormatPictures::labTiff(24, 16, lab)))
         return 1;
+    // Pictures made of parts: grids of tiles with their own data and grids whose cells all
+    // decode one tile, strips that overlap, and rows of 65535 samples a pixel.
+    const std::string root = argv[1];
+    const struct
+    {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+    } parts[] = {
+        {"heif/grid.heic", HeifGrids::grid(3, 2, 64)},
+        {"heif/grid-one-tile.heic", HeifGrids::grid(8, 8, 64, HeifGrids::Tiles::OneReferenced)},
+        {"heif/grid-shared-data.heic", HeifGrids::grid(4, 4, 64, HeifGrids::Tiles::SharedData)},
+        {"tiff/overlapping-strips.tif", TiffLayout::greyStrips(16, 4, {0, 63, 128, 192})},
+        {"tiff/widest-rows.tif", TiffLayout::widestRows()},
+    };
+    for (const auto& part : parts) {
+        if (!TestPictures::writeFile(root + "/" + part.name, part.bytes)) {
+            std::fprintf(stderr, "cannot write %s\n", part.name);
+            return 1;
+        }
+    }
     return 0;
 }

@@ -18,6 +18,10 @@ DecodedPicture readGifData(PictureSource& data, const PictureReadOptions& option
 DecodedPicture readWebpData(PictureSource& data, const PictureReadOptions& options);
 DecodedPicture readTiffData(PictureSource& data, const PictureReadOptions& options);
 DecodedPicture readHeifData(PictureSource& data, const PictureReadOptions& options);
+// The reader of `kind` (not Jpeg or Bitmap) over `data`. When a read was stopped, failed, or
+// found the file cut short under it, whatever the reader made is thrown away and the picture is
+// unreadable, with that reason.
+DecodedPicture readFormat(PictureKind kind, PictureSource& data, const PictureReadOptions& options);
 
 namespace pictureformat {
 

@@ -1,4 +1,5 @@
 #include "imaging/formatreaders.h"
+#include "imaging/heiftiles.h"
 
 #include <cstring>
 #include <memory>
@@ -48,11 +49,15 @@ std::int64_t positionOf(void* userdata)
     return static_cast<HeifSource*>(userdata)->position;
 }
 
+// libheif only asks for bytes inside the size it was told, and stops the process when such a
+// read fails (libheif 1.15 asserts on it while reading an item's data). So a stop, or a file cut
+// short under the reader, gives it zeros instead: it decodes them into nothing of use, returns,
+// and the picture is thrown away (see PictureSource::readOrZeros).
 int readBytes(void* out, std::size_t size, void* userdata)
 {
     auto& source = *static_cast<HeifSource*>(userdata);
     if (source.position < 0 ||
-        source.data.read(static_cast<std::uint64_t>(source.position), out, size) != size)
+        !source.data.readOrZeros(static_cast<std::uint64_t>(source.position), out, size))
         return 1;
     source.position += static_cast<std::int64_t>(size);
     return 0;
@@ -121,6 +126,9 @@ DecodedPicture readHeifData(PictureSource& data, const PictureReadOptions& optio
     heif_error error = heif_context_read_from_reader(context.get(), &Reader, &source, nullptr);
     if (error.code != heif_error_Ok)
         return failure(error);
+    // The decode work follows the data the file holds: no tile is decoded twice.
+    if (const char* reason = heifTilesShareData(data))
+        return pictureformat::unreadable(reason);
     heif_image_handle* rawHandle = nullptr;
     error = heif_context_get_primary_image_handle(context.get(), &rawHandle);
     if (error.code != heif_error_Ok)

@@ -91,8 +91,8 @@ PictureKind pictureKindOf(const std::string& path)
 
 namespace {
 
-DecodedPicture readFormat(PictureKind kind, PictureSource& source,
-                          const PictureReadOptions& options)
+DecodedPicture decodeFormat(PictureKind kind, PictureSource& source,
+                            const PictureReadOptions& options)
 {
     try {
         switch (kind) {
@@ -120,6 +120,17 @@ DecodedPicture readFormat(PictureKind kind, PictureSource& source,
 
 } // namespace
 
+DecodedPicture readFormat(PictureKind kind, PictureSource& source,
+                          const PictureReadOptions& options)
+{
+    DecodedPicture picture = decodeFormat(kind, source, options);
+    // A read that was stopped, failed, or found the file cut short under it says so, rather
+    // than what the decoder made of the bytes it had (zeros, for libheif).
+    if (!source.failure().empty())
+        return pictureformat::unreadable(source.failure());
+    return picture;
+}
+
 DecodedPicture readPictureData(PictureKind kind, std::span<const std::uint8_t> data,
                                const PictureReadOptions& options)
 {
@@ -137,11 +148,14 @@ DecodedPicture readPicture(const std::string& path, const PictureReadOptions& op
     if (kind == PictureKind::Bitmap) {
         // The bitmap reader's exceptions leave here before anything is made.
         QdDib reader;
-        reader.loadFromFile(path, options.stop);
+        reader.loadFromFile(path, options.stop,
+                            options.laterBitmapHeaders ? BitmapHeaders::WithLaterVersions
+                                                       : BitmapHeaders::Design);
         DecodedPicture result;
         result.image = reader.toRgbImage(options.stop);
         result.width = result.image.width;
         result.height = result.image.height;
+        result.colourSpace.takeProfile(reader.iccProfile());
         result.readable = true;
         return result;
     }
@@ -154,11 +168,7 @@ DecodedPicture readPicture(const std::string& path, const PictureReadOptions& op
         return pictureformat::unreadable("Decoding stopped");
     // The file is read only where its decoder asks, so its length costs nothing by itself.
     PictureSource source(std::move(file), options.stop);
-    DecodedPicture picture = readFormat(kind, source, options);
-    // A read that was stopped or failed says so rather than what the decoder made of it.
-    if (!picture.readable && !source.failure().empty())
-        picture.note = source.failure();
-    return picture;
+    return readFormat(kind, source, options);
 }
 
 namespace pictureformat {

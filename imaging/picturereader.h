@@ -42,6 +42,9 @@ struct PictureReadOptions
     // RGB at all, CMYK JPEGs with an embedded CMYK profile, are converted through it to the
     // screen's colour space while they are decoded.
     ColourTransformCache* colourTransforms = nullptr;
+    // Set where the further formats are shown: the bitmap reader then also takes the version 4
+    // and 5 headers, and hands back a version 5 header's embedded profile.
+    bool laterBitmapHeaders = false;
 };
 
 // A decoded picture. width and height are the size the file declares (after the format's own

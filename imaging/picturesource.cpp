@@ -53,9 +53,22 @@ std::size_t PictureSource::read(std::uint64_t offset, void* out, std::size_t cou
             m_failure = std::strerror(errno);
             return 0;
         }
-        if (got == 0)
+        if (got == 0) {
+            // Short of the length it had when it was opened: the file shrank under the reader.
+            m_failure = "The file was cut short while it was read";
             break;
+        }
         done += static_cast<std::size_t>(got);
     }
     return done;
+}
+
+bool PictureSource::readOrZeros(std::uint64_t offset, void* out, std::size_t count)
+{
+    if (offset > m_size || count > m_size - offset)
+        return false;
+    const std::size_t given = read(offset, out, count);
+    if (given < count)
+        std::memset(static_cast<std::uint8_t*>(out) + given, 0, count - given);
+    return true;
 }

@@ -34,8 +34,16 @@ public:
     // asking for a gigabyte strip is left within one piece.
     std::size_t read(std::uint64_t offset, void* out, std::size_t count);
 
-    // Why the last read gave less than asked for while the data went on: "Decoding stopped",
-    // or the error of the file system; empty otherwise.
+    // The same for a library that cannot take a failed read inside the size it was told (libheif
+    // stops the process on one): all `count` bytes are given, zeros wherever a stop, a failed
+    // read or a file cut short since it was opened left them unread. failure() then says so,
+    // and whatever the library makes of the zeros is thrown away. False, with nothing copied,
+    // when the bytes reach past size().
+    bool readOrZeros(std::uint64_t offset, void* out, std::size_t count);
+
+    // Why a read gave less than the data held when it was opened: "Decoding stopped", the file
+    // cut short under the reader, or the error of the file system; empty while nothing went
+    // wrong. Once set it stays: what was decoded after it is not the picture.
     const std::string& failure() const { return m_failure; }
 
     const std::stop_token& stop() const { return m_stop; }

@@ -1,6 +1,7 @@
 #include "imaging/qddib.h"
 
 #include "imaging/bytereader.h"
+#include "imaging/colourprofile.h"
 #include "imaging/filedescriptor.h"
 #include "imaging/qddibbuffer.h"
 #include "imaging/qddibhandover.h"
@@ -31,6 +32,12 @@ constexpr char kInvalidMasks[] = "TQdInternalDIB.LoadFromStream: Invalid Masks";
 constexpr std::uint64_t kFileHeaderSize = 14;
 constexpr std::uint64_t kInfoHeaderSize = 40;
 constexpr std::uint64_t kCoreHeaderSize = 12;
+// The version 4 and 5 headers: the 40-byte one followed by the four masks, the colour space and,
+// in version 5, where an embedded ICC profile lies.
+constexpr std::uint64_t kV4HeaderSize = 108;
+constexpr std::uint64_t kV5HeaderSize = 124;
+// The colour space type of a version 5 header whose profile is embedded ("MBED").
+constexpr std::uint32_t kProfileEmbedded = 0x4D424544;
 constexpr std::int32_t kDefaultPelsPerMeter = 3780; // 96 dots per inch
 
 struct FileHeader
@@ -61,9 +68,28 @@ FileHeader readFileHeader(ByteReader& reader)
     return {littleU32(bytes + 2), littleU32(bytes + 10)};
 }
 
-// Reads the rest of a 40-byte header, the masks (with BI_BITFIELDS) and the colour table, checks
-// bfOffBits and moves to the pixel data. Returns the masks read, or zeros without BI_BITFIELDS.
-Masks readInfoHeader(ByteReader& reader, const FileHeader& fileHeader, QdDibPicture& picture)
+// The ICC profile a version 5 header embeds, at `offset` from the header's start; nothing when it
+// lies outside the file or is larger than a profile is taken. The reader is left where it was.
+void readEmbeddedProfile(ByteReader& reader, std::uint64_t offset, std::uint32_t size,
+                         QdDibPicture& picture)
+{
+    const std::uint64_t at = kFileHeaderSize + offset;
+    if (size == 0 || size > MaxProfileBytes || at > reader.length() ||
+        size > reader.length() - at)
+        return;
+    const std::uint64_t back = reader.position();
+    picture.iccProfile.resize(size);
+    reader.seek(at);
+    reader.read(picture.iccProfile);
+    reader.seek(back);
+}
+
+// Reads the rest of a 40-byte header (or of a version 4 or 5 header of `headerSize` bytes), the
+// masks (with BI_BITFIELDS: after a 40-byte header, inside a later one) and the colour table,
+// checks bfOffBits and moves to the pixel data. Returns the masks read, or zeros without
+// BI_BITFIELDS.
+Masks readInfoHeader(ByteReader& reader, const FileHeader& fileHeader, QdDibPicture& picture,
+                     std::uint64_t headerSize = kInfoHeaderSize)
 {
     std::uint8_t bytes[kInfoHeaderSize - 4];
     reader.read(bytes);
@@ -100,7 +126,17 @@ Masks readInfoHeader(ByteReader& reader, const FileHeader& fileHeader, QdDibPict
 
     Masks masks{};
     const bool hasMasks = header.compression == kBiBitfields;
-    if (hasMasks) {
+    if (headerSize > kInfoHeaderSize) {
+        std::array<std::uint8_t, kV5HeaderSize - kInfoHeaderSize> later{};
+        reader.read(std::span(later.data(), headerSize - kInfoHeaderSize));
+        if (hasMasks) {
+            for (std::size_t i = 0; i < masks.size(); ++i)
+                masks[i] = littleU32(later.data() + i * 4);
+        }
+        if (headerSize == kV5HeaderSize && littleU32(later.data() + 16) == kProfileEmbedded)
+            readEmbeddedProfile(reader, littleU32(later.data() + 72), littleU32(later.data() + 76),
+                                picture);
+    } else if (hasMasks) {
         for (std::uint32_t& mask : masks)
             mask = reader.readU32();
     }
@@ -113,8 +149,8 @@ Masks readInfoHeader(ByteReader& reader, const FileHeader& fileHeader, QdDibPict
 
     // The table as declared must end before the pixel data. The sum is 64-bit, so a huge
     // biClrUsed cannot wrap it into a small number.
-    const std::uint64_t tableEnd =
-        kFileHeaderSize + kInfoHeaderSize + std::uint64_t{header.clrUsed} * 4 + (hasMasks ? 12 : 0);
+    const std::uint64_t tableEnd = kFileHeaderSize + headerSize + std::uint64_t{header.clrUsed} * 4 +
+                                   (hasMasks && headerSize == kInfoHeaderSize ? 12 : 0);
     if (fileHeader.offBits < tableEnd)
         throw EQdDIBInvalidDIB(kOffBitsTooSmall);
     reader.seek(fileHeader.offBits);
@@ -275,14 +311,16 @@ void convertDeepPixels(ByteReader& reader, Masks masks, QdDibPicture& picture)
     header.sizeImage = 0;
 }
 
-std::unique_ptr<QdDibPicture> readPicture(ByteReader& reader)
+std::unique_ptr<QdDibPicture> readPicture(ByteReader& reader, BitmapHeaders headers)
 {
     auto picture = std::make_unique<QdDibPicture>();
     const FileHeader fileHeader = readFileHeader(reader);
     const std::uint32_t headerSize = reader.readU32();
     Masks masks{};
-    if (headerSize == kInfoHeaderSize)
-        masks = readInfoHeader(reader, fileHeader, *picture);
+    if (headerSize == kInfoHeaderSize ||
+        (headers == BitmapHeaders::WithLaterVersions &&
+         (headerSize == kV4HeaderSize || headerSize == kV5HeaderSize)))
+        masks = readInfoHeader(reader, fileHeader, *picture, headerSize);
     else if (headerSize == kCoreHeaderSize)
         readCoreHeader(reader, fileHeader, *picture);
     else
@@ -319,7 +357,7 @@ QdDib::QdDib() : m_picture(std::make_unique<QdDibPicture>())
 
 QdDib::~QdDib() = default;
 
-void QdDib::loadFromFile(const std::string& path, std::stop_token stop)
+void QdDib::loadFromFile(const std::string& path, std::stop_token stop, BitmapHeaders headers)
 {
     const OpenedFile file = openWithoutWaiting(path);
     if (file.error != 0)
@@ -332,13 +370,18 @@ void QdDib::loadFromFile(const std::string& path, std::stop_token stop)
                                      : 0;
     ByteReader reader(file.descriptor.get(), length);
     reader.setStop(std::move(stop));
-    m_picture = readPicture(reader);
+    m_picture = readPicture(reader, headers);
 }
 
-void QdDib::loadFromBytes(std::span<const std::uint8_t> data)
+void QdDib::loadFromBytes(std::span<const std::uint8_t> data, BitmapHeaders headers)
 {
     ByteReader reader(data);
-    m_picture = readPicture(reader);
+    m_picture = readPicture(reader, headers);
+}
+
+const std::vector<std::uint8_t>& QdDib::iccProfile() const
+{
+    return m_picture->iccProfile;
 }
 
 int QdDib::width() const

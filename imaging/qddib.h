@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <stop_token>
 #include <string>
+#include <vector>
 
 // Errors of the bitmap reader. Their what() texts are the exact messages the user sees.
 class EQdDIBError : public std::runtime_error
@@ -59,6 +60,15 @@ inline constexpr char kCannotMakeViewOfFileMap[] = "GetMemory: Cannot Make View 
 
 struct QdDibPicture; // the held picture record, see imaging/qddibpicture.h
 
+// The information headers the reader takes: the 40-byte and the 12-byte core header, or also the
+// version 4 and 5 headers (108 and 124 bytes) that GIMP and ImageMagick write, with their masks
+// and a version 5 header's embedded ICC profile.
+enum class BitmapHeaders
+{
+    Design,
+    WithLaterVersions,
+};
+
 // The bitmap file reader. A new reader holds a 1 x 1 black picture. A load that fails throws
 // and leaves the held picture unchanged; a load that succeeds replaces it.
 class QdDib
@@ -71,9 +81,14 @@ public:
 
     // Opens the file (raw bytes path, as found on disk), reads it, and closes it on every path.
     // Once `stop` is requested the reading ends with PictureWorkStopped.
-    void loadFromFile(const std::string& path, std::stop_token stop = {});
+    void loadFromFile(const std::string& path, std::stop_token stop = {},
+                      BitmapHeaders headers = BitmapHeaders::Design);
     // Reads one picture from the start of the given bytes (the stream's current position).
-    void loadFromBytes(std::span<const std::uint8_t> data);
+    void loadFromBytes(std::span<const std::uint8_t> data,
+                       BitmapHeaders headers = BitmapHeaders::Design);
+
+    // The ICC profile the held picture's version 5 header embeds; empty when it has none.
+    const std::vector<std::uint8_t>& iccProfile() const;
 
     int width() const;
     int height() const;

@@ -51,6 +51,8 @@ struct QdDibPicture
     BitmapInfoHeader header;
     std::array<RgbQuad, 256> colours{};
     PixelBuffer pixels;
+    // The ICC profile a version 5 header embeds, as stored; empty when there is none.
+    std::vector<std::uint8_t> iccProfile;
 
     // Rows are stored top row first when the header's height is negative.
     bool isTopDown() const { return header.height < 0; }

@@ -391,7 +391,11 @@ private:
     {
         const tmsize_t rowBytes = TIFFScanlineSize(m_tiff);
         const std::uint32_t rows = bandRows(1);
-        if (rowBytes <= 0 || !makeBand(rows))
+        // The band's samples are held at once: a row of many samples a pixel (the count is the
+        // file's to declare, up to 65535) must not ask for hundreds of gigabytes.
+        if (rowBytes <= 0 || !makeBand(rows) ||
+            static_cast<std::uint64_t>(rowBytes) * rows >
+                static_cast<std::uint64_t>(MaxSingleAllocation))
             return "TIFF picture too wide to decode";
         m_samples.resize(static_cast<std::size_t>(rowBytes) * rows);
         for (std::uint32_t top = 0; top < m_height; top += rows) {

@@ -1,5 +1,7 @@
 #include "scene/scenegeometry.h"
 
+#include <algorithm>
+
 namespace {
 
 // Height of the floor plane and the shadow's lift above it, so the depth test lets the shadow
@@ -92,8 +94,11 @@ std::array<ScenePolygon, ScenePolygonCount> buildScene(int imageWidth, int image
     const float outerBottom = bottom - FrameWidth;
 
     const float h = FloorHalfSize;
-    const double es = texExtentS;
-    const double et = texExtentT;
+    // A picture less than a texel across (1 x 5000 pixels) is placed with an extent just below
+    // zero; no texture coordinate is negative, so it shows its one column, not the texture's far
+    // edge.
+    const double es = std::max(0.0f, texExtentS);
+    const double et = std::max(0.0f, texExtentT);
 
     // Colours carry from vertex to vertex and polygon to polygon: a vertex without a colour of
     // its own takes the last one sent.

@@ -445,7 +445,9 @@ SlidePlacement drawSlideTexture(const RgbImage& source, std::span<std::uint8_t> 
 }
 
 // The texture's buffer is sized from the layout where it is declared, after it.
-SlideImage::SlideImage(const TextureLayout& layout) : m_layout(layout) {}
+SlideImage::SlideImage(const TextureLayout& layout, bool furtherFormats)
+    : m_layout(layout), m_furtherFormats(furtherFormats)
+{}
 
 void SlideImage::prepare(const std::string& openPath, std::stop_token stop)
 {
@@ -454,7 +456,8 @@ void SlideImage::prepare(const std::string& openPath, std::stop_token stop)
         readPicture(openPath, {.minimumLongerSide = minimumDecodedSide(m_layout.size),
                                .stop = stop,
                                .colourTransforms =
-                                   m_layout.mipmaps ? &ColourTransformCache::shared() : nullptr});
+                                   m_layout.mipmaps ? &ColourTransformCache::shared() : nullptr,
+                               .laterBitmapHeaders = m_furtherFormats});
     m_colourNote.clear();
     if (picture.readable) {
         const std::span<std::uint8_t> level0 =

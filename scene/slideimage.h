@@ -40,7 +40,9 @@ public:
 
     // The texture starts all white with the placement of an empty picture (all zero).
     SlideImage() = default;
-    explicit SlideImage(const TextureLayout& layout);
+    // `furtherFormats` where the further formats are shown (--formats=all): bitmaps with the
+    // version 4 and 5 headers are read too, with their embedded profile.
+    explicit SlideImage(const TextureLayout& layout, bool furtherFormats = false);
     SlideImage(const SlideImage&) = delete;
     SlideImage& operator=(const SlideImage&) = delete;
 
@@ -81,6 +83,7 @@ private:
     void finishLevels();
 
     TextureLayout m_layout;
+    bool m_furtherFormats = false;
     std::vector<std::uint8_t> m_texturePixels = std::vector<std::uint8_t>(m_layout.bytes(), 255);
     SlidePlacement m_placement;
     std::string m_decoderNote;

@@ -45,7 +45,7 @@ std::unique_ptr<MipmappedTextures> uploadHighTexture(const FrameRequest& request
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
     const int size = chooseTextureSize(request.width, request.height, 1.0, maxSize, CameraPaths());
-    slide = std::make_unique<SlideImage>(TextureLayout{size, true});
+    slide = std::make_unique<SlideImage>(TextureLayout{size, true}, true);
     if (!prepare(*slide, picture))
         return nullptr;
     auto textures = std::make_unique<MipmappedTextures>(MipmappedTextures::anisotropyOffered());
@@ -59,7 +59,7 @@ int runFrame(int argc, char** argv, const std::string& picture, const FrameReque
              const std::string& outputPath)
 {
     const bool high = request.quality == PictureQuality::High;
-    auto slide = std::make_unique<SlideImage>();
+    auto slide = std::make_unique<SlideImage>(TextureLayout{}, true);
     if (!high && !prepare(*slide, picture))
         return 1;
 

@@ -4,7 +4,8 @@
 // "ImageWidth ImageHeight TexExtentS TexExtentT" on one line; like the texture, it is that of
 // the picture stood upright by its EXIF orientation tag. A file that the bitmap reader
 // refuses gives its error text on stderr and exit status 1; an unreadable picture is not an error
-// (the slideshow shows it as a white square), but the decoder's note goes to stderr.
+// (the slideshow shows it as a white square), but the decoder's note goes to stderr. The tool
+// reads pictures as --formats=all does: every format, and bitmaps with version 4 and 5 headers.
 // --quality=high before PICTURE writes the first level of the high quality texture at the same
 // 1024 x 1024 edge: the picture converted from its file's colour space to sRGB, with its edge
 // texels extended over the rest of the texture and its levels sharpened.
@@ -141,7 +142,8 @@ int runTexture(const Options& options)
     // The high quality texture at the design's edge: its first level is the picture as the
     // show uploads it, colours converted, before the mipmap levels are made from it.
     SlideImage slide(
-        TextureLayout{SlideImage::TextureSize, options.frame.quality == PictureQuality::High});
+        TextureLayout{SlideImage::TextureSize, options.frame.quality == PictureQuality::High},
+        true);
     try {
         slide.prepare(options.picture);
     } catch (const std::exception& error) {

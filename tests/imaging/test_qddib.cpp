@@ -1,3 +1,4 @@
+#include "imaging/picturereader.h"
 #include "imaging/qddib.h"
 
 #include <gtest/gtest.h>
@@ -689,6 +690,67 @@ TEST_F(QdDibFileTest, LoadsAFileAndReportsOnesThatCannotBeOpened)
     const std::string lying = write("lying.bmp", bmp.build());
     EXPECT_THROW(dib.loadFromFile(lying), EStreamReadError);
     EXPECT_EQ(pixelAt(dib.toRgbImage(), 0, 0), (Rgb{3, 2, 1}));
+}
+
+// Version 4 and 5 headers, as GIMP and ImageMagick write them: refused by the design's reader,
+// read where the further formats are shown. The masks lie inside the header, the colour table
+// after it, and a version 5 header's embedded profile is handed back when it lies in the file.
+TEST_F(QdDibFileTest, LaterHeaderVersionsAreReadOnlyWhereAsked)
+{
+    // 2 x 1 pixels after a header of `size` bytes; colour space type and profile where given.
+    const auto later = [](std::uint32_t size, std::uint16_t bitCount, std::uint32_t compression,
+                          const Bytes& table, const Bytes& pixels, std::uint32_t profileAt,
+                          const Bytes& profile) {
+        ByteWriter w;
+        w.u8('B').u8('M').u32(0).u32(0).u32(0);
+        w.u32(size).u32(2).u32(1).u16(1).u16(bitCount).u32(compression);
+        w.u32(0).u32(0).u32(0).u32(std::uint32_t(table.size() / 4)).u32(0);
+        w.u32(0x00FF0000).u32(0x0000FF00).u32(0x000000FF).u32(0xFF000000);
+        w.u32(profile.empty() ? 0x73524742 : 0x4D424544); // "sRGB" or "MBED"
+        for (int i = 0; i < 12; ++i)
+            w.u32(0);
+        if (size == 124)
+            w.u32(4).u32(profileAt).u32(std::uint32_t(profile.size())).u32(0);
+        w.bytes(table);
+        w.patchU32(10, std::uint32_t(w.size()));
+        w.bytes(pixels);
+        w.bytes(profile);
+        w.patchU32(2, std::uint32_t(w.size()));
+        return w.take();
+    };
+    const Bytes profile = {'a', 'c', 's', 'p', 1, 2, 3, 4};
+    // 124 header + 14 file header + 8 bytes of pixels: the profile follows them.
+    const Bytes v5 = later(124, 24, 0, {}, {0, 0, 255, 255, 0, 0, 0, 0}, 124 + 8, profile);
+    const Bytes v4 = later(108, 32, 3, {}, {0, 0, 255, 0, 0, 255, 0, 0}, 0, {});
+    const Bytes palette = later(124, 8, 0, {255, 0, 0, 0, 0, 0, 255, 0}, {1, 0, 0, 0}, 0, {});
+    const Bytes lost = later(124, 24, 0, {}, {0, 0, 255, 255, 0, 0, 0, 0}, 4000, profile);
+    const std::string header = "TQdInternalDIB.LoadFromStream: Invalid Bitmap Header Size";
+    for (const Bytes* file : {&v5, &v4, &palette}) {
+        QdDib dib;
+        expectError<EQdDIBInvalidDIB>([&] { dib.loadFromBytes(*file); }, header);
+        dib.loadFromBytes(*file, BitmapHeaders::WithLaterVersions);
+        const RgbImage image = dib.toRgbImage();
+        EXPECT_EQ(pixelAt(image, 0, 0), kRed);
+        EXPECT_EQ(pixelAt(image, 1, 0), file == &v4 ? kGreen : kBlue);
+        EXPECT_EQ(dib.iccProfile(), file == &v5 ? profile : Bytes{});
+    }
+    // A profile that lies outside the file, or that the header does not call embedded, is not
+    // taken.
+    const Bytes named = [&] {
+        Bytes bytes = v5;
+        bytes[14 + 56] = 'B';
+        return bytes;
+    }();
+    for (const Bytes* file : {&lost, &named}) {
+        QdDib dib;
+        dib.loadFromBytes(*file, BitmapHeaders::WithLaterVersions);
+        EXPECT_TRUE(dib.iccProfile().empty());
+    }
+
+    // The picture reader hands the profile on, where the further formats are shown.
+    const std::string path = write("v5.bmp", v5);
+    EXPECT_THROW(readPicture(path), EQdDIBInvalidDIB);
+    EXPECT_EQ(readPicture(path, {.laterBitmapHeaders = true}).colourSpace.iccProfile, profile);
 }
 
 // A 2 GB picture is refused by its header alone, whatever its bit count: neither its pixel data

@@ -1,4 +1,5 @@
 #include "scene/scenegeometry.h"
+#include "scene/slideimage.h"
 
 #include <gtest/gtest.h>
 
@@ -115,6 +116,16 @@ TEST(BuildScene, OddAndZeroSizesRoundTowardZero)
     EXPECT_EQ(flat[BottomBar].vertices[1].y, -20);
     EXPECT_EQ(flat[LeftBar].vertices[1].x, -320);
     EXPECT_EQ(flat[RightBar].vertices[2].x, 320);
+
+    // A picture less than a texel across is placed with an extent just below zero (1 x 5000
+    // pixels: 0 x 1024 texels, -0.01): no texture coordinate handed on is negative.
+    const SlidePlacement thin = placeSlide(1, 5000);
+    EXPECT_EQ(thin.imageWidth, 0);
+    for (const ScenePolygon& polygon : buildScene(thin.imageWidth, thin.imageHeight,
+                                                  thin.texExtentS, thin.texExtentT)) {
+        for (const SceneVertex& v : polygon.vertices)
+            EXPECT_TRUE(v.s >= 0 && v.t >= 0) << v.s << " " << v.t;
+    }
 }
 
 TEST(BuildScene, ColoursCarryOverAsTheRendererSendsThem)

@@ -22,9 +22,9 @@ namespace {
 //
 // Pipeline elements over all of a profile's colour tables: a lut8 or lut16 table counts four
 // (curves, matrix, grid, curves), a lutAtoB or lutBtoA table one for each part it has, a
-// multi-process table one for each entry of its position table. A press profile's six tables
-// count at most thirty.
-constexpr std::uint64_t MaxPipelineElements = 64;
+// multi-process table one for each entry of its position table. A press profile with colour
+// tables for every intent, its gamut and its previews counts up to about sixty.
+constexpr std::uint64_t MaxPipelineElements = 256;
 // Grid points of the colour tables, summed: as many as a profile of MaxProfileBytes can hold in
 // 16-bit tables that share no data. A press profile's tables hold about 360,000 (17^4 for each
 // of three ink-to-colour tables and 33^3 for each of three colour-to-ink ones).
@@ -34,12 +34,14 @@ constexpr std::uint64_t MaxTableValues = std::uint64_t{1} << 22;
 // The sampled points of segmented curves, summed: 4 MB as floats. A curve of a floating-point
 // profile has a few hundred to a few thousand.
 constexpr std::uint64_t MaxCurvePoints = std::uint64_t{1} << 20;
-// The work of carrying one colour through every table, in three-dimensional interpolations
-// (a grid of n inputs takes 2^(n-3) of them for each output), curve segments and matrix
-// products. A build carries 33^3 colours through the tables of an RGB profile and 17^4 through
-// a CMYK one, so this bounds its time. A press profile's tables come to about 100; one grid of
-// 15 inputs alone comes to 12,288 and made a build of half a minute.
-constexpr std::uint64_t MaxEvaluationWork = 512;
+// The work of carrying one colour through one table, counted in interpolations for each output
+// (a grid of n inputs takes 2^(n-3) three-dimensional ones), curves and their segments, and
+// matrix products. A build carries 33^3 colours through a table of an RGB profile and 17^4
+// through one of a CMYK profile, and then through the screen's table, so this bounds its time:
+// about 0.3 s for an RGB picture and 0.7 s for a CMYK one at the bound, on both sides. A press
+// profile's table comes to about 30; a pair of elements through a grid of 15 inputs comes to
+// 12,303, and five such pairs took half a minute to build.
+constexpr std::uint64_t MaxTableWork = 128;
 // Everything Little CMS holds at once while it builds a conversion (the tables as read, their
 // copies in the joined pipeline, the resampled result), and keeps for it afterwards. A press
 // profile's conversion needs a few megabytes.
@@ -221,14 +223,19 @@ using Profile = std::unique_ptr<void, ProfileClose>;
 
 // The cost that a profile's colour tables declare, measured from its bytes the way Little CMS
 // would read them: a tag that shares another's data counts once, as Little CMS reads it once;
-// an element that a multi-process table names twice counts twice, as it is read twice. The
-// measure stops as soon as a bound is passed, so that a hostile count costs nothing to walk.
+// an element that a multi-process table names twice counts twice, as it is read twice. The work
+// is bounded for each table, since a build carries colours through one table of each profile;
+// the rest is summed. The measure stops as soon as a bound is passed, so that a hostile count
+// costs nothing to walk.
 class ProfileWork
 {
 public:
     explicit ProfileWork(std::span<const std::uint8_t> bytes) : m_bytes(bytes)
     {
+        // Little CMS reads no profile of more tags than this; nor is one measured.
+        constexpr std::uint32_t MaxTags = 100;
         const std::uint32_t tags = u32(128);
+        m_over = tags > MaxTags;
         std::vector<std::pair<std::uint32_t, std::uint32_t>> seen;
         for (std::uint64_t tag = 0; tag < tags && !m_over; ++tag) {
             const std::uint64_t entry = 132 + 12 * tag;
@@ -282,15 +289,17 @@ private:
         add(m_tableValues, points * outputs, MaxTableValues);
     }
 
+    void addWork(std::uint64_t amount) { add(m_work, amount, MaxTableWork); }
+
     void addInterpolation(std::uint32_t inputs, std::uint32_t outputs)
     {
         const std::uint32_t halvings = inputs > 3 ? inputs - 3 : 0;
-        add(m_work, halvings >= 32 ? MaxEvaluationWork + 1 : std::uint64_t{outputs} << halvings,
-            MaxEvaluationWork);
+        addWork(halvings >= 32 ? MaxTableWork + 1 : std::uint64_t{outputs} << halvings);
     }
 
     void measureTable(std::uint64_t at)
     {
+        m_work = 0;
         const std::uint32_t type = u32(at);
         if (type == signature("mft1") || type == signature("mft2")) {
             // Curves, matrix, a grid with the same points on every input, curves.
@@ -302,15 +311,20 @@ private:
                 points *= u8(at + 10);
             addGridPoints(points, outputs);
             addInterpolation(inputs, outputs);
-            add(m_work, std::uint64_t{inputs} + outputs + 9, MaxEvaluationWork);
+            addWork(std::uint64_t{inputs} + outputs + 9);
         } else if (type == signature("mAB ") || type == signature("mBA ")) {
-            // Offsets to the B curves, the matrix, the M curves, the grid and the A curves.
+            // Offsets to the B curves, the matrix, the M curves, the grid and the A curves. In
+            // lutAtoB the A curves take the inputs and the others the outputs; in lutBtoA the A
+            // curves give the outputs and the others take the inputs.
             const std::uint32_t inputs = u8(at + 8);
             const std::uint32_t outputs = u8(at + 9);
+            const std::uint32_t inner = type == signature("mAB ") ? outputs : inputs;
+            const std::uint32_t outer = type == signature("mAB ") ? inputs : outputs;
+            const std::uint64_t partWork[] = {inner, 12, inner, 0, outer};
             for (std::uint64_t part = 0; part < 5; ++part) {
                 if (u32(at + 12 + 4 * part) != 0) {
                     addElements(1);
-                    add(m_work, std::uint64_t{inputs} + outputs, MaxEvaluationWork);
+                    addWork(partWork[part]);
                 }
             }
             if (const std::uint32_t grid = u32(at + 24); grid != 0)
@@ -331,7 +345,7 @@ private:
         if (type == signature("clut")) {
             addGrid(at + 12, inputs, outputs);
         } else if (type == signature("matf")) {
-            add(m_work, std::uint64_t{inputs} * outputs, MaxEvaluationWork);
+            addWork(std::uint64_t{inputs} * outputs);
         } else if (type == signature("cvst")) {
             // One segmented curve a channel, each found through the element's position table;
             // a colour passes the segments of its curve one by one.
@@ -345,7 +359,7 @@ private:
     void measureCurve(std::uint64_t at)
     {
         const std::uint32_t segments = u16(at + 8);
-        add(m_work, std::max<std::uint32_t>(segments, 1), MaxEvaluationWork);
+        addWork(std::max<std::uint32_t>(segments, 1));
         std::uint64_t segment = at + 12 + 4 * std::uint64_t{segments > 0 ? segments - 1 : 0};
         for (std::uint32_t index = 0; index < segments && !m_over; ++index) {
             if (u32(segment) == signature("samf")) {
@@ -364,7 +378,7 @@ private:
     std::uint64_t m_gridPoints = 0;
     std::uint64_t m_tableValues = 0;
     std::uint64_t m_curvePoints = 0;
-    std::uint64_t m_work = 0;
+    std::uint64_t m_work = 0; // of the table being measured
     bool m_over = false;
 };
 

@@ -47,12 +47,11 @@ constexpr std::uint64_t MaxTableWork = 128;
 // profile's conversion needs a few megabytes.
 constexpr std::size_t MaxBuildBytes = std::size_t{128} << 20;
 
-// The budget one context's allocations count against, and the stop its build checks.
+// The budget one context's allocations count against.
 struct BuildBudget
 {
     std::atomic<std::size_t> used = 0;
     std::atomic<bool> exhausted = false;
-    std::stop_token stop;
 };
 
 // Each block carries its size and its budget in front of it, so that freeing it returns the
@@ -114,50 +113,21 @@ void* budgetedRealloc(cmsContext context, void* pointer, cmsUInt32Number size)
 // log would only repeat it on stderr for every hostile file.
 void ignoreError(cmsContext, cmsUInt32Number, const char*) {}
 
-// Little CMS offers its optimisations each pipeline it has read and joined, before it resamples
-// it into a table: the longest part of a build. A build stopped by then gets an empty pipeline
-// instead, which gives a transform at once; the build then discards it.
-cmsBool stopBeforeResampling(cmsPipeline** pipeline, cmsUInt32Number, cmsUInt32Number*,
-                             cmsUInt32Number*, cmsUInt32Number*)
-{
-    const cmsContext context = cmsGetPipelineContextID(*pipeline);
-    const auto* const budget = static_cast<const BuildBudget*>(cmsGetContextUserData(context));
-    if (budget == nullptr || !budget->stop.stop_requested())
-        return false;
-    cmsPipeline* const empty = cmsPipelineAlloc(context, cmsPipelineInputChannels(*pipeline),
-                                                cmsPipelineOutputChannels(*pipeline));
-    if (empty == nullptr)
-        return false;
-    cmsPipelineFree(*pipeline);
-    *pipeline = empty;
-    return true;
-}
-
 // A context whose allocations count against `budget` (none: unbounded) and that logs nothing.
 cmsContext createContext(BuildBudget* budget)
 {
-    static cmsPluginOptimization stopping = [] {
-        cmsPluginOptimization plugin{};
-        plugin.base.Magic = cmsPluginMagicNumber;
-        plugin.base.ExpectedVersion = 2060;
-        plugin.base.Type = cmsPluginOptimizationSig;
-        plugin.OptimizePtr = stopBeforeResampling;
-        return plugin;
-    }();
     static cmsPluginMemHandler memory = [] {
         cmsPluginMemHandler handler{};
         handler.base.Magic = cmsPluginMagicNumber;
         handler.base.ExpectedVersion = 2060;
         handler.base.Type = cmsPluginMemHandlerSig;
-        handler.base.Next = &stopping.base;
         handler.MallocPtr = budgetedMalloc;
         handler.FreePtr = budgetedFree;
         handler.ReallocPtr = budgetedRealloc;
         return handler;
     }();
     const cmsContext context = cmsCreateContext(&memory, budget);
-    if (context != nullptr)
-        cmsSetLogErrorHandlerTHR(context, ignoreError);
+    cmsSetLogErrorHandlerTHR(context, ignoreError);
     return context;
 }
 
@@ -171,15 +141,14 @@ cmsContext colourContext()
 }
 
 // A context of its own for building one conversion: the profiles are opened in it and the
-// transform is made in it, so that the whole build counts against one budget and sees one stop.
-// A transform made in it keeps it until the transform is released (see ColourTransformRelease).
+// transform is made in it, so that the whole build counts against one budget. A transform made
+// in it keeps it until the transform is released (see ColourTransformRelease).
 class BuildContext
 {
 public:
-    explicit BuildContext(std::stop_token stop)
+    BuildContext()
     {
         auto budget = std::make_unique<BuildBudget>();
-        budget->stop = std::move(stop);
         m_context = createContext(budget.get());
         if (m_context != nullptr)
             m_budget = budget.release();
@@ -549,7 +518,7 @@ std::string ColourTransformCache::setDisplayProfile(std::span<const std::uint8_t
     Lookup untagged;
     if (!profile.empty()) {
         {
-            const BuildContext build({});
+            const BuildContext build;
             std::string refusal;
             const Profile display = openProfile(profile, build, refusal);
             if (!display)
@@ -563,7 +532,7 @@ std::string ColourTransformCache::setDisplayProfile(std::span<const std::uint8_t
         // Every untagged picture needs this conversion; made now, it also shows that the
         // profile can serve as the target at all.
         if (note.empty()) {
-            untagged = make({}, Source::Rgb, *target, {});
+            untagged = make({}, Source::Rgb, *target);
             if (!untagged.note.empty()) {
                 note = "Little CMS cannot convert to the display profile";
                 target->profile.clear();
@@ -622,14 +591,12 @@ ColourTransformCache::Lookup ColourTransformCache::lookUp(const PictureColourSpa
         }
     }
 
-    // Made under the lock: one worker makes each conversion once, within the bounds of one
-    // build, so that the others wait no longer than that.
+    // Made under the lock: one worker makes each conversion once, and the others wait no longer
+    // than one build's bounds allow. Little CMS takes no stop (it does not survive every refused
+    // allocation), so a stop is checked before the build, and a build under way finishes.
     if (stop.stop_requested())
         return {};
-    Lookup made = make(space, kind, *m_target, stop);
-    // A build cut short by a stop says nothing about the profile; it is made again when asked.
-    if (stop.stop_requested())
-        return {};
+    Lookup made = make(space, kind, *m_target);
     remember(space, kind, made);
     return made;
 }
@@ -649,10 +616,9 @@ void ColourTransformCache::remember(const PictureColourSpace& space, Source kind
 }
 
 ColourTransformCache::Lookup ColourTransformCache::make(const PictureColourSpace& space,
-                                                        Source kind, const Target& target,
-                                                        std::stop_token stop)
+                                                        Source kind, const Target& target)
 {
-    BuildContext build(stop);
+    BuildContext build;
     Lookup made;
     std::string refusal;
     Profile source;
@@ -696,12 +662,6 @@ ColourTransformCache::Lookup ColourTransformCache::make(const PictureColourSpace
         void* const transform =
             cmsCreateTransformTHR(build.context(), source.get(), input, screen.get(), TYPE_RGB_8,
                                   INTENT_PERCEPTUAL, flags);
-        if (stop.stop_requested()) {
-            // Perhaps made from an empty pipeline (see stopBeforeResampling).
-            if (transform)
-                cmsDeleteTransform(transform);
-            return {};
-        }
         if (!transform) {
             made.note = build.exhausted() ? "The colour profile needs more than 128 MB to convert"
                                           : "Little CMS refuses the colour profile";

@@ -92,12 +92,12 @@ private:
 // thread.
 //
 // Every profile is read from memory, and what building a conversion through it may cost is
-// bounded before anything is built: the pipeline elements and the colour tables' grid points its
-// tables declare, summed over the whole profile, and the work of carrying one colour through
-// them. Each build then has a memory budget of its own for everything Little CMS holds at once,
-// and gives up once its stop is requested. A profile that is too large or too costly, that Little
-// CMS refuses, or whose colour space is not RGB gives no conversion and a note; so does CICP
-// that names primaries or a transfer outside those known here. A colour space that
+// bounded before anything is built: the pipeline elements, grid points and sampled curve points
+// its colour tables declare, summed over the whole profile, and the work of carrying one colour
+// through each table. Each build then has a memory budget of its own for everything Little CMS
+// holds at once. A profile that is too large or too costly, that Little CMS refuses, or whose
+// colour space is not RGB gives no conversion and a note; so does CICP that names primaries or
+// a transfer outside those known here. A colour space that
 // converts every colour to itself (an embedded sRGB profile, CICP sRGB) gives no conversion
 // either, and no note: the picture is shown exactly as without one.
 class ColourTransformCache
@@ -129,8 +129,8 @@ public:
     std::string setDisplayProfile(std::span<const std::uint8_t> profile);
 
     // The conversion for pictures in `space`. An untagged picture needs one only when the
-    // target is a display profile. A build that `stop` cuts short gives no conversion and no
-    // note, and is not kept.
+    // target is a display profile. Once `stop` is requested no build starts: a conversion not
+    // made yet comes back as none, with no note, and is made when next asked for.
     Lookup conversionFor(const PictureColourSpace& space, const std::stop_token& stop = {});
 
     // The conversion of CMYK pixels, four bytes each, in the colour space of `profile`, to R, G,
@@ -159,8 +159,7 @@ private:
     Lookup lookUp(const PictureColourSpace& space, Source source, const std::stop_token& stop);
     void remember(const PictureColourSpace& space, Source source, const Lookup& lookup);
     // Builds the conversion from `space` to `target`'s colour space.
-    static Lookup make(const PictureColourSpace& space, Source source, const Target& target,
-                       std::stop_token stop);
+    static Lookup make(const PictureColourSpace& space, Source source, const Target& target);
 
     std::mutex m_mutex;
     std::shared_ptr<Target> m_target;

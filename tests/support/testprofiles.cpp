@@ -3,6 +3,7 @@
 #include <lcms2.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -211,6 +212,50 @@ std::vector<int> repeated(int index, int count)
     return std::vector<int>(std::size_t(count), index);
 }
 
+namespace {
+
+// A profile of the white point and two tags that share `table`, v4 and floating-point for a
+// multi-process table (D2B0, B2D0), v2 otherwise (A2B0, B2A0).
+std::vector<std::uint8_t> profileWithTable(const std::vector<std::uint8_t>& table, bool cmyk,
+                                           bool floating)
+{
+    ProfileWriter white;
+    white.tag("XYZ ");
+    white.u32(0);
+    for (const double value : {0.9642, 1.0, 0.8249})
+        white.fixed(value);
+
+    const std::uint32_t whiteOffset = 128 + 4 + 3 * 12;
+    const std::uint32_t tableOffset = whiteOffset + std::uint32_t(white.bytes.size());
+    ProfileWriter profile;
+    profile.u32(tableOffset + std::uint32_t(table.size()));
+    profile.u32(0);
+    profile.u32(floating ? 0x04300000 : 0x02100000);
+    profile.tag(cmyk ? "prtr" : "mntr");
+    profile.tag(cmyk ? "CMYK" : "RGB ");
+    profile.tag("XYZ ");
+    profile.bytes.resize(36);
+    profile.tag("acsp");
+    profile.bytes.resize(68);
+    for (const double value : {0.9642, 1.0, 0.8249})
+        profile.fixed(value);
+    profile.bytes.resize(128);
+    profile.u32(3);
+    profile.tag("wtpt");
+    profile.u32(whiteOffset);
+    profile.u32(std::uint32_t(white.bytes.size()));
+    for (const char* name : floating ? std::array{"D2B0", "B2D0"} : std::array{"A2B0", "B2A0"}) {
+        profile.tag(name);
+        profile.u32(tableOffset);
+        profile.u32(std::uint32_t(table.size()));
+    }
+    profile.append(white.bytes);
+    profile.append(table);
+    return profile.bytes;
+}
+
+} // namespace
+
 std::vector<std::uint8_t>
 multiProcessProfile(const std::vector<std::vector<std::uint8_t>>& elements,
                     const std::vector<int>& order, bool cmyk)
@@ -235,41 +280,24 @@ multiProcessProfile(const std::vector<std::vector<std::uint8_t>>& elements,
         table.append(element);
         table.align();
     }
+    return profileWithTable(table.bytes, cmyk, true);
+}
 
-    ProfileWriter white;
-    white.tag("XYZ ");
-    white.u32(0);
-    for (const double value : {0.9642, 1.0, 0.8249})
-        white.fixed(value);
-
-    // The header, then a tag table of the white point and the two tags, which share one table.
-    const std::uint32_t tableStart = 128 + 4 + 3 * 12;
-    const std::uint32_t tableOffset = tableStart + std::uint32_t(white.bytes.size());
-    ProfileWriter profile;
-    profile.u32(tableOffset + std::uint32_t(table.bytes.size()));
-    profile.u32(0);
-    profile.u32(0x04300000);
-    profile.tag(cmyk ? "prtr" : "mntr");
-    profile.tag(cmyk ? "CMYK" : "RGB ");
-    profile.tag("XYZ ");
-    profile.bytes.resize(36);
-    profile.tag("acsp");
-    profile.bytes.resize(68);
-    for (const double value : {0.9642, 1.0, 0.8249})
-        profile.fixed(value);
-    profile.bytes.resize(128);
-    profile.u32(3);
-    profile.tag("wtpt");
-    profile.u32(tableStart);
-    profile.u32(std::uint32_t(white.bytes.size()));
-    for (const char* name : {"D2B0", "B2D0"}) {
-        profile.tag(name);
-        profile.u32(tableOffset);
-        profile.u32(std::uint32_t(table.bytes.size()));
-    }
-    profile.append(white.bytes);
-    profile.append(table.bytes);
-    return profile.bytes;
+std::vector<std::uint8_t> lut16Profile(int inputs, int grid)
+{
+    ProfileWriter table;
+    table.tag("mft2");
+    table.u32(0);
+    table.bytes.push_back(std::uint8_t(inputs));
+    table.bytes.push_back(3);
+    table.bytes.push_back(std::uint8_t(grid));
+    table.bytes.push_back(0);
+    for (int row = 0; row < 3; ++row)
+        for (int column = 0; column < 3; ++column)
+            table.fixed(row == column ? 1.0 : 0.0);
+    table.u16(2);
+    table.u16(2);
+    return profileWithTable(table.bytes, inputs == 4, false);
 }
 
 std::vector<std::uint8_t> greyProfile(double gamma)

@@ -47,6 +47,9 @@ std::vector<std::uint8_t> gridElement(int inputs, int outputs, int grid);
 // A multi-process curve set element of three segmented curves, all one curve whose middle
 // segment samples `points` points.
 std::vector<std::uint8_t> sampledCurvesElement(std::uint32_t points);
+// A v2 profile whose A2B0 is a lut16 table from `inputs` channels (CMYK for 4, RGB for 3) to
+// three, with `grid` points on each input; only the table's header is written.
+std::vector<std::uint8_t> lut16Profile(int inputs, int grid);
 // `count` times `index`, for an order that repeats one element.
 std::vector<int> repeated(int index, int count);
 

@@ -5,55 +5,184 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdlib>
-#include <limits>
+#include <cstring>
+#include <new>
 #include <utility>
 
 namespace {
 
-// No single allocation Little CMS makes for a profile or a transform of 8-bit RGB comes near
-// this; a hostile profile's header may ask for far more (a colour table of 255 points a side
-// over many channels) before the bytes it would fill are found missing.
-constexpr cmsUInt32Number MaxAllocationBytes = cmsUInt32Number{64} << 20;
+// What building one conversion may ask of Little CMS, whatever a profile's tables declare. The
+// tables are measured before anything is built (see ProfileWork), and every allocation of the
+// build counts against one budget (see BuildContext). The measured bounds keep everything they
+// measure well inside the budget: Little CMS does not survive a refused allocation everywhere
+// (a segmented curve whose sampled points cannot be copied is read through a null pointer), so
+// the budget is only the net for what the measure does not see.
+//
+// Pipeline elements over all of a profile's colour tables: a lut8 or lut16 table counts four
+// (curves, matrix, grid, curves), a lutAtoB or lutBtoA table one for each part it has, a
+// multi-process table one for each entry of its position table. A press profile with colour
+// tables for every intent, its gamut and its previews counts up to about sixty.
+constexpr std::uint64_t MaxPipelineElements = 256;
+// Grid points of the colour tables, summed: as many as a profile of MaxProfileBytes can hold in
+// 16-bit tables that share no data. A press profile's tables hold about 360,000 (17^4 for each
+// of three ink-to-colour tables and 33^3 for each of three colour-to-ink ones).
+constexpr std::uint64_t MaxGridPoints = std::uint64_t{1} << 21;
+// The values those grids hold (points times outputs), summed: 16 MB as floats.
+constexpr std::uint64_t MaxTableValues = std::uint64_t{1} << 22;
+// The sampled points of segmented curves, summed: 4 MB as floats. A curve of a floating-point
+// profile has a few hundred to a few thousand.
+constexpr std::uint64_t MaxCurvePoints = std::uint64_t{1} << 20;
+// The work of carrying one colour through one table, counted in interpolations for each output
+// (a grid of n inputs takes 2^(n-3) three-dimensional ones), curves and their segments, and
+// matrix products. A build carries 33^3 colours through a table of an RGB profile and 17^4
+// through one of a CMYK profile, and then through the screen's table, so this bounds its time:
+// about 0.3 s for an RGB picture and 0.7 s for a CMYK one at the bound, on both sides. A press
+// profile's table comes to about 30; a pair of elements through a grid of 15 inputs comes to
+// 12,303, and five such pairs took half a minute to build.
+constexpr std::uint64_t MaxTableWork = 128;
+// Everything Little CMS holds at once while it builds a conversion (the tables as read, their
+// copies in the joined pipeline, the resampled result), and keeps for it afterwards. A press
+// profile's conversion needs a few megabytes.
+constexpr std::size_t MaxBuildBytes = std::size_t{128} << 20;
 
-void* boundedMalloc(cmsContext, cmsUInt32Number size)
+// The budget one context's allocations count against.
+struct BuildBudget
 {
-    return size == 0 || size > MaxAllocationBytes ? nullptr : std::malloc(size);
+    std::atomic<std::size_t> used = 0;
+    std::atomic<bool> exhausted = false;
+};
+
+// Each block carries its size and its budget in front of it, so that freeing it returns the
+// bytes to the budget it was taken from.
+struct alignas(std::max_align_t) BlockHeader
+{
+    BuildBudget* budget = nullptr;
+    std::size_t size = 0;
+};
+
+// Refuses the allocation once the budget is spent: Little CMS then gives up the profile or the
+// transform it was making and returns nothing.
+void* budgetedMalloc(cmsContext context, cmsUInt32Number size)
+{
+    if (size == 0)
+        return nullptr;
+    auto* const budget = static_cast<BuildBudget*>(cmsGetContextUserData(context));
+    if (budget != nullptr) {
+        if (budget->used.fetch_add(size) + size > MaxBuildBytes) {
+            budget->used -= size;
+            budget->exhausted = true;
+            return nullptr;
+        }
+    }
+    void* const block = std::malloc(sizeof(BlockHeader) + size);
+    if (block == nullptr) {
+        if (budget != nullptr)
+            budget->used -= size;
+        return nullptr;
+    }
+    new (block) BlockHeader{budget, size};
+    return static_cast<char*>(block) + sizeof(BlockHeader);
 }
 
-void boundedFree(cmsContext, void* block)
+void budgetedFree(cmsContext, void* pointer)
 {
+    if (pointer == nullptr)
+        return;
+    void* const block = static_cast<char*>(pointer) - sizeof(BlockHeader);
+    const BlockHeader header = *static_cast<const BlockHeader*>(block);
+    if (header.budget != nullptr)
+        header.budget->used -= header.size;
     std::free(block);
 }
 
-void* boundedRealloc(cmsContext, void* block, cmsUInt32Number size)
+void* budgetedRealloc(cmsContext context, void* pointer, cmsUInt32Number size)
 {
-    return size == 0 || size > MaxAllocationBytes ? nullptr : std::realloc(block, size);
+    void* const moved = budgetedMalloc(context, size);
+    if (moved != nullptr && pointer != nullptr) {
+        const auto* header =
+            reinterpret_cast<const BlockHeader*>(static_cast<char*>(pointer) - sizeof(BlockHeader));
+        std::memcpy(moved, pointer, std::min<std::size_t>(header->size, size));
+        budgetedFree(context, pointer);
+    }
+    return moved;
 }
 
 // Little CMS reports a refused profile through its return values, which say enough here; its
 // log would only repeat it on stderr for every hostile file.
 void ignoreError(cmsContext, cmsUInt32Number, const char*) {}
 
-// The one context every profile and transform here is made in: bounded allocations, no log.
-// Made once and kept for the life of the process; reading profiles in it from several threads
-// is safe, since nothing changes its plug-ins afterwards.
-cmsContext colourContext()
+// A context whose allocations count against `budget` (none: unbounded) and that logs nothing.
+cmsContext createContext(BuildBudget* budget)
 {
-    static const cmsContext context = [] {
-        static cmsPluginMemHandler memory{};
-        memory.base.Magic = cmsPluginMagicNumber;
-        memory.base.ExpectedVersion = 2060;
-        memory.base.Type = cmsPluginMemHandlerSig;
-        memory.MallocPtr = boundedMalloc;
-        memory.FreePtr = boundedFree;
-        memory.ReallocPtr = boundedRealloc;
-        const cmsContext made = cmsCreateContext(&memory, nullptr);
-        cmsSetLogErrorHandlerTHR(made, ignoreError);
-        return made;
+    static cmsPluginMemHandler memory = [] {
+        cmsPluginMemHandler handler{};
+        handler.base.Magic = cmsPluginMagicNumber;
+        handler.base.ExpectedVersion = 2060;
+        handler.base.Type = cmsPluginMemHandlerSig;
+        handler.MallocPtr = budgetedMalloc;
+        handler.FreePtr = budgetedFree;
+        handler.ReallocPtr = budgetedRealloc;
+        return handler;
     }();
+    const cmsContext context = cmsCreateContext(&memory, budget);
+    cmsSetLogErrorHandlerTHR(context, ignoreError);
     return context;
 }
+
+// The context of the profiles made here from known values (CICP's, sRGB's): made once and kept
+// for the life of the process. Reading profiles in it from several threads is safe, since
+// nothing changes its plug-ins afterwards.
+cmsContext colourContext()
+{
+    static const cmsContext context = createContext(nullptr);
+    return context;
+}
+
+// A context of its own for building one conversion: the profiles are opened in it and the
+// transform is made in it, so that the whole build counts against one budget. A transform made
+// in it keeps it until the transform is released (see ColourTransformRelease).
+class BuildContext
+{
+public:
+    BuildContext()
+    {
+        auto budget = std::make_unique<BuildBudget>();
+        m_context = createContext(budget.get());
+        if (m_context != nullptr)
+            m_budget = budget.release();
+    }
+    ~BuildContext() { close(m_context); }
+    BuildContext(const BuildContext&) = delete;
+    BuildContext& operator=(const BuildContext&) = delete;
+
+    cmsContext context() const { return m_context; }
+    bool exhausted() const { return m_budget != nullptr && m_budget->exhausted; }
+
+    // Leaves the context to the transform made in it.
+    void handOver()
+    {
+        m_context = nullptr;
+        m_budget = nullptr;
+    }
+
+    // Frees a build's context and its budget; the process's own context stays.
+    static void close(cmsContext context)
+    {
+        if (context == nullptr)
+            return;
+        auto* const budget = static_cast<BuildBudget*>(cmsGetContextUserData(context));
+        if (budget == nullptr)
+            return;
+        cmsDeleteContext(context);
+        delete budget;
+    }
+
+private:
+    cmsContext m_context = nullptr;
+    BuildBudget* m_budget = nullptr;
+};
 
 struct ProfileClose
 {
@@ -61,12 +190,187 @@ struct ProfileClose
 };
 using Profile = std::unique_ptr<void, ProfileClose>;
 
-Profile openProfile(std::span<const std::uint8_t> bytes)
+// The cost that a profile's colour tables declare, measured from its bytes the way Little CMS
+// would read them: a tag that shares another's data counts once, as Little CMS reads it once;
+// an element that a multi-process table names twice counts twice, as it is read twice. The work
+// is bounded for each table, since a build carries colours through one table of each profile;
+// the rest is summed. The measure stops as soon as a bound is passed, so that a hostile count
+// costs nothing to walk.
+class ProfileWork
 {
-    if (bytes.empty() || bytes.size() > MaxProfileBytes)
+public:
+    explicit ProfileWork(std::span<const std::uint8_t> bytes) : m_bytes(bytes)
+    {
+        // Little CMS reads no profile of more tags than this; nor is one measured.
+        constexpr std::uint32_t MaxTags = 100;
+        const std::uint32_t tags = u32(128);
+        m_over = tags > MaxTags;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> seen;
+        for (std::uint64_t tag = 0; tag < tags && !m_over; ++tag) {
+            const std::uint64_t entry = 132 + 12 * tag;
+            if (entry + 12 > m_bytes.size())
+                break;
+            const std::pair place{u32(entry + 4), u32(entry + 8)};
+            if (std::find(seen.begin(), seen.end(), place) != seen.end())
+                continue;
+            seen.push_back(place);
+            measureTable(place.first);
+        }
+    }
+
+    bool withinBounds() const { return !m_over; }
+
+private:
+    static constexpr std::uint32_t signature(const char (&name)[5])
+    {
+        return std::uint32_t(std::uint8_t(name[0])) << 24 |
+               std::uint32_t(std::uint8_t(name[1])) << 16 |
+               std::uint32_t(std::uint8_t(name[2])) << 8 | std::uint32_t(std::uint8_t(name[3]));
+    }
+
+    // Big-endian fields; past the end of the profile they read as 0, which Little CMS would
+    // refuse to read at all, so they cost nothing.
+    std::uint32_t u8(std::uint64_t at) const { return at < m_bytes.size() ? m_bytes[at] : 0; }
+    std::uint32_t u16(std::uint64_t at) const { return u8(at) << 8 | u8(at + 1); }
+    std::uint32_t u32(std::uint64_t at) const { return u16(at) << 16 | u16(at + 2); }
+
+    void add(std::uint64_t& total, std::uint64_t amount, std::uint64_t bound)
+    {
+        total = std::min(total + std::min(amount, bound + 1), bound + 1);
+        m_over = m_over || total > bound;
+    }
+
+    void addElements(std::uint64_t count) { add(m_elements, count, MaxPipelineElements); }
+
+    // A grid of `inputs` channels whose points per channel are the bytes at `grid`.
+    void addGrid(std::uint64_t grid, std::uint32_t inputs, std::uint32_t outputs)
+    {
+        std::uint64_t points = inputs > 0 ? 1 : 0;
+        for (std::uint32_t input = 0; input < inputs && input < 16; ++input)
+            points = std::min(points * u8(grid + input), MaxGridPoints + 1);
+        addGridPoints(points, outputs);
+        addInterpolation(inputs, outputs);
+    }
+
+    void addGridPoints(std::uint64_t points, std::uint32_t outputs)
+    {
+        add(m_gridPoints, points, MaxGridPoints);
+        add(m_tableValues, points * outputs, MaxTableValues);
+    }
+
+    void addWork(std::uint64_t amount) { add(m_work, amount, MaxTableWork); }
+
+    void addInterpolation(std::uint32_t inputs, std::uint32_t outputs)
+    {
+        const std::uint32_t halvings = inputs > 3 ? inputs - 3 : 0;
+        addWork(halvings >= 32 ? MaxTableWork + 1 : std::uint64_t{outputs} << halvings);
+    }
+
+    void measureTable(std::uint64_t at)
+    {
+        m_work = 0;
+        const std::uint32_t type = u32(at);
+        if (type == signature("mft1") || type == signature("mft2")) {
+            // Curves, matrix, a grid with the same points on every input, curves.
+            const std::uint32_t inputs = u8(at + 8);
+            const std::uint32_t outputs = u8(at + 9);
+            addElements(4);
+            std::uint64_t points = inputs > 0 ? 1 : 0;
+            for (std::uint32_t input = 0; input < inputs && points <= MaxGridPoints; ++input)
+                points *= u8(at + 10);
+            addGridPoints(points, outputs);
+            addInterpolation(inputs, outputs);
+            addWork(std::uint64_t{inputs} + outputs + 9);
+        } else if (type == signature("mAB ") || type == signature("mBA ")) {
+            // Offsets to the B curves, the matrix, the M curves, the grid and the A curves. In
+            // lutAtoB the A curves take the inputs and the others the outputs; in lutBtoA the A
+            // curves give the outputs and the others take the inputs.
+            const std::uint32_t inputs = u8(at + 8);
+            const std::uint32_t outputs = u8(at + 9);
+            const std::uint32_t inner = type == signature("mAB ") ? outputs : inputs;
+            const std::uint32_t outer = type == signature("mAB ") ? inputs : outputs;
+            const std::uint64_t partWork[] = {inner, 12, inner, 0, outer};
+            for (std::uint64_t part = 0; part < 5; ++part) {
+                if (u32(at + 12 + 4 * part) != 0) {
+                    addElements(1);
+                    addWork(partWork[part]);
+                }
+            }
+            if (const std::uint32_t grid = u32(at + 24); grid != 0)
+                addGrid(at + grid, inputs, outputs);
+        } else if (type == signature("mpet")) {
+            const std::uint32_t count = u32(at + 12);
+            addElements(count);
+            for (std::uint64_t element = 0; element < count && !m_over; ++element)
+                measureElement(at + u32(at + 16 + 8 * element));
+        }
+    }
+
+    void measureElement(std::uint64_t at)
+    {
+        const std::uint32_t type = u32(at);
+        const std::uint32_t inputs = u16(at + 8);
+        const std::uint32_t outputs = u16(at + 10);
+        if (type == signature("clut")) {
+            addGrid(at + 12, inputs, outputs);
+        } else if (type == signature("matf")) {
+            addWork(std::uint64_t{inputs} * outputs);
+        } else if (type == signature("cvst")) {
+            // One segmented curve a channel, each found through the element's position table;
+            // a colour passes the segments of its curve one by one.
+            for (std::uint64_t channel = 0; channel < inputs && !m_over; ++channel)
+                measureCurve(at + u32(at + 12 + 8 * channel));
+        }
+    }
+
+    // A segmented curve: its break points, then its segments one after the other, a formula's
+    // of a fixed size and a sampled one's as long as its points.
+    void measureCurve(std::uint64_t at)
+    {
+        const std::uint32_t segments = u16(at + 8);
+        addWork(std::max<std::uint32_t>(segments, 1));
+        std::uint64_t segment = at + 12 + 4 * std::uint64_t{segments > 0 ? segments - 1 : 0};
+        for (std::uint32_t index = 0; index < segments && !m_over; ++index) {
+            if (u32(segment) == signature("samf")) {
+                const std::uint32_t points = u32(segment + 8);
+                add(m_curvePoints, points, MaxCurvePoints);
+                segment += 12 + 4 * std::uint64_t{points};
+            } else {
+                // A formula of type 0 has four parameters, types 1 and 2 five.
+                segment += 12 + (u16(segment + 8) == 0 ? 16 : 20);
+            }
+        }
+    }
+
+    std::span<const std::uint8_t> m_bytes;
+    std::uint64_t m_elements = 0;
+    std::uint64_t m_gridPoints = 0;
+    std::uint64_t m_tableValues = 0;
+    std::uint64_t m_curvePoints = 0;
+    std::uint64_t m_work = 0; // of the table being measured
+    bool m_over = false;
+};
+
+// Opens `bytes` in `build`'s context, or says why not ("is larger than 4 MB", ...), to follow
+// the name of whose profile it is.
+Profile openProfile(std::span<const std::uint8_t> bytes, const BuildContext& build,
+                    std::string& refusal)
+{
+    if (bytes.size() > MaxProfileBytes) {
+        refusal = "is larger than 4 MB";
         return nullptr;
-    return Profile(cmsOpenProfileFromMemTHR(colourContext(), bytes.data(),
-                                            static_cast<cmsUInt32Number>(bytes.size())));
+    }
+    if (!ProfileWork(bytes).withinBounds()) {
+        refusal = "asks for more work than a conversion may take";
+        return nullptr;
+    }
+    Profile profile;
+    if (!bytes.empty() && build.context() != nullptr)
+        profile.reset(cmsOpenProfileFromMemTHR(build.context(), bytes.data(),
+                                               static_cast<cmsUInt32Number>(bytes.size())));
+    if (!profile)
+        refusal = "cannot be read";
+    return profile;
 }
 
 std::optional<std::vector<std::uint8_t>> saveProfile(cmsHPROFILE profile)
@@ -150,7 +454,9 @@ void PictureColourSpace::takeProfile(std::span<const std::uint8_t> profile)
 
 void ColourTransformRelease::operator()(void* transform) const
 {
+    const cmsContext context = cmsGetTransformContextID(transform);
     cmsDeleteTransform(transform);
+    BuildContext::close(context);
 }
 
 void ColourConversion::run(const void* input, std::uint8_t* out, std::size_t pixels) const
@@ -171,8 +477,8 @@ void ColourConversion::run(const void* input, std::uint8_t* out, std::size_t pix
 
 struct ColourTransformCache::Target
 {
-    Profile profile;
-    bool isSrgb = true;
+    // The display profile's bytes, opened again in each build's own context; empty for sRGB.
+    std::vector<std::uint8_t> profile;
 };
 
 struct ColourTransformCache::Entry
@@ -209,35 +515,46 @@ std::string ColourTransformCache::setDisplayProfile(std::span<const std::uint8_t
 {
     auto target = std::make_shared<Target>();
     std::string note;
+    Lookup untagged;
     if (!profile.empty()) {
-        Profile display = openProfile(profile);
-        if (profile.size() > MaxProfileBytes)
-            note = "The display profile is larger than 4 MB";
-        else if (!display)
-            note = "The display profile cannot be read";
-        else if (cmsGetColorSpace(display.get()) != cmsSigRgbData ||
-                 !isDeviceProfile(display.get()))
-            note = "The display profile is not one of an RGB screen";
-        else {
-            target->profile = std::move(display);
-            target->isSrgb = false;
+        {
+            const BuildContext build;
+            std::string refusal;
+            const Profile display = openProfile(profile, build, refusal);
+            if (!display)
+                note = "The display profile " + refusal;
+            else if (cmsGetColorSpace(display.get()) != cmsSigRgbData ||
+                     !isDeviceProfile(display.get()))
+                note = "The display profile is not one of an RGB screen";
+            else
+                target->profile.assign(profile.begin(), profile.end());
+        }
+        // Every untagged picture needs this conversion; made now, it also shows that the
+        // profile can serve as the target at all.
+        if (note.empty()) {
+            untagged = make({}, Source::Rgb, *target);
+            if (!untagged.note.empty()) {
+                note = "Little CMS cannot convert to the display profile";
+                target->profile.clear();
+            }
         }
         if (!note.empty())
             note += "; colours go to the screen as sRGB";
     }
-    if (!target->profile)
-        target->profile = Profile(cmsCreate_sRGBProfileTHR(colourContext()));
     std::lock_guard lock(m_mutex);
     m_target = std::move(target);
     m_entries.clear();
+    if (!m_target->profile.empty())
+        remember({}, Source::Rgb, untagged);
     return note;
 }
 
-ColourTransformCache::Lookup ColourTransformCache::conversionFor(const PictureColourSpace& space)
+ColourTransformCache::Lookup ColourTransformCache::conversionFor(const PictureColourSpace& space,
+                                                                 const std::stop_token& stop)
 {
     if (space.onScreen)
         return {};
-    return lookUp(space, space.greyPixels ? Source::Grey : Source::Rgb);
+    return lookUp(space, space.greyPixels ? Source::Grey : Source::Rgb, stop);
 }
 
 ColourTransformCache& ColourTransformCache::plainSrgb()
@@ -246,24 +563,26 @@ ColourTransformCache& ColourTransformCache::plainSrgb()
     return cache;
 }
 
-ColourTransformCache::Lookup ColourTransformCache::labConversion()
+ColourTransformCache::Lookup ColourTransformCache::labConversion(const std::stop_token& stop)
 {
-    return lookUp({}, Source::Lab);
+    return lookUp({}, Source::Lab, stop);
 }
 
 ColourTransformCache::Lookup
-ColourTransformCache::cmykConversionFor(const std::vector<std::uint8_t>& profile, bool invertedInk)
+ColourTransformCache::cmykConversionFor(const std::vector<std::uint8_t>& profile, bool invertedInk,
+                                        const std::stop_token& stop)
 {
     PictureColourSpace space;
     space.iccProfile = profile;
-    return lookUp(space, invertedInk ? Source::InvertedCmyk : Source::Cmyk);
+    return lookUp(space, invertedInk ? Source::InvertedCmyk : Source::Cmyk, stop);
 }
 
 ColourTransformCache::Lookup ColourTransformCache::lookUp(const PictureColourSpace& space,
-                                                          Source kind)
+                                                          Source kind, const std::stop_token& stop)
 {
     std::lock_guard lock(m_mutex);
-    if ((kind == Source::Rgb || kind == Source::Grey) && !space.isTagged() && m_target->isSrgb)
+    if ((kind == Source::Rgb || kind == Source::Grey) && !space.isTagged() &&
+        m_target->profile.empty())
         return {};
     for (auto entry = m_entries.begin(); entry != m_entries.end(); ++entry) {
         if (entry->matches(space, kind)) {
@@ -272,25 +591,54 @@ ColourTransformCache::Lookup ColourTransformCache::lookUp(const PictureColourSpa
         }
     }
 
-    // Made under the lock: one worker makes each conversion once, and a profile handle is not
-    // to be read by two transforms at the same time.
+    // Made under the lock: one worker makes each conversion once, and the others wait no longer
+    // than one build's bounds allow. Little CMS takes no stop (it does not survive every refused
+    // allocation), so a stop is checked before the build, and a build under way finishes.
+    if (stop.stop_requested())
+        return {};
+    Lookup made = make(space, kind, *m_target);
+    remember(space, kind, made);
+    return made;
+}
+
+void ColourTransformCache::remember(const PictureColourSpace& space, Source kind,
+                                    const Lookup& lookup)
+{
+    Entry entry;
+    entry.iccProfile = space.iccProfile;
+    if (space.iccProfile.empty())
+        entry.cicp = space.cicp;
+    entry.source = kind;
+    entry.lookup = lookup;
+    m_entries.push_front(std::move(entry));
+    if (m_entries.size() > Capacity)
+        m_entries.pop_back();
+}
+
+ColourTransformCache::Lookup ColourTransformCache::make(const PictureColourSpace& space,
+                                                        Source kind, const Target& target)
+{
+    BuildContext build;
     Lookup made;
+    std::string refusal;
     Profile source;
     if (!space.iccProfile.empty()) {
-        if (space.iccProfile.size() > MaxProfileBytes)
-            made.note = "The colour profile is larger than 4 MB";
-        else if (!(source = openProfile(space.iccProfile)))
-            made.note = "The colour profile cannot be read";
+        if (!(source = openProfile(space.iccProfile, build, refusal)))
+            made.note = "The colour profile " + refusal;
     } else if (space.cicp) {
         if (const auto bytes = profileForCicp(*space.cicp))
-            source = openProfile(*bytes);
+            source = openProfile(*bytes, build, refusal);
         else
             made.note = "The colour space (" + describeCicp(*space.cicp) + ") is not known";
     } else if (kind == Source::Lab) {
-        source = Profile(cmsCreateLab4ProfileTHR(colourContext(), nullptr));
+        source = Profile(cmsCreateLab4ProfileTHR(build.context(), nullptr));
     } else {
-        source = Profile(cmsCreate_sRGBProfileTHR(colourContext()));
+        source = Profile(cmsCreate_sRGBProfileTHR(build.context()));
     }
+    // The display profile passed the same bounds when it was set.
+    const Profile screen = target.profile.empty()
+                               ? Profile(cmsCreate_sRGBProfileTHR(build.context()))
+                               : openProfile(target.profile, build, refusal);
     const bool cmyk = kind == Source::Cmyk || kind == Source::InvertedCmyk;
     // Grey pixels are RGB pixels too; only they may take a grey profile, which reads the first
     // channel of each pixel.
@@ -303,7 +651,7 @@ ColourTransformCache::Lookup ColourTransformCache::lookUp(const PictureColourSpa
         else if (!isDeviceProfile(source.get()))
             made.note = "The colour profile is not one of a picture's colour space";
     }
-    if (source && made.note.empty()) {
+    if (source && screen && made.note.empty()) {
         const cmsUInt32Number flags = cmsFLAGS_BLACKPOINTCOMPENSATION;
         const cmsUInt32Number input =
             greyProfile ? COLORSPACE_SH(PT_GRAY) | CHANNELS_SH(1) | BYTES_SH(1) | EXTRA_SH(2)
@@ -312,27 +660,20 @@ ColourTransformCache::Lookup ColourTransformCache::lookUp(const PictureColourSpa
             : kind == Source::Lab          ? TYPE_Lab_FLT
                                            : TYPE_RGB_8;
         void* const transform =
-            cmsCreateTransformTHR(colourContext(), source.get(), input, m_target->profile.get(),
-                                  TYPE_RGB_8, INTENT_PERCEPTUAL, flags);
-        if (!transform)
-            made.note = "Little CMS refuses the colour profile";
-        else if (input != TYPE_RGB_8 || !keepsColours(transform))
+            cmsCreateTransformTHR(build.context(), source.get(), input, screen.get(), TYPE_RGB_8,
+                                  INTENT_PERCEPTUAL, flags);
+        if (!transform) {
+            made.note = build.exhausted() ? "The colour profile needs more than 128 MB to convert"
+                                          : "Little CMS refuses the colour profile";
+        } else if (input != TYPE_RGB_8 || !keepsColours(transform)) {
+            build.handOver();
             made.conversion = std::make_shared<const ColourConversion>(transform);
-        else
+        } else {
             cmsDeleteTransform(transform);
+        }
     }
     if (!made.note.empty())
         made.note += "; shown without colour conversion";
-
-    Entry entry;
-    entry.iccProfile = space.iccProfile;
-    if (space.iccProfile.empty())
-        entry.cicp = space.cicp;
-    entry.source = kind;
-    entry.lookup = made;
-    m_entries.push_front(std::move(entry));
-    if (m_entries.size() > Capacity)
-        m_entries.pop_back();
     return made;
 }
 

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -90,9 +91,13 @@ private:
 // milliseconds. The target is sRGB unless a display profile is set. Safe to use from any
 // thread.
 //
-// Every profile is read from memory with bounded allocations. A profile that is too large,
-// that Little CMS refuses, or whose colour space is not RGB gives no conversion and a note; so
-// does CICP that names primaries or a transfer outside those known here. A colour space that
+// Every profile is read from memory, and what building a conversion through it may cost is
+// bounded before anything is built: the pipeline elements, grid points and sampled curve points
+// its colour tables declare, summed over the whole profile, and the work of carrying one colour
+// through each table. Each build then has a memory budget of its own for everything Little CMS
+// holds at once. A profile that is too large or too costly, that Little CMS refuses, or whose
+// colour space is not RGB gives no conversion and a note; so does CICP that names primaries or
+// a transfer outside those known here. A colour space that
 // converts every colour to itself (an embedded sRGB profile, CICP sRGB) gives no conversion
 // either, and no note: the picture is shown exactly as without one.
 class ColourTransformCache
@@ -118,24 +123,27 @@ public:
     static ColourTransformCache& plainSrgb();
 
     // Makes `profile` the target (empty: sRGB) and forgets every conversion made so far. A
-    // profile that cannot serve as the target (refused, not RGB, too large) leaves sRGB as the
-    // target; the returned note then says why, and is empty otherwise.
+    // profile that cannot serve as the target (refused, not RGB, too large or too costly) leaves
+    // sRGB as the target; the returned note then says why, and is empty otherwise. A profile
+    // that serves has the conversion of untagged pictures made at once.
     std::string setDisplayProfile(std::span<const std::uint8_t> profile);
 
     // The conversion for pictures in `space`. An untagged picture needs one only when the
-    // target is a display profile.
-    Lookup conversionFor(const PictureColourSpace& space);
+    // target is a display profile. Once `stop` is requested no build starts: a conversion not
+    // made yet comes back as none, with no note, and is made when next asked for.
+    Lookup conversionFor(const PictureColourSpace& space, const std::stop_token& stop = {});
 
     // The conversion of CMYK pixels, four bytes each, in the colour space of `profile`, to R, G,
     // B in the target's: inverted ink (255 = no ink, as Adobe's programs store it) when
     // `invertedInk`. A profile that is not a CMYK one gives no conversion and a note.
-    Lookup cmykConversionFor(const std::vector<std::uint8_t>& profile, bool invertedInk);
+    Lookup cmykConversionFor(const std::vector<std::uint8_t>& profile, bool invertedInk,
+                             const std::stop_token& stop = {});
 
     // The conversion of CIELab pixels (D50; three floats, L 0..100, a and b) to R, G, B in the
     // target's colour space. It is exact rather than fast: Lab's axes are far from any screen's,
     // and the tables Little CMS would make for 8-bit Lab are several levels off near the edge
     // of the screen's gamut.
-    Lookup labConversion();
+    Lookup labConversion(const std::stop_token& stop = {});
 
 private:
     enum class Source
@@ -147,8 +155,11 @@ private:
         Grey, // grey pixels: a grey profile or an RGB one
     };
     struct Entry;
-    Lookup lookUp(const PictureColourSpace& space, Source source);
     struct Target;
+    Lookup lookUp(const PictureColourSpace& space, Source source, const std::stop_token& stop);
+    void remember(const PictureColourSpace& space, Source source, const Lookup& lookup);
+    // Builds the conversion from `space` to `target`'s colour space.
+    static Lookup make(const PictureColourSpace& space, Source source, const Target& target);
 
     std::mutex m_mutex;
     std::shared_ptr<Target> m_target;

@@ -312,8 +312,8 @@ void chooseCmykConversion(const JpegDecodeOptions& options, bool invertedInk,
 {
     if (options.colourTransforms != nullptr && !space.iccProfile.empty()) {
         try {
-            ColourTransformCache::Lookup lookup =
-                options.colourTransforms->cmykConversionFor(space.iccProfile, invertedInk);
+            ColourTransformCache::Lookup lookup = options.colourTransforms->cmykConversionFor(
+                space.iccProfile, invertedInk, options.stop);
             conversion = std::move(lookup.conversion);
             space.note = std::move(lookup.note);
         } catch (const std::bad_alloc&) {

@@ -469,8 +469,9 @@ void SlideImage::prepare(const std::string& openPath, std::stop_token stop)
         // enlarged. A conversion of an area's mean differs from the mean of the converted
         // pixels by far less than a level, so either gives the same texture to the eye.
         const ColourTransformCache::Lookup colours =
-            m_layout.mipmaps ? ColourTransformCache::shared().conversionFor(picture.colourSpace)
-                             : ColourTransformCache::Lookup{};
+            m_layout.mipmaps
+                ? ColourTransformCache::shared().conversionFor(picture.colourSpace, stop)
+                : ColourTransformCache::Lookup{};
         m_colourNote =
             colours.note.empty() && m_layout.mipmaps ? picture.colourSpace.note : colours.note;
         const int scale = m_layout.size / TextureSize;

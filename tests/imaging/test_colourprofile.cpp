@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -13,7 +15,12 @@ namespace {
 
 using Pixel = std::array<std::uint8_t, 3>;
 using TestProfiles::cicpSpace;
+using TestProfiles::gridElement;
 using TestProfiles::iccSpace;
+using TestProfiles::multiProcessProfile;
+using TestProfiles::repeated;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 Pixel convert(const ColourConversion& conversion, Pixel pixel)
 {
@@ -99,6 +106,19 @@ TEST(ColourProfile, BadProfilesGiveNoConversionAndANote)
 TEST(ColourProfile, DisplayProfileAndCache)
 {
     ColourTransformCache cache;
+    // Plain and inverted ink of one profile are two conversions: no ink in one is full ink in
+    // the other.
+    const std::vector<std::uint8_t> ink = TestProfiles::swappedInkProfile();
+    const auto plainInk = cache.cmykConversionFor(ink, false).conversion;
+    const auto invertedInk = cache.cmykConversionFor(ink, true).conversion;
+    ASSERT_TRUE(plainInk && invertedInk);
+    const std::uint8_t noInk[4] = {0, 0, 0, 0};
+    Pixel paper{};
+    plainInk->apply(noInk, paper.data(), 1);
+    expectNear(paper, {255, 255, 255}, 2);
+    invertedInk->apply(noInk, paper.data(), 1);
+    expectNear(paper, {0, 0, 0}, 40);
+
     const auto first = cache.conversionFor(iccSpace(TestProfiles::adobeRgbProfile()));
     EXPECT_EQ(cache.conversionFor(iccSpace(TestProfiles::adobeRgbProfile())).conversion,
               first.conversion);
@@ -143,6 +163,73 @@ TEST(ColourProfile, SharedBetweenThreads)
         cache.setDisplayProfile(i % 2 ? TestProfiles::swapProfile() : std::vector<std::uint8_t>{});
     for (std::thread& worker : workers)
         worker.join();
+}
+
+// Colour tables written as a hostile file writes them, one element's data named by many entries
+// of a multi-process table: each is refused before it is built, with a note, whether it comes
+// as a picture's profile, a CMYK one or the screen's. Built, the pairs through a grid of 15
+// inputs took 5 s each; the 150 grids took 1.7 GB in allocations of 4 MB; the curves 400 MB;
+// and the first untagged picture on a screen with the pairs came after 25 s. So is a lut16
+// table whose grid would hold more points than its profile can. A table about as costly as is
+// taken still converts.
+TEST(ColourProfile, CostlyTablesAreRefusedBeforeTheyAreBuilt)
+{
+    const std::vector<int> fivePairs = {0, 1, 0, 1, 0, 1, 0, 1, 0, 1};
+    const std::vector<std::uint8_t> pairs =
+        multiProcessProfile({gridElement(3, 15, 2), gridElement(15, 3, 2)}, fivePairs);
+    // Elements Little CMS reads and skips; a position table far longer than any real one.
+    const std::vector<std::uint8_t> skipped = {'b', 'A', 'C', 'S', 0, 0, 0, 0, 0, 3, 0, 3};
+    const std::vector<std::uint8_t> costly[] = {
+        pairs,
+        multiProcessProfile({gridElement(3, 3, 69)}, repeated(0, 150)),
+        multiProcessProfile({TestProfiles::sampledCurvesElement(900000)}, repeated(0, 12)),
+        TestProfiles::lut16Profile(4, 40),
+        multiProcessProfile({skipped}, repeated(0, 300)),
+    };
+    ColourTransformCache cache;
+    for (const auto& profile : costly) {
+        const auto start = Clock::now();
+        const auto lookup = cache.conversionFor(iccSpace(profile));
+        EXPECT_LT(Clock::now() - start, 1500ms);
+        EXPECT_FALSE(lookup.conversion);
+        EXPECT_NE(lookup.note.find("more work"), std::string::npos) << lookup.note;
+    }
+    const auto ink = cache.cmykConversionFor(
+        multiProcessProfile({gridElement(4, 15, 2), gridElement(15, 3, 2)}, fivePairs, true), true);
+    EXPECT_FALSE(ink.conversion);
+    EXPECT_NE(ink.note.find("more work"), std::string::npos) << ink.note;
+
+    // The screen's profile is refused when it is set; pictures then go out as sRGB at once.
+    const auto start = Clock::now();
+    EXPECT_NE(cache.setDisplayProfile(pairs).find("more work"), std::string::npos);
+    EXPECT_FALSE(cache.conversionFor({}).conversion);
+    EXPECT_TRUE(cache.conversionFor(iccSpace(TestProfiles::displayP3Profile())).conversion);
+    EXPECT_LT(Clock::now() - start, 3s);
+
+    const std::vector<std::uint8_t> bounded = multiProcessProfile(
+        {TestProfiles::sampledCurvesElement(256), gridElement(3, 7, 2), gridElement(7, 3, 2)},
+        {0, 1, 2, 1, 2});
+    const auto taken = cache.conversionFor(iccSpace(bounded));
+    EXPECT_TRUE(taken.conversion) << taken.note;
+    EXPECT_EQ(cache.setDisplayProfile(bounded), "");
+    EXPECT_TRUE(cache.conversionFor({}).conversion);
+}
+
+// Once a stop is requested no build starts, and the conversion not made is not kept as refused:
+// the next picture in that colour space gets it.
+TEST(ColourProfile, StoppedBuildIsNotKept)
+{
+    ColourTransformCache cache;
+    std::stop_source stopped;
+    stopped.request_stop();
+    const PictureColourSpace adobe = iccSpace(TestProfiles::adobeRgbProfile());
+    const auto before = cache.conversionFor(adobe, stopped.get_token());
+    EXPECT_FALSE(before.conversion);
+    EXPECT_EQ(before.note, "");
+    EXPECT_TRUE(cache.conversionFor(adobe).conversion);
+    EXPECT_FALSE(
+        cache.cmykConversionFor(TestProfiles::swappedInkProfile(), false, stopped.get_token())
+            .conversion);
 }
 
 // Every pair of the CICP primaries and transfers known here makes a profile; others make none.

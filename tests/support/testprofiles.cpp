@@ -3,6 +3,8 @@
 #include <lcms2.h>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -116,6 +118,186 @@ std::vector<std::uint8_t> swappedInkProfile()
     cmsCloseProfile(lab);
     cmsCloseProfile(srgb);
     return save(profile);
+}
+
+namespace {
+
+// Big-endian fields, as ICC profiles store them.
+struct ProfileWriter
+{
+    std::vector<std::uint8_t> bytes;
+
+    void u16(std::uint32_t value)
+    {
+        bytes.push_back(std::uint8_t(value >> 8));
+        bytes.push_back(std::uint8_t(value));
+    }
+    void u32(std::uint32_t value)
+    {
+        u16(value >> 16);
+        u16(value & 0xffff);
+    }
+    void tag(const char* name) { bytes.insert(bytes.end(), name, name + 4); }
+    void fixed(double value) { u32(std::uint32_t(std::int32_t(value * 65536.0 + 0.5))); }
+    void real(float value)
+    {
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, &value, 4);
+        u32(bits);
+    }
+    void append(const std::vector<std::uint8_t>& more)
+    {
+        bytes.insert(bytes.end(), more.begin(), more.end());
+    }
+    void align() { bytes.resize((bytes.size() + 3) / 4 * 4); }
+};
+
+} // namespace
+
+std::vector<std::uint8_t> gridElement(int inputs, int outputs, int grid)
+{
+    ProfileWriter element;
+    element.tag("clut");
+    element.u32(0);
+    element.u16(std::uint32_t(inputs));
+    element.u16(std::uint32_t(outputs));
+    std::size_t values = std::size_t(outputs);
+    for (int input = 0; input < 16; ++input) {
+        element.bytes.push_back(input < inputs ? std::uint8_t(grid) : 0);
+        if (input < inputs)
+            values *= std::size_t(grid);
+    }
+    element.bytes.resize(element.bytes.size() + values * 4);
+    return element.bytes;
+}
+
+std::vector<std::uint8_t> sampledCurvesElement(std::uint32_t points)
+{
+    ProfileWriter formula; // Y = X
+    formula.tag("parf");
+    formula.u32(0);
+    formula.u32(0);
+    for (const float parameter : {1.0F, 1.0F, 0.0F, 0.0F})
+        formula.real(parameter);
+    ProfileWriter curve;
+    curve.tag("curf");
+    curve.u32(0);
+    curve.u16(3);
+    curve.u16(0);
+    curve.real(0.0F);
+    curve.real(1.0F);
+    curve.append(formula.bytes);
+    curve.tag("samf");
+    curve.u32(0);
+    curve.u32(points);
+    curve.bytes.resize(curve.bytes.size() + std::size_t{points} * 4);
+    curve.append(formula.bytes);
+
+    ProfileWriter element;
+    element.tag("cvst");
+    element.u32(0);
+    element.u16(3);
+    element.u16(3);
+    const std::uint32_t start = 12 + 3 * 8;
+    for (int channel = 0; channel < 3; ++channel) {
+        element.u32(start);
+        element.u32(std::uint32_t(curve.bytes.size()));
+    }
+    element.append(curve.bytes);
+    return element.bytes;
+}
+
+std::vector<int> repeated(int index, int count)
+{
+    return std::vector<int>(std::size_t(count), index);
+}
+
+namespace {
+
+// A profile of the white point and two tags that share `table`, v4 and floating-point for a
+// multi-process table (D2B0, B2D0), v2 otherwise (A2B0, B2A0).
+std::vector<std::uint8_t> profileWithTable(const std::vector<std::uint8_t>& table, bool cmyk,
+                                           bool floating)
+{
+    ProfileWriter white;
+    white.tag("XYZ ");
+    white.u32(0);
+    for (const double value : {0.9642, 1.0, 0.8249})
+        white.fixed(value);
+
+    const std::uint32_t whiteOffset = 128 + 4 + 3 * 12;
+    const std::uint32_t tableOffset = whiteOffset + std::uint32_t(white.bytes.size());
+    ProfileWriter profile;
+    profile.u32(tableOffset + std::uint32_t(table.size()));
+    profile.u32(0);
+    profile.u32(floating ? 0x04300000 : 0x02100000);
+    profile.tag(cmyk ? "prtr" : "mntr");
+    profile.tag(cmyk ? "CMYK" : "RGB ");
+    profile.tag("XYZ ");
+    profile.bytes.resize(36);
+    profile.tag("acsp");
+    profile.bytes.resize(68);
+    for (const double value : {0.9642, 1.0, 0.8249})
+        profile.fixed(value);
+    profile.bytes.resize(128);
+    profile.u32(3);
+    profile.tag("wtpt");
+    profile.u32(whiteOffset);
+    profile.u32(std::uint32_t(white.bytes.size()));
+    for (const char* name : floating ? std::array{"D2B0", "B2D0"} : std::array{"A2B0", "B2A0"}) {
+        profile.tag(name);
+        profile.u32(tableOffset);
+        profile.u32(std::uint32_t(table.size()));
+    }
+    profile.append(white.bytes);
+    profile.append(table);
+    return profile.bytes;
+}
+
+} // namespace
+
+std::vector<std::uint8_t>
+multiProcessProfile(const std::vector<std::vector<std::uint8_t>>& elements,
+                    const std::vector<int>& order, bool cmyk)
+{
+    ProfileWriter table;
+    table.tag("mpet");
+    table.u32(0);
+    table.u16(cmyk ? 4 : 3);
+    table.u16(3);
+    table.u32(std::uint32_t(order.size()));
+    std::vector<std::uint32_t> offsets;
+    std::uint32_t offset = std::uint32_t(16 + 8 * order.size());
+    for (const auto& element : elements) {
+        offsets.push_back(offset);
+        offset += std::uint32_t((element.size() + 3) / 4 * 4);
+    }
+    for (const int index : order) {
+        table.u32(offsets[std::size_t(index)]);
+        table.u32(std::uint32_t(elements[std::size_t(index)].size()));
+    }
+    for (const auto& element : elements) {
+        table.append(element);
+        table.align();
+    }
+    return profileWithTable(table.bytes, cmyk, true);
+}
+
+std::vector<std::uint8_t> lut16Profile(int inputs, int grid)
+{
+    ProfileWriter table;
+    table.tag("mft2");
+    table.u32(0);
+    table.bytes.push_back(std::uint8_t(inputs));
+    table.bytes.push_back(3);
+    table.bytes.push_back(std::uint8_t(grid));
+    table.bytes.push_back(0);
+    for (int row = 0; row < 3; ++row)
+        for (int column = 0; column < 3; ++column)
+            table.fixed(row == column ? 1.0 : 0.0);
+    table.u16(2);
+    table.u16(2);
+    return profileWithTable(table.bytes, inputs == 4, false);
 }
 
 std::vector<std::uint8_t> greyProfile(double gamma)

@@ -34,6 +34,25 @@ std::vector<std::uint8_t> swappedInkProfile();
 // A grey profile with the given gamma: for grey pixels, the wrong kind for RGB ones.
 std::vector<std::uint8_t> greyProfile(double gamma = 2.2);
 
+// Profiles written byte by byte, as a hostile file carries them: a v4 profile (of an RGB screen,
+// or of CMYK ink) whose floating-point colour tables (D2B0, and B2D0 sharing its data) are one
+// multi-process table. Its position table names `elements` in the order `order`, so that one
+// element's data may serve any number of entries.
+std::vector<std::uint8_t>
+multiProcessProfile(const std::vector<std::vector<std::uint8_t>>& elements,
+                    const std::vector<int>& order, bool cmyk = false);
+// A multi-process colour table element from `inputs` to `outputs` channels with `grid` points on
+// each input, its values all zero.
+std::vector<std::uint8_t> gridElement(int inputs, int outputs, int grid);
+// A multi-process curve set element of three segmented curves, all one curve whose middle
+// segment samples `points` points.
+std::vector<std::uint8_t> sampledCurvesElement(std::uint32_t points);
+// A v2 profile whose A2B0 is a lut16 table from `inputs` channels (CMYK for 4, RGB for 3) to
+// three, with `grid` points on each input; only the table's header is written.
+std::vector<std::uint8_t> lut16Profile(int inputs, int grid);
+// `count` times `index`, for an order that repeats one element.
+std::vector<int> repeated(int index, int count);
+
 // The colour space of a picture that embeds `profile`, and of one tagged by the CICP values
 // `primaries` and `transfer` instead.
 PictureColourSpace iccSpace(std::vector<std::uint8_t> profile);

@@ -340,12 +340,27 @@ DecodedPicture readGifData(PictureSource& data, const PictureReadOptions& option
     if (!picture.note.empty()) {
         if (rowsRead == 0)
             return pictureformat::unreadable(picture.note);
-        // The sparse form's rows never written are white already.
+        // The missing rows are white. The sparse form's rows never written are white already.
+        // In the dense form, whose frame covers the whole picture from its corner, the missing
+        // rows may be far more than those read: a few hundred bytes cut after the first row of a
+        // huge frame would cost a gigabyte of white. So where most rows are missing, the rows
+        // read move to the sparse form instead; either way the cost is at most twice the rows
+        // read.
+        const auto wasRead = [&](int y) {
+            return frame.Interlace ? rowWritten[static_cast<std::size_t>(y)] : y < rowsRead;
+        };
+        const std::size_t rowBytes = std::size_t(frame.Width) * 3;
+        if (!picture.image.sparse && rowsRead < frame.Height / 2) {
+            RgbImage kept = RgbImage::makeSparse(picture.image.width, picture.image.height, 255);
+            for (int y = 0; y < frame.Height; ++y) {
+                if (wasRead(y))
+                    std::memcpy(kept.writableRow(y), picture.image.row(y).pixels, rowBytes);
+            }
+            picture.image = std::move(kept);
+        }
         for (int y = 0; y < frame.Height && !picture.image.sparse; ++y) {
-            if (frame.Interlace ? !rowWritten[static_cast<std::size_t>(y)] : y >= rowsRead)
-                std::memset(picture.image.writablePixels(frame.Top + y, frame.Left,
-                                                         static_cast<int>(frameRight)),
-                            255, std::size_t(frame.Width) * 3);
+            if (!wasRead(y))
+                std::memset(picture.image.writableRow(y), 255, rowBytes);
         }
     }
     picture.width = static_cast<int>(width);

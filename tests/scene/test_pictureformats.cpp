@@ -136,6 +136,45 @@ TEST(PictureFormats, FilesDeclaringMoreThanTheyHoldCostWhatTheyHold)
     }
 }
 
+// Files whose every piece is within the readers' bounds but whose whole once cost a gigabyte or
+// 20 s (see FormatPictures::costlyAsAWhole): each costs what it holds. A cut GIF keeps its first
+// row, a WebP frame that holds only its header is refused, a WebP profile of a gigabyte is left
+// unread, and a PNG whose chunks besides the picture pass 16 MB ends there as if cut.
+TEST(PictureFormats, FilesCostlyOnlyAsAWholeCostWhatTheyHold)
+{
+    const auto peakKilobytes = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss;
+    };
+    TestPictures::TempFolder folder("formats");
+    for (Format format : {Format::Gif, Format::Webp, Format::Png}) {
+        for (const FormatPictures::NamedSparseFile& file : FormatPictures::costlyAsAWhole(format)) {
+            SCOPED_TRACE(file.name);
+            const std::string path = folder.path + "/costly" + FormatPictures::extensionOf(format);
+            ASSERT_TRUE(TestPictures::writeSparseFile(path, file.file));
+            const long peakBefore = peakKilobytes();
+            const auto start = std::chrono::steady_clock::now();
+            const DecodedPicture picture = readPicture(path);
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+            EXPECT_LT(peakKilobytes() - peakBefore, 100 * 1024);
+            EXPECT_EQ(picture.readable, format != Format::Png && std::strstr(file.name, "header") == nullptr);
+            if (format == Format::Gif) {
+                ASSERT_TRUE(picture.readable);
+                const RowPixels first = picture.image.row(0);
+                ASSERT_EQ(first.count, 18176 + (picture.width == 18900 ? 724 : 0));
+                EXPECT_EQ(std::vector<int>(first.pixels, first.pixels + 3),
+                          (std::vector<int>{255, 0, 0}));
+                EXPECT_EQ(picture.image.row(1).count, 0);
+            }
+            if (format == Format::Webp && picture.readable) {
+                EXPECT_EQ(picture.colourSpace.note, PictureColourSpace::TooLargeNote);
+            }
+            ::unlink(path.c_str());
+        }
+    }
+}
+
 // A still WebP picture larger than twice the texture is scaled while it is decoded, by the
 // integer reduction that keeps its longer side at least twice the texture.
 // An odd size is reduced as the decoder rounds: up.
@@ -457,6 +496,33 @@ TEST(PictureFormats, GifsThatOtherDecodersShowAreShown)
     const RowPixels second = decoded.image.row(1);
     EXPECT_EQ(std::vector<int>(second.pixels, second.pixels + 6),
               (std::vector<int>{0, 0, 255, 255, 255, 0}));
+
+    // 2 x 1 pixels of a 2-colour table, indices 1 and 2 in 3-bit codes (clear, 1, 2, end): the
+    // index equal to the table's size is past it, and black.
+    const std::vector<std::uint8_t> past = {
+        'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0x80, 0, 0, 9, 9, 9, 0x20, 0x40, 0x80,
+        ',', 0,   0,   0,   0,   2,   0, 1, 0, 0, 2, 2, 0x8c, 0x0a, 0, ';'};
+    const DecodedPicture beyond = readPictureData(PictureKind::Gif, past);
+    ASSERT_TRUE(beyond.readable) << beyond.note;
+    const RowPixels pair = beyond.image.row(0);
+    EXPECT_EQ(std::vector<int>(pair.pixels, pair.pixels + 6),
+              (std::vector<int>{0x20, 0x40, 0x80, 0, 0, 0}));
+}
+
+// A PNG damaged after all its rows (cut where its end chunk starts) shows every row.
+TEST(PictureFormats, PngDamagedAfterItsRowsShowsThem)
+{
+    const std::vector<std::uint8_t> whole =
+        FormatPictures::encode(Format::Png, Variant::Rgb, sourceOf(Format::Png, Variant::Rgb));
+    const std::vector<std::uint8_t> cut(whole.begin(), whole.end() - 12);
+    const DecodedPicture complete = readPictureData(PictureKind::Png, whole);
+    const DecodedPicture damaged = readPictureData(PictureKind::Png, cut);
+    ASSERT_TRUE(damaged.readable);
+    EXPECT_NE(damaged.note, "");
+    ASSERT_EQ(damaged.height, Height);
+    for (int y = 0; y < Height; ++y)
+        EXPECT_EQ(std::memcmp(damaged.image.row(y).pixels, complete.image.row(y).pixels, Width * 3),
+                  0);
 }
 
 // A lossless WebP of 2 x 1 pixels whose palette holds one colour, and whose second pixel's

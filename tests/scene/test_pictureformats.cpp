@@ -497,11 +497,14 @@ TEST(PictureFormats, GifsThatOtherDecodersShowAreShown)
     EXPECT_EQ(std::vector<int>(second.pixels, second.pixels + 6),
               (std::vector<int>{0, 0, 255, 255, 255, 0}));
 
-    // 2 x 1 pixels of a 2-colour table, indices 1 and 2 in 3-bit codes (clear, 1, 2, end): the
-    // index equal to the table's size is past it, and black.
-    const std::vector<std::uint8_t> past = {
-        'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0x80, 0, 0, 9, 9, 9, 0x20, 0x40, 0x80,
-        ',', 0,   0,   0,   0,   2,   0, 1, 0, 0, 2, 2, 0x8c, 0x0a, 0, ';'};
+    // 2 x 1 pixels of an 8-colour table, indices 1 and 8 in 5-bit codes (clear, 1, 8, end): the
+    // index equal to the table's size is past it, and black. (The table's 24 bytes fill their
+    // allocation exactly, so a read past it would see the next one's bookkeeping, not zeros.)
+    std::vector<std::uint8_t> past = {'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0x82, 0, 0};
+    for (int i = 0; i < 8; ++i)
+        past.insert(past.end(), {std::uint8_t(i == 1 ? 0x20 : 9), std::uint8_t(i == 1 ? 0x40 : 9),
+                                 std::uint8_t(i == 1 ? 0x80 : 9)});
+    past.insert(past.end(), {',', 0, 0, 0, 0, 2, 0, 1, 0, 0, 4, 3, 0x30, 0xa0, 0x08, 0, ';'});
     const DecodedPicture beyond = readPictureData(PictureKind::Gif, past);
     ASSERT_TRUE(beyond.readable) << beyond.note;
     const RowPixels pair = beyond.image.row(0);

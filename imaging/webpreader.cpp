@@ -253,13 +253,13 @@ DecodedPicture readWebpData(PictureSource& data, const PictureReadOptions& optio
         // The decoder writes each row it decodes, so the buffer is not cleared first: a frame
         // cut after its header costs what it holds, not its size.
         const std::size_t channels = alpha ? 4 : 3;
-        PixelBuffer decoded;
-        decoded.resize(std::size_t(width) * std::size_t(height) * channels);
-        failure = decodeFrame(bitstream, picture.reduction > 1, alpha, decoded.data(), width,
+        const auto decoded = std::make_unique_for_overwrite<std::uint8_t[]>(
+            std::size_t(width) * std::size_t(height) * channels);
+        failure = decodeFrame(bitstream, picture.reduction > 1, alpha, decoded.get(), width,
                               height, std::size_t(width) * channels, options);
         if (failure.empty()) {
             for (int y = 0; y < height; ++y) {
-                const std::uint8_t* in = decoded.data() + std::size_t(y) * width * channels;
+                const std::uint8_t* in = decoded.get() + std::size_t(y) * width * channels;
                 std::uint8_t* out = picture.image.writablePixels(top + y, left, left + width);
                 if (alpha)
                     pictureformat::compositeRow(in, out, std::size_t(width), false);

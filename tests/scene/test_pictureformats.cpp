@@ -173,6 +173,25 @@ TEST(PictureFormats, FilesCostlyOnlyAsAWholeCostWhatTheyHold)
             ::unlink(path.c_str());
         }
     }
+
+    // The PNG's budget: 16 MB of chunk data besides the picture, its header's own included, are
+    // read through; one byte more ends the file.
+    const std::vector<std::uint8_t> png =
+        FormatPictures::encode(Format::Png, Variant::Rgb, sourceOf(Format::Png, Variant::Rgb));
+    std::uint32_t besides = 0;
+    for (std::size_t at = 8; at + 8 <= png.size();) {
+        const std::uint32_t length =
+            std::uint32_t(png[at] << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3]);
+        besides += std::memcmp(&png[at + 4], "IDAT", 4) != 0 ? length : 0;
+        at += 12 + length;
+    }
+    const std::uint32_t budget = (16u << 20) - besides;
+    const std::string path = folder.path + "/budget.png";
+    for (const std::uint32_t more : {0u, 1u}) {
+        ASSERT_TRUE(TestPictures::writeSparseFile(
+            path, FormatPictures::withUnknownChunks(png, {budget / 2, budget - budget / 2 + more})));
+        EXPECT_EQ(readPicture(path).readable, more == 0);
+    }
 }
 
 // A still WebP picture larger than twice the texture is scaled while it is decoded, by the
@@ -483,6 +502,7 @@ TEST(PictureFormats, GifsThatOtherDecodersShowAreShown)
     };
     const DecodedPicture picture = readPictureData(PictureKind::Gif, gif);
     ASSERT_TRUE(picture.readable) << picture.note;
+    EXPECT_FALSE(picture.image.sparse); // a frame that covers its screen fills it
     const RowPixels row = picture.image.row(0);
     EXPECT_EQ(std::vector<int>(row.pixels, row.pixels + 3), (std::vector<int>{200, 200, 200}));
 

@@ -916,48 +916,60 @@ std::vector<NamedSparseFile> costlyAsAWhole(Format format)
         for (int i = 0; i < 4; ++i)
             cut[std::size_t(4 + i)] = std::uint8_t(riff >> (8 * i));
 
-        // A still picture whose ICCP chunk before it declares 4 KB short of 1 GiB, a hole.
+        // A still picture after an unknown chunk of 512 MB and an ICCP chunk 4 KB short of
+        // 1 GiB, holes.
         const Bytes still = encode(Format::Webp, Variant::Rgb, sourceFor(Variant::Rgb, 96, 64));
         const Bytes frame(still.begin() + 12, still.end());
+        const std::uint32_t unknownBytes = 1u << 29;
         const std::uint32_t profileBytes = (1u << 30) - 4096;
         Bytes head = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'E', 'B', 'P'};
         putRiffChunk(head, "VP8X", 10);
         putLittleEndian(head, 0x20, 4); // an ICC profile
         putLittleEndian(head, 96 - 1, 3);
         putLittleEndian(head, 64 - 1, 3);
-        putRiffChunk(head, "ICCP", profileBytes);
-        const std::uint64_t frameAt = head.size() + std::uint64_t{profileBytes};
+        putRiffChunk(head, "LUMV", unknownBytes);
+        Bytes profileHead;
+        putRiffChunk(profileHead, "ICCP", profileBytes);
+        const std::uint64_t profileAt = head.size() + std::uint64_t{unknownBytes};
+        const std::uint64_t frameAt = profileAt + profileHead.size() + profileBytes;
         const auto riffBytes = std::uint32_t(frameAt + frame.size() - 8);
         for (int i = 0; i < 4; ++i)
             head[std::size_t(4 + i)] = std::uint8_t(riffBytes >> (8 * i));
         TestPictures::SparseFile profile;
         profile.length = frameAt + frame.size();
-        profile.pieces = {{0, head}, {frameAt, frame}};
+        profile.pieces = {{0, head}, {profileAt, profileHead}, {frameAt, frame}};
         return {{"animation frame of 16383 x 16383 holding only its header", whole(cut)},
-                {"ICCP chunk of almost 1 GiB, a hole", profile}};
+                {"unknown chunk of 512 MB and ICCP chunk of almost 1 GiB, holes", profile}};
     }
     if (format == Format::Png) {
-        // Three unknown chunks of 2^31 - 1 bytes, holes, between the header and the picture.
-        const Bytes png = encode(Format::Png, Variant::Rgb, sourceFor(Variant::Rgb, 96, 64));
-        const std::size_t afterHeader = 8 + 8 + 13 + 4;
-        TestPictures::SparseFile file;
-        Bytes piece(png.begin(), png.begin() + afterHeader);
-        std::uint64_t at = 0;
-        for (int chunk = 0; chunk < 3; ++chunk) {
-            const std::size_t start = piece.size();
-            piece.resize(start + 8);
-            putBigEndian32(&piece[start], 0x7fffffff);
-            std::memcpy(&piece[start + 4], "luMv", 4);
-            file.pieces.emplace_back(at, piece);
-            at += piece.size() + 0x7fffffffu;
-            piece.assign(4, 0); // the CRC, which is wrong
-        }
-        piece.insert(piece.end(), png.begin() + afterHeader, png.end());
-        file.pieces.emplace_back(at, piece);
-        file.length = at + piece.size();
-        return {{"three unknown chunks of 2^31 - 1 bytes, holes", file}};
+        return {{"three unknown chunks of 2^31 - 1 bytes, holes",
+                 withUnknownChunks(
+                     encode(Format::Png, Variant::Rgb, sourceFor(Variant::Rgb, 96, 64)),
+                     {0x7fffffff, 0x7fffffff, 0x7fffffff})}};
     }
     return {};
+}
+
+TestPictures::SparseFile withUnknownChunks(const Bytes& picture,
+                                           const std::vector<std::uint32_t>& lengths)
+{
+    const std::size_t afterHeader = 8 + 8 + 13 + 4;
+    TestPictures::SparseFile file;
+    Bytes piece(picture.begin(), picture.begin() + afterHeader);
+    std::uint64_t at = 0;
+    for (const std::uint32_t length : lengths) {
+        const std::size_t start = piece.size();
+        piece.resize(start + 8);
+        putBigEndian32(&piece[start], length);
+        std::memcpy(&piece[start + 4], "luMv", 4);
+        file.pieces.emplace_back(at, piece);
+        at += piece.size() + length;
+        piece.assign(4, 0); // the CRC, which is wrong
+    }
+    piece.insert(piece.end(), picture.begin() + afterHeader, picture.end());
+    file.pieces.emplace_back(at, piece);
+    file.length = at + piece.size();
+    return file;
 }
 
 RgbImage overWhite(const RgbaPicture& picture)

@@ -97,6 +97,11 @@ struct NamedSparseFile
 };
 std::vector<NamedSparseFile> costlyAsAWhole(Format format);
 
+// The 96 x 64 RGB PNG `picture` (as encode makes it) with unknown chunks of these lengths, holes,
+// between its header and the rest.
+TestPictures::SparseFile withUnknownChunks(const std::vector<std::uint8_t>& picture,
+                                           const std::vector<std::uint32_t>& lengths);
+
 // The picture composited over white, as the slideshow should show it.
 RgbImage overWhite(const RgbaPicture& picture);
 

@@ -415,4 +415,14 @@ TEST(JpegDecoder, ManyScansCostAFewPassesOverThePicture)
     const auto crafted = timeOf(scans);
     EXPECT_LT(crafted, real * 8) << std::chrono::duration<double>(crafted).count() << " s against "
                                  << std::chrono::duration<double>(real).count() << " s";
+
+    // Scans as cheap as one coefficient of each block fit the budget, but more than 500 of them
+    // are refused.
+    const TestPictures::SparseFile dcScans = TestPictures::withRepeatedScan(file, 0, 501);
+    std::vector<std::uint8_t> many(dcScans.length);
+    for (const auto& [offset, bytes] : dcScans.pieces)
+        std::copy(bytes.begin(), bytes.end(), many.begin() + std::ptrdiff_t(offset));
+    std::string diagnostic;
+    EXPECT_FALSE(decodeJpegData(many, &diagnostic).has_value());
+    EXPECT_EQ(diagnostic, "Too many scans in progressive JPEG file");
 }

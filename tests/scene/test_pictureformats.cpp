@@ -476,6 +476,16 @@ TEST(PictureFormats, ScreenAroundTheFirstFrameCostsWhatTheFrameHolds)
         const DecodedPicture frame = readPictureData(kindOf(format), plain);
         const DecodedPicture onWhite = readPictureData(kindOf(format), placed);
         ASSERT_TRUE(frame.readable && onWhite.readable);
+        if (format == Format::Gif) {
+            // Cut short, the frame keeps its first rows in their place.
+            const std::vector<std::uint8_t> cut(placed.begin(), placed.end() - 200);
+            const DecodedPicture kept = readPictureData(kindOf(format), cut);
+            ASSERT_TRUE(kept.readable);
+            const RowPixels top = kept.image.row(22);
+            ASSERT_EQ(top.first, 40);
+            ASSERT_EQ(top.count, Width);
+            EXPECT_EQ(std::memcmp(top.pixels, frame.image.row(0).pixels, Width * 3), 0);
+        }
         RgbImage expected;
         expected.width = 200;
         expected.height = 150;

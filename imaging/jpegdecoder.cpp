@@ -35,7 +35,8 @@ constexpr int MaxScans = 500;
 // scan of a few bytes still visits every coefficient of its band. The budget is
 // MaxCoefficientPasses times every coefficient of the picture. Real encoders stay far below it:
 // libjpeg's and mozjpeg's progressions visit every coefficient about three times over their ten
-// to twenty scans, and even one scan per bit of every coefficient stays near five. A crafted
+// to twenty scans, and even a scan for each bit of every coefficient of 8-bit samples makes
+// eleven passes. A crafted
 // file repeating a scan of a 64-megapixel picture to 500 scans would take over 20 s; within the
 // budget it takes a few seconds at most. The scan that would pass it and all after it are not
 // decoded: the data ends there as if the file were cut, and the picture keeps what the scans
@@ -91,7 +92,6 @@ struct ProgressManager
     jpeg_progress_mgr pub;
     const std::stop_token* stop;
 };
-
 
 struct JpegInput
 {

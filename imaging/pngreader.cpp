@@ -47,8 +47,8 @@ void readBytes(png_structp png, png_bytep out, png_size_t length)
 // libpng reads the data of every chunk it passes over (text, unknown chunks, the picture data
 // after the last row) through, a kilobyte at a time: a chunk may declare 2 GB, and a file of a
 // few kilobytes on disk may hold several as holes. The data of all chunks but the picture data
-// it still needs is held to MaxChunkBytesPassed a file, a thousand times what a real file's
-// profile, text and metadata take; past it the file ends there, as if it were cut.
+// it still needs is held to MaxChunkBytesPassed a file, far more than a real file's profile,
+// text and metadata take; past it the file ends there, as if it were cut.
 constexpr std::uint64_t MaxChunkBytesPassed = std::uint64_t{16} << 20;
 constexpr png_uint_32 PictureDataChunk = png_uint_32{'I'} << 24 | png_uint_32{'D'} << 16 |
                                          png_uint_32{'A'} << 8 | png_uint_32{'T'};

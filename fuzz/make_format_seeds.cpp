@@ -68,8 +68,8 @@ int main(int argc, char** argv)
         const std::string extension = FormatPictures::extensionOf(format);
         for (const auto& file : FormatPictures::costlyAsAWhole(format)) {
             // A fuzz input is held in memory: a sparse file gives its first piece.
-            const std::string path = std::string(argv[1]) + "/" + extension.substr(1) +
-                                     "/costly-" + std::to_string(++costly) + extension;
+            const std::string path = std::string(argv[1]) + "/" + extension.substr(1) + "/costly-" +
+                                     std::to_string(++costly) + extension;
             if (!TestPictures::writeFile(path, file.file.pieces.front().second)) {
                 std::fprintf(stderr, "cannot write %s\n", path.c_str());
                 return 1;

@@ -50,8 +50,8 @@ void readBytes(png_structp png, png_bytep out, png_size_t length)
 // it still needs is held to MaxChunkBytesPassed a file, far more than a real file's profile,
 // text and metadata take; past it the file ends there, as if it were cut.
 constexpr std::uint64_t MaxChunkBytesPassed = std::uint64_t{16} << 20;
-constexpr png_uint_32 PictureDataChunk = png_uint_32{'I'} << 24 | png_uint_32{'D'} << 16 |
-                                         png_uint_32{'A'} << 8 | png_uint_32{'T'};
+constexpr png_uint_32 PictureDataChunk =
+    png_uint_32{'I'} << 24 | png_uint_32{'D'} << 16 | png_uint_32{'A'} << 8 | png_uint_32{'T'};
 
 // The source with the count of the chunk data read besides the picture's.
 struct CountedSource : PngSource

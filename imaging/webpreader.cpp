@@ -255,8 +255,8 @@ DecodedPicture readWebpData(PictureSource& data, const PictureReadOptions& optio
         const std::size_t channels = alpha ? 4 : 3;
         const auto decoded = std::make_unique_for_overwrite<std::uint8_t[]>(
             std::size_t(width) * std::size_t(height) * channels);
-        failure = decodeFrame(bitstream, picture.reduction > 1, alpha, decoded.get(), width,
-                              height, std::size_t(width) * channels, options);
+        failure = decodeFrame(bitstream, picture.reduction > 1, alpha, decoded.get(), width, height,
+                              std::size_t(width) * channels, options);
         if (failure.empty()) {
             for (int y = 0; y < height; ++y) {
                 const std::uint8_t* in = decoded.get() + std::size_t(y) * width * channels;

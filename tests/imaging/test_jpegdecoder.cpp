@@ -400,8 +400,8 @@ TEST(JpegDecoder, HugeFilesAreReadOnlyAsFarAsTheyMatterAndStopAtOnce)
 // picture.
 TEST(JpegDecoder, ManyScansCostAFewPassesOverThePicture)
 {
-    const std::vector<std::uint8_t> file = encodeJpeg(
-        TestPictures::makePhotoLike(1536, 1536), {.progressive = true, .fullChroma = true});
+    const std::vector<std::uint8_t> file = encodeJpeg(TestPictures::makePhotoLike(1536, 1536),
+                                                      {.progressive = true, .fullChroma = true});
     const TestPictures::SparseFile repeated = TestPictures::withRepeatedScan(file, 1000, 499);
     std::vector<std::uint8_t> scans(repeated.length);
     for (const auto& [offset, bytes] : repeated.pieces)

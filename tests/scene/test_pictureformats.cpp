@@ -158,7 +158,8 @@ TEST(PictureFormats, FilesCostlyOnlyAsAWholeCostWhatTheyHold)
             const DecodedPicture picture = readPicture(path);
             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
             EXPECT_LT(peakKilobytes() - peakBefore, 300 * 1024);
-            EXPECT_EQ(picture.readable, format != Format::Png && std::strstr(file.name, "header") == nullptr);
+            EXPECT_EQ(picture.readable,
+                      format != Format::Png && std::strstr(file.name, "header") == nullptr);
             if (format == Format::Gif) {
                 ASSERT_TRUE(picture.readable);
                 const RowPixels first = picture.image.row(0);
@@ -189,7 +190,8 @@ TEST(PictureFormats, FilesCostlyOnlyAsAWholeCostWhatTheyHold)
     const std::string path = folder.path + "/budget.png";
     for (const std::uint32_t more : {0u, 1u}) {
         ASSERT_TRUE(TestPictures::writeSparseFile(
-            path, FormatPictures::withUnknownChunks(png, {budget / 2, budget - budget / 2 + more})));
+            path,
+            FormatPictures::withUnknownChunks(png, {budget / 2, budget - budget / 2 + more})));
         EXPECT_EQ(readPicture(path).readable, more == 0);
     }
 }

@@ -942,10 +942,10 @@ std::vector<NamedSparseFile> costlyAsAWhole(Format format)
                 {"unknown chunk of 512 MB and ICCP chunk of almost 1 GiB, holes", profile}};
     }
     if (format == Format::Png) {
-        return {{"three unknown chunks of 2^31 - 1 bytes, holes",
-                 withUnknownChunks(
-                     encode(Format::Png, Variant::Rgb, sourceFor(Variant::Rgb, 96, 64)),
-                     {0x7fffffff, 0x7fffffff, 0x7fffffff})}};
+        return {
+            {"three unknown chunks of 2^31 - 1 bytes, holes",
+             withUnknownChunks(encode(Format::Png, Variant::Rgb, sourceFor(Variant::Rgb, 96, 64)),
+                               {0x7fffffff, 0x7fffffff, 0x7fffffff})}};
     }
     return {};
 }

@@ -227,7 +227,8 @@ SparseFile withRepeatedScan(const std::vector<std::uint8_t>& progressiveJpeg, in
         if (scanBytes.empty())
             groupStart = at;
         for (at += 2 + length; at + 1 < file.size(); ++at) {
-            if (file[at] == 0xFF && file[at + 1] != 0x00 && (file[at + 1] < 0xD0 || file[at + 1] > 0xD7))
+            if (file[at] == 0xFF && file[at + 1] != 0x00 &&
+                (file[at + 1] < 0xD0 || file[at + 1] > 0xD7))
                 break;
         }
         scanBytes.emplace_back(groupStart, at);
@@ -241,8 +242,8 @@ SparseFile withRepeatedScan(const std::vector<std::uint8_t>& progressiveJpeg, in
         const auto [from, to] =
             scanBytes[std::size_t(std::min({scan, repeated, int(scanBytes.size()) - 1}))];
         length += gap;
-        out.pieces.emplace_back(length, Bytes(file.begin() + std::ptrdiff_t(from),
-                                               file.begin() + std::ptrdiff_t(to)));
+        out.pieces.emplace_back(
+            length, Bytes(file.begin() + std::ptrdiff_t(from), file.begin() + std::ptrdiff_t(to)));
         length += to - from;
     }
     out.pieces.emplace_back(length, Bytes{0xFF, 0xD9});

@@ -1,7 +1,10 @@
 // Writes the seeds of the format fuzzers: every variant the test pictures know (colour, palette,
 // grey, transparency, 16 bits, a turned picture, CMYK, an animation, and TIFF's 12-bit, 16-bit
 // CMYK and grey-with-alpha layouts), small, written by each format's own library, and each
-// format's embedded colour space and a CIELab TIFF. Run: make_format_seeds fuzz/corpus (the
+// format's embedded colour space and a CIELab TIFF; files whose whole once cost far more than
+// their pieces (a GIF cut after the first row of a huge frame, a WebP frame holding only its
+// header, the first piece of the sparse ones: a chunk declaring gigabytes), and for the slide
+// fuzzer a progressive JPEG whose last scan is repeated. Run: make_format_seeds fuzz/corpus (the
 // results are committed).
 #include "tests/support/formatpictures.h"
 #include "tests/support/heifgrids.h"
@@ -9,6 +12,8 @@
 #include "tests/support/testprofiles.h"
 #include "tests/support/tifflayout.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -60,6 +65,31 @@ int main(int argc, char** argv)
             return 1;
         }
     }
+    int costly = 0;
+    for (Format format : {Format::Gif, Format::Webp, Format::Png}) {
+        const std::string extension = FormatPictures::extensionOf(format);
+        for (const auto& file : FormatPictures::costlyAsAWhole(format)) {
+            // A fuzz input is held in memory: a sparse file gives its first piece.
+            const std::string path = std::string(argv[1]) + "/" + extension.substr(1) + "/costly-" +
+                                     std::to_string(++costly) + extension;
+            if (!TestPictures::writeFile(path, file.file.pieces.front().second)) {
+                std::fprintf(stderr, "cannot write %s\n", path.c_str());
+                return 1;
+            }
+        }
+    }
+    const auto scans = TestPictures::withRepeatedScan(
+        TestPictures::encodeJpeg(TestPictures::makeImage(48, 32,
+                                                         [](int x, int y) {
+                                                             return std::array{x * 5, y * 7, 99};
+                                                         }),
+                                 {.progressive = true, .fullChroma = true}),
+        1000, 400);
+    std::vector<std::uint8_t> repeated(scans.length);
+    for (const auto& [offset, bytes] : scans.pieces)
+        std::copy(bytes.begin(), bytes.end(), repeated.begin() + std::ptrdiff_t(offset));
+    if (!TestPictures::writeFile(std::string(argv[1]) + "/slide/repeated-scans.jpg", repeated))
+        return 1;
     std::vector<std::uint8_t> lab;
     for (int i = 0; i < 24 * 16; ++i)
         lab.insert(lab.end(), {std::uint8_t(i % 256), std::uint8_t(i * 7), std::uint8_t(i * 13)});

@@ -1,4 +1,5 @@
 #include "imaging/formatreaders.h"
+#include "imaging/qddibbuffer.h"
 
 #include <cstring>
 #include <optional>
@@ -276,12 +277,22 @@ DecodedPicture readGifData(PictureSource& data, const PictureReadOptions& option
     DecodedPicture picture;
     // A frame that covers the logical screen fills the picture; one that leaves part of it
     // uncovered is stored alone, over a white background, so that a screen declared huge
-    // around a small frame costs what the frame holds.
-    if (frame.Left == 0 && frame.Top == 0 && frameRight == width && frameBottom == height)
+    // around a small frame costs what the frame holds. A plain (not interlaced) frame's rows
+    // come in order, and the picture's buffer, reserved whole, grows by each row as it comes.
+    const std::size_t rowBytes = std::size_t(frame.Width) * 3;
+    const bool dense =
+        frame.Left == 0 && frame.Top == 0 && frameRight == width && frameBottom == height;
+    const bool grown = dense && !frame.Interlace;
+    if (grown) {
+        reservePixelBuffer(picture.image.pixels, rowBytes * static_cast<std::size_t>(height));
+        picture.image.width = static_cast<int>(width);
+        picture.image.height = static_cast<int>(height);
+    } else if (dense) {
         pictureformat::allocate(picture.image, static_cast<int>(width), static_cast<int>(height));
-    else
+    } else {
         picture.image =
             RgbImage::makeSparse(static_cast<int>(width), static_cast<int>(height), 255);
+    }
     std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));
     std::vector<std::uint16_t> wideLine(wideCodeSize != 0 ? line.size() : 0);
     std::optional<WideLzwDecoder> wide;
@@ -326,6 +337,8 @@ DecodedPicture readGifData(PictureSource& data, const PictureReadOptions& option
                 picture.note = wide ? "GIF frame data cut short" : reasonOf(gif->Error);
                 break;
             }
+            if (grown)
+                picture.image.pixels.resize(static_cast<std::size_t>(y + 1) * rowBytes);
             if (wide)
                 writeRow(y, wideLine);
             else
@@ -340,12 +353,29 @@ DecodedPicture readGifData(PictureSource& data, const PictureReadOptions& option
     if (!picture.note.empty()) {
         if (rowsRead == 0)
             return pictureformat::unreadable(picture.note);
-        // The sparse form's rows never written are white already.
-        for (int y = 0; y < frame.Height && !picture.image.sparse; ++y) {
-            if (frame.Interlace ? !rowWritten[static_cast<std::size_t>(y)] : y >= rowsRead)
-                std::memset(picture.image.writablePixels(frame.Top + y, frame.Left,
-                                                         static_cast<int>(frameRight)),
-                            255, std::size_t(frame.Width) * 3);
+        // The missing rows are white. The sparse form's rows never written are white already.
+        // In the dense form, whose frame covers the whole picture from its corner, the missing
+        // rows may be far more than those read: a few hundred bytes cut after the first row of a
+        // huge frame would cost a gigabyte of white. So where most rows are missing, the rows
+        // read move to the sparse form instead; either way the cost is at most twice the rows
+        // read.
+        const auto wasRead = [&](int y) {
+            return frame.Interlace ? rowWritten[static_cast<std::size_t>(y)] : y < rowsRead;
+        };
+        if (dense && rowsRead < frame.Height / 2) {
+            RgbImage kept = RgbImage::makeSparse(picture.image.width, picture.image.height, 255);
+            for (int y = 0; y < frame.Height; ++y) {
+                if (wasRead(y))
+                    std::memcpy(kept.writableRow(y), picture.image.row(y).pixels, rowBytes);
+            }
+            picture.image = std::move(kept);
+        } else if (grown) {
+            picture.image.pixels.resize(rowBytes * static_cast<std::size_t>(frame.Height), 255);
+        } else if (dense) {
+            for (int y = 0; y < frame.Height; ++y) {
+                if (!wasRead(y))
+                    std::memset(picture.image.writableRow(y), 255, rowBytes);
+            }
         }
     }
     picture.width = static_cast<int>(width);

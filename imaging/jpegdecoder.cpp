@@ -29,6 +29,20 @@ constexpr int GreyLevels = 236;
 // picture. Real files have about ten; a crafted one with thousands would stall the slideshow.
 constexpr int MaxScans = 500;
 
+// The decoding work of a file with several scans is held to a budget as well, since one scan
+// may be as cheap or as dear as the file wants: each scan costs about its blocks times the
+// coefficients of each block it codes (Se - Ss + 1), however few bytes it holds, as a refinement
+// scan of a few bytes still visits every coefficient of its band. The budget is
+// MaxCoefficientPasses times every coefficient of the picture. Real encoders stay far below it:
+// libjpeg's and mozjpeg's progressions visit every coefficient about three times over their ten
+// to twenty scans, and even a scan for each bit of every coefficient of 8-bit samples makes
+// eleven passes. A crafted
+// file repeating a scan of a 64-megapixel picture to 500 scans would take over 20 s; within the
+// budget it takes a few seconds at most. The scan that would pass it and all after it are not
+// decoded: the data ends there as if the file were cut, and the picture keeps what the scans
+// before it gave.
+constexpr std::uint64_t MaxCoefficientPasses = 12;
+
 // libjpeg's error manager extended with the return point of the decoding function and the
 // text of the first message. `pub` comes first so that libjpeg's pointer converts back.
 struct ErrorManager
@@ -79,21 +93,6 @@ struct ProgressManager
     const std::stop_token* stop;
 };
 
-// Called by libjpeg once per row group, both while it reads the scans of a progressive file
-// and while it decodes rows.
-void watchProgress(j_common_ptr cinfo)
-{
-    if (cinfo->is_decompressor) {
-        auto* decompressor = reinterpret_cast<j_decompress_ptr>(cinfo);
-        if (decompressor->input_scan_number > MaxScans) {
-            failWith(decompressor, "Too many scans in progressive JPEG file");
-        }
-        if (reinterpret_cast<ProgressManager*>(cinfo->progress)->stop->stop_requested()) {
-            failWith(decompressor, "JPEG decoding stopped");
-        }
-    }
-}
-
 struct JpegInput
 {
     int descriptor = -1;
@@ -116,13 +115,17 @@ struct JpegInput
 // - anywhere else (between the frame header and the first scan, between scans), libjpeg skips
 //   whatever is not a marker without a word to anyone. A scan moves its row counters every
 //   iMCU row, which real files fill with well under a megabyte, and the markers between scans
-//   are tables of a few hundred bytes; so when MaxBytesWithoutProgress bytes pass without a
-//   new scan or a new row, the source ends the file there as if it were cut, which keeps
-//   whatever scans were read. A sparse gap of gigabytes then costs a few milliseconds.
+//   are tables of a few hundred bytes. So the bytes that pass without a new scan or a new row
+//   are a budget for the whole file: each such gap beyond GapAllowanceBytes (room for the
+//   largest iMCU row a real file holds) is charged to it, and once the gaps charged and the
+//   current one reach MaxBytesWithoutProgress, the source ends the file there as if it were
+//   cut, which keeps whatever scans were read. A sparse gap of gigabytes then costs a few
+//   milliseconds, and so do hundreds of scans each behind a gap just under the budget.
 constexpr std::size_t ReadBufferBytes = std::size_t{64} << 10;
 constexpr std::uint64_t MaxBytesBeforeFrame = std::uint64_t{16} << 20;
 constexpr std::uint64_t MaxBytesAfterRows = std::uint64_t{1} << 20;
 constexpr std::uint64_t MaxBytesWithoutProgress = std::uint64_t{16} << 20;
+constexpr std::uint64_t GapAllowanceBytes = std::uint64_t{1} << 20;
 
 // Where libjpeg stands in the data: any change means it is reading a scan or rows, not
 // skipping.
@@ -156,12 +159,79 @@ struct InputSource
     // What had been delivered when libjpeg was last seen to move on (see DecodeProgress).
     DecodeProgress lastProgress;
     std::uint64_t deliveredAtProgress = 0;
+    // The gaps' bytes charged to the budget of MaxBytesWithoutProgress.
+    std::uint64_t gapsCharged = 0;
+    // The scan last seen by the progress monitor, the work of it and of those before it (see
+    // MaxCoefficientPasses), and whether the data has been ended there.
+    int scan = 0;
+    std::uint64_t scanWork = 0;
+    bool ended = false;
     JOCTET buffer[ReadBufferBytes];
 };
 
 InputSource& sourceOf(j_decompress_ptr cinfo)
 {
     return *reinterpret_cast<InputSource*>(cinfo->src);
+}
+
+// A warning of our own, kept as the first message when it is the first.
+void warnWith(j_decompress_ptr cinfo, const char* text)
+{
+    ErrorManager& errors = errorManagerOf(reinterpret_cast<j_common_ptr>(cinfo));
+    if (cinfo->err->num_warnings == 0) {
+        std::snprintf(errors.message, sizeof errors.message, "%s", text);
+    }
+    ++cinfo->err->num_warnings;
+}
+
+// The blocks of the whole picture at full size, over all components.
+std::uint64_t blocksOf(j_decompress_ptr cinfo)
+{
+    std::uint64_t blocks = 0;
+    for (int c = 0; c < cinfo->num_components; ++c) {
+        const jpeg_component_info& component = cinfo->comp_info[c];
+        blocks += std::uint64_t{component.width_in_blocks} * component.height_in_blocks;
+    }
+    return blocks;
+}
+
+// Charges a scan that has just started to the work budget; when it would pass the budget, the
+// data ends before it. libjpeg reads a scan's data only after this first look at it, and what
+// it has in its buffer is dropped, so the scan finds the end at once and costs next to nothing.
+void chargeScan(j_decompress_ptr cinfo)
+{
+    InputSource& source = sourceOf(cinfo);
+    if (cinfo->input_scan_number == source.scan || source.ended) {
+        return;
+    }
+    source.scan = cinfo->input_scan_number;
+    std::uint64_t blocks = 0;
+    for (int i = 0; i < cinfo->comps_in_scan; ++i) {
+        blocks += std::uint64_t{cinfo->cur_comp_info[i]->width_in_blocks} *
+                  cinfo->cur_comp_info[i]->height_in_blocks;
+    }
+    source.scanWork += blocks * static_cast<std::uint64_t>(cinfo->Se - cinfo->Ss + 1);
+    if (source.scanWork > MaxCoefficientPasses * blocksOf(cinfo) * DCTSIZE2) {
+        warnWith(cinfo, "Too much decoding work in the JPEG file's scans; the rest is left out");
+        source.ended = true;
+        source.pub.bytes_in_buffer = 0;
+    }
+}
+
+// Called by libjpeg once per row group, both while it reads the scans of a progressive file
+// and while it decodes rows.
+void watchProgress(j_common_ptr cinfo)
+{
+    if (cinfo->is_decompressor) {
+        auto* decompressor = reinterpret_cast<j_decompress_ptr>(cinfo);
+        if (decompressor->input_scan_number > MaxScans) {
+            failWith(decompressor, "Too many scans in progressive JPEG file");
+        }
+        if (reinterpret_cast<ProgressManager*>(cinfo->progress)->stop->stop_requested()) {
+            failWith(decompressor, "JPEG decoding stopped");
+        }
+        chargeScan(decompressor);
+    }
 }
 
 // Up to ReadBufferBytes of the input from `delivered` on, pointed to by `bytes`; 0 at its end.
@@ -199,14 +269,20 @@ boolean fillSource(j_decompress_ptr cinfo)
     }
     const DecodeProgress progress = progressOf(cinfo);
     if (!(progress == source.lastProgress)) {
+        // A gap after the frame header ends: what passes its allowance is charged.
+        const std::uint64_t gap = source.delivered - source.deliveredAtProgress;
+        if (source.lastProgress.frame && gap > GapAllowanceBytes) {
+            source.gapsCharged += gap - GapAllowanceBytes;
+        }
         source.lastProgress = progress;
         source.deliveredAtProgress = source.delivered;
     }
     const bool skippingTooLong =
-        progress.frame && source.delivered - source.deliveredAtProgress >= MaxBytesWithoutProgress;
+        progress.frame && source.gapsCharged + (source.delivered - source.deliveredAtProgress) >=
+                              MaxBytesWithoutProgress;
     const JOCTET* bytes = nullptr;
     std::size_t count = 0;
-    if (!skippingTooLong &&
+    if (!skippingTooLong && !source.ended &&
         (!source.rowsDone || source.delivered - source.usedAtLastRow < MaxBytesAfterRows)) {
         count = readInput(cinfo, source, bytes);
     }
@@ -351,17 +427,6 @@ constexpr int RowsPerRead = 8;
 // Below the limit a cut progressive file still shows what it holds, as a cut baseline file does.
 // Arithmetic coding can spend less than a bit on a block, so it is not judged this way.
 constexpr std::uint64_t ProgressiveTrustBytes = std::uint64_t{128} << 20;
-
-// The blocks of the whole picture at full size, over all components.
-std::uint64_t blocksOf(j_decompress_ptr cinfo)
-{
-    std::uint64_t blocks = 0;
-    for (int c = 0; c < cinfo->num_components; ++c) {
-        const jpeg_component_info& component = cinfo->comp_info[c];
-        blocks += std::uint64_t{component.width_in_blocks} * component.height_in_blocks;
-    }
-    return blocks;
-}
 
 std::uint64_t coefficientBytesOf(std::uint64_t blocks)
 {

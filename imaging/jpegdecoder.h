@@ -63,8 +63,10 @@ struct JpegDecodeOptions
 //
 // Returns nullopt when the file cannot be opened, is not a JPEG, is too large (see above), has
 // no frame header in its first 16 MB or hits a fatal decoder error. Once every row is decoded,
-// at most 1 MB more is read looking for the end marker; after the frame header, 16 MB read
-// without a new scan or row end the data there, as if the file were cut. libjpeg's warnings
+// at most 1 MB more is read looking for the end marker. After the frame header, the bytes read
+// without a new scan or row are a budget of 16 MB for the whole file (each such gap's first
+// megabyte free), and the scans' decoding work one of twelve passes over every coefficient;
+// either spent ends the data there, as if the file were cut. libjpeg's warnings
 // (for example a truncated file) are not failures: the picture decoded so far is returned. When
 // `diagnostic` is given it receives the text of the fatal error, or of the first warning, or is
 // cleared when there was neither. The path is opened exactly as given (raw bytes). Safe to call

@@ -44,6 +44,35 @@ void readBytes(png_structp png, png_bytep out, png_size_t length)
     source->position += length;
 }
 
+// libpng reads the data of every chunk it passes over (text, unknown chunks, the picture data
+// after the last row) through, a kilobyte at a time: a chunk may declare 2 GB, and a file of a
+// few kilobytes on disk may hold several as holes. The data of all chunks but the picture data
+// it still needs is held to MaxChunkBytesPassed a file, far more than a real file's profile,
+// text and metadata take; past it the file ends there, as if it were cut.
+constexpr std::uint64_t MaxChunkBytesPassed = std::uint64_t{16} << 20;
+constexpr png_uint_32 PictureDataChunk =
+    png_uint_32{'I'} << 24 | png_uint_32{'D'} << 16 | png_uint_32{'A'} << 8 | png_uint_32{'T'};
+
+// The source with the count of the chunk data read besides the picture's.
+struct CountedSource : PngSource
+{
+    std::uint64_t passed = 0;
+    // True once every row is read, from when on the picture data is passed over as well.
+    const bool* rowsDone = nullptr;
+};
+
+void readCounted(png_structp png, png_bytep out, png_size_t length)
+{
+    auto* source = static_cast<CountedSource*>(static_cast<PngSource*>(png_get_io_ptr(png)));
+    if ((png_get_io_state(png) & PNG_IO_MASK_LOC) == PNG_IO_CHUNK_DATA &&
+        (png_get_io_chunk_type(png) != PictureDataChunk || *source->rowsDone)) {
+        source->passed += length;
+        if (source->passed > MaxChunkBytesPassed)
+            png_error(png, "PNG file cut short: more than 16 MB of chunks besides the picture");
+    }
+    readBytes(png, out, length);
+}
+
 // The orientation in the first eXIf chunk. The chunk is kept as an unknown chunk (see readPngData),
 // so that its length is held to the chunk cap; a chunk libpng would refuse as eXIf (shorter than
 // two bytes, or without a byte order) is passed over as libpng passes over it.
@@ -206,8 +235,8 @@ bool decodeGuarded(PngRead& read, const PictureReadOptions& options, PngErrors& 
 DecodedPicture readPngData(PictureSource& data, const PictureReadOptions& options)
 {
     PngErrors errors;
-    PngSource source{data};
     PngRead read;
+    CountedSource source{{data}, 0, &read.rowsDone};
     read.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, onError, onWarning);
     if (read.png == nullptr)
         return pictureformat::unreadable("Cannot start the PNG reader");
@@ -226,7 +255,7 @@ DecodedPicture readPngData(PictureSource& data, const PictureReadOptions& option
     png_set_keep_unknown_chunks(read.png, PNG_HANDLE_CHUNK_ALWAYS, exif, 1);
     png_set_chunk_malloc_max(read.png, 8 * 1024 * 1024);
     png_set_chunk_cache_max(read.png, 8);
-    png_set_read_fn(read.png, &source, readBytes);
+    png_set_read_fn(read.png, static_cast<PngSource*>(&source), readCounted);
 
     const bool failed = !decodeGuarded(read, options, errors);
     png_destroy_read_struct(&read.png, &read.info, nullptr);

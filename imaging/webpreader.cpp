@@ -81,10 +81,12 @@ std::string decodeFrame(const WebPData& bitstream, bool scaled, bool alpha, std:
 // every chunk it sees. Only what the first frame needs is read: the container's chunks are
 // walked header by header, and those kept (VP8X, ICCP, ANIM and ALPH before the frame, the first
 // frame's VP8, VP8L or ANMF, the first EXIF) are copied in their order into a container of their
-// own. Later frames, XMP and unknown chunks are skipped without being read. The walk ends once
-// the frame and, where VP8X announces one, the EXIF chunk are found, or after MaxChunksWalked
-// chunks: an animation has one chunk a frame, but a header over a sparse file would otherwise
-// make it walk a gigabyte of empty chunks.
+// own. Later frames, XMP and unknown chunks are skipped without being read, and so are an ICCP
+// or EXIF chunk larger than MaxProfileBytes: each chunk is measured by its header before it is
+// copied, and such a profile would be left aside anyway. The walk ends once the frame and,
+// where VP8X announces one, the EXIF chunk are found, or after MaxChunksWalked chunks: an
+// animation has one chunk a frame, but a header over a sparse file would otherwise make it walk
+// a gigabyte of empty chunks.
 constexpr int MaxChunksWalked = 65536;
 constexpr std::size_t ContainerPieceBytes = std::size_t{4} << 20;
 constexpr std::uint8_t ExifFlag = 0x08;
@@ -116,7 +118,14 @@ bool append(PictureSource& data, std::uint64_t offset, std::uint64_t count,
     return true;
 }
 
-std::string readContainer(PictureSource& data, std::vector<std::uint8_t>& bytes)
+// What the walk over the container found besides the chunks it kept.
+struct ContainerWalk
+{
+    bool profileTooLarge = false;
+};
+
+std::string readContainer(PictureSource& data, std::vector<std::uint8_t>& bytes,
+                          ContainerWalk& walk)
 {
     std::uint8_t header[12] = {};
     const std::size_t headerBytes = data.read(0, header, sizeof header);
@@ -137,7 +146,11 @@ std::string readContainer(PictureSource& data, std::vector<std::uint8_t>& bytes)
         const std::uint64_t next = at + 8 + size + (size & 1);
         const auto is = [&](const char* tag) { return std::memcmp(chunk, tag, 4) == 0; };
         bool keep = false;
-        if (!frameFound && (is("VP8X") || is("ICCP") || is("ANIM") || is("ALPH"))) {
+        const bool metadata = is("ICCP") || is("EXIF");
+        if (metadata && size > MaxProfileBytes) {
+            walk.profileTooLarge = walk.profileTooLarge || is("ICCP");
+            exifFound = exifFound || is("EXIF");
+        } else if (!frameFound && (is("VP8X") || is("ICCP") || is("ANIM") || is("ALPH"))) {
             keep = true;
             exifWanted = exifWanted || (is("VP8X") && (chunk[8] & ExifFlag) != 0);
         } else if (!frameFound && (is("VP8 ") || is("VP8L") || is("ANMF"))) {
@@ -167,7 +180,8 @@ std::string readContainer(PictureSource& data, std::vector<std::uint8_t>& bytes)
 DecodedPicture readWebpData(PictureSource& data, const PictureReadOptions& options)
 {
     std::vector<std::uint8_t> container;
-    const std::string unread = readContainer(data, container);
+    ContainerWalk walk;
+    const std::string unread = readContainer(data, container, walk);
     if (!unread.empty())
         return pictureformat::unreadable(unread);
     const WebPData whole{container.data(), container.size()};
@@ -209,6 +223,8 @@ DecodedPicture readWebpData(PictureSource& data, const PictureReadOptions& optio
     if (WebPDemuxGetChunk(demux.get(), "ICCP", 1, &profile))
         picture.colourSpace.takeProfile({profile.chunk.bytes, profile.chunk.size});
     WebPDemuxReleaseChunkIterator(&profile);
+    if (walk.profileTooLarge)
+        picture.colourSpace.note = PictureColourSpace::TooLargeNote;
     const bool wholeCanvas =
         left == 0 && top == 0 && frameWidth == picture.width && frameHeight == picture.height;
     picture.reduction = wholeCanvas
@@ -234,13 +250,16 @@ DecodedPicture readWebpData(PictureSource& data, const PictureReadOptions& optio
         // are decoded apart and drawn over white.
         const int width = wholeCanvas ? outWidth : frameWidth;
         const int height = wholeCanvas ? outHeight : frameHeight;
+        // The decoder writes each row it decodes, so the buffer is not cleared first: a frame
+        // cut after its header costs what it holds, not its size.
         const std::size_t channels = alpha ? 4 : 3;
-        std::vector<std::uint8_t> decoded(std::size_t(width) * std::size_t(height) * channels);
-        failure = decodeFrame(bitstream, picture.reduction > 1, alpha, decoded.data(), width,
-                              height, std::size_t(width) * channels, options);
+        const auto decoded = std::make_unique_for_overwrite<std::uint8_t[]>(
+            std::size_t(width) * std::size_t(height) * channels);
+        failure = decodeFrame(bitstream, picture.reduction > 1, alpha, decoded.get(), width, height,
+                              std::size_t(width) * channels, options);
         if (failure.empty()) {
             for (int y = 0; y < height; ++y) {
-                const std::uint8_t* in = decoded.data() + std::size_t(y) * width * channels;
+                const std::uint8_t* in = decoded.get() + std::size_t(y) * width * channels;
                 std::uint8_t* out = picture.image.writablePixels(top + y, left, left + width);
                 if (alpha)
                     pictureformat::compositeRow(in, out, std::size_t(width), false);

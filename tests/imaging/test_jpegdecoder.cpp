@@ -372,10 +372,59 @@ TEST(JpegDecoder, HugeFilesAreReadOnlyAsFarAsTheyMatterAndStopAtOnce)
     EXPECT_EQ(firstScan->width, 32);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
 
+    // The bytes skipped are a budget for the whole file, not for each scan: 499 scans, each
+    // behind 15 MB of nothing, end as cut within the budget (before, 7.5 GB were skipped, in
+    // 20 s and more), and the picture keeps the scans before.
+    const std::string gaps = (dir / "gaps.jpg").string();
+    ASSERT_TRUE(TestPictures::writeSparseFile(
+        gaps, TestPictures::withRepeatedScan(encodeJpeg(twoColours(32, 16), {.progressive = true}),
+                                             0, 499, std::uint64_t{15} << 20)));
+    start = Clock::now();
+    const std::optional<JpegPicture> gapped = decodeJpegFile(gaps, &diagnostic);
+    ASSERT_TRUE(gapped.has_value()) << diagnostic;
+    EXPECT_EQ(gapped->width, 32);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+
     // A stop requested before the decode ends it before its first read.
     std::stop_source stop;
     stop.request_stop();
     EXPECT_FALSE(decodeJpegFile(endless, &diagnostic, {.stop = stop.get_token()}).has_value());
     EXPECT_EQ(diagnostic, "JPEG decoding stopped");
     std::filesystem::remove_all(dir);
+}
+
+// The decoding work of a file with several scans follows a budget, whatever its scans cost each:
+// a progressive file whose last scan, a refinement of every coefficient of a 4:4:4 picture, is
+// repeated to 499 scans takes a few times the decode of the real file, not the hundred times
+// each scan's pass over the picture would (a 64-megapixel one took 20 s). It still shows its
+// picture.
+TEST(JpegDecoder, ManyScansCostAFewPassesOverThePicture)
+{
+    const std::vector<std::uint8_t> file = encodeJpeg(TestPictures::makePhotoLike(1536, 1536),
+                                                      {.progressive = true, .fullChroma = true});
+    const TestPictures::SparseFile repeated = TestPictures::withRepeatedScan(file, 1000, 499);
+    std::vector<std::uint8_t> scans(repeated.length);
+    for (const auto& [offset, bytes] : repeated.pieces)
+        std::copy(bytes.begin(), bytes.end(), scans.begin() + std::ptrdiff_t(offset));
+    std::string diagnostic;
+    const auto timeOf = [&](const std::vector<std::uint8_t>& data) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(decodeJpegData(data, &diagnostic).has_value());
+        return std::chrono::steady_clock::now() - start;
+    };
+    const auto real = timeOf(file);
+    const auto crafted = timeOf(scans);
+    // The first warning is kept: libjpeg's, about the repeated scan, not the budget's later one.
+    EXPECT_NE(diagnostic.find("progression"), std::string::npos) << diagnostic;
+    EXPECT_LT(crafted, real * 8) << std::chrono::duration<double>(crafted).count() << " s against "
+                                 << std::chrono::duration<double>(real).count() << " s";
+
+    // Scans as cheap as one coefficient of each block fit the budget, but more than 500 of them
+    // are refused.
+    const TestPictures::SparseFile dcScans = TestPictures::withRepeatedScan(file, 0, 501);
+    std::vector<std::uint8_t> many(dcScans.length);
+    for (const auto& [offset, bytes] : dcScans.pieces)
+        std::copy(bytes.begin(), bytes.end(), many.begin() + std::ptrdiff_t(offset));
+    EXPECT_FALSE(decodeJpegData(many, &diagnostic).has_value());
+    EXPECT_EQ(diagnostic, "Too many scans in progressive JPEG file");
 }

@@ -136,6 +136,66 @@ TEST(PictureFormats, FilesDeclaringMoreThanTheyHoldCostWhatTheyHold)
     }
 }
 
+// Files whose every piece is within the readers' bounds but whose whole once cost a gigabyte or
+// 20 s (see FormatPictures::costlyAsAWhole): each costs what it holds. A cut GIF keeps its first
+// row, a WebP frame that holds only its header is refused, a WebP profile of a gigabyte is left
+// unread, and a PNG whose chunks besides the picture pass 16 MB ends there as if cut.
+TEST(PictureFormats, FilesCostlyOnlyAsAWholeCostWhatTheyHold)
+{
+    const auto peakKilobytes = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss;
+    };
+    TestPictures::TempFolder folder("formats");
+    for (Format format : {Format::Gif, Format::Webp, Format::Png}) {
+        for (const FormatPictures::NamedSparseFile& file : FormatPictures::costlyAsAWhole(format)) {
+            SCOPED_TRACE(file.name);
+            const std::string path = folder.path + "/costly" + FormatPictures::extensionOf(format);
+            ASSERT_TRUE(TestPictures::writeSparseFile(path, file.file));
+            const long peakBefore = peakKilobytes();
+            const auto start = std::chrono::steady_clock::now();
+            const DecodedPicture picture = readPicture(path);
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+            EXPECT_LT(peakKilobytes() - peakBefore, 300 * 1024);
+            EXPECT_EQ(picture.readable,
+                      format != Format::Png && std::strstr(file.name, "header") == nullptr);
+            if (format == Format::Gif) {
+                ASSERT_TRUE(picture.readable);
+                const RowPixels first = picture.image.row(0);
+                ASSERT_EQ(first.count, 18176 + (picture.width == 18900 ? 724 : 0));
+                EXPECT_EQ(std::vector<int>(first.pixels, first.pixels + 3),
+                          (std::vector<int>{255, 0, 0}));
+                EXPECT_EQ(picture.image.row(1).count, 0);
+            }
+            if (format == Format::Webp && picture.readable) {
+                EXPECT_EQ(picture.colourSpace.note, PictureColourSpace::TooLargeNote);
+            }
+            ::unlink(path.c_str());
+        }
+    }
+
+    // The PNG's budget: 16 MB of chunk data besides the picture, its header's own included, are
+    // read through; one byte more ends the file.
+    const std::vector<std::uint8_t> png =
+        FormatPictures::encode(Format::Png, Variant::Rgb, sourceOf(Format::Png, Variant::Rgb));
+    std::uint32_t besides = 0;
+    for (std::size_t at = 8; at + 8 <= png.size();) {
+        const std::uint32_t length =
+            std::uint32_t(png[at] << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3]);
+        besides += std::memcmp(&png[at + 4], "IDAT", 4) != 0 ? length : 0;
+        at += 12 + length;
+    }
+    const std::uint32_t budget = (16u << 20) - besides;
+    const std::string path = folder.path + "/budget.png";
+    for (const std::uint32_t more : {0u, 1u}) {
+        ASSERT_TRUE(TestPictures::writeSparseFile(
+            path,
+            FormatPictures::withUnknownChunks(png, {budget / 2, budget - budget / 2 + more})));
+        EXPECT_EQ(readPicture(path).readable, more == 0);
+    }
+}
+
 // A still WebP picture larger than twice the texture is scaled while it is decoded, by the
 // integer reduction that keeps its longer side at least twice the texture.
 // An odd size is reduced as the decoder rounds: up.
@@ -418,6 +478,16 @@ TEST(PictureFormats, ScreenAroundTheFirstFrameCostsWhatTheFrameHolds)
         const DecodedPicture frame = readPictureData(kindOf(format), plain);
         const DecodedPicture onWhite = readPictureData(kindOf(format), placed);
         ASSERT_TRUE(frame.readable && onWhite.readable);
+        if (format == Format::Gif) {
+            // Cut after its first rows, the frame keeps them in their place.
+            const std::vector<std::uint8_t> cut(placed.begin(), placed.begin() + 1500);
+            const DecodedPicture kept = readPictureData(kindOf(format), cut);
+            ASSERT_TRUE(kept.readable);
+            const RowPixels top = kept.image.row(22);
+            ASSERT_EQ(top.first, 40);
+            ASSERT_EQ(top.count, Width);
+            EXPECT_EQ(std::memcmp(top.pixels, frame.image.row(0).pixels, Width * 3), 0);
+        }
         RgbImage expected;
         expected.width = 200;
         expected.height = 150;
@@ -444,6 +514,7 @@ TEST(PictureFormats, GifsThatOtherDecodersShowAreShown)
     };
     const DecodedPicture picture = readPictureData(PictureKind::Gif, gif);
     ASSERT_TRUE(picture.readable) << picture.note;
+    EXPECT_FALSE(picture.image.sparse); // a frame that covers its screen fills it
     const RowPixels row = picture.image.row(0);
     EXPECT_EQ(std::vector<int>(row.pixels, row.pixels + 3), (std::vector<int>{200, 200, 200}));
 
@@ -457,6 +528,36 @@ TEST(PictureFormats, GifsThatOtherDecodersShowAreShown)
     const RowPixels second = decoded.image.row(1);
     EXPECT_EQ(std::vector<int>(second.pixels, second.pixels + 6),
               (std::vector<int>{0, 0, 255, 255, 255, 0}));
+
+    // 2 x 1 pixels of an 8-colour table, indices 1 and 8 in 5-bit codes (clear, 1, 8, end): the
+    // index equal to the table's size is past it, and black. (The table's 24 bytes fill their
+    // allocation exactly, so a read past it would see the next one's bookkeeping, not zeros.)
+    std::vector<std::uint8_t> past = {'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0x82, 0, 0};
+    for (int i = 0; i < 8; ++i)
+        past.insert(past.end(), {std::uint8_t(i == 1 ? 0x20 : 9), std::uint8_t(i == 1 ? 0x40 : 9),
+                                 std::uint8_t(i == 1 ? 0x80 : 9)});
+    past.insert(past.end(), {',', 0, 0, 0, 0, 2, 0, 1, 0, 0, 4, 3, 0x30, 0xa0, 0x08, 0, ';'});
+    const DecodedPicture beyond = readPictureData(PictureKind::Gif, past);
+    ASSERT_TRUE(beyond.readable) << beyond.note;
+    const RowPixels pair = beyond.image.row(0);
+    EXPECT_EQ(std::vector<int>(pair.pixels, pair.pixels + 6),
+              (std::vector<int>{0x20, 0x40, 0x80, 0, 0, 0}));
+}
+
+// A PNG damaged after all its rows (cut where its end chunk starts) shows every row.
+TEST(PictureFormats, PngDamagedAfterItsRowsShowsThem)
+{
+    const std::vector<std::uint8_t> whole =
+        FormatPictures::encode(Format::Png, Variant::Rgb, sourceOf(Format::Png, Variant::Rgb));
+    const std::vector<std::uint8_t> cut(whole.begin(), whole.end() - 12);
+    const DecodedPicture complete = readPictureData(PictureKind::Png, whole);
+    const DecodedPicture damaged = readPictureData(PictureKind::Png, cut);
+    ASSERT_TRUE(damaged.readable);
+    EXPECT_NE(damaged.note, "");
+    ASSERT_EQ(damaged.height, Height);
+    for (int y = 0; y < Height; ++y)
+        EXPECT_EQ(std::memcmp(damaged.image.row(y).pixels, complete.image.row(y).pixels, Width * 3),
+                  0);
 }
 
 // A lossless WebP of 2 x 1 pixels whose palette holds one colour, and whose second pixel's

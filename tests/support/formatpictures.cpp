@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <stdexcept>
 
@@ -795,6 +796,180 @@ std::vector<NamedFile> declaringMoreThanHeld(Format format)
                 {"a strip past the end of the file", tiffWithStrips(1000, 1000, {4096})}};
     }
     return {};
+}
+
+namespace {
+
+// `pixels` as GIF's LZW codes of `minimumCodeSize` in sub-blocks, without the end code and the
+// empty block that ends them, as a file cut right after them holds them.
+Bytes gifCodes(const Bytes& pixels, int minimumCodeSize)
+{
+    const int clear = 1 << minimumCodeSize;
+    std::map<std::pair<int, int>, int> table;
+    int next = clear + 2;
+    int codeSize = minimumCodeSize + 1;
+    Bytes packed;
+    std::uint32_t bits = 0;
+    int count = 0;
+    const auto put = [&](int code) {
+        bits |= std::uint32_t(code) << count;
+        for (count += codeSize; count >= 8; count -= 8, bits >>= 8)
+            packed.push_back(std::uint8_t(bits));
+    };
+    put(clear);
+    int prefix = pixels[0];
+    for (std::size_t i = 1; i < pixels.size(); ++i) {
+        const auto found = table.find({prefix, pixels[i]});
+        if (found != table.end()) {
+            prefix = found->second;
+            continue;
+        }
+        put(prefix);
+        table[{prefix, pixels[i]}] = next++;
+        // The decoder makes each entry one code later, and widens its codes when its table
+        // reaches the next power of two.
+        if (next > (1 << codeSize) && codeSize < 12)
+            ++codeSize;
+        if (next == 4000) {
+            put(clear);
+            table.clear();
+            next = clear + 2;
+            codeSize = minimumCodeSize + 1;
+        }
+        prefix = pixels[i];
+    }
+    put(prefix);
+    if (count > 0)
+        packed.push_back(std::uint8_t(bits));
+    Bytes out;
+    for (std::size_t at = 0; at < packed.size(); at += 255) {
+        const std::size_t length = std::min<std::size_t>(255, packed.size() - at);
+        out.push_back(std::uint8_t(length));
+        out.insert(out.end(), packed.begin() + std::ptrdiff_t(at),
+                   packed.begin() + std::ptrdiff_t(at + length));
+    }
+    return out;
+}
+
+// A GIF of a screenWidth x screenHeight screen with a two-colour table (black, red) whose first
+// frame of frameWidth x frameHeight holds one red row and then ends.
+Bytes gifCutAfterFirstRow(int screenWidth, int screenHeight, int frameWidth, int frameHeight)
+{
+    Bytes out = {'G', 'I', 'F', '8', '9', 'a'};
+    putLittleEndian(out, std::uint32_t(screenWidth), 2);
+    putLittleEndian(out, std::uint32_t(screenHeight), 2);
+    out.insert(out.end(), {0x80, 0, 0, 0, 0, 0, 255, 0, 0, ','});
+    putLittleEndian(out, 0, 4);
+    putLittleEndian(out, std::uint32_t(frameWidth), 2);
+    putLittleEndian(out, std::uint32_t(frameHeight), 2);
+    out.insert(out.end(), {0, 2});
+    const Bytes codes = gifCodes(Bytes(std::size_t(frameWidth), 1), 2);
+    out.insert(out.end(), codes.begin(), codes.end());
+    return out;
+}
+
+void putRiffChunk(Bytes& out, const char* tag, std::uint32_t declared)
+{
+    out.insert(out.end(), tag, tag + 4);
+    putLittleEndian(out, declared, 4);
+}
+
+} // namespace
+
+std::vector<NamedSparseFile> costlyAsAWhole(Format format)
+{
+    const auto whole = [](Bytes bytes) {
+        TestPictures::SparseFile file;
+        file.length = bytes.size();
+        file.pieces.emplace_back(0, std::move(bytes));
+        return file;
+    };
+    if (format == Format::Gif) {
+        return {{"screen and frame of 18900 x 18900 cut after the first row",
+                 whole(gifCutAfterFirstRow(18900, 18900, 18900, 18900))},
+                {"a 1 x 1 screen, a first frame of 18176 x 17993 with one row",
+                 whole(gifCutAfterFirstRow(1, 1, 18176, 17993))}};
+    }
+    if (format == Format::Webp) {
+        // An animation on a canvas of 16384 x 16384 whose first frame, 16383 x 16383, holds a
+        // lossless header and nothing more.
+        Bytes cut = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'E', 'B', 'P'};
+        putRiffChunk(cut, "VP8X", 10);
+        putLittleEndian(cut, 0x12, 4); // an animation with alpha
+        putLittleEndian(cut, 16383, 3);
+        putLittleEndian(cut, 16383, 3);
+        putRiffChunk(cut, "ANIM", 6);
+        putLittleEndian(cut, 0, 4);
+        putLittleEndian(cut, 0, 2);
+        putRiffChunk(cut, "ANMF", 16 + 8 + 6);
+        putLittleEndian(cut, 0, 3); // at the corner
+        putLittleEndian(cut, 0, 3);
+        putLittleEndian(cut, 16382, 3);
+        putLittleEndian(cut, 16382, 3);
+        putLittleEndian(cut, 100, 3);
+        cut.push_back(0);
+        putRiffChunk(cut, "VP8L", 5);
+        cut.push_back(0x2f);
+        putLittleEndian(cut, 16382 | 16382u << 14 | 1u << 28, 4);
+        cut.push_back(0); // the pad to an even length
+        const auto riff = std::uint32_t(cut.size() - 8);
+        for (int i = 0; i < 4; ++i)
+            cut[std::size_t(4 + i)] = std::uint8_t(riff >> (8 * i));
+
+        // A still picture after an unknown chunk of 512 MB and an ICCP chunk 4 KB short of
+        // 1 GiB, holes.
+        const Bytes still = encode(Format::Webp, Variant::Rgb, sourceFor(Variant::Rgb, 96, 64));
+        const Bytes frame(still.begin() + 12, still.end());
+        const std::uint32_t unknownBytes = 1u << 29;
+        const std::uint32_t profileBytes = (1u << 30) - 4096;
+        Bytes head = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'E', 'B', 'P'};
+        putRiffChunk(head, "VP8X", 10);
+        putLittleEndian(head, 0x20, 4); // an ICC profile
+        putLittleEndian(head, 96 - 1, 3);
+        putLittleEndian(head, 64 - 1, 3);
+        putRiffChunk(head, "LUMV", unknownBytes);
+        Bytes profileHead;
+        putRiffChunk(profileHead, "ICCP", profileBytes);
+        const std::uint64_t profileAt = head.size() + std::uint64_t{unknownBytes};
+        const std::uint64_t frameAt = profileAt + profileHead.size() + profileBytes;
+        const auto riffBytes = std::uint32_t(frameAt + frame.size() - 8);
+        for (int i = 0; i < 4; ++i)
+            head[std::size_t(4 + i)] = std::uint8_t(riffBytes >> (8 * i));
+        TestPictures::SparseFile profile;
+        profile.length = frameAt + frame.size();
+        profile.pieces = {{0, head}, {profileAt, profileHead}, {frameAt, frame}};
+        return {{"animation frame of 16383 x 16383 holding only its header", whole(cut)},
+                {"unknown chunk of 512 MB and ICCP chunk of almost 1 GiB, holes", profile}};
+    }
+    if (format == Format::Png) {
+        return {
+            {"three unknown chunks of 2^31 - 1 bytes, holes",
+             withUnknownChunks(encode(Format::Png, Variant::Rgb, sourceFor(Variant::Rgb, 96, 64)),
+                               {0x7fffffff, 0x7fffffff, 0x7fffffff})}};
+    }
+    return {};
+}
+
+TestPictures::SparseFile withUnknownChunks(const Bytes& picture,
+                                           const std::vector<std::uint32_t>& lengths)
+{
+    const std::size_t afterHeader = 8 + 8 + 13 + 4;
+    TestPictures::SparseFile file;
+    Bytes piece(picture.begin(), picture.begin() + afterHeader);
+    std::uint64_t at = 0;
+    for (const std::uint32_t length : lengths) {
+        const std::size_t start = piece.size();
+        piece.resize(start + 8);
+        putBigEndian32(&piece[start], length);
+        std::memcpy(&piece[start + 4], "luMv", 4);
+        file.pieces.emplace_back(at, piece);
+        at += piece.size() + length;
+        piece.assign(4, 0); // the CRC, which is wrong
+    }
+    piece.insert(piece.end(), picture.begin() + afterHeader, picture.end());
+    file.pieces.emplace_back(at, piece);
+    file.length = at + piece.size();
+    return file;
 }
 
 RgbImage overWhite(const RgbaPicture& picture)

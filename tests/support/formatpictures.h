@@ -2,6 +2,7 @@
 
 #include "imaging/picturereader.h"
 #include "imaging/rgbimage.h"
+#include "tests/support/testpictures.h"
 
 #include <cstdint>
 #include <vector>
@@ -84,6 +85,22 @@ struct NamedFile
     std::vector<std::uint8_t> bytes;
 };
 std::vector<NamedFile> declaringMoreThanHeld(Format format);
+
+// Files whose every piece is within the readers' bounds but whose whole once cost a gigabyte or
+// seconds: a GIF cut after its first row of a huge frame, a WebP animation frame of 16383 x 16383
+// holding only its header, and holes (see TestPictures::SparseFile) of gigabytes in a WebP
+// ICCP chunk and in a PNG's unknown chunks. Only GIF, WebP and PNG have them.
+struct NamedSparseFile
+{
+    const char* name;
+    TestPictures::SparseFile file;
+};
+std::vector<NamedSparseFile> costlyAsAWhole(Format format);
+
+// The 96 x 64 RGB PNG `picture` (as encode makes it) with unknown chunks of these lengths, holes,
+// between its header and the rest.
+TestPictures::SparseFile withUnknownChunks(const std::vector<std::uint8_t>& picture,
+                                           const std::vector<std::uint32_t>& lengths);
 
 // The picture composited over white, as the slideshow should show it.
 RgbImage overWhite(const RgbaPicture& picture);

@@ -8,7 +8,9 @@
 #include <fstream>
 #include <stdexcept>
 
+#include <fcntl.h>
 #include <jpeglib.h>
+#include <unistd.h>
 
 namespace TestPictures {
 
@@ -191,6 +193,62 @@ std::vector<std::uint8_t> firstScanOf(const std::vector<std::uint8_t>& progressi
             return {file.begin(), at};
     }
     return {};
+}
+
+bool writeSparseFile(const std::string& path, const SparseFile& file)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+        return false;
+    bool written = ::ftruncate(fd, static_cast<off_t>(file.length)) == 0;
+    for (const auto& [offset, bytes] : file.pieces) {
+        written = written && ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
+                                 static_cast<ssize_t>(bytes.size());
+    }
+    return ::close(fd) == 0 && written;
+}
+
+SparseFile withRepeatedScan(const std::vector<std::uint8_t>& progressiveJpeg, int repeated,
+                            int scans, std::uint64_t gap)
+{
+    using Bytes = std::vector<std::uint8_t>;
+    const Bytes& file = progressiveJpeg;
+    // Each scan from the end of the one before (its tables) to the end of its data; the first
+    // from its own marker, the tables before it staying in the head.
+    std::vector<std::pair<std::size_t, std::size_t>> scanBytes;
+    std::size_t at = 2;
+    std::size_t groupStart = 0;
+    while (at + 4 <= file.size() && file[at] == 0xFF && file[at + 1] != 0xD9) {
+        const std::size_t length = std::size_t(file[at + 2]) << 8 | file[at + 3];
+        if (file[at + 1] != 0xDA) {
+            at += 2 + length;
+            continue;
+        }
+        if (scanBytes.empty())
+            groupStart = at;
+        for (at += 2 + length; at + 1 < file.size(); ++at) {
+            if (file[at] == 0xFF && file[at + 1] != 0x00 &&
+                (file[at + 1] < 0xD0 || file[at + 1] > 0xD7))
+                break;
+        }
+        scanBytes.emplace_back(groupStart, at);
+        groupStart = at;
+    }
+    SparseFile out;
+    const std::size_t headEnd = scanBytes.empty() ? file.size() : scanBytes.front().first;
+    out.pieces.emplace_back(0, Bytes(file.begin(), file.begin() + std::ptrdiff_t(headEnd)));
+    std::uint64_t length = headEnd;
+    for (int scan = 0; scan < scans && !scanBytes.empty(); ++scan) {
+        const auto [from, to] =
+            scanBytes[std::size_t(std::min({scan, repeated, int(scanBytes.size()) - 1}))];
+        length += gap;
+        out.pieces.emplace_back(
+            length, Bytes(file.begin() + std::ptrdiff_t(from), file.begin() + std::ptrdiff_t(to)));
+        length += to - from;
+    }
+    out.pieces.emplace_back(length, Bytes{0xFF, 0xD9});
+    out.length = length + 2;
+    return out;
 }
 
 bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes)

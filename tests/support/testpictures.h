@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Pictures made in memory for the tests and benchmarks, so that no test depends on sample files
@@ -79,6 +80,23 @@ std::vector<std::uint8_t> encodeBmp(const RgbImage& image);
 // A progressive JPEG cut right after the data of its first scan: libjpeg then looks for the next
 // marker in whatever follows. Empty when the file has no scan.
 std::vector<std::uint8_t> firstScanOf(const std::vector<std::uint8_t>& progressiveJpeg);
+
+// A file of `length` bytes that holds each piece's bytes at its offset and nothing elsewhere: holes
+// that read as zeros and take no disk, so that a file of gigabytes costs a few kilobytes.
+struct SparseFile
+{
+    std::uint64_t length = 0;
+    std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>> pieces;
+};
+
+// Writes the sparse file with seeks over its holes. Returns whether every piece was written.
+bool writeSparseFile(const std::string& path, const SparseFile& file);
+
+// The progressive JPEG with its scans in order up to scan `repeated` (from 0), and that scan
+// (with the tables before it) again until the file holds `scans` scans. With a gap, every scan
+// stands behind a hole of that many bytes, where libjpeg looks for its next marker.
+SparseFile withRepeatedScan(const std::vector<std::uint8_t>& progressiveJpeg, int repeated,
+                            int scans, std::uint64_t gap = 0);
 
 // Writes the bytes to a file named by its raw bytes, which need not be valid UTF-8. Returns
 // whether every byte was written.

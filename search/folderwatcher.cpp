@@ -234,14 +234,15 @@ bool FolderWatcher::enterFolder(int fd, const std::string& rawFolder)
     const auto known = m_folders.find(watch);
     if (known != m_folders.end() && known->second != rawFolder) {
         // The watch is the folder's, whatever path leads to it. Where the path it was known by
-        // still leads to it, this path is another way in (a link): each folder is walked once.
-        // Where it does not, the folder was moved while its events were lost, and it is known
-        // by this path from now on.
+        // still leads to it, this path is another way in (a link), and each folder is walked
+        // once: a walk of part of the tree leaves it where it is. A walk of the whole tree that
+        // meets it here first takes it here, since that walk will not enter it again. Where the
+        // old path leads elsewhere, the folder was moved while its events were lost.
         const std::string other = known->second;
         const auto otherWatch = m_watches.find(other);
         struct stat here;
         struct stat there;
-        if (otherWatch != m_watches.end() && otherWatch->second == watch &&
+        if (m_seen == nullptr && otherWatch != m_watches.end() && otherWatch->second == watch &&
             fstat(fd, &here) == 0 && stat(other.c_str(), &there) == 0 &&
             here.st_dev == there.st_dev && here.st_ino == there.st_ino)
             return false;
@@ -439,8 +440,11 @@ void FolderWatcher::entryArrived(const std::string& folder, const std::string& n
         return;
     if (!S_ISLNK(entry.st_mode)) {
         // A file just made is reported once it is closed after writing; one moved in is whole.
+        // A hard link made to a file is never written through: it joins as a walk's find does.
         if (!made)
             pictureComplete(folder, name);
+        else if (S_ISREG(entry.st_mode) && entry.st_nlink > 1)
+            considerMade(folder, name, path);
         return;
     }
     // A link joins as what it leads to would; a dangling one is skipped, as by the search.
@@ -451,12 +455,19 @@ void FolderWatcher::entryArrived(const std::string& folder, const std::string& n
         walk(path + '/', true, stop);
         return;
     }
+    if (S_ISREG(target.st_mode))
+        considerMade(folder, name, path);
+}
+
+void FolderWatcher::considerMade(const std::string& folder, const std::string& name,
+                                 const std::string& path)
+{
     const QString decoded = QFile::decodeName(name.c_str());
-    if (S_ISREG(target.st_mode) && isPictureName(decoded, m_settings.formats)) {
-        // A link moved over a picture replaces it: it is read anew.
-        m_known.erase(path);
-        consider(QFile::decodeName(folder.c_str()) + decoded.toLower(), path, true);
-    }
+    if (!isPictureName(decoded, m_settings.formats))
+        return;
+    // One made over a picture replaces it: it is read anew.
+    m_known.erase(path);
+    consider(QFile::decodeName(folder.c_str()) + decoded.toLower(), path, true);
 }
 
 void FolderWatcher::pictureComplete(const std::string& folder, const std::string& name)

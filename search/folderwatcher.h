@@ -118,6 +118,8 @@ private:
     // An entry that is not a folder was made in `folder`, or moved in: a file, or a link.
     void entryArrived(const std::string& folder, const std::string& name, bool made,
                       std::stop_token stop);
+    // A link to a file, or a hard link, was made at `path`: it joins once settled.
+    void considerMade(const std::string& folder, const std::string& name, const std::string& path);
     // The file `name` in `folder` is complete: closed after writing, or moved in whole.
     void pictureComplete(const std::string& folder, const std::string& name);
     // Walks the whole tree and compares.

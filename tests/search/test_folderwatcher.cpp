@@ -326,12 +326,14 @@ TEST(FolderWatcher, LinksJoinAsWhatTheyLeadToAndTakeItsPicturesWhenTheyGo)
     }));
     changes.clear();
 
-    // Links made in the tree: to a folder, to a picture, and one that leads nowhere.
+    // Links made in the tree: to a folder, to a picture, one that leads nowhere, and a hard one.
     ASSERT_EQ(symlink((base + "outside").c_str(), (root + "ext").c_str()), 0);
     ASSERT_EQ(symlink((base + "pic.jpg").c_str(), (root + "p.jpg").c_str()), 0);
     ASSERT_EQ(symlink((base + "none.jpg").c_str(), (root + "dangling.jpg").c_str()), 0);
+    ASSERT_EQ(::link((base + "pic.jpg").c_str(), (root + "hard.jpg").c_str()), 0);
     EXPECT_TRUE(changes.waitFor([&](const Changes& c) {
-        return c.added == std::set<std::string>{root + "ext/o.jpg", root + "p.jpg"};
+        return c.added ==
+               std::set<std::string>{root + "ext/o.jpg", root + "p.jpg", root + "hard.jpg"};
     }));
     changes.clear();
 

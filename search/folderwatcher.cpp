@@ -79,8 +79,7 @@ FolderWatcher::FolderWatcher(std::string rootFolder, std::vector<std::string> kn
     : m_root(std::move(rootFolder)), m_onChanges(std::move(onChanges)),
       m_settings(std::move(settings)), m_collation(m_settings.locale),
       m_known(std::make_move_iterator(knownPaths.begin()),
-              std::make_move_iterator(knownPaths.end())),
-      m_lostEventReads(m_settings.lostEventReads)
+              std::make_move_iterator(knownPaths.end()))
 {
     m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (!m_settings.eventsOff)
@@ -362,11 +361,6 @@ void FolderWatcher::readEvents(std::stop_token stop)
         const ssize_t length = read(m_inotify, buffer.data(), buffer.size());
         if (length <= 0)
             return;
-        if (m_lostEventReads > 0) {
-            --m_lostEventReads;
-            m_walkAgain = true;
-            continue;
-        }
         for (ssize_t offset = 0; offset < length;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + offset);
             offset += ssize_t(sizeof(inotify_event) + event->len);

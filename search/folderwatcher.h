@@ -60,9 +60,6 @@ public:
         bool eventsOff = false;
         // Test hook: inotify runs out of watches after this many (0: the system's limit).
         std::size_t watchLimit = 0;
-        // Test hook: the events of the first this many reads are dropped, as when the kernel's
-        // queue overflows, and the tree is walked again and compared instead.
-        int lostEventReads = 0;
     };
 
     // Watches rootFolder (ending with "/") whose pictures the show holds as `knownPaths`.
@@ -163,7 +160,6 @@ private:
     bool m_rootGone = false;
     // Whether the walk under way entered the root.
     bool m_rootEntered = false;
-    int m_lostEventReads = 0;
 
     // Shared with the owner's thread.
     mutable std::mutex m_mutex;

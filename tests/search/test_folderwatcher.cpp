@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -232,7 +233,7 @@ TEST(FolderWatcher, AFileFoundByAWalkJoinsOnceItHasStoppedChanging)
     EXPECT_TRUE(changes.waitFor([&](const Changes& c) { return c.added.contains(path); }));
 }
 
-TEST(FolderWatcher, AFolderRenamedWhileEventsAreLostKeepsItsPictures)
+TEST(FolderWatcher, AFolderRenamedWhileTheEventQueueOverflowsKeepsItsPictures)
 {
     QTemporaryDir scratch(QDir::tempPath() + "/lumivane-watch-XXXXXX");
     const std::string root = scratch.path().toStdString() + "/";
@@ -241,17 +242,40 @@ TEST(FolderWatcher, AFolderRenamedWhileEventsAreLostKeepsItsPictures)
         write(root + "old/" + name);
     FolderWatcher::Settings settings;
     settings.settleTime = 0ms;
-    settings.lostEventReads = 1;
-    FolderWatcher watcher(root, {root + "old/1.jpg", root + "old/2.jpg", root + "old/3.jpg"}, {},
-                          settings);
+    // The report of a change holds the watcher's thread while the test fills its queue.
+    std::atomic<bool> hold{false};
+    std::atomic<bool> held{false};
+    FolderWatcher watcher(
+        root, {root + "old/1.jpg", root + "old/2.jpg", root + "old/3.jpg"},
+        [&] {
+            held = true;
+            while (hold)
+                std::this_thread::sleep_for(1ms);
+        },
+        settings);
     Changes changes(watcher);
     ASSERT_TRUE(changes.waitFor([&](const Changes&) { return watcher.ready(); }));
+    hold = true;
+    write(root + "first.jpg");
+    ASSERT_TRUE(changes.waitFor([&](const Changes&) { return held.load(); }));
 
-    // The rename's events are lost: the walk that follows finds the folder under its new name.
+    // More events than the kernel's queue holds (two files in turn, since a repeat of the last
+    // event is merged into it), then the rename, whose events are lost.
+    long limit = 16384;
+    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> limit;
+    write(root + "a.txt");
+    write(root + "b.txt");
+    for (long i = 0; i <= limit; ++i) {
+        // Opened for writing and closed: an event, and nothing written.
+        const int fd = open((root + (i % 2 == 0 ? "a.txt" : "b.txt")).c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        close(fd);
+    }
     ASSERT_EQ(std::rename((root + "old").c_str(), (root + "new").c_str()), 0);
+    hold = false;
     EXPECT_TRUE(changes.waitFor([&](const Changes& c) {
-        return c.added == std::set<std::string>{root + "new/1.jpg", root + "new/2.jpg",
-                                                root + "new/3.jpg"} &&
+        return c.added == std::set<std::string>{root + "first.jpg", root + "new/1.jpg",
+                                                root + "new/2.jpg", root + "new/3.jpg"} &&
                c.removed == std::set<std::string>{root + "old/1.jpg", root + "old/2.jpg",
                                                   root + "old/3.jpg"};
     }));

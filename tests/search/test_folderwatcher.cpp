@@ -336,6 +336,7 @@ TEST(FolderWatcher, LinksJoinAsWhatTheyLeadToAndTakeItsPicturesWhenTheyGo)
     const std::string root = base + "show/";
     ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
     ASSERT_EQ(mkdir((base + "outside").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((base + "empty").c_str(), 0755), 0);
     write(base + "outside/o.jpg");
     write(base + "pic.jpg");
     const auto [folder, link] = folderBehindItsLink(root);
@@ -350,8 +351,11 @@ TEST(FolderWatcher, LinksJoinAsWhatTheyLeadToAndTakeItsPicturesWhenTheyGo)
     }));
     changes.clear();
 
-    // Links made in the tree: to a folder, to a picture, one that leads nowhere, and a hard one.
+    // Links made in the tree: to folders, to a picture, one that leads nowhere, a hard one, and
+    // one to the folder walked already, which stays where it was found first.
     ASSERT_EQ(symlink((base + "outside").c_str(), (root + "ext").c_str()), 0);
+    ASSERT_EQ(symlink((base + "empty").c_str(), (root + "empty").c_str()), 0);
+    ASSERT_EQ(symlink(folder.c_str(), (root + "again").c_str()), 0);
     ASSERT_EQ(symlink((base + "pic.jpg").c_str(), (root + "p.jpg").c_str()), 0);
     ASSERT_EQ(symlink((base + "none.jpg").c_str(), (root + "dangling.jpg").c_str()), 0);
     ASSERT_EQ(::link((base + "pic.jpg").c_str(), (root + "hard.jpg").c_str()), 0);
@@ -359,21 +363,31 @@ TEST(FolderWatcher, LinksJoinAsWhatTheyLeadToAndTakeItsPicturesWhenTheyGo)
         return c.added ==
                std::set<std::string>{root + "ext/o.jpg", root + "p.jpg", root + "hard.jpg"};
     }));
+    std::this_thread::sleep_for(100ms);
+    changes.take();
+    EXPECT_TRUE(changes.removed.empty());
     changes.clear();
 
-    // The links go: their pictures with them. The folder is still reached by its own name,
-    // and its pictures come back under it, watched there.
+    // The links go: their pictures with them, and their folders' watches (one that held no
+    // picture yet reports nothing more). The folder is still reached by its own name, and its
+    // pictures come back under it, watched there.
+    ASSERT_EQ(unlink((root + "again").c_str()), 0);
     ASSERT_EQ(unlink((root + link).c_str()), 0);
     ASSERT_EQ(unlink((root + "ext").c_str()), 0);
+    ASSERT_EQ(unlink((root + "empty").c_str()), 0);
     EXPECT_TRUE(changes.waitFor([&](const Changes& c) {
         return c.added == std::set<std::string>{root + folder + "/z.jpg"} &&
                c.removed == std::set<std::string>{root + link + "/z.jpg", root + "ext/o.jpg"};
     }));
     changes.clear();
+    write(base + "empty/e.jpg");
     write(root + folder + "/late.jpg");
     EXPECT_TRUE(changes.waitFor([&](const Changes& c) {
         return c.added == std::set<std::string>{root + folder + "/late.jpg"};
     }));
+    std::this_thread::sleep_for(100ms);
+    changes.take();
+    EXPECT_EQ(changes.added, std::set<std::string>{root + folder + "/late.jpg"});
 }
 
 TEST(FolderWatcher, ARootRemovedAndMadeAgainIsWatchedAgain)

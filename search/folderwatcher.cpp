@@ -29,7 +29,8 @@ namespace {
 constexpr std::uint32_t WatchMask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE |
                                     IN_CREATE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
-// How often files found by a walk are looked at again until they have settled.
+// How often files found by a walk are looked at again until they have settled, and how often a
+// removed root is looked for.
 constexpr auto SettleCheck = 250ms;
 
 // The file systems whose changes made elsewhere (on the server, by another client) inotify never
@@ -138,7 +139,7 @@ void FolderWatcher::run(std::stop_token stop)
         if (m_settings.eventsOff || m_inotify < 0)
             addRescanRoot(m_root,
                           m_settings.eventsOff ? "events are off" : "inotify is not available");
-        walkAndCompare(m_root, stop);
+        walkTree(stop);
         reportRescanRoots();
         {
             const std::lock_guard lock(m_mutex);
@@ -162,6 +163,10 @@ void FolderWatcher::run(std::stop_token stop)
                 return;
             if (m_inotify >= 0 && (fds[1].revents & POLLIN))
                 readEvents(stop);
+            if (m_walkAgain && !m_rootGone)
+                walkTree(stop);
+            if (m_rootGone)
+                checkRootBack(stop);
             checkUnsettled();
             // A rescan may find folders whose watches ran out; they join the rescanned ones.
             for (std::size_t i = 0; i < m_rescanRoots.size() && !stop.stop_requested(); ++i) {
@@ -178,7 +183,7 @@ void FolderWatcher::run(std::stop_token stop)
 std::optional<FolderWatcher::Clock::time_point> FolderWatcher::nextDeadline() const
 {
     std::optional<Clock::time_point> deadline;
-    if (!m_unsettled.empty())
+    if (!m_unsettled.empty() || m_rootGone)
         deadline = Clock::now() + SettleCheck;
     for (const RescanRoot& root : m_rescanRoots) {
         if (!deadline || root.due < *deadline)
@@ -200,6 +205,8 @@ void FolderWatcher::walk(const std::string& folder, bool mayBeFilling, std::stop
 
 bool FolderWatcher::enterFolder(int fd, const std::string& rawFolder)
 {
+    if (rawFolder == m_root)
+        m_rootEntered = true;
     // Inside a folder that is searched again: no watches there. Its ancestors are looked up, so
     // that thousands of such folders cost no more than a few lookups each.
     for (std::size_t slash = rawFolder.find('/'); slash != std::string::npos;
@@ -224,12 +231,38 @@ bool FolderWatcher::enterFolder(int fd, const std::string& rawFolder)
         return true;
     }
     const auto known = m_folders.find(watch);
-    if (known != m_folders.end() && known->second != rawFolder && m_watches.contains(known->second))
-        // The same folder under another path (a link): each folder is walked once.
-        return false;
+    if (known != m_folders.end() && known->second != rawFolder) {
+        // The watch is the folder's, whatever path leads to it. Where the path it was known by
+        // still leads to it, this path is another way in (a link), and each folder is walked
+        // once: a walk of part of the tree leaves it where it is. A walk of the whole tree that
+        // meets it here first takes it here, since that walk will not enter it again. Where the
+        // old path leads elsewhere, the folder was moved while its events were lost.
+        const std::string other = known->second;
+        const auto otherWatch = m_watches.find(other);
+        struct stat here;
+        struct stat there;
+        if (m_seen == nullptr && otherWatch != m_watches.end() && otherWatch->second == watch &&
+            fstat(fd, &here) == 0 && stat(other.c_str(), &there) == 0 &&
+            here.st_dev == there.st_dev && here.st_ino == there.st_ino)
+            return false;
+        moveWatch(watch, other, rawFolder);
+        return true;
+    }
     m_folders[watch] = rawFolder;
     m_watches[rawFolder] = watch;
     return true;
+}
+
+void FolderWatcher::moveWatch(int watch, const std::string& oldFolder, const std::string& rawFolder)
+{
+    // The pictures known under the old path leave, and the watches below it go; the walk under
+    // way finds them again under the new one.
+    if (const auto old = m_watches.find(oldFolder); old != m_watches.end() && old->second == watch) {
+        m_watches.erase(old);
+        forgetFolder(oldFolder);
+    }
+    m_folders[watch] = rawFolder;
+    m_watches[rawFolder] = watch;
 }
 
 void FolderWatcher::consider(const QString& display, const std::string& path, bool mayBeFilling)
@@ -331,57 +364,143 @@ void FolderWatcher::readEvents(std::stop_token stop)
         for (ssize_t offset = 0; offset < length;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + offset);
             offset += ssize_t(sizeof(inotify_event) + event->len);
-            if (event->mask & IN_Q_OVERFLOW) {
-                // Events were lost: the whole tree is walked again and compared.
-                walkAndCompare(m_root, stop);
-                continue;
-            }
-            const auto watched = m_folders.find(event->wd);
-            if (watched == m_folders.end())
-                continue;
-            const std::string folder = watched->second;
-            if (event->mask & IN_IGNORED) {
-                m_watches.erase(folder);
-                m_folders.erase(watched);
-                continue;
-            }
-            if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
-                // The parent reports the same for every folder but the root; a root that goes
-                // takes the whole show with it, and is searched for again until it is back.
-                if (folder == m_root) {
-                    forgetFolder(m_root);
-                    addRescanRoot(m_root, "the folder was removed");
-                }
-                continue;
-            }
-            if (event->len == 0)
-                continue;
-            const std::string name = event->name;
-            const std::string path = folder + name;
-            if (event->mask & IN_ISDIR) {
-                if (event->mask & (IN_CREATE | IN_MOVED_TO))
-                    // A folder moved in holds finished files; one just made may be filling.
-                    walk(path + '/', (event->mask & IN_CREATE) != 0, stop);
-                else if (event->mask & (IN_DELETE | IN_MOVED_FROM))
-                    forgetFolder(path + '/');
-                continue;
-            }
-            if (event->mask & (IN_DELETE | IN_MOVED_FROM)) {
-                leave(path);
-                continue;
-            }
-            if (!(event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)))
-                continue;
-            const QString decoded = QFile::decodeName(name.c_str());
-            if (!isPictureName(decoded, m_settings.formats))
-                continue;
-            // Complete now: closed after writing, or moved in whole. One written again after
-            // it joined is reported again, so that the show reads it anew.
-            m_unsettled.erase(path);
-            m_known.erase(path);
-            join(QFile::decodeName(folder.c_str()) + decoded.toLower(), path);
+            handleEvent(*event, stop);
         }
     }
+}
+
+void FolderWatcher::handleEvent(const inotify_event& event, std::stop_token stop)
+{
+    if (event.mask & IN_Q_OVERFLOW) {
+        // Events were lost: the whole tree is walked again and compared, once the events read
+        // so far have been handled.
+        m_walkAgain = true;
+        return;
+    }
+    const auto watched = m_folders.find(event.wd);
+    if (watched == m_folders.end())
+        return;
+    const std::string folder = watched->second;
+    if (event.mask & IN_IGNORED) {
+        if (const auto it = m_watches.find(folder); it != m_watches.end() && it->second == event.wd)
+            m_watches.erase(it);
+        m_folders.erase(watched);
+        return;
+    }
+    if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
+        // The parent reports the same for every folder but the root.
+        if (folder == m_root)
+            rootGone();
+        return;
+    }
+    if (event.len == 0)
+        return;
+    const std::string name = event.name;
+    const std::string path = folder + name;
+    if (event.mask & IN_ISDIR) {
+        if (event.mask & (IN_CREATE | IN_MOVED_TO))
+            // A folder moved in holds finished files; one just made may be filling.
+            walk(path + '/', (event.mask & IN_CREATE) != 0, stop);
+        else if (event.mask & (IN_DELETE | IN_MOVED_FROM))
+            forgetFolder(path + '/');
+        return;
+    }
+    if (event.mask & (IN_DELETE | IN_MOVED_FROM)) {
+        leave(path);
+        // A link to a folder that was walked through it: the folder's pictures go with the
+        // link. Where the folder is still reached by another path, the walk finds it there.
+        const std::string below = path + '/';
+        const auto known = m_known.lower_bound(below);
+        if (m_watches.contains(below) || (known != m_known.end() && startsWith(*known, below))) {
+            forgetFolder(below);
+            m_walkAgain = true;
+        }
+        return;
+    }
+    if (event.mask & (IN_CREATE | IN_MOVED_TO)) {
+        entryArrived(folder, name, (event.mask & IN_CREATE) != 0, stop);
+        return;
+    }
+    if (event.mask & IN_CLOSE_WRITE)
+        pictureComplete(folder, name);
+}
+
+void FolderWatcher::entryArrived(const std::string& folder, const std::string& name, bool made,
+                                 std::stop_token stop)
+{
+    const std::string path = folder + name;
+    struct stat entry;
+    if (lstat(path.c_str(), &entry) != 0)
+        return;
+    if (!S_ISLNK(entry.st_mode)) {
+        // A file just made is reported once it is closed after writing; one moved in is whole.
+        // A hard link made to a file is never written through: it joins as a walk's find does.
+        if (!made)
+            pictureComplete(folder, name);
+        else if (S_ISREG(entry.st_mode) && entry.st_nlink > 1)
+            considerMade(folder, name, path);
+        return;
+    }
+    // A link joins as what it leads to would; a dangling one is skipped, as by the search.
+    struct stat target;
+    if (stat(path.c_str(), &target) != 0)
+        return;
+    if (S_ISDIR(target.st_mode)) {
+        walk(path + '/', true, stop);
+        return;
+    }
+    if (S_ISREG(target.st_mode))
+        considerMade(folder, name, path);
+}
+
+void FolderWatcher::considerMade(const std::string& folder, const std::string& name,
+                                 const std::string& path)
+{
+    const QString decoded = QFile::decodeName(name.c_str());
+    if (!isPictureName(decoded, m_settings.formats))
+        return;
+    // One made over a picture replaces it: it is read anew.
+    m_known.erase(path);
+    consider(QFile::decodeName(folder.c_str()) + decoded.toLower(), path, true);
+}
+
+void FolderWatcher::pictureComplete(const std::string& folder, const std::string& name)
+{
+    const QString decoded = QFile::decodeName(name.c_str());
+    if (!isPictureName(decoded, m_settings.formats))
+        return;
+    const std::string path = folder + name;
+    // Complete now: closed after writing, or moved in whole. One written again after it joined
+    // is reported again, so that the show reads it anew.
+    m_unsettled.erase(path);
+    m_known.erase(path);
+    join(QFile::decodeName(folder.c_str()) + decoded.toLower(), path);
+}
+
+void FolderWatcher::walkTree(std::stop_token stop)
+{
+    m_walkAgain = false;
+    m_rootEntered = false;
+    walkAndCompare(m_root, stop);
+    // A root that could not be entered is gone (its own events may have been among those lost).
+    if (!m_rootEntered && !stop.stop_requested() && m_inotify >= 0)
+        rootGone();
+}
+
+void FolderWatcher::rootGone()
+{
+    // The root takes the whole show with it, and is looked for until it is back.
+    forgetFolder(m_root);
+    m_rootGone = true;
+}
+
+void FolderWatcher::checkRootBack(std::stop_token stop)
+{
+    struct stat info;
+    if (stat(m_root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return;
+    m_rootGone = false;
+    walkTree(stop);
 }
 
 void FolderWatcher::walkAndCompare(const std::string& folder, std::stop_token stop)

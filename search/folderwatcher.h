@@ -19,6 +19,8 @@
 #include <unordered_set>
 #include <vector>
 
+struct inotify_event;
+
 // Keeps a folder tree under watch while the show runs, on a thread of its own, and reports the
 // pictures that join it and leave it by the search's rules (the same formats, links followed,
 // pseudo file systems skipped, each folder once).
@@ -26,7 +28,13 @@
 // One inotify watch per folder. A picture joins when it is closed after writing or moved in, so
 // a file still being written is never reported; one written again is reported again. A new
 // folder is watched and walked, a folder moved in joins all its pictures, a folder deleted or
-// moved out takes its pictures with it. Where no events come (network file systems, detected by
+// moved out takes its pictures with it. A link made in the tree joins as its target would; a
+// link to a folder that goes takes that folder's pictures with it, and the tree is walked again
+// so that the folder, where it is still reached by another path, comes back under that one.
+// When events were lost (the kernel's queue overflowed) the tree is walked again and compared;
+// a folder renamed meanwhile is known by its watch and keeps it under its new name. A root that
+// is removed is looked for four times a second, and watched and walked again once it is back.
+// Where no events come (network file systems, detected by
 // the file system's type; folders left over when the inotify watches run out) the folder is
 // searched again periodically, every max(60 s, 20 x the last search's time), and the result
 // compared with what is known; one line on stderr names those folders and why.
@@ -100,7 +108,22 @@ private:
     void walkAndCompare(const std::string& folder, std::stop_token stop);
     Clock::duration rescanInterval() const;
     bool enterFolder(int fd, const std::string& rawFolder);
+    // The folder of `watch`, known as `oldFolder`, is now found at `rawFolder`.
+    void moveWatch(int watch, const std::string& oldFolder, const std::string& rawFolder);
     void readEvents(std::stop_token stop);
+    void handleEvent(const inotify_event& event, std::stop_token stop);
+    // An entry that is not a folder was made in `folder`, or moved in: a file, or a link.
+    void entryArrived(const std::string& folder, const std::string& name, bool made,
+                      std::stop_token stop);
+    // A link to a file, or a hard link, was made at `path`: it joins once settled.
+    void considerMade(const std::string& folder, const std::string& name, const std::string& path);
+    // The file `name` in `folder` is complete: closed after writing, or moved in whole.
+    void pictureComplete(const std::string& folder, const std::string& name);
+    // Walks the whole tree and compares.
+    void walkTree(std::stop_token stop);
+    // The root was removed: its pictures leave, and it is looked for until it is back.
+    void rootGone();
+    void checkRootBack(std::stop_token stop);
     // Searches m_rescanRoots[index] again and compares.
     void rescan(std::size_t index, std::stop_token stop);
     void checkUnsettled();
@@ -130,6 +153,13 @@ private:
     std::chrono::duration<double> m_lastRescan{0};
     // While a walk compares, the pictures it has seen.
     std::set<std::string>* m_seen = nullptr;
+    // Events were lost, or a link to a folder went: the whole tree is walked again once the
+    // events read so far have been handled.
+    bool m_walkAgain = false;
+    // The root was removed and is not back yet.
+    bool m_rootGone = false;
+    // Whether the walk under way entered the root.
+    bool m_rootEntered = false;
 
     // Shared with the owner's thread.
     mutable std::mutex m_mutex;

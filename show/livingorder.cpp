@@ -27,8 +27,10 @@ LivingOrder::LivingOrder(SortedStringList& list, ShowOrder order, std::mt19937 r
     : m_list(list), m_order(order), m_random(std::move(random))
 {
     m_entries.reserve(m_list.count());
+    m_entryOf.reserve(m_list.count());
     for (std::size_t i = 0; i < m_list.count(); ++i) {
         m_entries.push_back(m_list.at(i));
+        m_entryOf.push_back(int(i));
         m_ids.emplace(m_entries.back().path, int(i));
     }
     if (m_order == ShowOrder::Sorted)
@@ -171,23 +173,23 @@ LivingOrder::Outcome LivingOrder::apply(ListChanges changes, int position, bool 
     const bool startsAfresh = count() == 0 && !onScreen;
     std::unordered_map<int, int> rewritten;
     for (KeyedPath& keyed : changes.added) {
-        const int id = int(m_entries.size());
+        const int id = idCount();
         const auto held = m_ids.find(keyed.entry.path);
         if (held != m_ids.end()) {
-            // Written again after it joined: the same place under a new id, so that no copy
-            // prepared from the old contents is shown.
+            // Written again after it joined: the same place and entry under a new id, so that
+            // no copy prepared from the old contents is shown.
             rewritten.emplace(held->second, id);
-            m_entries.push_back(keyed.entry);
+            m_entryOf.push_back(m_entryOf[std::size_t(held->second)]);
             held->second = id;
             outcome.newIds.push_back(id);
             continue;
         }
         const std::string path = keyed.entry.path;
-        m_entries.push_back(keyed.entry);
-        if (!m_list.add(std::move(keyed))) {
-            m_entries.pop_back();
+        PathEntry entry = keyed.entry;
+        if (!m_list.add(std::move(keyed)))
             continue;
-        }
+        m_entryOf.push_back(int(m_entries.size()));
+        m_entries.push_back(std::move(entry));
         m_ids.emplace(path, id);
         outcome.newIds.push_back(id);
         if (m_order == ShowOrder::Sorted) {

@@ -22,6 +22,8 @@ struct ListChanges
 // that stay theirs for the run (the picture preparer, the textures and the frame log know them by
 // it): at the start the ids are the list's indices, and each picture that joins, or is written
 // again, gets the next free id, so that a changed file is read anew the next time it is shown.
+// A picture written again keeps its entry (its path and display name) under the new id, so that
+// one written thousands of times (a webcam's snapshot) costs an id's slot each time, no more.
 //
 // Sorted: the list's own order, so a picture joins at its sorted place, and plays in this round
 // when that lies after the current position. Shuffled: the round being played, and one either
@@ -38,8 +40,11 @@ public:
 
     int count() const { return int(m_list.count()); }
     // The entry of any id ever given, also of a picture that has left.
-    const PathEntry& entry(int id) const { return m_entries.at(std::size_t(id)); }
-    int idCount() const { return int(m_entries.size()); }
+    const PathEntry& entry(int id) const
+    {
+        return m_entries.at(std::size_t(m_entryOf.at(std::size_t(id))));
+    }
+    int idCount() const { return int(m_entryOf.size()); }
 
     // As PlayOrder's, in ids; -1 for a position outside the round or an empty list.
     int pictureAt(int position) const;
@@ -76,7 +81,9 @@ private:
     SortedStringList& m_list;
     const ShowOrder m_order;
     std::mt19937 m_random;
+    // One entry for each picture that joined; for each id, the index of its picture's entry.
     std::vector<PathEntry> m_entries;
+    std::vector<int> m_entryOf;
     std::unordered_map<std::string, int> m_ids;
     // Shuffled only: the round before, the one being played and the one after.
     std::vector<int> m_previous;

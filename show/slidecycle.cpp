@@ -115,6 +115,34 @@ void SlideCycle::previous()
     next();
 }
 
+void SlideCycle::step(int pictures)
+{
+    // The first step of a tick asks for the change as a click does; each further one moves the
+    // change's target (the position plus 1) on by one, across the round's ends.
+    for (; pictures > 0; --pictures) {
+        if (!m_changeRequested) {
+            next();
+            continue;
+        }
+        if (++m_position >= m_count) {
+            m_position -= m_count;
+            if (m_roundHandler)
+                m_roundHandler(+1);
+        }
+    }
+    for (; pictures < 0; ++pictures) {
+        if (!m_changeRequested) {
+            previous();
+            continue;
+        }
+        if (--m_position < -1) {
+            m_position += m_count;
+            if (m_roundHandler)
+                m_roundHandler(-1);
+        }
+    }
+}
+
 bool SlideCycle::togglePause()
 {
     m_paused = !m_paused;

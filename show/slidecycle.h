@@ -70,6 +70,11 @@ public:
     // Right button: the previous picture at the next tick (from the first, the last; with one
     // picture, the same one again); a paused show resumes.
     void previous();
+    // Keys and the wheel: `pictures` pictures on (negative: back), counted from the picture the
+    // next change would show; a paused show resumes. Unlike the buttons' clicks, steps add up:
+    // n steps taken before the next tick move n pictures either way, crossing the ends of the
+    // round as often as they are passed.
+    void step(int pictures);
     // Middle button: pauses or resumes. Smooth motion resumes from the pose of the last frame.
     // Returns whether the show is paused now.
     bool togglePause();

@@ -82,6 +82,8 @@ TEST(LivingOrder, SortedJoinsAtTheSortedPlaceAndTheCurrentPictureStaysCurrent)
     outcome = order.apply(adding({"e"}), position, true);
     EXPECT_EQ(outcome.newIds, (std::vector<int>{5}));
     EXPECT_EQ(order.nextPicture(position), 5);
+    // Its entry is the one it had: a picture written again and again costs no more entries.
+    EXPECT_EQ(&order.entry(5), &order.entry(2));
     outcome = order.apply(removing({"e"}), position + 1, false);
     EXPECT_TRUE(outcome.wrapped);
     EXPECT_EQ(nameAt(order, outcome.position), "B");
@@ -159,5 +161,19 @@ TEST(LivingOrder, ShuffledJoinAmongThoseNotYetShownAndRoundsStayWhole)
             paths.insert(order.entry(id).path);
         EXPECT_EQ(paths.size(), 57u);
         EXPECT_FALSE(paths.contains(pathOf(shown)));
+    }
+
+    // On the last of the round, a picture that joins can only come next, never in its place.
+    while (sequence.cycle().position() + 1 < order.count()) {
+        sequence.cycle().next();
+        sequence.cycle().beginTick();
+        sequence.cycle().changeDone();
+    }
+    const int last = sequence.currentPicture();
+    for (int i = 0; i < 30; ++i) {
+        outcome = sequence.applyChanges(adding({"late"}), true);
+        EXPECT_EQ(sequence.currentPicture(), last);
+        EXPECT_EQ(sequence.nextPicture(), outcome.newIds.at(0));
+        sequence.applyChanges(removing({"late"}), true);
     }
 }

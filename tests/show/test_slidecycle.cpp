@@ -187,6 +187,61 @@ TEST(SlideCycle, MouseButtonsFollowTheShowsRulesInBothMotions)
     EXPECT_EQ(single.position(), 0);
 }
 
+TEST(SlideCycle, KeyAndWheelStepsCountEvenWithinOneTick)
+{
+    SteppedClock clock;
+    SlideCycle cycle(5, Motion::Frames, SlideCycle::DefaultSeconds, clock.now());
+    std::vector<int> rounds;
+    cycle.setRoundHandler([&](int step) { rounds.push_back(step); });
+    tick(cycle, clock);
+
+    // Three notches down, one at a time, then three up in one event: three pictures each way.
+    for (int i = 0; i < 3; ++i)
+        cycle.step(+1);
+    tick(cycle, clock);
+    EXPECT_EQ(cycle.position(), 3);
+    cycle.step(-3);
+    tick(cycle, clock);
+    EXPECT_EQ(cycle.position(), 0);
+    EXPECT_TRUE(rounds.empty());
+
+    // Across the round's ends, both ways, each end counted once it is passed.
+    cycle.step(-2);
+    tick(cycle, clock);
+    EXPECT_EQ(cycle.position(), 3);
+    cycle.step(+8);
+    tick(cycle, clock);
+    EXPECT_EQ(cycle.position(), 1);
+    EXPECT_EQ(rounds, (std::vector<int>{-1, +1, +1}));
+
+    // While a change waits for its picture, and while paused: from the change's target on.
+    cycle.step(+1);
+    EXPECT_TRUE(cycle.beginTick());
+    cycle.step(+2);
+    cycle.step(-1);
+    tick(cycle, clock);
+    EXPECT_EQ(cycle.position(), 3);
+    cycle.togglePause();
+    cycle.step(-4);
+    EXPECT_FALSE(cycle.paused());
+    tick(cycle, clock);
+    EXPECT_EQ(cycle.position(), 4);
+    EXPECT_EQ(rounds, (std::vector<int>{-1, +1, +1, -1}));
+
+    // One picture: each step passes an end.
+    SlideCycle single(1, Motion::Frames, SlideCycle::DefaultSeconds, clock.now());
+    int singleRounds = 0;
+    single.setRoundHandler([&](int step) { singleRounds += step; });
+    tick(single, clock);
+    single.step(+3);
+    tick(single, clock);
+    EXPECT_EQ(singleRounds, 3);
+    single.step(-2);
+    tick(single, clock);
+    EXPECT_EQ(single.position(), 0);
+    EXPECT_EQ(singleRounds, 1);
+}
+
 TEST(SlideCycle, PauseKeepsThePoseAndResumesWhereItStopped)
 {
     SteppedClock clock;

@@ -5,6 +5,7 @@
 #include "show/playorder.h"
 #include "scene/slideconstants.h"
 #include "search/picturenames.h"
+#include "show/awakeschedule.h"
 
 #include <span>
 #include <string>
@@ -31,6 +32,12 @@ struct ShowOptions
     // WATCH=OFF|ON: with ON the show follows its folder while it runs (pictures added, changed,
     // moved or deleted), and waits for pictures when there are none.
     bool watch = false;
+    // KEEP_AWAKE=ON|OFF: with ON the screen saver and the desktop's idle rules are held off while
+    // the show runs (not while it is paused or asleep).
+    bool keepAwake = true;
+    // AWAKE=07:00-23:00: the local hours the show runs in; outside them it sleeps and puts the
+    // screen to sleep. Empty: at all hours.
+    AwakeSchedule awake;
 
     bool operator==(const ShowOptions&) const = default;
 };
@@ -48,6 +55,11 @@ struct ShowSetting
     // Sets the option from a value (any case); false when the value is not allowed, in which
     // case the options are left as they were.
     bool (*apply)(ShowOptions& options, std::string_view value);
+    // What a bad value leaves, in words, where "<fallback> is used" would not say it.
+    std::string_view instead = {};
+    // A bad value on the command line is reported and the default used, instead of ending the
+    // program: for a key whose mistake must not keep the show from starting.
+    bool lenient = false;
 };
 
 // Every key of [SHOW], in the order the help lists them.
@@ -58,7 +70,8 @@ const ShowSetting* findShowSetting(std::string_view key);
 
 // The options from the [SHOW] values of the file at iniPath, then from `commandLine` (values
 // already checked by the command line, which win). A bad value in the file keeps that key's
-// default and adds one line to `complaints`, naming the file, the key and the value. Keys the
+// default and adds one line to `complaints`, naming the file, the key and the value; so does a
+// lenient key's bad value on the command line, which replaces the file's value by the default. Keys the
 // program does not know are ignored, so that a file written for a later version still works.
 ShowOptions readShowOptions(const std::string& iniPath, const std::vector<IniValue>& commandLine,
                             std::vector<std::string>& complaints);
@@ -69,7 +82,7 @@ namespace ShowTexts {
 // A bad value in the settings file.
 std::string badFileValue(const std::string& iniPath, const ShowSetting& setting,
                          std::string_view value);
-// A bad value on the command line.
+// A bad value on the command line; for a lenient key, with what is used instead.
 std::string badOptionValue(const ShowSetting& setting, std::string_view value);
 // "--motion" without "=" and a value.
 std::string optionWithoutValue(const ShowSetting& setting);

@@ -9,7 +9,9 @@
 ScreenAwake::ScreenAwake(QWindow* window, QObject* parent)
     : QObject(parent), m_window(window), m_session(std::make_unique<SessionInhibit>())
 {
-    if (const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
+    // The offscreen platform answers as X11 too, without a connection.
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 != nullptr && x11->connection() != nullptr)
         m_x = std::make_unique<XScreenSaverHold>(x11->connection());
     // Qt's Wayland platform plugins are "wayland", "wayland-egl", "wayland-brcm"...
     else if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))

@@ -3,9 +3,13 @@
 // extension.
 #include "screen/screenawake.h"
 
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
 #include <QProcess>
+#include <QRasterWindow>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -162,6 +166,66 @@ TEST_F(XScreenSaverTest, NeverStartsWhileHeldAndStartsWhenReleased)
 
     awake.reset();
     EXPECT_TRUE(waitForSaver(true, 6000));
+}
+
+namespace {
+
+class RedWindow : public QRasterWindow
+{
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(QRect(QPoint(), size()), Qt::red); }
+};
+
+// Whether weston shows the red window: its screenshooter waits for a repaint, which an output
+// gone idle never makes.
+bool showsTheWindow()
+{
+    QTemporaryDir dir;
+    QProcess shooter;
+    shooter.setWorkingDirectory(dir.path());
+    shooter.start("weston-screenshooter", QStringList{});
+    if (!shooter.waitForFinished(3000)) {
+        shooter.kill();
+        shooter.waitForFinished();
+        return false;
+    }
+    const QStringList shots = QDir(dir.path()).entryList({"*.png"});
+    if (shots.isEmpty())
+        return false;
+    const QImage shot(dir.filePath(shots.first()));
+    if (shot.isNull())
+        return false;
+    // Close to red: the compositor's own colour handling may shift it a little.
+    const QColor centre = shot.pixelColor(shot.width() / 2, shot.height() / 2);
+    return centre.red() > 200 && centre.green() < 40 && centre.blue() < 40;
+}
+
+} // namespace
+
+// Under weston with a 3 s idle time: holding the window's surface does no harm, and where the
+// compositor offers idle inhibitors (Debian 12's weston 10 does not) the output stays awake
+// while held and goes idle once released.
+TEST(WaylandIdle, TheOutputStaysAwakeWhileHeld)
+{
+    if (!QGuiApplication::platformName().startsWith("wayland"))
+        GTEST_SKIP() << "needs a Wayland compositor";
+    RedWindow window;
+    window.showFullScreen();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ScreenAwake awake(&window);
+    awake.setHeld(true);
+    EXPECT_TRUE(showsTheWindow());
+
+    QProcess info;
+    info.start("weston-info", QStringList{});
+    ASSERT_TRUE(info.waitForFinished(5000));
+    if (!info.readAllStandardOutput().contains("zwp_idle_inhibit_manager_v1"))
+        GTEST_SKIP() << "the compositor offers no idle inhibitor";
+    QTest::qWait(5000);
+    EXPECT_TRUE(showsTheWindow());
+    awake.setHeld(false);
+    QTest::qWait(5000);
+    EXPECT_FALSE(showsTheWindow());
 }
 
 // A session bus of the test's own, made before the application could connect to another one.

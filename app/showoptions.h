@@ -71,8 +71,8 @@ const ShowSetting* findShowSetting(std::string_view key);
 // The options from the [SHOW] values of the file at iniPath, then from `commandLine` (values
 // already checked by the command line, which win). A bad value in the file keeps that key's
 // default and adds one line to `complaints`, naming the file, the key and the value; so does a
-// lenient key's bad value on the command line, which replaces the file's value by the default. Keys the
-// program does not know are ignored, so that a file written for a later version still works.
+// lenient key's bad value on the command line, which replaces the file's value by the default. Keys
+// the program does not know are ignored, so that a file written for a later version still works.
 ShowOptions readShowOptions(const std::string& iniPath, const std::vector<IniValue>& commandLine,
                             std::vector<std::string>& complaints);
 

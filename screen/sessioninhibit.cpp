@@ -16,9 +16,7 @@ const QString SessionManagerService = QStringLiteral("org.gnome.SessionManager")
 
 } // namespace
 
-SessionInhibit::SessionInhibit(QObject* parent) : QObject(parent)
-{
-}
+SessionInhibit::SessionInhibit(QObject* parent) : QObject(parent) {}
 
 SessionInhibit::~SessionInhibit()
 {
@@ -61,10 +59,9 @@ void SessionInhibit::ask(Service service)
     QDBusMessage call;
     switch (service) {
     case Service::Portal:
-        call = QDBusMessage::createMethodCall(PortalService,
-                                              QStringLiteral("/org/freedesktop/portal/desktop"),
-                                              QStringLiteral("org.freedesktop.portal.Inhibit"),
-                                              QStringLiteral("Inhibit"));
+        call = QDBusMessage::createMethodCall(
+            PortalService, QStringLiteral("/org/freedesktop/portal/desktop"),
+            QStringLiteral("org.freedesktop.portal.Inhibit"), QStringLiteral("Inhibit"));
         call << m_portalWindow << IdleFlag << QVariantMap{{QStringLiteral("reason"), Reason}};
         break;
     case Service::ScreenSaver:

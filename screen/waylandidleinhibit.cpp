@@ -24,9 +24,7 @@ void announced(void* data, wl_registry* registry, uint32_t name, const char* int
     }
 }
 
-void withdrawn(void*, wl_registry*, uint32_t)
-{
-}
+void withdrawn(void*, wl_registry*, uint32_t) {}
 
 const wl_registry_listener RegistryListener = {announced, withdrawn};
 

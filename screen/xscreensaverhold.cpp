@@ -89,7 +89,8 @@ void XScreenSaverHold::wakeScreen()
 {
     xcb_force_screen_saver(m_connection, XCB_SCREEN_SAVER_RESET);
     if (hasExtension(xcb_dpms_id)) {
-        ignoreError(m_connection, xcb_dpms_force_level_checked(m_connection, XCB_DPMS_DPMS_MODE_ON));
+        ignoreError(m_connection,
+                    xcb_dpms_force_level_checked(m_connection, XCB_DPMS_DPMS_MODE_ON));
         if (m_dpmsSwitchedOn)
             ignoreError(m_connection, xcb_dpms_disable_checked(m_connection));
         m_dpmsSwitchedOn = false;

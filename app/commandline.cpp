@@ -27,11 +27,13 @@ const ShowSetting* showSettingOf(const std::string& argument)
 {
     if (argument.rfind("--", 0) != 0)
         return nullptr;
-    const std::string name = argument.substr(2, argument.find('=') - 2);
-    // The twin is spelled in small letters only.
-    for (char c : name) {
-        if (c >= 'A' && c <= 'Z')
+    std::string name = argument.substr(2, argument.find('=') - 2);
+    // The twin is spelled in small letters only, with "-" where the key has "_".
+    for (char& c : name) {
+        if ((c >= 'A' && c <= 'Z') || c == '_')
             return nullptr;
+        if (c == '-')
+            c = '_';
     }
     return findShowSetting(name);
 }
@@ -75,8 +77,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
             if (equals == std::string::npos && !bareSwitch)
                 return failure(ShowTexts::optionWithoutValue(*setting));
             const std::string value = bareSwitch ? "ON" : argument.substr(equals + 1);
+            // A lenient key's bad value is reported when the options are read, and the show
+            // starts.
             ShowOptions check;
-            if (!setting->apply(check, value))
+            if (!setting->apply(check, value) && !setting->lenient)
                 return failure(ShowTexts::badOptionValue(*setting, value));
             result.show.push_back({std::string(setting->key), value});
         } else {
@@ -91,7 +95,7 @@ std::string usageText()
 {
     return R"(Usage: lumivane [--motion=frames|smooth] [--seconds=N] [--formats=design|all]
                 [--order=sorted|shuffle] [--quality=design|high] [--watch]
-                [--] [FOLDER]
+                [--keep-awake=on|off] [--awake=HOURS] [--] [FOLDER]
        lumivane --help | --version
 
 Full-screen 3D slideshow of the JPEG and BMP pictures in FOLDER and all of its
@@ -120,6 +124,8 @@ Files (installed program; a program run from its own folder keeps them there):
       ORDER=SORTED     SORTED or SHUFFLE, as --order below
       QUALITY=DESIGN   DESIGN or HIGH, as --quality below
       WATCH=OFF        OFF or ON, as --watch below
+      KEEP_AWAKE=ON    ON or OFF, as --keep-awake below
+      AWAKE=           the hours the show runs in, as --awake below
       A bad value is reported on stderr and the default used; an option given on
       the command line wins over the file.
   $XDG_DATA_HOME/lumivane/music/           .mp3, .mid and .wav files played in a
@@ -158,6 +164,16 @@ Options:
                        pictures, wait for them (folders on network shares are
                        searched again every minute or more)
   --watch=off          search FOLDER once (the default)
+  --keep-awake=on      keep the screen saver and the desktop's screen blanking
+                       off while the show runs, not while it is paused (the
+                       default)
+  --keep-awake=off     let the desktop blank the screen as it would anyway
+  --awake=HOURS        run the show in these local hours only, such as
+                       07:00-23:00, 22:00-06:00 or 07:00-09:00,17:00-23:00;
+                       outside them it stops and puts the screen to sleep, and a
+                       key or a click wakes it until the next sleep. Empty: at
+                       all hours (the default). A malformed value is reported
+                       and the show runs at all hours
   --help               show this text and exit
   --version            show the version and exit
 )";

@@ -48,7 +48,7 @@ bool parseDecimal(std::string_view text, double& number)
     return error == std::errc() && end == text.data() + text.size();
 }
 
-constexpr std::array<ShowSetting, 6> Settings{{
+constexpr std::array<ShowSetting, 8> Settings{{
     {"MOTION", "FRAMES or SMOOTH", "FRAMES",
      [](ShowOptions& options, std::string_view value) {
          return choose(value, {{"FRAMES", SlideMotion::Frames}, {"SMOOTH", SlideMotion::Smooth}},
@@ -81,6 +81,19 @@ constexpr std::array<ShowSetting, 6> Settings{{
      [](ShowOptions& options, std::string_view value) {
          return choose(value, {{"OFF", false}, {"ON", true}}, options.watch);
      }},
+    {"KEEP_AWAKE", "ON or OFF", "ON",
+     [](ShowOptions& options, std::string_view value) {
+         return choose(value, {{"ON", true}, {"OFF", false}}, options.keepAwake);
+     }},
+    // A photo frame with a mistyped schedule still shows its pictures, day and night.
+    {"AWAKE", "hours such as 07:00-23:00, 22:00-06:00 or 07:00-09:00,17:00-23:00", "",
+     [](ShowOptions& options, std::string_view value) {
+         const std::optional<AwakeSchedule> schedule = AwakeSchedule::parse(value);
+         if (schedule)
+             options.awake = *schedule;
+         return schedule.has_value();
+     },
+     "the schedule is off", true},
 }};
 
 std::string printable(std::string_view text)
@@ -102,6 +115,20 @@ std::string lowerCase(std::string_view text)
             c = static_cast<char>(c - 'A' + 'a');
     }
     return lower;
+}
+
+// The command line's twin of a key, without the dashes: "keep-awake" for KEEP_AWAKE.
+std::string optionName(const ShowSetting& setting)
+{
+    std::string name = lowerCase(setting.key);
+    std::replace(name.begin(), name.end(), '_', '-');
+    return name;
+}
+
+std::string insteadText(const ShowSetting& setting)
+{
+    return setting.instead.empty() ? std::string(setting.fallback) + " is used"
+                                   : std::string(setting.instead);
 }
 
 } // namespace
@@ -135,8 +162,13 @@ ShowOptions readShowOptions(const std::string& iniPath, const std::vector<IniVal
             complaints.push_back(ShowTexts::badFileValue(iniPath, *setting, entry.value));
     }
     for (const IniValue& entry : commandLine) {
-        if (const ShowSetting* setting = findShowSetting(entry.key))
-            setting->apply(options, entry.value);
+        const ShowSetting* setting = findShowSetting(entry.key);
+        if (setting == nullptr || setting->apply(options, entry.value))
+            continue;
+        // Only a lenient key comes here with a bad value: the parser ended the program for
+        // the others.
+        setting->apply(options, setting->fallback);
+        complaints.push_back(ShowTexts::badOptionValue(*setting, entry.value));
     }
     return options;
 }
@@ -147,19 +179,21 @@ std::string badFileValue(const std::string& iniPath, const ShowSetting& setting,
                          std::string_view value)
 {
     return printable(iniPath) + ": [SHOW] " + std::string(setting.key) + "=" + printable(value) +
-           " is not " + std::string(setting.allowed) + "; " + std::string(setting.fallback) +
-           " is used";
+           " is not " + std::string(setting.allowed) + "; " + insteadText(setting);
 }
 
 std::string badOptionValue(const ShowSetting& setting, std::string_view value)
 {
-    return "invalid value '" + printable(value) + "' for --" + lowerCase(setting.key) + " (use " +
-           lowerCase(setting.allowed) + "; see 'lumivane --help')";
+    return "invalid value '" + printable(value) + "' for --" + optionName(setting) + " (use " +
+           lowerCase(setting.allowed) + "; see 'lumivane --help')" +
+           (setting.lenient ? "; " + insteadText(setting) : std::string());
 }
 
 std::string optionWithoutValue(const ShowSetting& setting)
 {
-    const std::string option = "--" + lowerCase(setting.key);
+    const std::string option = "--" + optionName(setting);
+    if (setting.fallback.empty())
+        return "option '" + option + "' needs a value (see 'lumivane --help')";
     return "option '" + option + "' needs a value, as in " + option + "=" +
            lowerCase(setting.fallback) + " (see 'lumivane --help')";
 }

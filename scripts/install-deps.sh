@@ -11,6 +11,11 @@ packages=(
     qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libxcb1-dev libwayland-dev
     # The X server's Damage reports, with which the motion benchmark sees frames from outside.
     libxcb-damage0-dev
+    # The screen kept awake and put to sleep: the X screen saver's suspend and DPMS, the idle
+    # inhibitor's Wayland protocol, and Qt's platform native interface, through which Qt 6.4
+    # names a window's Wayland surface (a private header). Qt's D-Bus module comes with
+    # qt6-base-dev; python3-dbus plays the desktop's inhibit services in the tests.
+    libxcb-screensaver0-dev libxcb-dpms0-dev wayland-protocols qt6-base-private-dev python3-dbus
     # OpenGL 1.1 + GLU, with Mesa's software renderer for machines without a GPU.
     libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
     # JPEG decoding; djpeg is the yardstick of the slide benchmark. libexif reads the orientation

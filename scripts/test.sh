@@ -54,7 +54,7 @@ echo "== Build with ThreadSanitizer (search thread, picture preparer, show and w
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_TSAN=ON \
     -DLUMIVANE_WERROR=ON >/dev/null
 cmake --build build-tsan -j"$jobs" --target test_searchthread test_slidepreparer test_colourprofile \
-    test_showcontroller test_watchedshow \
+    test_showcontroller test_watchedshow test_showwatch \
     test_folderwatcher
 
 # The tests run on displays of their own (Xvfb, weston), even when this script is started from a

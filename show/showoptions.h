@@ -3,6 +3,7 @@
 #include "scene/picturequality.h"
 #include "scene/slideconstants.h"
 #include "search/picturenames.h"
+#include "show/awakeschedule.h"
 #include "show/playorder.h"
 
 // The show's own options: section [SHOW] of lumivane.ini, each key with a command-line twin
@@ -25,6 +26,12 @@ struct ShowOptions
     // WATCH=OFF|ON: with ON the show follows its folder while it runs (pictures added, changed,
     // moved or deleted), and waits for pictures when there are none.
     bool watch = false;
+    // KEEP_AWAKE=ON|OFF: with ON the screen saver and the desktop's idle rules are held off while
+    // the show runs (not while it is paused or asleep).
+    bool keepAwake = true;
+    // AWAKE=07:00-23:00: the local hours the show runs in; outside them it sleeps and puts the
+    // screen to sleep. Empty: at all hours.
+    AwakeSchedule awake;
 
     bool operator==(const ShowOptions&) const = default;
 };

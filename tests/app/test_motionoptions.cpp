@@ -79,3 +79,45 @@ TEST(MotionOptions, WatchIsOffUnlessTheFileOrABareSwitchTurnsItOn)
     EXPECT_EQ(parseCommandLine({"--watch=sometimes"}).action, CommandLine::Action::Fail);
     EXPECT_EQ(parseCommandLine({"--Watch"}).action, CommandLine::Action::Fail);
 }
+
+// KEEP_AWAKE and AWAKE: on and at all hours by default; the twins win. A malformed schedule is
+// one line naming the key and the value, and the show still starts without a schedule, also when
+// it is given on the command line over a good one in the file.
+TEST(MotionOptions, KeepAwakeAndTheAwakeHours)
+{
+    QTemporaryDir dir;
+    std::vector<std::string> complaints;
+    ShowOptions options = readFrom(dir, "", {}, complaints);
+    EXPECT_TRUE(options.keepAwake);
+    EXPECT_TRUE(options.awake.ranges().empty());
+
+    options = readFrom(dir, "[SHOW]\nKEEP_AWAKE=off\nAWAKE=22:00-06:00\n", {}, complaints);
+    EXPECT_FALSE(options.keepAwake);
+    EXPECT_EQ(options.awake, AwakeSchedule::parse("22:00-06:00"));
+    options = readFrom(dir, "[SHOW]\nKEEP_AWAKE=OFF\nAWAKE=22:00-06:00\n",
+                       {"--keep-awake=on", "--awake=07:00-09:00,17:00-23:00"}, complaints);
+    EXPECT_TRUE(options.keepAwake);
+    EXPECT_EQ(options.awake.ranges().size(), 2u);
+    EXPECT_TRUE(complaints.empty());
+
+    options = readFrom(dir, "[SHOW]\nAWAKE=25:00\n", {}, complaints);
+    EXPECT_EQ(options, ShowOptions{});
+    ASSERT_EQ(complaints.size(), 1u);
+    EXPECT_NE(complaints[0].find("lumivane.ini: [SHOW] AWAKE=25:00 is not hours such as "),
+              std::string::npos);
+    EXPECT_NE(complaints[0].find("; the schedule is off"), std::string::npos);
+
+    complaints.clear();
+    options = readFrom(dir, "[SHOW]\nAWAKE=07:00-23:00\n", {"--awake=7-9", "folder"}, complaints);
+    EXPECT_EQ(options, ShowOptions{});
+    ASSERT_EQ(complaints.size(), 1u);
+    EXPECT_EQ(complaints[0].find('\n'), std::string::npos);
+    EXPECT_EQ(complaints[0].find("invalid value '7-9' for --awake"), 0u);
+    EXPECT_NE(complaints[0].find("; the schedule is off"), std::string::npos);
+
+    // The other mistakes end the program as for every key.
+    for (const char* bad : {"--keep-awake=maybe", "--keep-awake", "--keep_awake=on", "--awake"})
+        EXPECT_EQ(parseCommandLine({bad}).action, CommandLine::Action::Fail) << bad;
+    EXPECT_EQ(parseCommandLine({"--keep-awake=maybe"}).error,
+              "invalid value 'maybe' for --keep-awake (use on or off; see 'lumivane --help')");
+}

@@ -4,15 +4,19 @@
 # or with --keyboard nested in a virtual X display, where it has a seat with a keyboard and a
 # pointer that xdotool can drive. Either way it renders with pixman and lets weston-screenshooter
 # read its output. Exits 77 (skipped) where weston is not installed.
-# Usage: weston_session.sh [--keyboard] [--size WIDTHxHEIGHT] COMMAND [ARGS...]
+# Usage: weston_session.sh [--keyboard] [--size WIDTHxHEIGHT] [--idle-time SECONDS] COMMAND [ARGS...]
+# --idle-time lets the compositor go idle (fade the output to black and lock) after SECONDS
+# without input; by default it never does.
 # The command sees WAYLAND_DISPLAY and XDG_RUNTIME_DIR; QT_QPA_PLATFORM is left to the caller.
 set -uo pipefail
 keyboard=no
 size=800x600
+idle=0
 while [ $# -gt 0 ]; do
     case $1 in
     --keyboard) keyboard=yes; shift ;;
     --size) size=$2; shift 2 ;;
+    --idle-time) idle=$2; shift 2 ;;
     *) break ;;
     esac
 done
@@ -22,7 +26,7 @@ if ! command -v weston >/dev/null; then
 fi
 if [ "$keyboard" = yes ] && [ -z "${LUMIVANE_WESTON_X:-}" ]; then
     LUMIVANE_WESTON_X=1 exec xvfb-run -a -s "-screen 0 ${size}x24" \
-        "$0" --keyboard --size "$size" "$@"
+        "$0" --keyboard --size "$size" --idle-time "$idle" "$@"
 fi
 
 runtime=$(mktemp -d) # private (0700), as XDG_RUNTIME_DIR must be
@@ -38,7 +42,7 @@ backend=headless-backend.so
 export XDG_RUNTIME_DIR=$runtime
 socket=lumivane-test
 XDG_RUNTIME_DIR=$runtime weston --backend=$backend --use-pixman --socket=$socket \
-    --width="${size%x*}" --height="${size#*x}" --idle-time=0 --no-config --debug \
+    --width="${size%x*}" --height="${size#*x}" --idle-time="$idle" --no-config --debug \
     --log="$runtime/weston.log" 2>/dev/null &
 compositor=$!
 # The socket appears once the compositor accepts clients; its shell needs a moment more.

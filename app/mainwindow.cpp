@@ -104,7 +104,7 @@ void MainWindow::buildComponents()
     m_keys = new KeyControl(this, {m_panel->cancelButton(), m_closeButton},
                             [this] { runGuarded(this, [this] { m_show->stop(); }); });
     KeyControl::clickOnEscape(m_panel->cancelButton());
-    m_keys->setShowStepHandler([this](ShowStep step) { return m_show->step(step); });
+    m_keys->setShowStepHandler([this](ShowStep step) { return m_show->keyStep(step); });
 
     m_pageBox = new PageBox(this);
     // Only a watched show can wait for pictures.

@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <exception>
 #include <utility>
 
@@ -130,7 +129,7 @@ void ShowController::handOver()
             QMetaObject::invokeMethod(
                 this, [this] { pictureReady(); }, Qt::QueuedConnection);
         },
-        m_prepareHook, layout);
+        m_prepareHook, layout, m_options.formats == PictureFormats::All);
     m_handOverPending = true;
     if (images.count() < 1) {
         showWaiting();
@@ -393,11 +392,29 @@ void ShowController::takeStep(ShowStep step)
     }
 }
 
+bool ShowController::keyStep(ShowStep step)
+{
+    if (step == ShowStep::Pause)
+        return this->step(step);
+    if (!m_slideshowRunning || m_handOverPending || step == ShowStep::None)
+        return false;
+    countedStep(step == ShowStep::Next ? 1 : -1);
+    return true;
+}
+
 void ShowController::wheel(int angleDelta, int pixelDelta)
 {
     const int steps = m_wheel.add(angleDelta, pixelDelta);
-    for (int i = 0; i < std::abs(steps); ++i)
-        step(steps > 0 ? ShowStep::Next : ShowStep::Previous);
+    if (steps != 0 && m_slideshowRunning && !m_handOverPending)
+        countedStep(steps);
+}
+
+void ShowController::countedStep(int pictures)
+{
+    m_view.guarded([this, pictures] {
+        m_sequence->cycle().step(pictures);
+        m_view.startFrames();
+    });
 }
 
 void ShowController::stop()

@@ -61,7 +61,11 @@ public:
     // A step asked for by a mouse button, a key or the wheel. Returns whether the show took it
     // (not during the search, nor while the first picture is being prepared).
     bool step(ShowStep step);
-    // The wheel's vertical deltas (see WheelSteps): a step for each notch.
+    // A step asked for by a key. Unlike the buttons' clicks, key steps add up: n presses before
+    // the next frame move n pictures.
+    bool keyStep(ShowStep step);
+    // The wheel's vertical deltas (see WheelSteps): a picture for each notch, added up like the
+    // keys' steps.
     void wheel(int angleDelta, int pixelDelta);
     // Escape or the search screen's cancel button: stops whatever runs and ends the program.
     void stop();
@@ -142,6 +146,8 @@ private:
     void drawFrame();
     int drawPathIndex();
     void takeStep(ShowStep step);
+    // Moves `pictures` pictures on (back when negative) at the next frame; resumes a paused show.
+    void countedStep(int pictures);
 
     void startWatch(std::vector<std::string> knownPaths);
     void applyListChanges(ListChanges changes);

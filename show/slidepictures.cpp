@@ -20,13 +20,15 @@ constexpr auto UploadWaitingBudget = 8ms;
 void SlidePictures::start(SlideTextures* textures, std::vector<std::string> openPaths,
                           std::function<void()> onReady,
                           std::function<void(int, std::stop_token)> hook,
-                          const TextureLayout& layout)
+                          const TextureLayout& layout, bool furtherFormats)
 {
     m_textures = textures;
     m_paths = openPaths;
     m_onReady = onReady;
     m_layout = layout;
-    m_preparer = std::make_unique<SlidePreparer>(std::move(openPaths), std::move(onReady), layout);
+    m_furtherFormats = furtherFormats;
+    m_preparer = std::make_unique<SlidePreparer>(std::move(openPaths), std::move(onReady), layout,
+                                                 furtherFormats);
     if (hook)
         m_preparer->setWorkHookForTesting(std::move(hook));
 }
@@ -41,7 +43,8 @@ void SlidePictures::addPaths(const std::vector<std::string>& openPaths)
 std::optional<PreparedSlide> SlidePictures::take(int index, SlideNeighbours around)
 {
     if (m_synchronous)
-        return prepareSlide(index, m_paths.at(std::size_t(index)), {}, m_layout);
+        return prepareSlide(index, m_paths.at(std::size_t(index)), {}, m_layout,
+                            m_furtherFormats);
     m_uploadPending = false;
     if (highQuality()) {
         // A picture that is not ready, or could not be read, is left to the preparer's take().

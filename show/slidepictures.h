@@ -27,10 +27,11 @@ public:
     // Starts the worker for the pictures at `openPaths`, in list order, whose textures go to
     // `textures`. `onReady` runs on the worker each time a picture is ready; `hook` is the
     // preparer's test hook (may be empty).
-    // `layout` is the textures' shape (1024 x 1024 with one level by default).
+    // `layout` is the textures' shape (1024 x 1024 with one level by default); `furtherFormats`
+    // reads the pictures as --formats=all shows them (see prepareSlide()).
     void start(SlideTextures* textures, std::vector<std::string> openPaths,
                std::function<void()> onReady, std::function<void(int, std::stop_token)> hook,
-               const TextureLayout& layout = {});
+               const TextureLayout& layout = {}, bool furtherFormats = false);
     // Abandons the picture being made and waits for the worker to end.
     void stop() { m_preparer.reset(); }
     // More pictures, whose list indices follow those known so far.
@@ -72,6 +73,7 @@ private:
     std::vector<std::string> m_paths;
     std::function<void()> m_onReady;
     TextureLayout m_layout;
+    bool m_furtherFormats = false;
     bool m_synchronous = false;
     bool m_uploadPending = false;
     PreparedSlide m_shown{-1, std::make_unique<SlideImage>(), {}};

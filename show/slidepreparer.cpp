@@ -17,12 +17,12 @@ bool contains(const std::vector<int>& indices, int index)
 } // namespace
 
 PreparedSlide prepareSlide(int index, const std::string& openPath, std::stop_token stop,
-                           const TextureLayout& layout)
+                           const TextureLayout& layout, bool furtherFormats)
 {
     PreparedSlide prepared;
     prepared.index = index;
     try {
-        auto slide = std::make_unique<SlideImage>(layout);
+        auto slide = std::make_unique<SlideImage>(layout, furtherFormats);
         slide->prepare(openPath, std::move(stop));
         prepared.slide = std::move(slide);
     } catch (...) {
@@ -34,9 +34,9 @@ PreparedSlide prepareSlide(int index, const std::string& openPath, std::stop_tok
 }
 
 SlidePreparer::SlidePreparer(std::vector<std::string> openPaths, std::function<void()> onReady,
-                             const TextureLayout& layout)
+                             const TextureLayout& layout, bool furtherFormats)
     : m_paths(std::move(openPaths)), m_onReady(std::move(onReady)), m_layout(layout),
-      m_worker([this] { run(); })
+      m_furtherFormats(furtherFormats), m_worker([this] { run(); })
 {}
 
 SlidePreparer::~SlidePreparer()
@@ -214,7 +214,7 @@ void SlidePreparer::run()
         PreparedSlide prepared;
         prepared.index = index;
         if (!stop.stop_requested())
-            prepared = prepareSlide(index, path, stop, m_layout);
+            prepared = prepareSlide(index, path, stop, m_layout, m_furtherFormats);
 
         lock.lock();
         m_making = -1;

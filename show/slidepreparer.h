@@ -27,8 +27,10 @@ struct PreparedSlide
 // Runs SlideImage's CPU half for the picture at `openPath`: the finished slide, or the bitmap
 // reader's error with its text unchanged, kept to be raised when the show reaches the picture.
 // `layout` is the texture's shape (1024 x 1024 with one level by default).
+// `furtherFormats`: the further formats are shown (--formats=all), which also reads bitmaps
+// with later header versions.
 PreparedSlide prepareSlide(int index, const std::string& openPath, std::stop_token stop = {},
-                           const TextureLayout& layout = {});
+                           const TextureLayout& layout = {}, bool furtherFormats = false);
 
 // The pictures that come a step forward and a step back from the current one in the show;
 // -1 stands for the list's own neighbour, with the wrap.
@@ -60,9 +62,10 @@ public:
 
     // `openPaths` are the pictures' paths as found on disk, in list order. `onReady` is called
     // on the worker thread each time a picture has been finished (or has failed); it must only
-    // hand the news over to the owner's thread. Every texture is made in `layout`.
+    // hand the news over to the owner's thread. Every texture is made in `layout`, and read as
+    // prepareSlide() reads it with `furtherFormats`.
     explicit SlidePreparer(std::vector<std::string> openPaths, std::function<void()> onReady = {},
-                           const TextureLayout& layout = {});
+                           const TextureLayout& layout = {}, bool furtherFormats = false);
     // Abandons the work in progress and waits for the worker to end.
     ~SlidePreparer();
     SlidePreparer(const SlidePreparer&) = delete;
@@ -117,6 +120,7 @@ private:
     std::vector<std::string> m_paths; // under m_mutex
     const std::function<void()> m_onReady;
     const TextureLayout m_layout;
+    const bool m_furtherFormats;
     std::function<void(int, std::stop_token)> m_workHook;
 
     mutable std::mutex m_mutex;

@@ -587,3 +587,27 @@ TEST_F(MainWindowTest, WatchedEmptyFolderShowsTheWaitingScreen)
     QTest::keyClick(window.get(), Qt::Key_Escape);
     EXPECT_EQ(m_quitRequests, 1);
 }
+
+// Wheel notches that arrive within one frame each move a picture, as a user turning the wheel
+// quickly expects: three down, then three up.
+TEST_F(MainWindowTest, WheelNotchesWithinOneFrameEachMoveAPicture)
+{
+    for (int i = 0; i < 6; ++i)
+        writeSolidBmp(pictures(QStringLiteral("%1.bmp").arg(i)), 8, 6, Qt::gray);
+    auto window = startSlideshow(m_pictures.path());
+    tick(*window);
+    const QPoint middle = window->rect().center();
+    const auto turn = [&](int angle) {
+        QWheelEvent wheel(middle, window->mapToGlobal(middle), {}, {0, angle}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(window.get(), &wheel);
+    };
+    for (int i = 0; i < 3; ++i)
+        turn(-120);
+    tick(*window);
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("4/6"));
+    for (int i = 0; i < 3; ++i)
+        turn(120);
+    tick(*window);
+    EXPECT_EQ(pagePosition(*window), QStringLiteral("1/6"));
+}

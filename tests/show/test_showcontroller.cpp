@@ -432,3 +432,64 @@ TEST_F(ShowControllerTest, SmoothMotionStagesTheNextTextureAhead)
     EXPECT_EQ(m_view.uploads, 1);
     EXPECT_EQ(m_view.stagedKey, 0);
 }
+
+// Keys and wheel notches add up: n of them before the next frame move n pictures, either way,
+// across the ends of the round. Two quick left clicks keep the buttons' rule: one picture on.
+TEST_F(ShowControllerTest, KeyAndWheelStepsWithinOneFrameEachMoveAPicture)
+{
+    writePictures(8);
+    auto show = startShow();
+    ASSERT_TRUE(tick(*show));
+    for (int i = 0; i < 3; ++i)
+        show->wheel(-120, 0);
+    ASSERT_TRUE(tick(*show));
+    EXPECT_EQ(show->currentIndex(), 3);
+    for (int i = 0; i < 3; ++i)
+        show->wheel(120, 0);
+    ASSERT_TRUE(tick(*show));
+    EXPECT_EQ(show->currentIndex(), 0);
+    EXPECT_TRUE(show->keyStep(ShowStep::Next));
+    EXPECT_TRUE(show->keyStep(ShowStep::Next));
+    ASSERT_TRUE(tick(*show));
+    EXPECT_EQ(m_view.page, QStringLiteral("2.bmp\n3/8"));
+    for (int i = 0; i < 3; ++i)
+        show->keyStep(ShowStep::Previous);
+    ASSERT_TRUE(tick(*show));
+    EXPECT_EQ(m_view.page, QStringLiteral("7.bmp\n8/8"));
+    show->step(ShowStep::Next);
+    show->step(ShowStep::Next);
+    ASSERT_TRUE(tick(*show));
+    EXPECT_EQ(show->currentIndex(), 0);
+    EXPECT_TRUE(m_view.errors.empty());
+}
+
+// Bitmaps with a version 4 header (as image editors write them) show where the further formats
+// are shown; the design's formats keep refusing them.
+TEST_F(ShowControllerTest, LaterBitmapHeadersShowOnlyWithTheFurtherFormats)
+{
+    const RgbImage image =
+        TestPictures::makeImage(10, 6, [](int, int) { return std::array{90, 90, 90}; });
+    std::vector<std::uint8_t> file = TestPictures::encodeBmp(image);
+    // The 40-byte header becomes a 108-byte one: the masks and colour space that follow it are
+    // zeros, which an uncompressed 24-bit picture does not use.
+    const auto put32 = [&](std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            file[at + std::size_t(i)] = std::uint8_t(value >> (8 * i));
+    };
+    file.insert(file.begin() + 14 + 40, 68, 0);
+    put32(2, std::uint32_t(file.size()));
+    put32(10, 14 + 108);
+    put32(14, 108);
+    ASSERT_TRUE(TestPictures::writeFile(QFile::encodeName(path(QStringLiteral("v4.bmp"))).toStdString(),
+                                        file));
+    auto design = startShow();
+    EXPECT_EQ(m_view.errors.size(), 1u);
+
+    RecordingView view;
+    ShowOptions all;
+    all.formats = PictureFormats::All;
+    ShowController show(view, all);
+    ASSERT_TRUE(ShowHarness::runUntilHandedOver(show, m_folder.path()));
+    EXPECT_TRUE(view.errors.empty());
+    EXPECT_EQ(show.slideImage().placement(), placeSlide(10, 6));
+}

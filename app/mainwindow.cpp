@@ -16,6 +16,7 @@
 #include "imaging/colourprofile.h"
 #include "music/musicplaylist.h"
 #include "screen/framepacer.h"
+#include "screen/screenawake.h"
 #include "screen/slidesurface.h"
 #include "show/slidecycle.h"
 
@@ -71,6 +72,7 @@ MainWindow::~MainWindow()
     // Shutdown: the show's threads first (the watch, the picture preparer, the search). Then the
     // timers; then the surface, with the texture deleted while the context is current.
     m_show->shutDown();
+    m_screenAwake.reset();
     m_findFileTimer.stop();
     m_pacer->stop();
     m_musicTimer.stop();
@@ -389,6 +391,43 @@ void MainWindow::frameSkipped()
 void MainWindow::waitForPicture()
 {
     m_pacer->waitForPicture();
+}
+
+void MainWindow::holdScreenAwake(bool held)
+{
+    m_screenHeld = held;
+    if (m_screenAwake)
+        m_screenAwake->setHeld(held);
+}
+
+void MainWindow::sleepScreen()
+{
+    m_screenHeld = false;
+    if (m_screenAwake)
+        m_screenAwake->sleepScreen();
+}
+
+void MainWindow::wakeScreen()
+{
+    if (m_screenAwake)
+        m_screenAwake->wakeScreen();
+}
+
+void MainWindow::setMusicPaused(bool paused)
+{
+    m_music->setPaused(paused);
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_screenAwake)
+        return;
+    m_screenAwake = std::make_unique<ScreenAwake>(windowHandle());
+    if (m_show->asleep())
+        m_screenAwake->sleepScreen();
+    else
+        m_screenAwake->setHeld(m_screenHeld);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -16,6 +16,7 @@
 #include <string>
 
 class FramePacer;
+class ScreenAwake;
 class KeyControl;
 class PageBox;
 class SearchPanel;
@@ -78,6 +79,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void buildComponents();
@@ -113,6 +115,10 @@ private:
     void frameDone() override;
     void frameSkipped() override;
     void waitForPicture() override;
+    void holdScreenAwake(bool held) override;
+    void sleepScreen() override;
+    void wakeScreen() override;
+    void setMusicPaused(bool paused) override;
 
     // Components, named as the window's parts are named everywhere else in the project.
     QPushButton* m_closeButton = nullptr; // B_Close
@@ -134,5 +140,9 @@ private:
     // music stops as the window's parts go.
     std::unique_ptr<MusicPlaylist> m_music;
     std::unique_ptr<ShowController> m_show;
+    // Keeps the screen awake, made once the window is shown (a Wayland surface exists only then);
+    // until then the show's last wish waits in m_screenHeld.
+    std::unique_ptr<ScreenAwake> m_screenAwake;
+    bool m_screenHeld = false;
     std::unique_ptr<FrameLog> m_frameLog = FrameLog::fromEnvironment();
 };

@@ -33,6 +33,10 @@ public:
     // Stops and closes the open file, if any.
     virtual void close() = 0;
 
+    // Holds the open file where it is, or lets it play on from there. A device that cannot
+    // pause leaves it playing.
+    virtual void setPaused(bool) {}
+
 protected:
     MusicDevice() = default;
     MusicDevice(const MusicDevice&) = delete;

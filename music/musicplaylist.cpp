@@ -63,7 +63,7 @@ void MusicPlaylist::startFirst()
 void MusicPlaylist::tick()
 {
     // The device belongs to the opening thread until its open has been finished.
-    if (m_opening)
+    if (m_opening || m_paused)
         return;
     // The query fails when no file is open: before the first start, and for the rest of the run
     // once an open has failed. Either way there is nothing to advance.
@@ -108,6 +108,8 @@ void MusicPlaylist::finishOpen()
         std::rethrow_exception(std::exchange(m_openError, nullptr));
     // A file that opens but does not play reads as stopped, so the next tick moves past it.
     m_device->play();
+    if (m_paused)
+        m_device->setPaused(true);
 }
 
 void MusicPlaylist::openAndPlay(int index)
@@ -116,4 +118,14 @@ void MusicPlaylist::openAndPlay(int index)
     m_device->open(m_musicList.at(static_cast<std::size_t>(index)).path);
     // A file that opens but does not play reads as stopped, so the next tick moves past it.
     m_device->play();
+}
+
+void MusicPlaylist::setPaused(bool paused)
+{
+    if (paused == m_paused)
+        return;
+    m_paused = paused;
+    // A file being opened starts paused or not as finishOpen() finds it.
+    if (!m_opening)
+        m_device->setPaused(paused);
 }

@@ -52,6 +52,11 @@ public:
     void finishOpen();
     bool opening() const { return m_opening; }
 
+    // A sleeping photo frame holds its music where it is, and goes on from there when it wakes.
+    // While paused, tick() moves on to nothing.
+    void setPaused(bool paused);
+    bool paused() const { return m_paused; }
+
     // Index in MusicList of the file last opened, or -1 before the first start.
     int musicIndex() const { return m_musicIndex; }
     const SortedStringList& musicList() const { return m_musicList; }
@@ -64,6 +69,7 @@ private:
     std::unique_ptr<MusicDevice> m_device;
     std::function<void()> m_opened;
     bool m_opening = false;
+    bool m_paused = false;
     // Written by the opening thread, read once it has been joined.
     std::exception_ptr m_openError;
     std::thread m_opener;

@@ -92,3 +92,11 @@ void SdlMusicDevice::openOutput()
     }
     m_outputOpen = true;
 }
+
+void SdlMusicDevice::setPaused(bool paused)
+{
+    if (paused)
+        Mix_PauseMusic();
+    else
+        Mix_ResumeMusic();
+}

@@ -21,6 +21,7 @@ public:
     bool play() override;
     std::optional<Mode> mode() const override;
     void close() override;
+    void setPaused(bool paused) override;
 
 private:
     void openOutput();

@@ -24,6 +24,7 @@ ShowController::ShowController(ShowView& view, const ShowOptions& options)
     m_random.seed(static_cast<std::mt19937::result_type>(
         std::chrono::high_resolution_clock::now().time_since_epoch().count()));
     m_pathIndex = drawPathIndex();
+    watchAwakeHours(AwakeWatch::systemClock());
 }
 
 ShowController::~ShowController()
@@ -47,6 +48,8 @@ ShowController::State ShowController::state() const
 {
     if (m_stopping)
         return State::Stopping;
+    if (m_asleep)
+        return State::Asleep;
     if (m_searchThread || !m_slideshowRunning)
         return State::Searching;
     if (m_waiting)
@@ -65,6 +68,11 @@ void ShowController::startSearch(std::string folder)
 {
     m_searchFolder = std::move(folder);
     m_searchThread = std::make_unique<SearchThread>(m_imageList, m_searchFolder, m_options.formats);
+    // The screen is held awake from the search screen on, unless the show starts in its night.
+    if (m_awakeWatch->isAwake())
+        updateScreenHold();
+    else
+        fallAsleep();
 }
 
 void ShowController::searchTick()
@@ -154,7 +162,9 @@ void ShowController::finishHandOver()
         m_pictures.show(std::move(*first));
     showPage(currentEntry(), 10);
     m_view.showControls();
-    m_view.startFrames();
+    // A show that fell asleep during the search starts its frames when it wakes.
+    if (!m_asleep)
+        m_view.startFrames();
 }
 
 void ShowController::pictureReady()
@@ -337,7 +347,8 @@ void ShowController::slideTick()
     m_view.guarded([this] {
         // Nothing is drawn before the first picture is in place, while paused, nor once the
         // program is ending.
-        if (!m_sequence || m_handOverPending || m_sequence->cycle().paused() || m_stopping)
+        if (!m_sequence || m_handOverPending || m_sequence->cycle().paused() || m_stopping ||
+            m_asleep)
             return;
         // Until the picture is ready no frame is drawn; the status line stays on screen.
         if (m_sequence->cycle().beginTick() && !finishChange()) {
@@ -360,6 +371,8 @@ void ShowController::slideTick()
 
 bool ShowController::step(ShowStep step)
 {
+    if (step != ShowStep::None && wakeForStep())
+        return true;
     // Steps during the search, and while the first picture is still being prepared, do nothing:
     // the show has not started yet.
     if (!m_slideshowRunning || m_handOverPending || step == ShowStep::None)
@@ -390,10 +403,14 @@ void ShowController::takeStep(ShowStep step)
     case ShowStep::None:
         break;
     }
+    // A step resumes a paused show, and a pause lets the screen go.
+    updateScreenHold();
 }
 
 bool ShowController::keyStep(ShowStep step)
 {
+    if (step != ShowStep::None && wakeForStep())
+        return true;
     if (step == ShowStep::Pause)
         return this->step(step);
     if (!m_slideshowRunning || m_handOverPending || step == ShowStep::None)
@@ -405,6 +422,8 @@ bool ShowController::keyStep(ShowStep step)
 void ShowController::wheel(int angleDelta, int pixelDelta)
 {
     const int steps = m_wheel.add(angleDelta, pixelDelta);
+    if (steps != 0 && wakeForStep())
+        return;
     if (steps != 0 && m_slideshowRunning && !m_handOverPending)
         countedStep(steps);
 }
@@ -414,6 +433,7 @@ void ShowController::countedStep(int pictures)
     m_view.guarded([this, pictures] {
         m_sequence->cycle().step(pictures);
         m_view.startFrames();
+        updateScreenHold();
     });
 }
 
@@ -424,6 +444,7 @@ void ShowController::stop()
     if (m_stopping)
         return;
     m_stopping = true;
+    updateScreenHold();
     if (m_searchThread) {
         m_view.showStopping();
         m_searchThread->requestStop();
@@ -441,4 +462,68 @@ void ShowController::close()
         m_searchThread.reset();
     }
     m_view.quit();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The awake hours (AWAKE) and the screen kept awake (KEEP_AWAKE)
+
+void ShowController::watchAwakeHours(AwakeWatch::Clock clock)
+{
+    m_awakeWatch = std::make_unique<AwakeWatch>(m_options.awake, std::move(clock));
+    connect(m_awakeWatch.get(), &AwakeWatch::awakeChanged, this, [this](bool awake) {
+        m_view.guarded([this, awake] {
+            if (awake)
+                wake();
+            else
+                fallAsleep();
+        });
+    });
+}
+
+void ShowController::fallAsleep()
+{
+    if (m_asleep || m_stopping)
+        return;
+    m_asleep = true;
+    // No frame is drawn and no timer of the show's runs; the screen goes dark (it lets go of
+    // the hold itself), and the music holds where it is.
+    m_screenHeld = false;
+    m_view.stopFrames();
+    m_view.sleepScreen();
+    m_view.setMusicPaused(true);
+}
+
+void ShowController::wake()
+{
+    if (!m_asleep || m_stopping)
+        return;
+    m_asleep = false;
+    m_view.wakeScreen();
+    m_view.setMusicPaused(false);
+    updateScreenHold();
+    if (!m_sequence || m_handOverPending || m_waiting || m_sequence->cycle().paused())
+        return;
+    // The show goes on with the next picture, or with the first one's frames when it was handed
+    // over while asleep.
+    if (m_sequence->cycle().frameCounter() > 0)
+        m_sequence->cycle().next();
+    m_view.startFrames();
+}
+
+bool ShowController::wakeForStep()
+{
+    if (!m_asleep)
+        return false;
+    m_awakeWatch->wakeUntilNextSleep();
+    return true;
+}
+
+void ShowController::updateScreenHold()
+{
+    const bool paused = m_sequence && m_sequence->cycle().paused();
+    const bool held = m_options.keepAwake && !m_asleep && !m_stopping && !paused;
+    if (held == m_screenHeld)
+        return;
+    m_screenHeld = held;
+    m_view.holdScreenAwake(held);
 }

@@ -3,6 +3,7 @@
 #include "scene/camerapaths.h"
 #include "search/folderwatcher.h"
 #include "search/guardedlist.h"
+#include "show/awakewatch.h"
 #include "show/showkeys.h"
 #include "show/showoptions.h"
 #include "show/slidepictures.h"
@@ -45,6 +46,8 @@ public:
         Paused,
         // A watched folder holds no pictures.
         Waiting,
+        // Outside the awake hours (AWAKE): nothing is drawn and the screen sleeps.
+        Asleep,
         // The program is ending.
         Stopping,
     };
@@ -80,6 +83,7 @@ public:
     // The search has ended and the first picture is still being prepared.
     bool handOverPending() const { return m_handOverPending; }
     bool waitingForPictures() const { return m_waiting; }
+    bool asleep() const { return m_asleep; }
     // A change of picture waits for its picture to be prepared.
     bool changePending() const { return m_sequence && m_sequence->cycle().changePending(); }
     const std::string& searchFolder() const { return m_searchFolder; }
@@ -131,6 +135,8 @@ public:
     {
         m_pathChooser = std::move(chooser);
     }
+    // Lets tests set the wall clock the awake hours follow; set before the search starts.
+    void setAwakeClockForTesting(AwakeWatch::Clock clock) { watchAwakeHours(std::move(clock)); }
     // Lets tests step the slide cycle's clock; set before the hand-over.
     void setClockForTesting(SlideCycle::Now now) { m_now = std::move(now); }
 
@@ -154,6 +160,15 @@ private:
     void showWaiting();
     void hideWaiting();
 
+    void watchAwakeHours(AwakeWatch::Clock clock);
+    void fallAsleep();
+    void wake();
+    // A step while asleep wakes the show until the next scheduled sleep. Returns whether it did.
+    bool wakeForStep();
+    // Holds the screen awake while the show runs (KEEP_AWAKE), and lets it go while paused,
+    // asleep or ending.
+    void updateScreenHold();
+
     ShowView& m_view;
     const ShowOptions m_options;
     std::string m_searchFolder;
@@ -162,6 +177,8 @@ private:
     bool m_stopping = false;
     bool m_handOverPending = false;
     bool m_waiting = false;
+    bool m_asleep = false;
+    bool m_screenHeld = false;
     WheelSteps m_wheel;
     // The picture whose "Loading" status line is on screen, or -1.
     int m_loadingShown = -1;
@@ -180,4 +197,5 @@ private:
     std::unique_ptr<SearchThread> m_searchThread;
     std::optional<FolderWatcher::Settings> m_watchSettings;
     std::unique_ptr<ShowWatch> m_watch;
+    std::unique_ptr<AwakeWatch> m_awakeWatch;
 };

@@ -88,4 +88,12 @@ public:
     virtual void frameSkipped() = 0;
     // A change waits for its picture.
     virtual void waitForPicture() = 0;
+
+    // The screen saver and the desktop's idle rules are held off (true) or let go (false).
+    virtual void holdScreenAwake(bool held) = 0;
+    // The show sleeps: the screen goes dark and is no longer held awake; and it wakes.
+    virtual void sleepScreen() = 0;
+    virtual void wakeScreen() = 0;
+    // The music holds where it is while the show sleeps.
+    virtual void setMusicPaused(bool paused) = 0;
 };

@@ -61,6 +61,14 @@ public:
     void frameDone() override { ++framesDone; }
     void frameSkipped() override { ++framesSkipped; }
     void waitForPicture() override { ++pictureWaits; }
+    void holdScreenAwake(bool held) override { screenHeld = held; }
+    void sleepScreen() override
+    {
+        screenHeld = false;
+        screenAsleep = true;
+    }
+    void wakeScreen() override { screenAsleep = false; }
+    void setMusicPaused(bool paused) override { musicPaused = paused; }
 
     void uploadTexture(const std::uint8_t*) override { ++uploads; }
     bool stageTexture(int key, const std::uint8_t*, int rows) override
@@ -102,6 +110,9 @@ public:
     int framesDone = 0;
     int framesSkipped = 0;
     int pictureWaits = 0;
+    bool screenHeld = false;
+    bool screenAsleep = false;
+    bool musicPaused = false;
     // Whole textures put up at a change, and staged ones made the slide texture.
     int uploads = 0;
     int stagedUses = 0;

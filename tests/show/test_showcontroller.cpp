@@ -493,3 +493,83 @@ TEST_F(ShowControllerTest, LaterBitmapHeadersShowOnlyWithTheFurtherFormats)
     EXPECT_TRUE(view.errors.empty());
     EXPECT_EQ(show.slideImage().placement(), placeSlide(10, 6));
 }
+
+namespace {
+
+// A wall clock that starts at `start` (seconds after midnight UTC, in a UTC zone) and runs at
+// the real pace.
+AwakeWatch::Clock clockFrom(std::chrono::seconds start)
+{
+    const auto began = std::chrono::steady_clock::now();
+    const std::chrono::system_clock::time_point midnight{std::chrono::hours(24 * 20000)};
+    return {[=] {
+                return midnight + start +
+                       std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                           std::chrono::steady_clock::now() - began);
+            },
+            [](std::chrono::system_clock::time_point) { return std::chrono::seconds(0); }};
+}
+
+} // namespace
+
+// Outside its hours the show sleeps: no frames, the screen let go and put to sleep, the music
+// held. A key wakes it with the next picture; pause lets the screen go and resume takes it again.
+TEST_F(ShowControllerTest, TheShowSleepsAtTheEndOfItsHoursAndAKeyWakesIt)
+{
+    writePictures(3);
+    m_options.awake = *AwakeSchedule::parse("07:00-23:00");
+    auto show = startShow([](ShowController& s) {
+        s.setAwakeClockForTesting(clockFrom(std::chrono::hours(23) - std::chrono::seconds(1)));
+    });
+    EXPECT_TRUE(m_view.screenHeld);
+    EXPECT_TRUE(m_view.framesActive);
+    show->step(ShowStep::Pause);
+    EXPECT_FALSE(m_view.screenHeld);
+    show->step(ShowStep::Pause);
+    EXPECT_TRUE(m_view.screenHeld);
+    ASSERT_TRUE(tick(*show));
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return show->asleep(); }, 5000));
+    EXPECT_EQ(show->state(), ShowController::State::Asleep);
+    EXPECT_FALSE(m_view.framesActive);
+    EXPECT_FALSE(m_view.screenHeld);
+    EXPECT_TRUE(m_view.screenAsleep);
+    EXPECT_TRUE(m_view.musicPaused);
+    const std::size_t drawn = m_view.frames.size();
+    show->slideTick();
+    EXPECT_EQ(m_view.frames.size(), drawn);
+
+    // The key wakes the show rather than stepping it; the next picture follows.
+    EXPECT_TRUE(show->keyStep(ShowStep::Next));
+    EXPECT_FALSE(show->asleep());
+    EXPECT_FALSE(m_view.screenAsleep);
+    EXPECT_FALSE(m_view.musicPaused);
+    EXPECT_TRUE(m_view.screenHeld);
+    EXPECT_TRUE(m_view.framesActive);
+    ASSERT_TRUE(tick(*show));
+    EXPECT_EQ(show->currentIndex(), 1);
+    EXPECT_TRUE(m_view.errors.empty());
+}
+
+// A show started in its night begins asleep, and its first picture's frames start when its hours
+// begin. KEEP_AWAKE=OFF never holds the screen.
+TEST_F(ShowControllerTest, AShowStartedAtNightWakesAtTheStartOfItsHours)
+{
+    writePictures(2);
+    m_options.awake = *AwakeSchedule::parse("07:00-23:00");
+    m_options.keepAwake = false;
+    auto show = startShow([](ShowController& s) {
+        s.setAwakeClockForTesting(clockFrom(std::chrono::hours(7) - std::chrono::seconds(1)));
+    });
+    EXPECT_TRUE(show->asleep());
+    EXPECT_TRUE(m_view.screenAsleep);
+    EXPECT_FALSE(m_view.framesActive);
+    EXPECT_TRUE(m_view.frames.empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !show->asleep(); }, 5000));
+    EXPECT_FALSE(m_view.screenAsleep);
+    EXPECT_TRUE(m_view.framesActive);
+    EXPECT_FALSE(m_view.screenHeld);
+    ASSERT_TRUE(tick(*show));
+    EXPECT_EQ(show->currentIndex(), 0);
+    EXPECT_EQ(show->frameCounter(), 1);
+}

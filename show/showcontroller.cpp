@@ -369,13 +369,20 @@ void ShowController::slideTick()
 // ---------------------------------------------------------------------------------------------
 // Steps and the end
 
-bool ShowController::step(ShowStep step)
+bool ShowController::takesSteps() const
 {
-    if (step != ShowStep::None && wakeForStep())
-        return true;
     // Steps during the search, and while the first picture is still being prepared, do nothing:
     // the show has not started yet.
-    if (!m_slideshowRunning || m_handOverPending || step == ShowStep::None)
+    return m_slideshowRunning && !m_handOverPending;
+}
+
+bool ShowController::step(ShowStep step)
+{
+    if (step == ShowStep::None)
+        return false;
+    if (wakeForStep())
+        return true;
+    if (!takesSteps())
         return false;
     m_view.guarded([this, step] { takeStep(step); });
     return true;
@@ -409,11 +416,11 @@ void ShowController::takeStep(ShowStep step)
 
 bool ShowController::keyStep(ShowStep step)
 {
-    if (step != ShowStep::None && wakeForStep())
-        return true;
-    if (step == ShowStep::Pause)
+    if (step != ShowStep::Next && step != ShowStep::Previous)
         return this->step(step);
-    if (!m_slideshowRunning || m_handOverPending || step == ShowStep::None)
+    if (wakeForStep())
+        return true;
+    if (!takesSteps())
         return false;
     countedStep(step == ShowStep::Next ? 1 : -1);
     return true;
@@ -422,10 +429,9 @@ bool ShowController::keyStep(ShowStep step)
 void ShowController::wheel(int angleDelta, int pixelDelta)
 {
     const int steps = m_wheel.add(angleDelta, pixelDelta);
-    if (steps != 0 && wakeForStep())
+    if (steps == 0 || wakeForStep() || !takesSteps())
         return;
-    if (steps != 0 && m_slideshowRunning && !m_handOverPending)
-        countedStep(steps);
+    countedStep(steps);
 }
 
 void ShowController::countedStep(int pictures)

@@ -151,6 +151,8 @@ private:
     bool finishChange();
     void drawFrame();
     int drawPathIndex();
+    // Whether the show has begun, so that the steps have something to move.
+    bool takesSteps() const;
     void takeStep(ShowStep step);
     // Moves `pictures` pictures on (back when negative) at the next frame; resumes a paused show.
     void countedStep(int pictures);

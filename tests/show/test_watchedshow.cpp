@@ -119,6 +119,8 @@ TEST_F(WatchedShowTest, AnEmptyFolderWaitsUntilAPictureArrives)
     QTest::qWait(300);
     EXPECT_FALSE(show->waitingForPictures());
     EXPECT_EQ(show->slideImage().placement(), placeSlide(9, 6));
+    // The page box keeps its text until the waiting screen comes.
+    EXPECT_EQ(m_view.page, QStringLiteral("first.bmp\n1/1"));
     show->step(ShowStep::Next);
     show->slideTick();
     EXPECT_TRUE(show->waitingForPictures());

@@ -10,11 +10,15 @@
 #include <thread>
 #include <utility>
 
-void FramePresenter::attach(QOpenGLContext* context, QSurface* surface, std::function<void()> draw)
+void FramePresenter::attach(QOpenGLContext* context, QSurface* surface, std::function<void()> draw,
+                            std::function<void()> setUpContext,
+                            std::function<void()> releaseContext)
 {
     m_context = context;
     m_surface = surface;
     m_draw = std::move(draw);
+    m_setUpContext = std::move(setUpContext);
+    m_releaseContext = std::move(releaseContext);
 }
 
 bool FramePresenter::makeCurrent()
@@ -37,6 +41,8 @@ void FramePresenter::release()
     m_context = nullptr;
     m_surface = nullptr;
     m_draw = nullptr;
+    m_setUpContext = nullptr;
+    m_releaseContext = nullptr;
 }
 
 void FramePresenter::requestFrame()

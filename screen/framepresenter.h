@@ -34,19 +34,27 @@ public:
     // Creates what the context draws on, in `format`, and returns it. Called once, before the
     // context is made current on it.
     virtual QSurface* prepareSurface(const QSurfaceFormat& format) = 0;
-    // The context, made current on `surface` (prepareSurface()'s), and how to draw the frame
-    // that is shown now (for frames the presenter draws on its own: a view painted again, the
-    // swaps that time the display).
-    void attach(QOpenGLContext* context, QSurface* surface, std::function<void()> draw);
+    // The context the surface's context is to share its textures with, or null. Asked after
+    // embedIn().
+    virtual QOpenGLContext* shareContext() const { return nullptr; }
+    // The context, made current on `surface` (prepareSurface()'s), how to draw the frame that
+    // is shown now (for frames the presenter draws on its own: a view painted again, the swaps
+    // that time the display), and, for a further context that the presenter draws with (one
+    // that shares the surface's textures), how to set up its fixed state and how to let go of
+    // what was made in it before it goes (with it current).
+    void attach(QOpenGLContext* context, QSurface* surface, std::function<void()> draw,
+                std::function<void()> setUpContext = {},
+                std::function<void()> releaseContext = {});
     bool isReady() const { return m_context != nullptr; }
-    bool makeCurrent();
+    // Makes the context that draws and uploads current; false when there is none.
+    virtual bool makeCurrent();
     // The context current and the framebuffer that is presented bound; false when no frame can
     // be drawn now.
     virtual bool bindFrame() = 0;
     // Binds the presented framebuffer again after a painter may have bound another.
     virtual void rebindFrame() {}
     // Draws the frame shown now and hands it to the screen, if the frames are seen.
-    void present();
+    virtual void present();
     // Reads the frame drawn into the presented framebuffer back, top row first.
     QImage readFrame();
     // Deletes what the presenter made in the context (which is current), then lets the context
@@ -60,7 +68,7 @@ public:
     // found out once and remembered.
     virtual bool swapWaitsForRefresh(double refreshRate) = 0;
     // Asks the window system for the next frame (frameRequested() follows).
-    void requestFrame();
+    virtual void requestFrame();
     QScreen* screen() const;
     // The next frame presented is drawn at once but handed to the display no sooner than `at`
     // (a frame drawn late goes at once). Where the swap does not wait for the display, this
@@ -84,6 +92,16 @@ protected:
     void frameDrawn();
     bool waitsToPresent() const { return m_presentAt.has_value(); }
     void draw() { m_draw(); }
+    void setUpContext()
+    {
+        if (m_setUpContext)
+            m_setUpContext();
+    }
+    void releaseContext()
+    {
+        if (m_releaseContext)
+            m_releaseContext();
+    }
 
     QWindow& m_window;
     QOpenGLContext* m_context = nullptr;
@@ -91,6 +109,8 @@ protected:
 private:
     QSurface* m_surface = nullptr;
     std::function<void()> m_draw;
+    std::function<void()> m_setUpContext;
+    std::function<void()> m_releaseContext;
     std::optional<Clock::time_point> m_presentAt;
     Clock::time_point m_drawnAt{};
 };

@@ -1,44 +1,71 @@
 #include "screen/frameviewpresenter.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
-#include <QOpenGLFramebufferObject>
-#include <QPaintEvent>
-#include <QPainter>
+#include <QOpenGLFunctions>
+#include <QOpenGLWidget>
+#include <QPointer>
 #include <QWidget>
 #include <QWindow>
 
 #include <GL/gl.h>
 #include <GL/glext.h>
 
+// Qt's own setter of the context that every context it makes for widgets shares with (what
+// Qt::AA_ShareOpenGLContexts sets up before the application exists).
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+
 namespace {
 
-const QColor kBlue(0, 0, 255);
+// The context at the root of the one share group: the slideshow's context, the window's
+// composition context and the view's context all share with it, so that a texture uploaded in
+// one is drawn in the others. Made once, before the first view, and kept until the application
+// ends.
+QOpenGLContext* shareRoot()
+{
+    static QOpenGLContext* root = [] {
+        auto* context = new QOpenGLContext;
+        context->setFormat(QSurfaceFormat::defaultFormat());
+        if (!context->create()) {
+            delete context;
+            return static_cast<QOpenGLContext*>(nullptr);
+        }
+        if (QOpenGLContext::globalShareContext() == nullptr)
+            qt_gl_set_global_share_context(context);
+        qAddPostRoutine([] {
+            if (QOpenGLContext::globalShareContext() == root)
+                qt_gl_set_global_share_context(nullptr);
+            delete root;
+            root = nullptr;
+        });
+        return context;
+    }();
+    return QOpenGLContext::globalShareContext() ? QOpenGLContext::globalShareContext() : root;
+}
 
-// Shows the frames drawn off screen. It lies in the window like any other widget, beneath the
-// window's controls.
-class SlideFrameView : public QWidget
+} // namespace
+
+// The widget the frames are drawn into. Qt composes its framebuffer with the window's other
+// widgets, which lie above it.
+class SlideFrameView : public QOpenGLWidget
 {
 public:
     SlideFrameView(FrameViewPresenter& presenter, QWidget* parent)
-        : QWidget(parent), m_presenter(presenter)
+        : QOpenGLWidget(parent), m_presenter(presenter)
     {
-        // The frame covers every pixel: there is no background to fill first.
-        setAttribute(Qt::WA_OpaquePaintEvent);
+        // No alpha channel: the frame is opaque, as on a window of its own.
+        setTextureFormat(GL_RGB8);
     }
 
 protected:
-    void paintEvent(QPaintEvent* event) override
-    {
-        QPainter painter(this);
-        m_presenter.paintView(painter, event->rect());
-    }
+    void initializeGL() override { m_presenter.viewContextCreated(); }
+    void paintGL() override { m_presenter.paintView(); }
 
 private:
     FrameViewPresenter& m_presenter;
 };
-
-} // namespace
 
 FrameViewPresenter::FrameViewPresenter(QWindow& window) : FramePresenter(window) {}
 
@@ -46,10 +73,13 @@ FrameViewPresenter::~FrameViewPresenter() = default;
 
 QWidget* FrameViewPresenter::embedIn(QWidget* parent)
 {
-    auto* view = new SlideFrameView(*this, parent);
-    static_cast<QObject&>(m_window).setParent(view);
-    m_view = view;
-    return view;
+    // The share group's root exists before the window makes its composition context for the
+    // view, which joins the group then.
+    shareRoot();
+    m_view = new SlideFrameView(*this, parent);
+    static_cast<QObject&>(m_window).setParent(m_view);
+    watchWindow();
+    return m_view;
 }
 
 QSurface* FrameViewPresenter::prepareSurface(const QSurfaceFormat& format)
@@ -60,42 +90,105 @@ QSurface* FrameViewPresenter::prepareSurface(const QSurfaceFormat& format)
     return m_offscreenSurface.get();
 }
 
+QOpenGLContext* FrameViewPresenter::shareContext() const
+{
+    return shareRoot();
+}
+
+bool FrameViewPresenter::makeCurrent()
+{
+    if (!isReady())
+        return false;
+    // Before the window is first shown the view has no context yet: the slideshow's own takes
+    // the uploads.
+    if (m_view == nullptr || !m_view->isValid())
+        return FramePresenter::makeCurrent();
+    m_view->makeCurrent();
+    if (QOpenGLContext::currentContext() != m_view->context())
+        return false;
+    adoptViewContext();
+    return true;
+}
+
 bool FrameViewPresenter::bindFrame()
 {
-    if (!makeCurrent())
+    // Only the view's framebuffer reaches the screen.
+    if (!makeCurrent() || m_view == nullptr || !m_view->isValid())
         return false;
-    // The surface takes the view's size, and the framebuffer the surface's size in device
-    // pixels. No alpha channel: the frame is opaque, as on a window of its own.
-    if (m_view && m_window.size() != m_view->size())
+    if (!followViewSize())
+        return false;
+    rebindFrame();
+    return true;
+}
+
+bool FrameViewPresenter::followViewSize()
+{
+    // The surface takes the view's size, whose framebuffer Qt keeps at its size in device pixels.
+    if (m_window.size() != m_view->size())
         m_window.resize(m_view->size());
-    const qreal ratio = m_window.devicePixelRatio();
-    const QSize pixels(int(m_window.width() * ratio), int(m_window.height() * ratio));
-    if (pixels.isEmpty())
-        return false;
-    if (!m_framebuffer || m_framebuffer->size() != pixels) {
-        m_framebuffer.reset();
-        m_framebuffer = std::make_unique<QOpenGLFramebufferObject>(
-            pixels, QOpenGLFramebufferObject::Depth, GLenum(GL_TEXTURE_2D), GLenum(GL_RGB8));
-        if (!m_framebuffer->isValid()) {
-            m_framebuffer.reset();
-            return false;
-        }
-    }
-    return m_framebuffer->bind();
+    return !m_window.size().isEmpty();
 }
 
 void FrameViewPresenter::rebindFrame()
 {
-    // The frame is read back from the off-screen framebuffer, whatever a painter left bound.
-    if (m_framebuffer)
-        m_framebuffer->bind();
+    if (QOpenGLContext* context = QOpenGLContext::currentContext())
+        context->functions()->glBindFramebuffer(GL_FRAMEBUFFER, m_view->defaultFramebufferObject());
+}
+
+void FrameViewPresenter::present()
+{
+    if (!showsFrames() || !m_view->isValid())
+        return;
+    watchWindow();
+    m_view->repaint();
+}
+
+void FrameViewPresenter::paintView()
+{
+    // The view is painted for a new frame, and again when the window is exposed or resized:
+    // either way it shows the frame shown now.
+    if (!isReady() || !followViewSize()) {
+        glClearColor(0, 0, 1, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        return;
+    }
+    // Qt made the view's context current and bound its framebuffer.
+    adoptViewContext();
+    draw();
+    frameDrawn();
+}
+
+void FrameViewPresenter::adoptViewContext()
+{
+    // A new context gets the slideshow's fixed state first. What the slideshow makes in it (the
+    // multisampled framebuffer) is not shared: it goes with the context, which Qt replaces when
+    // the window changes.
+    QOpenGLContext* context = m_view->context();
+    if (m_setUpIn == context)
+        return;
+    m_setUpIn = context;
+    setUpContext();
+    connect(context, &QOpenGLContext::aboutToBeDestroyed, this, [this, context] {
+        if (m_setUpIn != context)
+            return;
+        m_setUpIn = nullptr;
+        if (isReady() && context->makeCurrent(m_offscreenSurface.get()))
+            releaseContext();
+    }, Qt::DirectConnection);
+}
+
+void FrameViewPresenter::viewContextCreated()
+{
+    m_setUpIn = nullptr;
+    watchWindow();
 }
 
 void FrameViewPresenter::release()
 {
-    // The framebuffer goes while the context is current, the surface after the context.
-    m_framebuffer.reset();
-    m_frame = QImage();
+    if (m_view && m_view->isValid())
+        m_view->doneCurrent();
+    m_setUpIn = nullptr;
+    m_frameAsked = false;
     FramePresenter::release();
 }
 
@@ -109,35 +202,44 @@ bool FrameViewPresenter::showsFrames() const
     return window != nullptr && window->isExposed();
 }
 
-void FrameViewPresenter::handOver()
+void FrameViewPresenter::requestFrame()
 {
-    m_frame = readFrame();
-    frameDrawn();
-    m_view->repaint();
+    watchWindow();
+    if (m_watched == nullptr)
+        return;
+    m_frameAsked = true;
+    m_watched->requestUpdate();
+}
+
+void FrameViewPresenter::watchWindow()
+{
+    QWindow* window = m_view ? m_view->window()->windowHandle() : nullptr;
+    if (window == m_watched)
+        return;
+    if (m_watched)
+        m_watched->removeEventFilter(this);
+    m_watched = window;
+    if (m_watched)
+        m_watched->installEventFilter(this);
+}
+
+bool FrameViewPresenter::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_watched) {
+        // The window's update request comes with the compositor's frame callback: the frame
+        // drawn now is the one the compositor shows next. The window's own updates of its
+        // widgets come the same way; only a frame that was asked for follows one.
+        if (event->type() == QEvent::UpdateRequest && m_frameAsked) {
+            m_frameAsked = false;
+            emit frameRequested();
+        } else if (event->type() == QEvent::Expose) {
+            emit exposeChanged();
+        }
+    }
+    return FramePresenter::eventFilter(watched, event);
 }
 
 unsigned FrameViewPresenter::readBuffer() const
 {
     return GL_COLOR_ATTACHMENT0;
-}
-
-void FrameViewPresenter::paintView(QPainter& painter, const QRect& area)
-{
-    // The first frame, and the first after a resize, is drawn when the view is painted.
-    const qreal ratio = m_window.devicePixelRatio();
-    const QSize pixels(int(m_view->width() * ratio), int(m_view->height() * ratio));
-    if (m_frame.size() != pixels) {
-        if (!isReady() || !bindFrame()) {
-            painter.fillRect(area, kBlue);
-            return;
-        }
-        draw();
-        m_frame = readFrame();
-    }
-    m_frame.setDevicePixelRatio(ratio);
-    painter.drawImage(QPointF(area.topLeft()), m_frame,
-                      QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
-    // The view is painted when its window is exposed again: frames that stopped while it was
-    // hidden may go on.
-    emit exposeChanged();
 }

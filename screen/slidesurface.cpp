@@ -81,12 +81,20 @@ SlideSurface::Failure SlideSurface::createContext()
     QSurface* target = m_presenter->prepareSurface(requestedFormat());
     m_context = std::make_unique<QOpenGLContext>();
     m_context->setFormat(requestedFormat());
+    m_context->setShareContext(m_presenter->shareContext());
     if (simulatedFailure == Failure::CreateContext || !m_context->create())
         return Failure::CreateContext;
     if (simulatedFailure == Failure::MakeCurrent || !m_context->makeCurrent(target))
         return Failure::MakeCurrent;
     m_ready = true;
-    m_presenter->attach(m_context.get(), target, [this] { render(); });
+    // A further context of the presenter's draws with the shared textures; the multisampled
+    // framebuffer is made anew in each.
+    m_presenter->attach(
+        m_context.get(), target, [this] { render(); }, [this] { applyFixedState(); },
+        [this] {
+            if (m_multisample)
+                m_multisample->release();
+        });
     if (m_quality == PictureQuality::High)
         setUpHighQuality();
     applyFixedState();

@@ -32,8 +32,8 @@ class SlideImage;
 //
 // How a frame reaches the screen is its presenter's business (see FramePresenter): on X the
 // surface is a native child window presented by swapping its buffers, on Wayland the frames are
-// drawn off screen and shown by a plain widget beneath the window's controls. The frame pacer
-// deals with the presenter only.
+// drawn into an OpenGL widget that Qt composes beneath the window's controls, with a context of
+// its own that shares this one's textures. The frame pacer deals with the presenter only.
 //
 // The surface takes no input: mouse presses over it reach the window beneath, which handles
 // them, and the keyboard focus stays with the window's controls.
@@ -62,16 +62,16 @@ public:
     // Tests and benchmarks use it to see each method on this machine.
     static void forceEdgeSmoothingForTesting(std::optional<EdgeSmoothing> method);
     // Places the surface in parent and returns the widget that holds it there (and owns it):
-    // the container of the child window, or the widget that shows the off-screen frames. Called
+    // the container of the child window, or the OpenGL widget the frames are drawn into. Called
     // once, before createContext().
     QWidget* embedIn(QWidget* parent);
-    // Whether the frames are drawn off screen and shown by a plain widget (Wayland) rather than
-    // by a child window of their own (X).
+    // Whether the frames are drawn into a widget's framebuffer that Qt composes with the other
+    // widgets (Wayland) rather than into a child window of their own (X).
     bool drawsOffScreen() const { return m_offScreen; }
     // How the frames reach the screen; what the frame pacer follows.
     FramePresenter* presenter() const { return m_presenter.get(); }
     // Whether the frames drawn now reach the screen: the child window is exposed (X), or the
-    // widget showing the off-screen frames is visible in an exposed window (Wayland).
+    // widget the frames are drawn into is visible in an exposed window (Wayland).
     bool showsFrames() const { return m_presenter->showsFrames(); }
 
     enum class Failure

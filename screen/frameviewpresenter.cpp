@@ -227,12 +227,15 @@ bool FrameViewPresenter::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_watched) {
         // The window's update request comes with the compositor's frame callback: the frame
-        // drawn now is the one the compositor shows next. The window's own updates of its
-        // widgets come the same way; only a frame that was asked for follows one.
+        // drawn now is the one the compositor shows next. The request is the view's alone: the
+        // window would take it for a repaint of all its widgets, an expensive second buffer for
+        // the compositor, while the view's own repaint brings any other widget's change along.
         if (event->type() == QEvent::UpdateRequest && m_frameAsked) {
             m_frameAsked = false;
             emit frameRequested();
-        } else if (event->type() == QEvent::Expose) {
+            return true;
+        }
+        if (event->type() == QEvent::Expose) {
             emit exposeChanged();
         }
     }

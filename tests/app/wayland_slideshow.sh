@@ -6,7 +6,10 @@
 # and once more on a compositor with a keyboard. Each time the slideshow of a picture must be on
 # the (chosen) output within a few seconds, with the window covering that output (weston's panel
 # hidden there, and still shown on the other output); with the keyboard, Escape must end the
-# program with status 0. Exits 77 (skipped) where weston is not installed.
+# program with status 0. A last run with the keyboard reads the controls off the screen: the
+# close button over the scene, a click that brings the next picture, P that shows the "Pause"
+# marker over the scene until P is pressed again. Exits 77 (skipped) where weston is not
+# installed.
 # Usage: wayland_slideshow.sh PROGRAM
 set -uo pipefail
 program=$1
@@ -21,6 +24,7 @@ if [ -z "$mode" ]; then
     done
     "$here/weston_session.sh" --size 1280x480 "$0" "$program" second-output || status=1
     "$here/weston_session.sh" --keyboard "$0" "$program" escape || status=1
+    "$here/weston_session.sh" --keyboard "$0" "$program" controls || status=1
     exit $status
 fi
 
@@ -36,12 +40,14 @@ trap cleanup EXIT
 mkdir -p "$scratch/pictures" "$scratch/shots"
 # Magenta appears nowhere else on the output, so seeing it means the picture is on screen.
 convert -size 640x480 xc:'#ff00ff' "$scratch/pictures/a.jpg"
+# The controls run has a second picture, green, that a click brings.
+[ "$mode" = controls ] && convert -size 640x480 xc:'#00ff00' "$scratch/pictures/b.jpg"
 export SDL_AUDIODRIVER=dummy
 # The part of the screenshot that the window must cover, and the part it must leave alone.
 covered=
 other=
 case $mode in
-native | escape)
+native | escape | controls)
     env -u DISPLAY QT_QPA_PLATFORM=wayland "$program" "$scratch/pictures" >"$scratch/out" 2>&1 &
     ;;
 session)
@@ -115,7 +121,62 @@ if [ -n "$other" ]; then
         exit 1
     fi
 fi
-[ "$mode" = escape ] || exit 0
+# The share of a region of the last screenshot that is the colour given, and of its top rows
+# that is white.
+share() {
+    convert "$shot" -alpha off -crop "$1" +repage -fuzz 10% -fill black +opaque "$2" \
+        -fill white -opaque "$2" -colorspace Gray -format '%[fx:mean]' info:
+}
+shoot() {
+    rm -f "$scratch"/shots/*.png
+    (cd "$scratch/shots" && weston-screenshooter >/dev/null 2>&1) || return 1
+    shot=$(ls "$scratch"/shots/*.png 2>/dev/null | head -n 1)
+    [ -n "$shot" ]
+}
+# Waits up to 5 s for a screenshot where the region shows more than `least` of the colour (or,
+# with a negative least, at most -least of it).
+await() {
+    local region=$1 colour=$2 least=$3 seen=0
+    for _ in $(seq 20); do
+        if shoot; then
+            seen=$(share "$region" "$colour")
+            awk -v s="$seen" -v l="$least" 'BEGIN { exit !(l >= 0 ? s > l : s <= -l) }' && return 0
+        fi
+        sleep 0.25
+    done
+    echo "$mode: $region shows $seen of $colour (wanted $least)"
+    [ -n "${LUMIVANE_KEEP_SHOT:-}" ] && cp "$shot" "$LUMIVANE_KEEP_SHOT"
+    return 1
+}
+if [ "$mode" = controls ]; then
+    width=$(identify -format '%w' "$shot")
+    # The close button at the top right, its light grey face above the scene.
+    await "57x29+$((width - 57))+0" '#efefef' 0.4 || exit 1
+    echo "controls: the close button is over the scene"
+    window=$(xdotool search --class weston | head -n 1)
+    clicked=no
+    for _ in $(seq 3); do
+        xdotool windowfocus --sync "$window"
+        xdotool mousemove --window "$window" 200 200 click 1
+        if await "$(identify -format '%wx%h+0+0' "$shot")" '#00ff00' 0.02; then
+            clicked=yes
+            break
+        fi
+    done
+    [ $clicked = yes ] || exit 1
+    echo "controls: a click brought the next picture"
+    # The marker: a blue bar with "Pause" in white at the top left, held over the scene.
+    xdotool key p
+    await 40x19+0+0 white 0.01 || exit 1
+    await 399x19+0+0 '#0000ff' 0.8 || exit 1
+    sleep 1
+    shoot && await 40x19+0+0 white 0.01 || exit 1
+    echo "controls: P shows the pause marker over the scene, and it stays"
+    xdotool key p
+    await 40x19+0+0 white -0.003 || exit 1
+    echo "controls: P again takes it away"
+fi
+[ "$mode" = escape ] || [ "$mode" = controls ] || exit 0
 
 # The compositor's X window takes the key, and the compositor hands it to the surface that has
 # its keyboard focus. Which one that is depends on when the X focus reached the compositor:

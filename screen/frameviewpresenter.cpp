@@ -236,6 +236,10 @@ bool FrameViewPresenter::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
         if (event->type() == QEvent::Expose) {
+            // A frame asked for while the window was hidden is asked for again: the compositor
+            // sends no callback for a surface it does not show.
+            if (m_frameAsked && m_watched->isExposed())
+                m_watched->requestUpdate();
             emit exposeChanged();
         }
     }

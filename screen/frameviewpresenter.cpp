@@ -140,7 +140,12 @@ void FrameViewPresenter::present()
     if (!showsFrames() || !m_view->isValid())
         return;
     watchWindow();
-    m_view->repaint();
+    // The window is painted and composed now. (QWidget::repaint() would put it off to the next
+    // turn of the event loop when the window was composed less than a refresh ago, as a frame
+    // that follows the compositor's callback often was.)
+    m_view->update();
+    QEvent request(QEvent::UpdateRequest);
+    QCoreApplication::sendEvent(m_view->window(), &request);
 }
 
 void FrameViewPresenter::paintView()

@@ -10,6 +10,8 @@
 # close button over the scene, a click that brings the next picture, P that shows the "Pause"
 # marker over the scene until P is pressed again. Exits 77 (skipped) where weston is not
 # installed.
+# The first run shows the picture in smooth motion, whose frames must keep coming, never two within
+# one refresh.
 # Usage: wayland_slideshow.sh PROGRAM
 set -uo pipefail
 program=$1
@@ -47,7 +49,12 @@ export SDL_AUDIODRIVER=dummy
 covered=
 other=
 case $mode in
-native | escape | controls)
+native)
+    # In smooth motion, paced by the compositor's frame callbacks.
+    env -u DISPLAY QT_QPA_PLATFORM=wayland LUMIVANE_FRAME_LOG="$scratch/frames" "$program" \
+        --motion=smooth "$scratch/pictures" >"$scratch/out" 2>&1 &
+    ;;
+escape | controls)
     env -u DISPLAY QT_QPA_PLATFORM=wayland "$program" "$scratch/pictures" >"$scratch/out" 2>&1 &
     ;;
 session)
@@ -182,6 +189,14 @@ if [ "$mode" = controls ]; then
     xdotool key p
     await 26x19+14+0 text -0.005 || exit 1
     echo "controls: P again takes it away"
+fi
+if [ "$mode" = native ]; then
+    # Smooth frames keep coming, one per frame callback: never two within a refresh.
+    before=$(wc -l <"$scratch/frames")
+    sleep 2
+    awk -v first="$before" 'NR > first { if (NR > first + 1) { gap = $1 - last; if (gap < least || !least) least = gap } last = $1; ++n }
+        END { printf "native: %d smooth frames in 2 s, the closest %.1f ms apart\n", n, least / 1000
+              exit !(n >= 10 && least >= 8000) }' "$scratch/frames" || exit 1
 fi
 [ "$mode" = escape ] || [ "$mode" = controls ] || exit 0
 

@@ -67,7 +67,7 @@ private:
     FrameViewPresenter& m_presenter;
 };
 
-FrameViewPresenter::FrameViewPresenter(QWindow& window) : FramePresenter(window) {}
+FrameViewPresenter::FrameViewPresenter(QWindow& window) : WaylandPresenter(window) {}
 
 FrameViewPresenter::~FrameViewPresenter() = default;
 
@@ -76,18 +76,13 @@ QWidget* FrameViewPresenter::embedIn(QWidget* parent)
     // The share group's root exists before the window makes its composition context for the
     // view, which joins the group then.
     shareRoot();
-    m_view = new SlideFrameView(*this, parent);
-    static_cast<QObject&>(m_window).setParent(m_view);
-    watchWindow();
+    adoptView(new SlideFrameView(*this, parent));
     return m_view;
 }
 
-QSurface* FrameViewPresenter::prepareSurface(const QSurfaceFormat& format)
+SlideFrameView* FrameViewPresenter::view() const
 {
-    m_offscreenSurface = std::make_unique<QOffscreenSurface>();
-    m_offscreenSurface->setFormat(format);
-    m_offscreenSurface->create();
-    return m_offscreenSurface.get();
+    return static_cast<SlideFrameView*>(m_view);
 }
 
 QOpenGLContext* FrameViewPresenter::shareContext() const
@@ -101,10 +96,10 @@ bool FrameViewPresenter::makeCurrent()
         return false;
     // Before the window is first shown the view has no context yet: the slideshow's own takes
     // the uploads.
-    if (m_view == nullptr || !m_view->isValid())
+    if (m_view == nullptr || !view()->isValid())
         return FramePresenter::makeCurrent();
-    m_view->makeCurrent();
-    if (QOpenGLContext::currentContext() != m_view->context())
+    view()->makeCurrent();
+    if (QOpenGLContext::currentContext() != view()->context())
         return false;
     adoptViewContext();
     return true;
@@ -113,7 +108,7 @@ bool FrameViewPresenter::makeCurrent()
 bool FrameViewPresenter::bindFrame()
 {
     // Only the view's framebuffer reaches the screen.
-    if (!makeCurrent() || m_view == nullptr || !m_view->isValid())
+    if (!makeCurrent() || m_view == nullptr || !view()->isValid())
         return false;
     if (!followViewSize())
         return false;
@@ -132,12 +127,12 @@ bool FrameViewPresenter::followViewSize()
 void FrameViewPresenter::rebindFrame()
 {
     if (QOpenGLContext* context = QOpenGLContext::currentContext())
-        context->functions()->glBindFramebuffer(GL_FRAMEBUFFER, m_view->defaultFramebufferObject());
+        context->functions()->glBindFramebuffer(GL_FRAMEBUFFER, view()->defaultFramebufferObject());
 }
 
 void FrameViewPresenter::present()
 {
-    if (!showsFrames() || !m_view->isValid())
+    if (!showsFrames() || !view()->isValid())
         return;
     watchWindow();
     // The window is painted and composed now. (QWidget::repaint() would put it off to the next
@@ -168,7 +163,7 @@ void FrameViewPresenter::adoptViewContext()
     // A new context gets the slideshow's fixed state first. What the slideshow makes in it (the
     // multisampled framebuffer) is not shared: it goes with the context, which Qt replaces when
     // the window changes.
-    QOpenGLContext* context = m_view->context();
+    QOpenGLContext* context = view()->context();
     if (m_setUpIn == context)
         return;
     m_setUpIn = context;
@@ -177,7 +172,7 @@ void FrameViewPresenter::adoptViewContext()
         if (m_setUpIn != context)
             return;
         m_setUpIn = nullptr;
-        if (isReady() && context->makeCurrent(m_offscreenSurface.get()))
+        if (isReady() && context->makeCurrent(offscreenSurface()))
             releaseContext();
     }, Qt::DirectConnection);
 }
@@ -190,65 +185,11 @@ void FrameViewPresenter::viewContextCreated()
 
 void FrameViewPresenter::release()
 {
-    if (m_view && m_view->isValid())
-        m_view->doneCurrent();
+    if (m_view && view()->isValid())
+        view()->doneCurrent();
     m_setUpIn = nullptr;
-    m_frameAsked = false;
+    forgetFrameRequest();
     FramePresenter::release();
-}
-
-bool FrameViewPresenter::showsFrames() const
-{
-    // On Wayland a hidden window is not drawn at all: its compositor takes no frames from it,
-    // and the show must neither wait for one nor draw for nobody.
-    if (m_view == nullptr || !m_view->isVisible())
-        return false;
-    const QWindow* window = m_view->window()->windowHandle();
-    return window != nullptr && window->isExposed();
-}
-
-void FrameViewPresenter::requestFrame()
-{
-    watchWindow();
-    if (m_watched == nullptr)
-        return;
-    m_frameAsked = true;
-    m_watched->requestUpdate();
-}
-
-void FrameViewPresenter::watchWindow()
-{
-    QWindow* window = m_view ? m_view->window()->windowHandle() : nullptr;
-    if (window == m_watched)
-        return;
-    if (m_watched)
-        m_watched->removeEventFilter(this);
-    m_watched = window;
-    if (m_watched)
-        m_watched->installEventFilter(this);
-}
-
-bool FrameViewPresenter::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == m_watched) {
-        // The window's update request comes with the compositor's frame callback: the frame
-        // drawn now is the one the compositor shows next. The request is the view's alone: the
-        // window would take it for a repaint of all its widgets, an expensive second buffer for
-        // the compositor, while the view's own repaint brings any other widget's change along.
-        if (event->type() == QEvent::UpdateRequest && m_frameAsked) {
-            m_frameAsked = false;
-            emit frameRequested();
-            return true;
-        }
-        if (event->type() == QEvent::Expose) {
-            // A frame asked for while the window was hidden is asked for again: the compositor
-            // sends no callback for a surface it does not show.
-            if (m_frameAsked && m_watched->isExposed())
-                m_watched->requestUpdate();
-            emit exposeChanged();
-        }
-    }
-    return FramePresenter::eventFilter(watched, event);
 }
 
 unsigned FrameViewPresenter::readBuffer() const

@@ -1,10 +1,12 @@
 #include "screen/slidesurface.h"
 
 #include "screen/childwindowpresenter.h"
+#include "screen/frameimagepresenter.h"
 #include "screen/frameviewpresenter.h"
 #include "scene/mipmappedtextures.h"
 #include "screen/multisampletarget.h"
 #include "screen/rendererquery.h"
+#include "screen/waylandframes.h"
 #include "scene/slideimage.h"
 #include "scene/texturesize.h"
 
@@ -14,6 +16,7 @@
 #include <QGuiApplication>
 #include <QOpenGLContext>
 #include <QOpenGLPaintDevice>
+#include <QOffscreenSurface>
 #include <QPainter>
 #include <QWidget>
 
@@ -34,6 +37,30 @@ bool onWayland()
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
+// The renderer a context in the default format would draw with, asked of a context made for
+// the question alone; nothing when no context can be made (the surface reports that itself).
+std::optional<RendererReport> probeRenderer()
+{
+    QOffscreenSurface surface;
+    surface.setFormat(QSurfaceFormat::defaultFormat());
+    surface.create();
+    QOpenGLContext context;
+    context.setFormat(QSurfaceFormat::defaultFormat());
+    if (!context.create() || !context.makeCurrent(&surface))
+        return std::nullopt;
+    RendererReport report = queryCurrentRenderer();
+    context.doneCurrent();
+    return report;
+}
+
+std::unique_ptr<FramePresenter> waylandPresenter(QWindow& window)
+{
+    if (WaylandFramesChoice::choose(std::getenv(WaylandFramesChoice::ForceVariable),
+                                    probeRenderer) == WaylandFrames::ReadBack)
+        return std::make_unique<FrameImagePresenter>(window);
+    return std::make_unique<FrameViewPresenter>(window);
+}
+
 SlideSurface::Failure simulatedFailure = SlideSurface::Failure::None;
 std::optional<EdgeSmoothing> forcedEdgeSmoothing;
 
@@ -50,9 +77,9 @@ void drawOpaqueText(QPainter& painter, const QString& text)
 
 SlideSurface::SlideSurface(PictureQuality quality) : m_quality(quality), m_offScreen(onWayland())
 {
-    // The way to the screen is chosen once, by the window system.
+    // The way to the screen is chosen once, by the window system (and on Wayland the renderer).
     if (m_offScreen) {
-        m_presenter = std::make_unique<FrameViewPresenter>(*this);
+        m_presenter = waylandPresenter(*this);
     } else {
         auto presenter = std::make_unique<ChildWindowPresenter>(*this);
         m_childWindow = presenter.get();

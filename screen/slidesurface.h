@@ -33,7 +33,8 @@ class SlideImage;
 // How a frame reaches the screen is its presenter's business (see FramePresenter): on X the
 // surface is a native child window presented by swapping its buffers, on Wayland the frames are
 // drawn into an OpenGL widget that Qt composes beneath the window's controls, with a context of
-// its own that shares this one's textures. The frame pacer deals with the presenter only.
+// its own that shares this one's textures (on a software renderer they are read back and
+// painted by a plain widget instead). The frame pacer deals with the presenter only.
 //
 // The surface takes no input: mouse presses over it reach the window beneath, which handles
 // them, and the keyboard focus stays with the window's controls.
@@ -62,11 +63,11 @@ public:
     // Tests and benchmarks use it to see each method on this machine.
     static void forceEdgeSmoothingForTesting(std::optional<EdgeSmoothing> method);
     // Places the surface in parent and returns the widget that holds it there (and owns it):
-    // the container of the child window, or the OpenGL widget the frames are drawn into. Called
+    // the container of the child window, or the widget the frames are drawn into. Called
     // once, before createContext().
     QWidget* embedIn(QWidget* parent);
-    // Whether the frames are drawn into a widget's framebuffer that Qt composes with the other
-    // widgets (Wayland) rather than into a child window of their own (X).
+    // Whether the frames are drawn for a widget that lies among the window's other widgets
+    // (Wayland) rather than into a child window of their own (X).
     bool drawsOffScreen() const { return m_offScreen; }
     // How the frames reach the screen; what the frame pacer follows.
     FramePresenter* presenter() const { return m_presenter.get(); }

@@ -6,12 +6,12 @@
 # and once more on a compositor with a keyboard. Each time the slideshow of a picture must be on
 # the (chosen) output within a few seconds, with the window covering that output (weston's panel
 # hidden there, and still shown on the other output); with the keyboard, Escape must end the
-# program with status 0. A last run with the keyboard reads the controls off the screen: the
-# close button over the scene, a click that brings the next picture, P that shows the "Pause"
-# marker over the scene until P is pressed again. Exits 77 (skipped) where weston is not
-# installed.
-# The first run shows the picture in smooth motion, whose frames must keep coming, never two within
-# one refresh.
+# program with status 0. A run with the keyboard reads the controls off the screen: the close
+# button over the scene, a click that brings the next picture, P that shows the "Pause" marker
+# over the scene until P is pressed again. The first run shows the picture in smooth motion,
+# whose frames must keep coming, never two within one refresh. Those two runs are made for each
+# way the frames reach the compositor (LUMIVANE_WAYLAND_FRAMES=composed, =read-back). Exits 77
+# (skipped) where weston is not installed.
 # Usage: wayland_slideshow.sh PROGRAM
 set -uo pipefail
 program=$1
@@ -21,15 +21,21 @@ here=$(cd "$(dirname "$0")" && pwd)
 if [ -z "$mode" ]; then
     command -v weston >/dev/null || { echo "weston is not installed: skipped"; exit 77; }
     status=0
-    for run in native session; do
-        "$here/weston_session.sh" "$0" "$program" "$run" || status=1
+    # The smooth frames and the controls over the scene, for each way the frames can reach the
+    # compositor (the program chooses one by the renderer; here each is forced in turn).
+    for way in composed read-back; do
+        export LUMIVANE_WAYLAND_FRAMES=$way
+        "$here/weston_session.sh" "$0" "$program" native || status=1
+        "$here/weston_session.sh" --keyboard "$0" "$program" controls || status=1
     done
+    unset LUMIVANE_WAYLAND_FRAMES
+    "$here/weston_session.sh" "$0" "$program" session || status=1
     "$here/weston_session.sh" --size 1280x480 "$0" "$program" second-output || status=1
     "$here/weston_session.sh" --keyboard "$0" "$program" escape || status=1
-    "$here/weston_session.sh" --keyboard "$0" "$program" controls || status=1
     exit $status
 fi
 
+echo "$mode: frames ${LUMIVANE_WAYLAND_FRAMES:-the way the program chooses}"
 scratch=$(mktemp -d)
 pid=
 nested=

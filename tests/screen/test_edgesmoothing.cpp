@@ -1,4 +1,5 @@
 #include "screen/edgesmoothing.h"
+#include "screen/waylandframes.h"
 
 #include <gtest/gtest.h>
 
@@ -55,4 +56,28 @@ TEST(EdgeSmoothingChoice, SoftwareRenderersGetOutlinesAndGraphicsCardsMultisampl
     // Nothing, or a word it does not know, leaves the choice to the renderer.
     EXPECT_EQ(forced(nullptr, true), EdgeSmoothing::Outline);
     EXPECT_EQ(forced("msaa", true), EdgeSmoothing::Outline);
+}
+
+// On Wayland a software renderer reads its frames back, a graphics card (or a renderer that could
+// not be asked) composes them; a forced way wins, and then the renderer is not even asked.
+TEST(WaylandFramesChoice, SoftwareRenderersReadBackAndAForcedWayWins)
+{
+    int asked = 0;
+    auto reporting = [&asked](std::optional<RendererReport> report) {
+        return [&asked, report] {
+            ++asked;
+            return report;
+        };
+    };
+    const RendererReport software{"llvmpipe (LLVM 15.0.6, 256 bits)", std::nullopt};
+    const RendererReport card{"Mesa Intel(R) UHD Graphics 620 (KBL GT2)", true};
+    EXPECT_EQ(WaylandFramesChoice::choose(nullptr, reporting(software)), WaylandFrames::ReadBack);
+    EXPECT_EQ(WaylandFramesChoice::choose("", reporting(card)), WaylandFrames::Composed);
+    EXPECT_EQ(WaylandFramesChoice::choose("sideways", reporting(std::nullopt)),
+              WaylandFrames::Composed);
+    EXPECT_EQ(asked, 3);
+    EXPECT_EQ(WaylandFramesChoice::choose("Composed", reporting(software)),
+              WaylandFrames::Composed);
+    EXPECT_EQ(WaylandFramesChoice::choose("read-back", reporting(card)), WaylandFrames::ReadBack);
+    EXPECT_EQ(asked, 3);
 }

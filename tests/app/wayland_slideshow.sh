@@ -197,12 +197,14 @@ if [ "$mode" = controls ]; then
     echo "controls: P again takes it away"
 fi
 if [ "$mode" = native ]; then
-    # Smooth frames keep coming, one per frame callback: never two within a refresh.
+    # Smooth frames keep coming, one per frame callback: never two within a refresh, and no
+    # more than the compositor takes. The test's headless weston calls back about every 26 ms
+    # (some 77 frames in 2 s); frames drawn on a timer at its 60 Hz refresh would be about 120.
     before=$(wc -l <"$scratch/frames")
     sleep 2
     awk -v first="$before" 'NR > first { if (NR > first + 1) { gap = $1 - last; if (gap < least || !least) least = gap } last = $1; ++n }
         END { printf "native: %d smooth frames in 2 s, the closest %.1f ms apart\n", n, least / 1000
-              exit !(n >= 10 && least >= 8000) }' "$scratch/frames" || exit 1
+              exit !(n >= 10 && n <= 100 && least >= 8000) }' "$scratch/frames" || exit 1
 fi
 [ "$mode" = escape ] || [ "$mode" = controls ] || exit 0
 

@@ -6,7 +6,6 @@
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QOpenGLWidget>
-#include <QPointer>
 #include <QWidget>
 #include <QWindow>
 

@@ -15,6 +15,7 @@
 #include "app/windowstyle.h"
 #include "imaging/colourprofile.h"
 #include "music/musicplaylist.h"
+#include "screen/controlimages.h"
 #include "screen/framepacer.h"
 #include "screen/screenawake.h"
 #include "screen/slidesurface.h"
@@ -137,13 +138,16 @@ void MainWindow::createSurface()
     m_surfaceWidget->setFocusPolicy(Qt::NoFocus);
     m_surfaceWidget->setGeometry(rect());
     m_surfaceWidget->lower();
-    // Over a child window of its own (X), the components stay above it only as native windows.
-    // A surface drawn off screen is a plain widget, beneath them like any other.
-    if (!m_surface->drawsOffScreen()) {
-        for (QWidget* above : {static_cast<QWidget*>(m_closeButton), static_cast<QWidget*>(m_panel),
-                               static_cast<QWidget*>(m_pageBox), static_cast<QWidget*>(m_waiting)})
-            if (above)
-                above->setAttribute(Qt::WA_NativeWindow);
+    // Over a child window of its own, the components stay above it only as native windows (X);
+    // where the window system cannot stack them so (Wayland), their images are drawn over the
+    // scene. A surface drawn off screen is a plain widget, beneath them like any other.
+    const std::vector<QWidget*> above{m_closeButton, m_panel, m_pageBox, m_waiting};
+    if (m_surface->drawsControlImages()) {
+        new ControlImages(*m_surface, above, this);
+    } else if (!m_surface->drawsOffScreen()) {
+        for (QWidget* control : above)
+            if (control)
+                control->setAttribute(Qt::WA_NativeWindow);
     }
 
     // A failure is reported and start-up goes on; the window then shows its blue background.

@@ -6,6 +6,7 @@
 #include "scene/mipmappedtextures.h"
 #include "screen/multisampletarget.h"
 #include "screen/rendererquery.h"
+#include "screen/subsurfacepresenter.h"
 #include "screen/waylandframes.h"
 #include "scene/slideimage.h"
 #include "scene/texturesize.h"
@@ -16,7 +17,6 @@
 #include <QGuiApplication>
 #include <QOpenGLContext>
 #include <QOpenGLPaintDevice>
-#include <QOffscreenSurface>
 #include <QPainter>
 #include <QWidget>
 
@@ -37,28 +37,17 @@ bool onWayland()
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
-// The renderer a context in the default format would draw with, asked of a context made for
-// the question alone; nothing when no context can be made (the surface reports that itself).
-std::optional<RendererReport> probeRenderer()
-{
-    QOffscreenSurface surface;
-    surface.setFormat(QSurfaceFormat::defaultFormat());
-    surface.create();
-    QOpenGLContext context;
-    context.setFormat(QSurfaceFormat::defaultFormat());
-    if (!context.create() || !context.makeCurrent(&surface))
-        return std::nullopt;
-    RendererReport report = queryCurrentRenderer();
-    context.doneCurrent();
-    return report;
-}
-
 std::unique_ptr<FramePresenter> waylandPresenter(QWindow& window)
 {
-    if (WaylandFramesChoice::choose(std::getenv(WaylandFramesChoice::ForceVariable),
-                                    probeRenderer) == WaylandFrames::ReadBack)
+    switch (WaylandFramesChoice::choose(std::getenv(WaylandFramesChoice::ForceVariable))) {
+    case WaylandFrames::Composed:
+        return std::make_unique<FrameViewPresenter>(window);
+    case WaylandFrames::ReadBack:
         return std::make_unique<FrameImagePresenter>(window);
-    return std::make_unique<FrameViewPresenter>(window);
+    case WaylandFrames::Subsurface:
+        break;
+    }
+    return nullptr;
 }
 
 SlideSurface::Failure simulatedFailure = SlideSurface::Failure::None;
@@ -75,16 +64,23 @@ void drawOpaqueText(QPainter& painter, const QString& text)
 
 } // namespace
 
-SlideSurface::SlideSurface(PictureQuality quality) : m_quality(quality), m_offScreen(onWayland())
+SlideSurface::SlideSurface(PictureQuality quality) : m_quality(quality)
 {
-    // The way to the screen is chosen once, by the window system (and on Wayland the renderer).
-    if (m_offScreen) {
+    // The way to the screen is chosen once, by the window system (and on Wayland a developer
+    // may force another).
+    if (onWayland())
         m_presenter = waylandPresenter(*this);
-    } else {
-        auto presenter = std::make_unique<ChildWindowPresenter>(*this);
+    if (!m_presenter) {
+        std::unique_ptr<ChildWindowPresenter> presenter;
+        if (onWayland())
+            presenter = std::make_unique<SubsurfacePresenter>(*this);
+        else
+            presenter = std::make_unique<ChildWindowPresenter>(*this);
         m_childWindow = presenter.get();
         m_presenter = std::move(presenter);
+        m_controlImagesOver = onWayland();
     }
+    m_offScreen = m_childWindow == nullptr;
     setObjectName(QStringLiteral("SlideSurface"));
     setSurfaceType(QSurface::OpenGLSurface);
     setFormat(QSurfaceFormat::defaultFormat());
@@ -224,7 +220,7 @@ void SlideSurface::applyLevelBias(QSize pixels)
 
 void SlideSurface::paintOverlays()
 {
-    if (m_statusLine.isEmpty() && !m_pauseMarker)
+    if (m_statusLine.isEmpty() && !m_pauseMarker && m_controlImages.empty())
         return;
     // The scene's state must not reach the 2D text: no depth test against the frame, no
     // polygon smoothing of the glyphs' quads.
@@ -248,6 +244,8 @@ void SlideSurface::paintOverlays()
         }
         if (!m_statusLine.isEmpty())
             drawOpaqueText(painter, m_statusLine);
+        for (const ControlImage& control : m_controlImages)
+            painter.drawImage(control.at, control.image);
     }
     // QPainter's OpenGL engine switches depth testing and texturing off when it ends; put the
     // slideshow's fixed state back for the next frame.
@@ -281,6 +279,15 @@ void SlideSurface::showStatusLine(const QString& text)
 {
     m_statusLine = text;
     m_presenter->present();
+}
+
+void SlideSurface::setControlImages(std::vector<ControlImage> images)
+{
+    m_controlImages = std::move(images);
+    // Frames that are coming anyway bring the images; a frame that stands still is drawn again.
+    using namespace std::chrono_literals;
+    if (FramePresenter::Clock::now() - m_presenter->lastDrawnAt() > 100ms)
+        m_presenter->present();
 }
 
 void SlideSurface::showPauseMarker()

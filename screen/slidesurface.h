@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class ChildWindowPresenter;
 class MipmappedTextures;
@@ -67,8 +68,20 @@ public:
     // once, before createContext().
     QWidget* embedIn(QWidget* parent);
     // Whether the frames are drawn for a widget that lies among the window's other widgets
-    // (Wayland) rather than into a child window of their own (X).
+    // (Wayland's forced ways) rather than into a child window of their own.
     bool drawsOffScreen() const { return m_offScreen; }
+    // Whether the window's controls lie beneath the surface's child window, their images drawn
+    // over the scene (Wayland's subsurface), rather than above it as native windows (X).
+    bool drawsControlImages() const { return m_controlImagesOver; }
+    // An image of one of the window's controls and where it lies in the window.
+    struct ControlImage
+    {
+        QPoint at;
+        QImage image;
+    };
+    // The controls' images drawn over every frame from now on; a frame that stands still (a
+    // pause, the search) is drawn again at once with them.
+    void setControlImages(std::vector<ControlImage> images);
     // How the frames reach the screen; what the frame pacer follows.
     FramePresenter* presenter() const { return m_presenter.get(); }
     // Whether the frames drawn now reach the screen: the child window is exposed (X), or the
@@ -156,7 +169,8 @@ private:
     EdgeSmoothing m_edgeSmoothing = EdgeSmoothing::None;
     std::string m_edgeSmoothingReason;
     int m_maxTextureSize = 0;
-    const bool m_offScreen;
+    bool m_offScreen = false;
+    bool m_controlImagesOver = false;
     std::unique_ptr<FramePresenter> m_presenter;
     // The presenter on X, which the window's own events go to; null on Wayland.
     ChildWindowPresenter* m_childWindow = nullptr;
@@ -167,6 +181,7 @@ private:
     SceneRenderer::Scene m_scene{};
     QString m_statusLine;
     bool m_pauseMarker = false;
+    std::vector<ControlImage> m_controlImages;
     unsigned m_stagedName = 0;
     int m_stagedKey = -1;
     int m_stagedRows = 0;

@@ -2,14 +2,11 @@
 
 #include <strings.h>
 
-WaylandFrames WaylandFramesChoice::choose(
-    const char* forced, const std::function<std::optional<RendererReport>()>& probe)
+WaylandFrames WaylandFramesChoice::choose(const char* forced)
 {
     if (forced != nullptr && strcasecmp(forced, "composed") == 0)
         return WaylandFrames::Composed;
     if (forced != nullptr && strcasecmp(forced, "read-back") == 0)
         return WaylandFrames::ReadBack;
-    const std::optional<RendererReport> report = probe();
-    return report && EdgeSmoothingChoice::isSoftware(*report) ? WaylandFrames::ReadBack
-                                                              : WaylandFrames::Composed;
+    return WaylandFrames::Subsurface;
 }

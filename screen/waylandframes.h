@@ -1,26 +1,22 @@
 #pragma once
 
-#include "screen/edgesmoothing.h"
-
-#include <functional>
-
-// How frames reach a Wayland compositor: composed with the window's controls on the graphics
-// card (FrameViewPresenter), or read back and painted (FrameImagePresenter), which is the
-// cheaper of the two on a software renderer. A developer can force either way, to measure one
-// on a machine where it would not be chosen.
+// How frames reach a Wayland compositor. By default as on X: the scene is a subsurface of its
+// own, composed with the window by the compositor (SubsurfacePresenter), the controls' images
+// drawn over it. Two other ways remain for a developer to force and measure: the scene drawn
+// into an OpenGL widget that Qt composes with the controls (FrameViewPresenter), which costs a
+// software renderer two passes over the whole window every frame; and the frame read back and
+// painted beneath the controls (FrameImagePresenter), which costs a copy through the CPU.
 enum class WaylandFrames
 {
+    Subsurface,
     Composed,
     ReadBack,
 };
 
 struct WaylandFramesChoice
 {
-    // `forced` is the value of ForceVariable ("composed" or "read-back", any case); otherwise
-    // the renderer that `probe` reports decides. The probe is asked only when nothing is
-    // forced, since it costs a context; without an answer (no context could be made) the
-    // frames are composed.
-    static WaylandFrames choose(const char* forced,
-                                const std::function<std::optional<RendererReport>()>& probe);
+    // `forced` is the value of ForceVariable: "subsurface", "composed" or "read-back" (any
+    // case); anything else, or nothing, is the default way.
+    static WaylandFrames choose(const char* forced);
     static constexpr const char* ForceVariable = "LUMIVANE_WAYLAND_FRAMES";
 };

@@ -316,8 +316,15 @@ TEST_F(MainWindowTest, OnWaylandTheWindowIsFullScreenWithTheSceneBeneathTheContr
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->size() == screen->size(); }));
     for (int i = 0; i < 100; ++i) // the hold point: the picture faces the camera
         tick(*window);
+    QTest::qWait(50); // the controls' images are taken again once the event loop turns
 
-    const QImage shot = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    // As the compositor shows it: the window's own image where the frames are drawn for a widget
+    // among the controls; the scene's frame with the controls' images over it where the scene
+    // is a subsurface of its own.
+    SlideSurface* surface = window->slideSurface();
+    const QImage shot = (surface->drawsControlImages() ? surface->grabFrame()
+                                                       : window->grab().toImage())
+                            .convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(shot.pixelColor(shot.rect().center()), QColor(255, 0, 255));
     auto* close = window->findChild<QPushButton*>(QStringLiteral("B_Close"));
     ASSERT_TRUE(close->isVisible());

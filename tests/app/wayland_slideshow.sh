@@ -22,8 +22,8 @@ if [ -z "$mode" ]; then
     command -v weston >/dev/null || { echo "weston is not installed: skipped"; exit 77; }
     status=0
     # The smooth frames and the controls over the scene, for each way the frames can reach the
-    # compositor (the program chooses one by the renderer; here each is forced in turn).
-    for way in composed read-back; do
+    # compositor (the subsurface unless another is forced; here each is forced in turn).
+    for way in subsurface composed read-back; do
         export LUMIVANE_WAYLAND_FRAMES=$way
         "$here/weston_session.sh" "$0" "$program" native || status=1
         "$here/weston_session.sh" --keyboard "$0" "$program" controls || status=1

@@ -58,26 +58,11 @@ TEST(EdgeSmoothingChoice, SoftwareRenderersGetOutlinesAndGraphicsCardsMultisampl
     EXPECT_EQ(forced("msaa", true), EdgeSmoothing::Outline);
 }
 
-// On Wayland a software renderer reads its frames back, a graphics card (or a renderer that could
-// not be asked) composes them; a forced way wins, and then the renderer is not even asked.
-TEST(WaylandFramesChoice, SoftwareRenderersReadBackAndAForcedWayWins)
+// On Wayland the scene is a subsurface unless a developer forces another way.
+TEST(WaylandFramesChoice, TheSubsurfaceUnlessAnotherWayIsForced)
 {
-    int asked = 0;
-    auto reporting = [&asked](std::optional<RendererReport> report) {
-        return [&asked, report] {
-            ++asked;
-            return report;
-        };
-    };
-    const RendererReport software{"llvmpipe (LLVM 15.0.6, 256 bits)", std::nullopt};
-    const RendererReport card{"Mesa Intel(R) UHD Graphics 620 (KBL GT2)", true};
-    EXPECT_EQ(WaylandFramesChoice::choose(nullptr, reporting(software)), WaylandFrames::ReadBack);
-    EXPECT_EQ(WaylandFramesChoice::choose("", reporting(card)), WaylandFrames::Composed);
-    EXPECT_EQ(WaylandFramesChoice::choose("sideways", reporting(std::nullopt)),
-              WaylandFrames::Composed);
-    EXPECT_EQ(asked, 3);
-    EXPECT_EQ(WaylandFramesChoice::choose("Composed", reporting(software)),
-              WaylandFrames::Composed);
-    EXPECT_EQ(WaylandFramesChoice::choose("read-back", reporting(card)), WaylandFrames::ReadBack);
-    EXPECT_EQ(asked, 3);
+    EXPECT_EQ(WaylandFramesChoice::choose(nullptr), WaylandFrames::Subsurface);
+    EXPECT_EQ(WaylandFramesChoice::choose("sideways"), WaylandFrames::Subsurface);
+    EXPECT_EQ(WaylandFramesChoice::choose("Composed"), WaylandFrames::Composed);
+    EXPECT_EQ(WaylandFramesChoice::choose("read-back"), WaylandFrames::ReadBack);
 }

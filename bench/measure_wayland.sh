@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # What Wayland costs against X, side by side in one run: the real program shows six 24 MP JPEGs
 # in smooth motion at 1920 x 1080, for SECONDS (default 20) on a virtual X server (Xvfb) and
-# then on a headless weston (pixman), in each quality. On weston it runs three times: the way the
-# program chooses for this machine's renderer ("auto"), then each way forced (LUMIVANE_WAYLAND_
-# FRAMES=composed, =read-back). Prints, per side: the frames presented
+# then on a headless weston (pixman), in each quality. On weston it runs three times: the
+# program's own way, the scene's subsurface ("auto"), then each other way forced
+# (LUMIVANE_WAYLAND_FRAMES=composed, =read-back). Prints, per side: the frames presented
 # (the program's frame log), the frame rate, the median frame interval and the share of
 # intervals over 1.5 times it (from the buffer swaps where the program swaps, else from the
 # frame log), the program's and the server's (Xvfb, weston) CPU share of one core, and the

@@ -8,11 +8,9 @@ class QOpenGLFramebufferObject;
 class QPainter;
 class QRect;
 
-// Frames on Wayland with a software renderer: drawn into an off-screen framebuffer, read back
-// and painted by a plain widget beneath the controls. Composing an OpenGL widget with the other
-// widgets costs a software renderer two textured passes over the whole window every frame, far
-// more than reading the frame back and painting it; on a graphics card the read-back stalls the
-// pipeline instead, and FrameViewPresenter is the way there.
+// Frames on Wayland, when forced: drawn into an off-screen framebuffer, read back and painted
+// by a plain widget beneath the controls. Each frame passes through the CPU twice (the read-back
+// and the copy into the window's buffer); a graphics card also stalls for the read-back.
 class FrameImagePresenter : public WaylandPresenter
 {
     Q_OBJECT

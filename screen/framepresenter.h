@@ -15,8 +15,8 @@ class QWidget;
 class QWindow;
 
 // How the frames the slide surface draws reach the screen, and when they can: one way per window
-// system, chosen once when the surface is made (ChildWindowPresenter on X; on Wayland
-// FrameViewPresenter, or FrameImagePresenter on a software renderer). The surface draws; its
+// system, chosen once when the surface is made (ChildWindowPresenter on X, SubsurfacePresenter
+// on Wayland, where FrameViewPresenter or FrameImagePresenter may be forced). The surface draws; its
 // presenter makes the context current where the frame goes, hands the drawn frame to the
 // display, and tells the frame pacer whether frames are seen and when the display asks for the
 // next one.

@@ -4,9 +4,10 @@
 
 class SlideFrameView;
 
-// Frames on Wayland with a graphics card: the frames are drawn into an OpenGL widget, which Qt
-// composes with the window's other widgets on the graphics card, the controls above it, in the
-// window's one buffer swap: no frame passes through the CPU.
+// Frames on Wayland, when forced: the frames are drawn into an OpenGL widget, which Qt composes
+// with the window's other widgets, the controls above it, in the window's one buffer swap: no
+// frame passes through the CPU, but a software renderer pays two passes over the whole window
+// for the composition every frame.
 //
 // The widget has a context of its own, made by Qt when the window is first shown. Until then
 // the slideshow's context (on an off-screen surface) takes the textures; every context is made

@@ -31,11 +31,11 @@ class SlideImage;
 // over the last frame; what is painted over a frame stays until the next frame is presented.
 // A frame is on screen when presentFrame() returns.
 //
-// How a frame reaches the screen is its presenter's business (see FramePresenter): on X the
-// surface is a native child window presented by swapping its buffers, on Wayland the frames are
-// drawn into an OpenGL widget that Qt composes beneath the window's controls, with a context of
-// its own that shares this one's textures (on a software renderer they are read back and
-// painted by a plain widget instead). The frame pacer deals with the presenter only.
+// How a frame reaches the screen is its presenter's business (see FramePresenter): the surface
+// is a native child window presented by swapping its buffers (on Wayland a subsurface, with the
+// controls' images drawn over the scene); on Wayland a developer may force the frames into an
+// OpenGL widget that Qt composes beneath the window's controls, or read back and painted by a
+// plain widget. The frame pacer deals with the presenter only.
 //
 // The surface takes no input: mouse presses over it reach the window beneath, which handles
 // them, and the keyboard focus stays with the window's controls.
@@ -172,7 +172,8 @@ private:
     bool m_offScreen = false;
     bool m_controlImagesOver = false;
     std::unique_ptr<FramePresenter> m_presenter;
-    // The presenter on X, which the window's own events go to; null on Wayland.
+    // The child window's presenter, which the window's own events go to; null for the ways that
+    // draw for a widget.
     ChildWindowPresenter* m_childWindow = nullptr;
     bool m_ready = false;
     unsigned m_textureName = 0;

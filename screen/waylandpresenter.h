@@ -8,10 +8,9 @@
 
 class QOffscreenSurface;
 
-// What the two ways of presenting on Wayland share. A native child window would be a
-// subsurface, and Qt draws the controls of the window into the window's own buffer, beneath
-// every subsurface, so they would vanish under the scene: the frames are drawn by a widget that
-// lies beneath the controls like any other, and the window's one buffer goes to the compositor.
+// What the two ways of presenting on Wayland that a developer may force share (see
+// WaylandFrames): the frames are drawn by a widget that lies beneath the controls like any
+// other, and the window's one buffer goes to the compositor.
 //
 // The compositor paces the frames: the window asks for the next one with its frame callback
 // (QWindow::requestUpdate), and a window the compositor does not show is asked for none, so no

@@ -143,7 +143,11 @@ void MainWindow::createSurface()
     // scene. A surface drawn off screen is a plain widget, beneath them like any other.
     const std::vector<QWidget*> above{m_closeButton, m_panel, m_pageBox, m_waiting};
     if (m_surface->drawsControlImages()) {
-        new ControlImages(*m_surface, above, this);
+        new ControlImages(
+            above, [this](std::vector<ControlImage> images) {
+                m_surface->setControlImages(std::move(images));
+            },
+            this);
     } else if (!m_surface->drawsOffScreen()) {
         for (QWidget* control : above)
             if (control)

@@ -1,14 +1,13 @@
 #include "screen/controlimages.h"
 
-#include "screen/slidesurface.h"
-
 #include <QEvent>
 #include <QTimer>
 #include <QWidget>
 
-ControlImages::ControlImages(SlideSurface& surface, std::vector<QWidget*> controls,
-                             QObject* parent)
-    : QObject(parent), m_surface(surface)
+#include <utility>
+
+ControlImages::ControlImages(std::vector<QWidget*> controls, Deliver deliver, QObject* parent)
+    : QObject(parent), m_deliver(std::move(deliver))
 {
     for (QWidget* control : controls) {
         if (control == nullptr)
@@ -57,7 +56,7 @@ void ControlImages::takeImages()
 {
     m_due = false;
     m_taking = true;
-    std::vector<SlideSurface::ControlImage> images;
+    std::vector<ControlImage> images;
     for (const QPointer<QWidget>& control : m_controls) {
         if (control == nullptr || !control->isVisible())
             continue;
@@ -65,5 +64,5 @@ void ControlImages::takeImages()
         images.push_back({at, control->grab().toImage()});
     }
     m_taking = false;
-    m_surface.setControlImages(std::move(images));
+    m_deliver(std::move(images));
 }

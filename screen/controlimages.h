@@ -1,22 +1,34 @@
 #pragma once
 
+#include <QImage>
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 
+#include <functional>
 #include <vector>
 
 class QWidget;
-class SlideSurface;
 
-// Keeps the images of the window's controls (and of everything in them) on a surface that lies
-// above them (see SlideSurface::drawsControlImages): whenever one is painted, shown, hidden,
-// moved or resized, the visible ones are taken again, together, once the event loop turns.
+// An image of one of the window's controls and where it lies in the window.
+struct ControlImage
+{
+    QPoint at;
+    QImage image;
+};
+
+// Keeps the images of the window's controls (and of everything in them) where they are drawn
+// over a surface that lies above them (see SlideSurface::drawsControlImages): whenever one is
+// painted, shown, hidden, moved or resized, the visible ones are taken again, together, once
+// the event loop turns, and handed on.
 class ControlImages : public QObject
 {
     Q_OBJECT
 
 public:
-    ControlImages(SlideSurface& surface, std::vector<QWidget*> controls, QObject* parent);
+    using Deliver = std::function<void(std::vector<ControlImage>)>;
+
+    ControlImages(std::vector<QWidget*> controls, Deliver deliver, QObject* parent);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -25,8 +37,8 @@ private:
     void watch(QWidget* widget);
     void takeImages();
 
-    SlideSurface& m_surface;
     std::vector<QPointer<QWidget>> m_controls;
+    Deliver m_deliver;
     bool m_due = false;
     bool m_taking = false;
 };

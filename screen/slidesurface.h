@@ -1,6 +1,7 @@
 #pragma once
 
 #include "scene/camerapaths.h"
+#include "screen/controlimages.h"
 #include "screen/edgesmoothing.h"
 #include "screen/framepresenter.h"
 #include "scene/mipchain.h"
@@ -73,12 +74,6 @@ public:
     // Whether the window's controls lie beneath the surface's child window, their images drawn
     // over the scene (Wayland's subsurface), rather than above it as native windows (X).
     bool drawsControlImages() const { return m_controlImagesOver; }
-    // An image of one of the window's controls and where it lies in the window.
-    struct ControlImage
-    {
-        QPoint at;
-        QImage image;
-    };
     // The controls' images drawn over every frame from now on; a frame that stands still (a
     // pause, the search) is drawn again at once with them.
     void setControlImages(std::vector<ControlImage> images);

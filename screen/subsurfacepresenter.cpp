@@ -19,6 +19,9 @@ QWidget* SubsurfacePresenter::embedIn(QWidget* parent)
 
 bool SubsurfacePresenter::eventFilter(QObject* watched, QEvent* event)
 {
+    // A window hidden and shown again is a new surface: the subsurface is made again for it.
+    if (watched == m_topLevel && event->type() == QEvent::Hide)
+        m_remade = false;
     if (watched == m_topLevel && event->type() == QEvent::Expose && !m_remade &&
         m_topLevel->isExposed()) {
         m_remade = true;

@@ -15,7 +15,7 @@
 //
 // Qt 6.4 also gives a child window its subsurface only when the window it lies in is already
 // on screen; one made before is never shown. The child window is made again once the window is
-// first exposed.
+// first exposed, and again after the window was hidden (shown again, it is a new surface).
 class SubsurfacePresenter : public ChildWindowPresenter
 {
     Q_OBJECT
